@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building, testing and benchmarking Huelens needs.
+# Idempotent: packages already present are not touched, and apt is not called at all
+# when nothing is missing.
+set -euo pipefail
+
+packages=(
+  # build
+  build-essential cmake pkg-config
+  qtbase5-dev qtbase5-dev-tools libqt5x11extras5-dev
+  libopencv-dev
+  libx11-dev libxext-dev libxrandr-dev libxrender-dev libxinerama-dev libxres-dev
+  # tests: a real X server, a window manager, tools that drive foreign windows
+  xvfb xauth openbox xdotool x11-xserver-utils x11-utils xterm xclip
+  # benchmarks
+  libbenchmark-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q '^install ok installed$'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

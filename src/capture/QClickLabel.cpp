@@ -1,0 +1,46 @@
+#include "capture/QClickLabel.h"
+
+#include <QMouseEvent>
+
+QClickLabel::QClickLabel(QWidget* parent)
+    : QLabel(parent)
+{
+    setAttribute(Qt::WA_MouseTracking);
+}
+
+void QClickLabel::mousePressEvent(QMouseEvent* event)
+{
+    mousePos = event->pos();
+    switch (event->button()) {
+    case Qt::LeftButton:
+        mouseButton = 1;
+        break;
+    case Qt::RightButton:
+        mouseButton = 2;
+        break;
+    default:
+        mouseButton = 3;
+        break;
+    }
+    emit clicked();
+}
+
+void QClickLabel::mouseReleaseEvent(QMouseEvent* event)
+{
+    mousePos = event->pos();
+    emit released();
+}
+
+// The second press of a double click arrives here, not as a press.
+void QClickLabel::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    mousePos = event->pos();
+    emit dblclicked();
+}
+
+void QClickLabel::mouseMoveEvent(QMouseEvent* event)
+{
+    mousePos = event->pos();
+    mouseButton = 0;
+    emit moved();
+}

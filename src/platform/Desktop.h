@@ -1,0 +1,76 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The program's only way to the desktop. The program links the X11 back-end,
+// tests that script monitors, frames, pointer and windows link the in-memory
+// one; `platform::desktop()` is defined by whichever back-end is linked.
+namespace platform {
+
+// Desktop pixels; right and bottom lie one past the last pixel.
+struct Rect {
+    int left = 0;
+    int top = 0;
+    int right = 0;
+    int bottom = 0;
+
+    int width() const { return right - left; }
+    int height() const { return bottom - top; }
+    bool operator==(const Rect& o) const
+    {
+        return left == o.left && top == o.top && right == o.right && bottom == o.bottom;
+    }
+};
+
+struct Point {
+    int x = 0;
+    int y = 0;
+};
+
+// A top-level window of another program; 0 is "no window".
+using WindowHandle = unsigned long;
+
+struct WindowTexts {
+    std::string windowClass; // "instance.class" from WM_CLASS
+    std::string title;       // UTF-8
+};
+
+class Desktop {
+public:
+    virtual ~Desktop() = default;
+
+    // Monitors in a stable order; that order is the monitor index everywhere.
+    virtual std::vector<Rect> monitors() = 0;
+
+    // Copies `source` (desktop pixels, may lie partly or wholly outside the
+    // desktop) scaled by nearest neighbour to outWidth x outHeight into
+    // `destination`: outWidth * outHeight * 4 bytes, rows top-down, bytes
+    // B, G, R, A. Pixels with nothing to read come back black with A = 255.
+    // Never fails visibly: on any error the whole buffer is black.
+    virtual void copy(const Rect& source, int outWidth, int outHeight, std::uint8_t* destination) = 0;
+
+    // Pointer position in desktop pixels; (0, 0) when it cannot be read.
+    virtual Point pointer() = 0;
+
+    // The client window that has the input focus, or 0.
+    virtual WindowHandle foreground() = 0;
+
+    // Class and title of a window; empty texts when it is gone.
+    virtual WindowTexts texts(WindowHandle window) = 0;
+
+    // Path of the executable of the process that owns the window; empty when unknown.
+    virtual std::string executable(WindowHandle window) = 0;
+};
+
+// The back-end linked into this binary.
+Desktop& desktop();
+
+// Which source column (or row) the nearest-neighbour scaling of
+// `sourceLength` pixels to `outLength` pixels samples for output pixel `i`.
+// Every capture path picks the same source pixels as the X server does when
+// it scales with a nearest filter.
+int nearestSourceIndex(int i, int sourceLength, int outLength);
+
+} // namespace platform

@@ -1,0 +1,83 @@
+#include "platform/memory/MemoryDesktop.h"
+
+#include <cstring>
+
+namespace platform {
+
+void MemoryDesktop::reset(int width, int height, const cv::Scalar& bgr)
+{
+    screen.create(height, width, CV_8UC4);
+    screen.setTo(cv::Scalar(bgr[0], bgr[1], bgr[2], 255));
+    originX = 0;
+    originY = 0;
+    monitorTable = {Rect{0, 0, width, height}};
+    pointerPosition = Point{};
+    foregroundWindow = 0;
+    windows.clear();
+    copyCount = 0;
+}
+
+std::vector<Rect> MemoryDesktop::monitors()
+{
+    return monitorTable;
+}
+
+void MemoryDesktop::copy(const Rect& source, int outWidth, int outHeight, std::uint8_t* destination)
+{
+    ++copyCount;
+    const int sourceWidth = source.width();
+    const int sourceHeight = source.height();
+    for (int y = 0; y < outHeight; ++y) {
+        const int sy = source.top + nearestSourceIndex(y, sourceHeight, outHeight) - originY;
+        std::uint8_t* out = destination + static_cast<size_t>(y) * outWidth * 4;
+        for (int x = 0; x < outWidth; ++x, out += 4) {
+            const int sx = source.left + nearestSourceIndex(x, sourceWidth, outWidth) - originX;
+            if (sy >= 0 && sy < screen.rows && sx >= 0 && sx < screen.cols) {
+                std::memcpy(out, screen.ptr<std::uint8_t>(sy, sx), 4);
+                out[3] = 255;
+            } else {
+                out[0] = out[1] = out[2] = 0;
+                out[3] = 255;
+            }
+        }
+    }
+}
+
+Point MemoryDesktop::pointer()
+{
+    return pointerPosition;
+}
+
+WindowHandle MemoryDesktop::foreground()
+{
+    return foregroundWindow;
+}
+
+WindowTexts MemoryDesktop::texts(WindowHandle window)
+{
+    const auto found = windows.find(window);
+    return found == windows.end() ? WindowTexts{} : found->second.texts;
+}
+
+std::string MemoryDesktop::executable(WindowHandle window)
+{
+    const auto found = windows.find(window);
+    return found == windows.end() ? std::string() : found->second.executable;
+}
+
+MemoryDesktop& memoryDesktop()
+{
+    static MemoryDesktop instance = [] {
+        MemoryDesktop d;
+        d.reset(1600, 900);
+        return d;
+    }();
+    return instance;
+}
+
+Desktop& desktop()
+{
+    return memoryDesktop();
+}
+
+} // namespace platform

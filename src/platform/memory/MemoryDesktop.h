@@ -1,0 +1,43 @@
+#pragma once
+
+#include "platform/Desktop.h"
+
+#include <map>
+#include <opencv2/core.hpp>
+
+namespace platform {
+
+// A desktop that tests script: a picture of the whole virtual desktop, the
+// monitor table, the pointer and the windows with their texts.
+class MemoryDesktop : public Desktop {
+public:
+    struct Window {
+        WindowTexts texts;
+        std::string executable;
+    };
+
+    // The virtual desktop: B, G, R, A; pixel (0, 0) lies at desktop (originX, originY).
+    cv::Mat screen;
+    int originX = 0;
+    int originY = 0;
+    std::vector<Rect> monitorTable;
+    Point pointerPosition;
+    WindowHandle foregroundWindow = 0;
+    std::map<WindowHandle, Window> windows;
+    int copyCount = 0;
+
+    // One monitor of the given size at the origin, filled with a colour (B, G, R).
+    void reset(int width, int height, const cv::Scalar& bgr = cv::Scalar(0, 0, 0));
+
+    std::vector<Rect> monitors() override;
+    void copy(const Rect& source, int outWidth, int outHeight, std::uint8_t* destination) override;
+    Point pointer() override;
+    WindowHandle foreground() override;
+    WindowTexts texts(WindowHandle window) override;
+    std::string executable(WindowHandle window) override;
+};
+
+// The in-memory back-end linked into this binary.
+MemoryDesktop& memoryDesktop();
+
+} // namespace platform

@@ -1,0 +1,100 @@
+#include "shell/MainWindow.h"
+
+#include "capture/QClickLabel.h"
+#include "capture/ScreenService.h"
+
+#include <QImage>
+#include <QLabel>
+#include <QPixmap>
+
+#include <chrono>
+
+namespace {
+
+const char* modeName(int displayMode)
+{
+    switch (displayMode) {
+    case 1:
+        return "Waveform";
+    case 2:
+        return "Parade";
+    default:
+        return "Vectorscope";
+    }
+}
+
+// Wraps around, as a 32-bit unsigned accumulator does; all four bytes count.
+quint32 byteSum(const cv::Mat& frame)
+{
+    quint32 sum = 0;
+    const size_t count = frame.total() * frame.elemSize();
+    const uchar* bytes = frame.data;
+    for (size_t i = 0; i < count; ++i)
+        sum += bytes[i];
+    return sum;
+}
+
+} // namespace
+
+void MainWindow::updateScreen()
+{
+    if (skipUpdateScreen > 0)
+        return;
+    log("UPD screen");
+    log("UPD screen A");
+    const auto start = std::chrono::steady_clock::now();
+
+    recognizeApplication(false);
+    log("UPD screen B");
+
+    const QString targetName = appRegions.contains(currentApp) ? currentApp : QStringLiteral("unknown");
+    const std::array<int, 4> region = appRegions.value(targetName);
+    const int monitorIndex = appAdapters.value(targetName);
+    const platform::Rect rect{region[0], region[1], region[2], region[3]};
+    const bool useRect = rect.left >= 0;
+    log("adapter selected");
+
+    float scale = 0.0f;
+    screenService->captureScreen(&captureImage, monitorIndex, useRect ? &rect : nullptr, windowSize, &scale);
+    log("scr ok");
+
+    captureImage.copyTo(frameImage);
+
+    const platform::Point pointer = desktop.pointer();
+    const int left = useRect ? rect.left : 0;
+    const int top = useRect ? rect.top : 0;
+    const int cursorX = static_cast<int>(static_cast<float>(pointer.x - left) * scale);
+    const int cursorY = static_cast<int>(static_cast<float>(pointer.y - top) * scale);
+    log("cursor ok");
+
+    const quint32 sum = byteSum(frameImage);
+    bool frameChanged = false;
+    if (sum != frameSum) {
+        log("sum changed");
+        frameSum = sum;
+        frameChanged = true;
+    }
+
+    if (displayMode == 0)
+        drawVectorscope(frameChanged, cursorX, cursorY);
+    else
+        drawWaveform(frameChanged, cursorX, cursorY, displayMode == 2);
+
+    plotLabel->setPixmap(QPixmap::fromImage(QImage(scopeImage.data, scopeImage.cols, scopeImage.rows,
+                                                   static_cast<int>(scopeImage.cols * 3), QImage::Format_RGB888)));
+    previewLabel->setPixmap(QPixmap::fromImage(QImage(frameImage.data, frameImage.cols, frameImage.rows,
+                                                      static_cast<int>(frameImage.cols * 4), QImage::Format_ARGB32)));
+
+    if (scopeImage.rows != lastPlotHeight) {
+        lastPlotHeight = scopeImage.rows;
+        plotLabel->setMinimumSize(windowSize, lastPlotHeight);
+        setMinimumSize(windowSize, lastPlotHeight);
+        adjustSize();
+    }
+    log("scr pix set");
+
+    const auto elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start);
+    const long long milliseconds = elapsed.count() / 1000000;
+    infoLabel->setText(QString::number(milliseconds) + QStringLiteral(" ms ") + QLatin1String(modeName(displayMode)));
+    log("scr end");
+}

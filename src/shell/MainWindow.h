@@ -1,0 +1,198 @@
+#pragma once
+
+#include "apps/AppProfile.h"
+#include "platform/Desktop.h"
+
+#include <QList>
+#include <QMainWindow>
+#include <QMap>
+#include <QPoint>
+#include <QString>
+
+#include <array>
+#include <memory>
+#include <opencv2/core.hpp>
+#include <string>
+#include <vector>
+
+class QAction;
+class QEvent;
+class QLabel;
+class QSettings;
+class QSpinBox;
+class QTextEdit;
+class QTimer;
+class QToolBar;
+class QClickLabel;
+class QSelectRegionWindow;
+class ScreenService;
+
+// Tests specialise this (one specialisation per test file) to read private state.
+template <typename Tag>
+struct MainWindowProbe;
+
+// The tool window and the owner of all the program's state. Its behaviour is
+// split by subsystem over several source files: construction and window
+// behaviours in shell/, the capture cycle and the scopes in scopes/, the
+// palette in palette/, recognition, configuration and the settings dialog in
+// apps/, region selection in capture/.
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    MainWindow(QWidget* parent, bool debugMode, int skipUpdateScreen);
+    ~MainWindow() override;
+
+    void fitToolBar();
+    void layoutSliders();
+
+public slots:
+    void updateScreen();
+    void startOrStop();
+    void selectRegion();
+    void exitApp();
+    void alwaysOnTopTrigger();
+    void showPreviewTrigger();
+    void settingsTrigger();
+    void helpTrigger();
+    void displayTrigger();
+    void findColors();
+    void rectSelected();
+    void dragWindowStarted();
+    void dragWindowEnded();
+    void dragWindowMove();
+    void plotClicked();
+    void plotReleased();
+    void plotMoved();
+    void adjustWindowSize();
+    void cancelSettings();
+    void useSettings();
+    void saturationClicked();
+    void saturationReset();
+    void saturationReleased();
+    void saturationMoved();
+    void lightnessClicked();
+    void lightnessReset();
+    void lightnessReleased();
+    void lightnessMoved();
+    void copyColor0();
+    void copyColor1();
+    void copyColor2();
+    void copyColor3();
+    void startSampleColor();
+    void updateApplicationData();
+
+protected:
+    void enterEvent(QEvent* event) override;
+
+private:
+    template <typename Tag>
+    friend struct MainWindowProbe;
+
+    void log(const char* text) const;
+
+    // --- shell/ -----------------------------------------------------------
+    bool debugMode;
+    int skipUpdateScreen;
+    ScreenService* screenService = nullptr;
+    QSettings* settings = nullptr;
+    QString configDir;
+    int windowSize = 400;
+    double scopeRadius = 150.0;
+    bool capturing = false;
+    bool alwaysOnTop = false;
+    bool previewHidden = false;
+    int displayMode = 0;
+    quint32 frameSum = 0;
+    int lastPlotHeight = 0;
+    bool dragging = false;
+    QPoint dragOrigin;
+    float saturation = 0.75f;
+    float lightness = 0.5f;
+    int sliderLength = 185;
+    int swatchSize = 20;
+    bool colorsShown = false;
+
+    QToolBar* toolBar = nullptr;
+    QAction* startAction = nullptr;
+    QAction* alwaysOnTopAction = nullptr;
+    QAction* displayAction = nullptr;
+    QAction* previewAction = nullptr;
+    QAction* helpAction = nullptr;
+    QWidget* toolBarSpacer = nullptr;
+    QClickLabel* moveHandle = nullptr;
+    QClickLabel* plotLabel = nullptr;
+    QLabel* previewLabel = nullptr;
+    QLabel* infoLabel = nullptr;
+    QLabel* appLabel = nullptr;
+    std::array<QClickLabel*, 4> colorSwatches{};
+    QClickLabel* saturationSlider = nullptr;
+    QLabel* saturationBar = nullptr;
+    QLabel* saturationText = nullptr;
+    QClickLabel* lightnessSlider = nullptr;
+    QLabel* lightnessBar = nullptr;
+    QLabel* lightnessText = nullptr;
+    QTimer* updateTimer = nullptr;
+    QTimer* resizeTimer = nullptr;
+
+    // --- scopes/: the capture cycle and the scopes ----------------------
+    void drawVectorscope(bool frameChanged, int cursorX, int cursorY);
+    void drawWaveform(bool frameChanged, int cursorX, int cursorY, bool parade);
+    void generateBackground(int width, int height, double radius);
+    static void hsvToRgb(double h, double s, double v, double& r, double& g, double& b);
+
+    cv::Mat backgroundImage; // R, G, B
+    cv::Mat scopeImage;      // R, G, B
+    cv::Mat captureImage;    // B, G, R, A
+    cv::Mat frameImage;      // B, G, R, A
+    cv::Mat scopeCache;      // R, G, B
+    cv::Mat colorImage;      // H degrees, S, V as float
+
+    // --- scopes/: plot interaction and colour harmony --------------------
+    void updateHarmonySwatches();
+
+    double selectedHue = -1.0;
+    double hueSpread = -1000.0;
+    float hoverHue = 0.0f;
+    double hoverSaturation = -1.0;
+    double hoverX = -1.0;
+    double hoverY = -1.0;
+    bool plotDragging = false;
+    int plotDragButton = 0;
+    bool saturationDragging = false;
+    bool lightnessDragging = false;
+
+    // --- palette/ --------------------------------------------------------
+    std::vector<float> dominantHues; // empty until the first colour search
+    int dominantHueCount = 0;
+
+    // --- apps/: recognition and configuration ----------------------------
+    void recognizeApplication(bool allowUnknown);
+    void readExecutablePath(platform::WindowHandle window);
+    void parseApps(const QString& text);
+    void loadRegions();
+    void storeCaptureTarget(int monitorIndex, const platform::Rect& rect);
+
+    QString currentApp = QStringLiteral("unknown");
+    QString previousApp;
+    std::string foregroundTitle;
+    std::string foregroundClass;
+    std::string foregroundExecutable;
+    QList<AppProfile> appProfiles;
+    QMap<QString, QString> builtinApps; // id -> display name
+    QMap<QString, std::array<int, 4>> appRegions; // left, top, right, bottom
+    QMap<QString, int> appAdapters;
+
+    // --- apps/: settings dialog ------------------------------------------
+    QMainWindow* settingsWindow = nullptr;
+    QSpinBox* windowSizeSpin = nullptr;
+    QTextEdit* appsEdit = nullptr;
+    QLabel* classLabel = nullptr;
+    QLabel* titleLabel = nullptr;
+    QLabel* executableLabel = nullptr;
+    QTimer* appInfoTimer = nullptr;
+
+    // --- capture/: region selection --------------------------------------
+    QSelectRegionWindow* regionWindow = nullptr;
+
+    platform::Desktop& desktop;
+};

@@ -1,0 +1,139 @@
+#include "shell/MainWindow.h"
+
+#include "capture/QClickLabel.h"
+#include "shell/Images.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QLabel>
+#include <QSettings>
+#include <QTimer>
+#include <QUrl>
+
+void MainWindow::startOrStop()
+{
+    if (capturing) {
+        startAction->setIcon(imageIcon(QStringLiteral("images/start.png")));
+        startAction->setText(QStringLiteral("Start capturing..."));
+        updateTimer->stop();
+        previewLabel->setMinimumSize(10, 0);
+        capturing = false;
+    } else {
+        startAction->setIcon(imageIcon(QStringLiteral("images/stop.png")));
+        startAction->setText(QStringLiteral("Stop capturing"));
+        updateTimer->start(40);
+        capturing = true;
+    }
+}
+
+void MainWindow::displayTrigger()
+{
+    displayMode = displayMode + 1;
+    if (displayMode >= 3)
+        displayMode = 0;
+
+    const bool scopeControlsVisible = displayMode == 0;
+    if (!scopeControlsVisible || colorsShown) {
+        for (QClickLabel* swatch : colorSwatches)
+            swatch->setVisible(scopeControlsVisible);
+        saturationSlider->setVisible(scopeControlsVisible);
+        lightnessSlider->setVisible(scopeControlsVisible);
+    }
+
+    updateScreen();
+
+    lastPlotHeight = scopeImage.rows;
+    plotLabel->setMinimumSize(windowSize, lastPlotHeight);
+    setMinimumSize(windowSize, lastPlotHeight);
+    adjustSize();
+    resizeTimer->start(100);
+}
+
+void MainWindow::alwaysOnTopTrigger()
+{
+    if (alwaysOnTop) {
+        alwaysOnTopAction->setIcon(imageIcon(QStringLiteral("images/always_on_top.png")));
+        alwaysOnTopAction->setText(QStringLiteral("Always on top"));
+        setWindowFlags(windowFlags() & ~Qt::WindowStaysOnTopHint);
+        show();
+        alwaysOnTop = false;
+    } else {
+        alwaysOnTopAction->setIcon(imageIcon(QStringLiteral("images/disable_always_on_top.png")));
+        alwaysOnTopAction->setText(QStringLiteral("Disable always on top"));
+        setWindowFlags(windowFlags() | Qt::WindowStaysOnTopHint);
+        show();
+        alwaysOnTop = true;
+    }
+}
+
+void MainWindow::showPreviewTrigger()
+{
+    if (previewHidden) {
+        previewAction->setIcon(imageIcon(QStringLiteral("images/disable_preview.png")));
+        previewAction->setText(QStringLiteral("Hide preview"));
+        previewLabel->show();
+        adjustSize();
+        resizeTimer->start(100);
+        previewHidden = false;
+        settings->setValue(QStringLiteral("preview_enabled"), true);
+    } else {
+        previewAction->setIcon(imageIcon(QStringLiteral("images/preview.png")));
+        previewAction->setText(QStringLiteral("Show preview"));
+        previewLabel->hide();
+        adjustSize();
+        resizeTimer->start(100);
+        previewHidden = true;
+        settings->setValue(QStringLiteral("preview_enabled"), false);
+    }
+    settings->sync();
+}
+
+// The page lies beside the executable. A file URL is built from the local
+// path: gluing "file:///" to an absolute Linux directory would give four
+// slashes.
+void MainWindow::helpTrigger()
+{
+    const QString page = QCoreApplication::applicationDirPath() + QStringLiteral("/help.html");
+    QDesktopServices::openUrl(QUrl::fromLocalFile(page));
+}
+
+void MainWindow::exitApp()
+{
+    QCoreApplication::quit();
+}
+
+void MainWindow::dragWindowStarted()
+{
+    dragOrigin = moveHandle->mousePos;
+    dragging = true;
+}
+
+// The handle moves with the window, so the pointer's position on the handle
+// returns to dragOrigin after every move and the difference is only the new motion.
+void MainWindow::dragWindowMove()
+{
+    if (dragging)
+        move(pos() + (moveHandle->mousePos - dragOrigin));
+}
+
+void MainWindow::dragWindowEnded()
+{
+    dragging = false;
+}
+
+void MainWindow::adjustWindowSize()
+{
+    toolBarSpacer->adjustSize();
+    toolBarSpacer->show();
+    adjustSize();
+}
+
+void MainWindow::enterEvent(QEvent*)
+{
+    log("E event");
+    recognizeApplication(false);
+    log("E app detected");
+    updateScreen();
+    log("E scr updated");
+}
