@@ -1,16 +1,67 @@
 #include "shell/MainWindow.h"
 
-// Placeholder until this subsystem lands.
+#include "apps/AppsFormat.h"
 
-void MainWindow::parseApps(const QString&)
+#include <QSettings>
+
+namespace {
+
+// A region chosen while no application was recognised is stored under this name.
+const QString kUnknownApp = QStringLiteral("Unknown");
+
+} // namespace
+
+void MainWindow::parseApps(const QString& text)
 {
+    appProfiles = parseAppProfiles(text);
 }
 
+// Capture records are read under the name the region selection writes them
+// under. Built-in applications are looked up by display name first and by
+// their id only when the file holds nothing under the display name (older
+// files kept them there), so a region chosen for "DaVinci Resolve" comes back
+// at the next start. A region chosen while the application was "Unknown" is
+// loaded as well: the cycle captures it whenever nothing is recognised.
 void MainWindow::loadRegions()
 {
+    builtinApps = builtinApplications();
+    for (auto it = builtinApps.cbegin(); it != builtinApps.cend(); ++it)
+        setCaptureTarget(it.value(), storedCaptureRecord(it.value(), it.key()));
+
+    if (settings->contains(kUnknownApp))
+        setCaptureTarget(kUnknownApp, storedCaptureRecord(kUnknownApp));
+
+    for (const AppProfile& profile : qAsConst(appProfiles))
+        setCaptureTarget(profile.name, storedCaptureRecord(profile.name));
 }
 
-void MainWindow::storeCaptureTarget(int, const platform::Rect&)
+QString MainWindow::storedCaptureRecord(const QString& key, const QString& fallbackKey) const
 {
+    if (isReservedSettingsKey(key))
+        return defaultCaptureRecord();
+    const QString stored = !fallbackKey.isEmpty() && !settings->contains(key) ? fallbackKey : key;
+    return settings->value(stored, defaultCaptureRecord()).toString();
 }
 
+// A record that does not parse leaves the default target: the whole adapter 0.
+void MainWindow::setCaptureTarget(const QString& name, const QString& record)
+{
+    int adapter = 0;
+    CaptureRect rect{-1, -1, -1, -1};
+    parseCaptureRecord(record, adapter, rect);
+    appRegions[name] = rect;
+    appAdapters[name] = adapter;
+}
+
+void MainWindow::storeCaptureTarget(int monitorIndex, const platform::Rect& rect)
+{
+    const CaptureRect region{rect.left, rect.top, rect.right, rect.bottom};
+    appRegions[currentApp] = region;
+    appAdapters[currentApp] = monitorIndex;
+    // Writing under one of the program's own keys would destroy that setting;
+    // such a name keeps its region for this run only.
+    if (isReservedSettingsKey(currentApp))
+        return;
+    settings->setValue(currentApp, formatCaptureRecord(monitorIndex, region));
+    settings->sync();
+}

@@ -7,6 +7,7 @@
 #include <QMainWindow>
 #include <QMap>
 #include <QPoint>
+#include <QPointer>
 #include <QString>
 
 #include <array>
@@ -171,6 +172,11 @@ private:
     void parseApps(const QString& text);
     void loadRegions();
     void storeCaptureTarget(int monitorIndex, const platform::Rect& rect);
+    bool isOwnWindow(platform::WindowHandle window) const;
+    void readForegroundWindow(platform::WindowHandle window);
+    void showCurrentApp();
+    QString storedCaptureRecord(const QString& key, const QString& fallbackKey = QString()) const;
+    void setCaptureTarget(const QString& name, const QString& record);
 
     QString currentApp = QStringLiteral("unknown");
     QString previousApp;
@@ -183,13 +189,14 @@ private:
     QMap<QString, int> appAdapters;
 
     // --- apps/: settings dialog ------------------------------------------
-    QMainWindow* settingsWindow = nullptr;
-    QSpinBox* windowSizeSpin = nullptr;
-    QTextEdit* appsEdit = nullptr;
-    QLabel* classLabel = nullptr;
-    QLabel* titleLabel = nullptr;
-    QLabel* executableLabel = nullptr;
-    QTimer* appInfoTimer = nullptr;
+    // The dialog deletes itself on close; the guarded pointers then read null.
+    QPointer<QMainWindow> settingsWindow;
+    QPointer<QSpinBox> windowSizeSpin;
+    QPointer<QTextEdit> appsEdit;
+    QPointer<QLabel> classLabel;
+    QPointer<QLabel> titleLabel;
+    QPointer<QLabel> executableLabel;
+    QPointer<QTimer> appInfoTimer;
 
     // --- capture/: region selection --------------------------------------
     QSelectRegionWindow* regionWindow = nullptr;
