@@ -4,7 +4,8 @@
 // Not part of the CMake build; compile and run it by hand when the art changes:
 //
 //   g++ -std=c++17 -O1 -fPIC tools/draw-artwork.cpp -o /tmp/draw-artwork $(pkg-config --cflags --libs Qt5Gui)
-//   /tmp/draw-artwork resources                  # writes resources/icon.png and resources/images/*.png
+//   /tmp/draw-artwork resources                  # writes resources/icon.png and resources/images/*.png,
+//                                                # and embeds the images in resources/help.html
 //   /tmp/draw-artwork --sheet /tmp/sheet         # review sheets /tmp/sheet-16.png, -32.png, -icon.png
 //
 // Toolbar images are drawn at 32 x 32 and shown by Qt at 16 x 16 (14 x 14 on
@@ -13,15 +14,18 @@
 // and on a dark one. Only QtGui is used, no fonts, so the output is the same
 // on every machine with the same Qt.
 
+#include <QBuffer>
 #include <QColor>
 #include <QConicalGradient>
 #include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPainterPathStroker>
 #include <QRadialGradient>
+#include <QRegularExpression>
 #include <QString>
 #include <QTransform>
 
@@ -669,6 +673,60 @@ QImage straight(const QImage& image)
     return image.convertToFormat(QImage::Format_ARGB32);
 }
 
+QImage artwork(const char* path)
+{
+    for (const Artwork& art : artworks())
+        if (QString(art.path) == path)
+            return straight(art.draw());
+    return QImage();
+}
+
+QByteArray pngBytes(const QImage& image)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+// The help page shows the toolbar images next to their descriptions. It is
+// opened from the program's folder, where the images are not, so they are
+// embedded: every <img data-artwork="images/NAME.png" ... src="..."> gets its
+// src replaced by the current drawing as a data URL.
+bool embedInHelp(const QString& helpFile)
+{
+    QFile file(helpFile);
+    if (!file.exists())
+        return true;
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    QString html = QString::fromUtf8(file.readAll());
+    file.close();
+    static const QRegularExpression img(QStringLiteral("(<img data-artwork=\"([^\"]+)\"[^>]*? src=\")[^\"]*(\")"));
+    QString result;
+    int last = 0;
+    auto matches = img.globalMatch(html);
+    while (matches.hasNext()) {
+        const QRegularExpressionMatch m = matches.next();
+        const QImage image = artwork(m.captured(2).toUtf8().constData());
+        if (image.isNull()) {
+            std::fprintf(stderr, "%s: no artwork named %s\n", qPrintable(helpFile), qPrintable(m.captured(2)));
+            return false;
+        }
+        result += html.mid(last, m.capturedStart() - last);
+        result += m.captured(1) + QStringLiteral("data:image/png;base64,")
+            + QString::fromLatin1(pngBytes(image).toBase64()) + m.captured(3);
+        last = m.capturedEnd();
+    }
+    result += html.mid(last);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    file.write(result.toUtf8());
+    std::printf("%s\n", qPrintable(helpFile));
+    return true;
+}
+
 int writeAll(const QString& resourceDir)
 {
     QDir dir(resourceDir);
@@ -684,15 +742,7 @@ int writeAll(const QString& resourceDir)
         }
         std::printf("%s\n", qPrintable(file));
     }
-    return 0;
-}
-
-QImage artwork(const char* path)
-{
-    for (const Artwork& art : artworks())
-        if (QString(art.path) == path)
-            return straight(art.draw());
-    return QImage();
+    return embedInHelp(dir.filePath("help.html")) ? 0 : 1;
 }
 
 QImage shown(const QImage& image, int side)
@@ -802,7 +852,8 @@ int main(int argc, char** argv)
     if (argc == 2)
         return writeAll(QString::fromLocal8Bit(argv[1]));
     std::fprintf(stderr,
-        "usage: %s RESOURCE_DIR          write icon.png and images/*.png into RESOURCE_DIR\n"
+        "usage: %s RESOURCE_DIR          write icon.png and images/*.png into RESOURCE_DIR, embed them in its "
+        "help.html\n"
         "       %s --sheet PREFIX        write review sheets PREFIX-16.png, PREFIX-32.png, PREFIX-icon.png\n"
         "       %s --icon FILE.png       write the application icon at 512 px for review\n",
         argv[0], argv[0], argv[0]);
