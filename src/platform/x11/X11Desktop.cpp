@@ -1,0 +1,207 @@
+#include "platform/x11/X11Desktop.h"
+
+#include "platform/x11/X11Capture.h"
+#include "platform/x11/X11Windows.h"
+#include "platform/x11/XErrorTrap.h"
+#include "platform/x11/XHandles.h"
+
+#include <X11/extensions/Xinerama.h>
+#include <X11/extensions/Xrandr.h>
+
+#include <cstring>
+
+namespace platform {
+
+using namespace x11;
+
+struct X11Desktop::State {
+    DisplayPtr display; // first: outlives everything made on it
+    Window root = None;
+    bool randrMonitors = false;
+    bool xinerama = false;
+    std::unique_ptr<ScreenCopier> copier;
+    std::unique_ptr<WindowInspector> windows;
+    CapturePath path = CapturePath::Auto;
+    CapturePath lastPath = CapturePath::Auto;
+
+    ~State()
+    {
+        copier.reset();
+        windows.reset();
+        if (Display* raw = display.release()) {
+            // Errors raised while closing are still ours.
+            XCloseDisplay(raw);
+            unwatchDisplay(raw);
+        }
+    }
+
+    Display* live() const { return display && !displayLost(display.get()) ? display.get() : nullptr; }
+};
+
+X11Desktop::X11Desktop(const std::string& displayName)
+    : d(std::make_unique<State>())
+{
+    d->display.reset(XOpenDisplay(displayName.empty() ? nullptr : displayName.c_str()));
+    Display* display = d->display.get();
+    if (display == nullptr)
+        return;
+    watchDisplay(display);
+    d->root = DefaultRootWindow(display);
+
+    int eventBase = 0;
+    int errorBase = 0;
+    int major = 0;
+    int minor = 0;
+    d->randrMonitors = hasExtension(display, "RANDR") && XRRQueryExtension(display, &eventBase, &errorBase)
+        && XRRQueryVersion(display, &major, &minor) && (major > 1 || (major == 1 && minor >= 5));
+    d->xinerama = hasExtension(display, "XINERAMA") && XineramaQueryExtension(display, &eventBase, &errorBase);
+
+    d->copier = std::make_unique<ScreenCopier>(display);
+    d->windows = std::make_unique<WindowInspector>(display);
+}
+
+X11Desktop::~X11Desktop() = default;
+
+bool X11Desktop::connected() const
+{
+    return d->live() != nullptr;
+}
+
+bool X11Desktop::supports(CapturePath path) const
+{
+    if (path == CapturePath::Auto)
+        return true;
+    return d->copier && d->copier->supports(path);
+}
+
+void X11Desktop::setCapturePath(CapturePath path)
+{
+    d->path = path;
+}
+
+X11Desktop::CapturePath X11Desktop::capturePath() const
+{
+    return d->path;
+}
+
+X11Desktop::CapturePath X11Desktop::lastCapturePath() const
+{
+    return d->lastPath;
+}
+
+std::vector<Rect> X11Desktop::monitors()
+{
+    Display* display = d->live();
+    if (display == nullptr)
+        return {};
+    std::vector<Rect> result;
+    ErrorTrap trap(display);
+
+    if (d->randrMonitors) {
+        int count = 0;
+        if (XRRMonitorInfo* monitors = XRRGetMonitors(display, d->root, True, &count)) {
+            for (int i = 0; i < count; ++i) {
+                const XRRMonitorInfo& m = monitors[i];
+                result.push_back(Rect { m.x, m.y, m.x + m.width, m.y + m.height });
+            }
+            XRRFreeMonitors(monitors);
+        }
+        if (!result.empty() && !trap.failedSoFar())
+            return result;
+        result.clear();
+    }
+
+    if (d->xinerama && XineramaIsActive(display)) {
+        int count = 0;
+        if (XineramaScreenInfo* screens = XineramaQueryScreens(display, &count)) {
+            for (int i = 0; i < count; ++i) {
+                const XineramaScreenInfo& s = screens[i];
+                result.push_back(Rect { s.x_org, s.y_org, s.x_org + s.width, s.y_org + s.height });
+            }
+            XFree(screens);
+        }
+        if (!result.empty() && !trap.failedSoFar())
+            return result;
+        result.clear();
+    }
+
+    Window rootReturn = None;
+    int x = 0;
+    int y = 0;
+    unsigned width = 0;
+    unsigned height = 0;
+    unsigned border = 0;
+    unsigned depth = 0;
+    if (XGetGeometry(display, d->root, &rootReturn, &x, &y, &width, &height, &border, &depth) && !trap.failedSoFar())
+        result.push_back(Rect { 0, 0, int(width), int(height) });
+    return result;
+}
+
+void X11Desktop::copy(const Rect& source, int outWidth, int outHeight, std::uint8_t* destination)
+{
+    if (destination == nullptr || outWidth <= 0 || outHeight <= 0)
+        return;
+    d->lastPath = CapturePath::Auto;
+    Display* display = d->live();
+    if (display != nullptr && source.width() > 0 && source.height() > 0) {
+        static constexpr CapturePath fastestFirst[] = { CapturePath::RenderShmPixmap, CapturePath::RenderShmImage,
+            CapturePath::ShmGetImage, CapturePath::GetImage };
+        for (const CapturePath path : fastestFirst) {
+            if (d->path != CapturePath::Auto && d->path != path)
+                continue;
+            if (d->copier->copy(path, source, outWidth, outHeight, destination)) {
+                d->lastPath = path;
+                return;
+            }
+        }
+    }
+    // Nothing to read, or every way of reading failed.
+    const std::size_t pixels = std::size_t(outWidth) * std::size_t(outHeight);
+    for (std::size_t i = 0; i < pixels; ++i, destination += 4) {
+        destination[0] = destination[1] = destination[2] = 0;
+        destination[3] = 255;
+    }
+}
+
+Point X11Desktop::pointer()
+{
+    Display* display = d->live();
+    if (display == nullptr)
+        return {};
+    ErrorTrap trap(display);
+    Window rootReturn = None;
+    Window child = None;
+    int rootX = 0;
+    int rootY = 0;
+    int x = 0;
+    int y = 0;
+    unsigned mask = 0;
+    if (!XQueryPointer(display, d->root, &rootReturn, &child, &rootX, &rootY, &x, &y, &mask) || trap.failedSoFar())
+        return {};
+    return Point { rootX, rootY };
+}
+
+WindowHandle X11Desktop::foreground()
+{
+    return d->live() ? d->windows->foreground() : 0;
+}
+
+WindowTexts X11Desktop::texts(WindowHandle window)
+{
+    return d->live() ? d->windows->texts(window) : WindowTexts {};
+}
+
+std::string X11Desktop::executable(WindowHandle window)
+{
+    return d->live() ? d->windows->executable(window) : std::string {};
+}
+
+Desktop& desktop()
+{
+    // Made on first use, so a program that never reads the screen never
+    // connects; closed when the program ends.
+    static X11Desktop instance;
+    return instance;
+}
+
+} // namespace platform
