@@ -199,7 +199,8 @@ private:
     QPointer<QTimer> appInfoTimer;
 
     // --- capture/: region selection --------------------------------------
-    QSelectRegionWindow* regionWindow = nullptr;
+    // The open region window; it deletes itself when it closes, and this reads null then.
+    QPointer<QSelectRegionWindow> regionWindow;
 
     platform::Desktop& desktop;
 };

@@ -1,0 +1,127 @@
+#include "capture/QSelectRegionWindow.h"
+
+#include "capture/QSelectLabel.h"
+#include "capture/RegionMath.h"
+#include "capture/ScreenService.h"
+#include "shell/Images.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPixmap>
+#include <QScreen>
+#include <QSignalMapper>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+
+// The screen that holds the pointer; the window opens there.
+const QScreen* cursorScreen()
+{
+    const QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
+    return screen ? screen : QGuiApplication::primaryScreen();
+}
+
+} // namespace
+
+QSelectRegionWindow::QSelectRegionWindow(const QString& appName, ScreenService* service, QWidget* parent)
+    : QMainWindow(parent)
+    , service(service)
+{
+    // Each selection opens a new window; keeping closed ones would keep a
+    // full-monitor screenshot per selection for the rest of the run.
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(QStringLiteral("Select region to capture for application: ") + appName);
+    setWindowModality(Qt::WindowModal);
+    show();
+
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    setCentralWidget(central);
+
+    label = new QSelectLabel(this);
+    auto* monitorBar = new QToolBar(this);
+    auto* mapper = new QSignalMapper(this);
+    const QIcon icon = imageIcon(QStringLiteral("images/monitor.png"));
+
+    const int count = service ? service->monitorCount : 0;
+    for (int i = 0; i < count; ++i) {
+        auto* button = new QToolButton(this);
+        button->setText(QStringLiteral("Monitor #") + QString::number(i + 1));
+        button->setIcon(icon);
+        button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+        button->setCheckable(true);
+        buttons.append(button);
+        monitorBar->addWidget(button);
+        connect(button, &QToolButton::clicked, mapper, qOverload<>(&QSignalMapper::map));
+        mapper->setMapping(button, i);
+    }
+    if (!buttons.isEmpty())
+        buttons.first()->setChecked(true);
+
+    connect(mapper, &QSignalMapper::mappedInt, this, &QSelectRegionWindow::switchDevice);
+    connect(label, &QSelectLabel::rectSelected, this, &QSelectRegionWindow::rectSelectedSlot);
+
+    layout->addWidget(monitorBar);
+    layout->addWidget(label);
+
+    switchDevice(0);
+}
+
+QSelectRegionWindow::~QSelectRegionWindow() = default;
+
+void QSelectRegionWindow::switchDevice(int adapter_index)
+{
+    grabMonitor(adapter_index);
+    label->monitorIndex = adapter_index;
+    // A click on the checked button unchecks it; the shown monitor stays checked.
+    for (QToolButton* button : qAsConst(buttons))
+        button->setChecked(false);
+    if (adapter_index >= 0 && adapter_index < buttons.size())
+        buttons[adapter_index]->setChecked(true);
+}
+
+void QSelectRegionWindow::grabMonitor(int index)
+{
+    // The window must not appear in its own screenshot.
+    hide();
+    setProperty("windowOpacity", 0.0);
+
+    if (service)
+        service->captureScreen(&screenshot, index, nullptr, 0, nullptr);
+    else
+        screenshot = cv::Mat(1, 1, CV_8UC4, cv::Scalar(0, 0, 0, 255));
+    scaleScreenshotForDisplay(screenshot);
+
+    const QScreen* screen = cursorScreen();
+    pixelRatio = screen ? screen->devicePixelRatio() : devicePixelRatioF();
+
+    const QImage image(
+        screenshot.data, screenshot.cols, screenshot.rows, static_cast<int>(screenshot.step), QImage::Format_ARGB32);
+    QPixmap picture = QPixmap::fromImage(image);
+    picture.setDevicePixelRatio(pixelRatio);
+    label->setPixmap(picture);
+
+    setProperty("windowOpacity", 1.0);
+    show();
+    adjustSize();
+    placeOnCursorScreen();
+}
+
+// The top-left corner of the screen that holds the pointer, frame included.
+void QSelectRegionWindow::placeOnCursorScreen()
+{
+    if (const QScreen* screen = cursorScreen())
+        move(screen->geometry().topLeft());
+}
+
+void QSelectRegionWindow::rectSelectedSlot()
+{
+    selection = label->selection;
+    monitorIndex = label->monitorIndex;
+    selection = labelToMonitor(selection, pixelRatio);
+    emit rectSelected();
+    close();
+}
