@@ -1,0 +1,56 @@
+#include "scopes/StillScope.h"
+
+#include "scopes/VectorscopeMath.h"
+#include "scopes/WaveformMath.h"
+
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+
+namespace scopes {
+
+cv::Mat frameFromImage(const cv::Mat& image, int width)
+{
+    CV_Assert(image.depth() == CV_8U && !image.empty() && width > 0);
+    cv::Mat bgra;
+    switch (image.channels()) {
+    case 1:
+        cv::cvtColor(image, bgra, cv::COLOR_GRAY2BGRA);
+        break;
+    case 3:
+        cv::cvtColor(image, bgra, cv::COLOR_BGR2BGRA);
+        break;
+    default: {
+        // Alpha is dropped: a capture of the screen is always opaque.
+        cv::Mat bgr;
+        cv::cvtColor(image, bgr, cv::COLOR_BGRA2BGR);
+        cv::cvtColor(bgr, bgra, cv::COLOR_BGR2BGRA);
+        break;
+    }
+    }
+    const float scale = static_cast<float>(width) / static_cast<float>(bgra.cols);
+    const int height = std::max(1, static_cast<int>(static_cast<float>(bgra.rows) * scale));
+    cv::Mat frame;
+    cv::resize(bgra, frame, cv::Size(width, height), 0, 0, cv::INTER_NEAREST);
+    return frame;
+}
+
+cv::Mat renderStillScope(const cv::Mat& frameBgra, int displayMode, int windowSize)
+{
+    cv::Mat scope;
+    if (displayMode == 1 || displayMode == 2) {
+        WaveformBuffers buffers;
+        renderWaveform(frameBgra, windowSize, displayMode == 2, buffers, scope);
+        return scope;
+    }
+    const double radius = (windowSize / 2) * 0.75;
+    cv::Mat wheel;
+    renderColorWheel(wheel, windowSize, windowSize, radius);
+    VectorscopeBuffers buffers;
+    cv::Mat colorImage;
+    plotVectorscope(frameBgra, wheel, radius, buffers, colorImage, scope);
+    drawSkinToneLine(scope, radius);
+    return scope;
+}
+
+} // namespace scopes
