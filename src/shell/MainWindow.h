@@ -150,6 +150,7 @@ private:
 
     // --- scopes/: plot interaction and colour harmony --------------------
     void updateHarmonySwatches();
+    void showSwatch(int index, double hue, const cv::Point& endPoint);
 
     double selectedHue = -1.0;
     double hueSpread = -1000.0;
@@ -163,8 +164,12 @@ private:
     bool lightnessDragging = false;
 
     // --- palette/ --------------------------------------------------------
+    static std::vector<float> clusterHues(int k, const std::vector<float>& samples, int iterations,
+                                          int candidatesPerSeed, float* cost, std::vector<float>* counts);
+
     std::vector<float> dominantHues; // empty until the first colour search
     int dominantHueCount = 0;
+    std::unique_ptr<QClickLabel> sampleLabel; // top-level picture of monitor 0, replaced by each sampling
 
     // --- apps/: recognition and configuration ----------------------------
     void recognizeApplication(bool allowUnknown);
