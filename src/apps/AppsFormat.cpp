@@ -61,21 +61,21 @@ QString defaultCaptureRecord()
 QMap<QString, QString> builtinApplications()
 {
     return {
-        {QStringLiteral("photoshop"), QStringLiteral("Photoshop")},
-        {QStringLiteral("firefox"), QStringLiteral("Firefox")},
-        {QStringLiteral("chrome"), QStringLiteral("Chrome")},
-        {QStringLiteral("luminar_ai"), QStringLiteral("Luminar AI")},
-        {QStringLiteral("luminar_4"), QStringLiteral("Luminar 4")},
-        {QStringLiteral("luminar"), QStringLiteral("Luminar")},
-        {QStringLiteral("lightroom"), QStringLiteral("Lightroom")},
-        {QStringLiteral("illustrator"), QStringLiteral("Illustrator")},
-        {QStringLiteral("after_effects"), QStringLiteral("After Effects")},
-        {QStringLiteral("corel_paintshop"), QStringLiteral("Corel Paintshop")},
-        {QStringLiteral("resolve"), QStringLiteral("DaVinci Resolve")},
-        {QStringLiteral("on1"), QStringLiteral("ON1")},
-        {QStringLiteral("dxo_pureraw"), QStringLiteral("DxO PureRAW")},
-        {QStringLiteral("dxo_photolab"), QStringLiteral("DxO PhotoLab")},
-        {QStringLiteral("capture_one"), QStringLiteral("Capture One")},
+        { QStringLiteral("photoshop"), QStringLiteral("Photoshop") },
+        { QStringLiteral("firefox"), QStringLiteral("Firefox") },
+        { QStringLiteral("chrome"), QStringLiteral("Chrome") },
+        { QStringLiteral("luminar_ai"), QStringLiteral("Luminar AI") },
+        { QStringLiteral("luminar_4"), QStringLiteral("Luminar 4") },
+        { QStringLiteral("luminar"), QStringLiteral("Luminar") },
+        { QStringLiteral("lightroom"), QStringLiteral("Lightroom") },
+        { QStringLiteral("illustrator"), QStringLiteral("Illustrator") },
+        { QStringLiteral("after_effects"), QStringLiteral("After Effects") },
+        { QStringLiteral("corel_paintshop"), QStringLiteral("Corel Paintshop") },
+        { QStringLiteral("resolve"), QStringLiteral("DaVinci Resolve") },
+        { QStringLiteral("on1"), QStringLiteral("ON1") },
+        { QStringLiteral("dxo_pureraw"), QStringLiteral("DxO PureRAW") },
+        { QStringLiteral("dxo_photolab"), QStringLiteral("DxO PhotoLab") },
+        { QStringLiteral("capture_one"), QStringLiteral("Capture One") },
     };
 }
 

@@ -47,7 +47,7 @@ QString MainWindow::storedCaptureRecord(const QString& key, const QString& fallb
 void MainWindow::setCaptureTarget(const QString& name, const QString& record)
 {
     int adapter = 0;
-    CaptureRect rect{-1, -1, -1, -1};
+    CaptureRect rect { -1, -1, -1, -1 };
     parseCaptureRecord(record, adapter, rect);
     appRegions[name] = rect;
     appAdapters[name] = adapter;
@@ -55,7 +55,7 @@ void MainWindow::setCaptureTarget(const QString& name, const QString& record)
 
 void MainWindow::storeCaptureTarget(int monitorIndex, const platform::Rect& rect)
 {
-    const CaptureRect region{rect.left, rect.top, rect.right, rect.bottom};
+    const CaptureRect region { rect.left, rect.top, rect.right, rect.bottom };
     appRegions[currentApp] = region;
     appAdapters[currentApp] = monitorIndex;
     // Writing under one of the program's own keys would destroy that setting;

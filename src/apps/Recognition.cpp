@@ -14,7 +14,7 @@ void MainWindow::recognizeApplication(bool allowUnknown)
             if (const char* builtin = builtinApplicationName(foregroundClass, foregroundTitle))
                 currentApp = QString::fromLatin1(builtin);
             else if (const AppProfile* profile
-                     = matchingProfile(appProfiles, foregroundClass, foregroundTitle, foregroundExecutable))
+                = matchingProfile(appProfiles, foregroundClass, foregroundTitle, foregroundExecutable))
                 currentApp = profile->name;
             else if (allowUnknown)
                 currentApp = QStringLiteral("Unknown");

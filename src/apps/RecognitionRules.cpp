@@ -15,23 +15,23 @@ struct BuiltinRule {
 };
 
 // Tested in this order; the first that holds names the application.
-constexpr std::array<BuiltinRule, 15> kBuiltinRules{{
-    {Needs::ClassAndTitle, "Mozilla", "Firefox", "Firefox"},
-    {Needs::ClassAndTitle, "Chrome", "Chrome", "Chrome"},
-    {Needs::ClassAndTitle, "Luminar AI", "Luminar AI", "Luminar AI"},
-    {Needs::ClassAndTitle, "Luminar 4", "Luminar 4", "Luminar 4"},
-    {Needs::ClassAndTitle, "Luminar", "Luminar", "Luminar"},
-    {Needs::ClassOrTitle, "Lightroom", "Lightroom", "Lightroom"},
-    {Needs::Class, "illustrator", nullptr, "Illustrator"},
-    {Needs::Class, "AE_", nullptr, "After Effects"},
-    {Needs::Class, "PSPMainFrame", nullptr, "Corel Paintshop"},
-    {Needs::ClassOrTitle, "Photoshop", "Photoshop", "Photoshop"},
-    {Needs::ClassOrTitle, "Resolve", "Resolve", "DaVinci Resolve"},
-    {Needs::Title, nullptr, "ON1", "ON1"},
-    {Needs::Title, nullptr, "DxO PureRAW", "DxO PureRAW"},
-    {Needs::Title, nullptr, "DxO PhotoLab", "DxO PhotoLab"},
-    {Needs::Title, nullptr, "Capture One", "Capture One"},
-}};
+constexpr std::array<BuiltinRule, 15> kBuiltinRules { {
+    { Needs::ClassAndTitle, "Mozilla", "Firefox", "Firefox" },
+    { Needs::ClassAndTitle, "Chrome", "Chrome", "Chrome" },
+    { Needs::ClassAndTitle, "Luminar AI", "Luminar AI", "Luminar AI" },
+    { Needs::ClassAndTitle, "Luminar 4", "Luminar 4", "Luminar 4" },
+    { Needs::ClassAndTitle, "Luminar", "Luminar", "Luminar" },
+    { Needs::ClassOrTitle, "Lightroom", "Lightroom", "Lightroom" },
+    { Needs::Class, "illustrator", nullptr, "Illustrator" },
+    { Needs::Class, "AE_", nullptr, "After Effects" },
+    { Needs::Class, "PSPMainFrame", nullptr, "Corel Paintshop" },
+    { Needs::ClassOrTitle, "Photoshop", "Photoshop", "Photoshop" },
+    { Needs::ClassOrTitle, "Resolve", "Resolve", "DaVinci Resolve" },
+    { Needs::Title, nullptr, "ON1", "ON1" },
+    { Needs::Title, nullptr, "DxO PureRAW", "DxO PureRAW" },
+    { Needs::Title, nullptr, "DxO PhotoLab", "DxO PhotoLab" },
+    { Needs::Title, nullptr, "Capture One", "Capture One" },
+} };
 
 bool has(const std::string& text, const char* literal)
 {
@@ -107,7 +107,7 @@ const char* builtinApplicationName(const std::string& windowClass, const std::st
 }
 
 const AppProfile* matchingProfile(const QList<AppProfile>& profiles, const std::string& windowClass,
-                                  const std::string& title, const std::string& executable)
+    const std::string& title, const std::string& executable)
 {
     DecodedText classText(windowClass);
     DecodedText titleText(title);

@@ -37,7 +37,7 @@ const char* builtinApplicationName(const std::string& windowClass, const std::st
 // texts (decoded as UTF-8, case-sensitive), or nullptr. A text is decoded
 // only when a rule tests it.
 const AppProfile* matchingProfile(const QList<AppProfile>& profiles, const std::string& windowClass,
-                                  const std::string& title, const std::string& executable);
+    const std::string& title, const std::string& executable);
 
 // The file name of an executable path with "/" or "\" separators; a path
 // without a separator is returned whole.
