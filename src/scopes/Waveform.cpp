@@ -1,8 +1,12 @@
 #include "shell/MainWindow.h"
 
-// Placeholder until this subsystem lands.
+#include "scopes/WaveformMath.h"
 
-void MainWindow::drawWaveform(bool, int, int, bool)
+// Rebuilt from the frame on every call: no cache and no change test, so the
+// change flag and the pointer's frame position go unused.
+void MainWindow::drawWaveform(bool, int, int, bool parade)
 {
+    scopes::renderWaveform(frameImage, windowSize, parade, scopeRgbBytes, scopeRgbFloat, levelCounts, levelTraces,
+                           traceBlur3, traceBlur5, scopeImage);
+    scopes::highlightMatchingLevels(frameImage, scopeImage.cols, scopeImage.rows, hoverX, hoverY, parade);
 }
-

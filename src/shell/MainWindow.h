@@ -148,6 +148,20 @@ private:
     cv::Mat scopeCache;      // R, G, B
     cv::Mat colorImage;      // H degrees, S, V as float
 
+    // Reused from cycle to cycle, so that a cycle allocates nothing once the sizes are stable.
+    cv::Mat scopeRgbBytes;   // the frame as R, G, B bytes
+    cv::Mat scopeRgbFloat;   // the frame as R, G, B in [0, 1]
+    cv::Mat vectorscopeCells;   // windowSize x windowSize plot densities
+    cv::Mat vectorscopeBlurred; // scratch of their smoothing
+    std::array<cv::Mat, 3> levelCounts; // blue, green, red: 128 levels x trace width
+    std::array<cv::Mat, 3> levelTraces; // blue, green, red at the picture's size
+    cv::Mat traceBlur3;
+    cv::Mat traceBlur5;
+    // The frame that scopeCache and colorImage show: frames that changed
+    // while the Waveform or Parade was up still count as new here.
+    quint32 vectorscopeFrameSum = 0;
+    bool vectorscopeCurrent = false;
+
     // --- scopes/: plot interaction and colour harmony --------------------
     void updateHarmonySwatches();
     void showSwatch(int index, double hue, const cv::Point& endPoint);
