@@ -83,6 +83,7 @@ private slots:
     void dragFollowsThePointerBeyondTheCircle();
     void hoverMovesOnlyTheHoverPoint();
     void middleClickClearsThePicks();
+    void theRefreshAfterAClickPlacesTheSwatches();
     void clicksRefreshOnlyWhileStopped();
     void saturationControlFollowsADrag();
     void lightnessControlAndDoubleClickReset();
@@ -287,6 +288,24 @@ void TestPlotInteraction::middleClickClearsThePicks()
     QVERIFY(child(w, "lightnessSlider")->isHidden());
     // Nothing is drawn without a base.
     QCOMPARE(cv::countNonZero(Probe::scopeImage(w).reshape(1)), 0);
+}
+
+void TestPlotInteraction::theRefreshAfterAClickPlacesTheSwatches()
+{
+    // No overlay pass by hand here: the click's own refresh runs the vectorscope, which places them.
+    MainWindow w(nullptr, false, 0);
+    QClickLabel* plot = child(w, "plotLabel");
+    QTest::mouseClick(plot, Qt::LeftButton, Qt::NoModifier, QPoint(200, 200));
+    QVERIFY(Probe::colorsShown(w));
+    QVERIFY(!swatch(w, 0)->isHidden());
+    QCOMPARE(swatch(w, 0)->pos(), QPoint(190, 25));
+    QCOMPARE(code(swatch(w, 0)), QStringLiteral("#df2020"));
+    QVERIFY(!child(w, "saturationSlider")->isHidden());
+
+    QTest::mouseClick(plot, Qt::MiddleButton, Qt::NoModifier, QPoint(200, 200));
+    QVERIFY(!Probe::colorsShown(w));
+    QVERIFY(swatch(w, 0)->isHidden());
+    QVERIFY(child(w, "lightnessSlider")->isHidden());
 }
 
 void TestPlotInteraction::clicksRefreshOnlyWhileStopped()
