@@ -14,6 +14,8 @@ packages=(
   xvfb xauth openbox xdotool x11-xserver-utils x11-utils xterm xclip
   # benchmarks
   libbenchmark-dev
+  # photographs the scope tests and benchmarks run on (examples/data)
+  opencv-doc
 )
 
 missing=()

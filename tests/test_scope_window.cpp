@@ -14,8 +14,7 @@
 #include <memory>
 
 struct ScopeWindowTag;
-template <>
-struct MainWindowProbe<ScopeWindowTag> {
+template <> struct MainWindowProbe<ScopeWindowTag> {
     static cv::Mat& scopeImage(MainWindow& w) { return w.scopeImage; }
     static cv::Mat& scopeCache(MainWindow& w) { return w.scopeCache; }
     static cv::Mat& frameImage(MainWindow& w) { return w.frameImage; }
@@ -23,6 +22,18 @@ struct MainWindowProbe<ScopeWindowTag> {
     static quint32& frameSum(MainWindow& w) { return w.frameSum; }
     static int& displayMode(MainWindow& w) { return w.displayMode; }
     static QAction* displayAction(MainWindow& w) { return w.displayAction; }
+    // Where every buffer of the cycle keeps its pixels.
+    static std::vector<const uchar*> buffers(MainWindow& w)
+    {
+        std::vector<const uchar*> data { w.scopeImage.data, w.scopeCache.data, w.colorImage.data, w.scopeRgbBytes.data,
+            w.scopeRgbFloat.data, w.vectorscopeCells.data, w.vectorscopeBlurred.data, w.traceBlur3.data,
+            w.traceBlur5.data };
+        for (const cv::Mat& m : w.levelCounts)
+            data.push_back(m.data);
+        for (const cv::Mat& m : w.levelTraces)
+            data.push_back(m.data);
+        return data;
+    }
     static void hover(MainWindow& w, float hue, double saturation, double x, double y)
     {
         w.hoverHue = hue;
@@ -112,6 +123,7 @@ private slots:
     void overlaysFollowPointerAndPicksButNeverReachTheCache();
     void waveformAndParadeHighlightThePreview();
     void progressLogOfTheVectorscope();
+    void cyclesOfAStableSizeReuseTheirBuffers();
 };
 
 void TestScopeWindow::everyModeShowsTheStillPictureOfANewFrame()
@@ -131,7 +143,7 @@ void TestScopeWindow::everyModeShowsTheStillPictureOfANewFrame()
         Probe::frameSum(*w) = 0; // every mode sees a new frame
         w->updateScreen();
         QVERIFY2(samePicture(Probe::scopeImage(*w), scopes::renderStillScope(frame, mode, 400)),
-                 qPrintable(QStringLiteral("display mode %1").arg(mode)));
+            qPrintable(QStringLiteral("display mode %1").arg(mode)));
         QVERIFY(samePicture(Probe::frameImage(*w), frame));
     }
 }
@@ -295,7 +307,7 @@ void TestScopeWindow::progressLogOfTheVectorscope()
     QFile::remove(QStringLiteral("log.txt"));
     w->updateScreen();
     const QStringList overlays { "scr A", "scr M changed", "scr M changed A", "scr M changed B", "scr M changed C",
-                                 "scr M changed D", "scr M changed E" };
+        "scr M changed D", "scr M changed E" };
     QStringList expected { "sum changed", "ch A", "ch B", "ch C" };
     expected += overlays;
     expected << QStringLiteral("scr pix set");
@@ -312,6 +324,29 @@ void TestScopeWindow::progressLogOfTheVectorscope()
     const int start = lines.indexOf(QStringLiteral("scr A"));
     QVERIFY(start >= 0);
     QCOMPARE(lines.mid(start, overlays.size()), overlays);
+}
+
+void TestScopeWindow::cyclesOfAStableSizeReuseTheirBuffers()
+{
+    // A new frame every cycle: once a mode has sized its buffers, none of
+    // them is given new memory while the size stays.
+    auto w = makeWindow();
+    const int colours[][3] = { { 200, 10, 10 }, { 10, 200, 10 }, { 10, 10, 200 }, { 90, 90, 90 } };
+    int turn = 0;
+    const auto cycle = [&](int mode) {
+        const int* c = colours[turn++ % 4];
+        showColour(c[0], c[1], c[2]);
+        Probe::displayMode(*w) = mode;
+        w->updateScreen();
+    };
+    for (int mode : { 0, 1, 2, 0 }) {
+        cycle(mode);
+        const std::vector<const uchar*> sized = Probe::buffers(*w);
+        for (int i = 0; i < 4; ++i) {
+            cycle(mode);
+            QVERIFY2(Probe::buffers(*w) == sized, qPrintable(QStringLiteral("display mode %1").arg(mode)));
+        }
+    }
 }
 
 QTEST_MAIN(TestScopeWindow)

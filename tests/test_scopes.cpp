@@ -69,9 +69,10 @@ cv::Mat patchyFrame(int cols, int rows, uint64 seed)
     cv::Mat frame(rows, cols, CV_8UC4);
     rng.fill(frame, cv::RNG::UNIFORM, 0, 256);
     for (int i = 0; i < 12; ++i) {
-        const cv::Rect patch(rng.uniform(0, cols - 10), rng.uniform(0, rows - 10), rng.uniform(5, 80), rng.uniform(5, 60));
-        frame(patch & cv::Rect(0, 0, cols, rows)).setTo(cv::Scalar(rng.uniform(0, 256), rng.uniform(0, 256),
-                                                                    rng.uniform(0, 256), 255));
+        const cv::Rect patch(
+            rng.uniform(0, cols - 10), rng.uniform(0, rows - 10), rng.uniform(5, 80), rng.uniform(5, 60));
+        frame(patch & cv::Rect(0, 0, cols, rows))
+            .setTo(cv::Scalar(rng.uniform(0, 256), rng.uniform(0, 256), rng.uniform(0, 256), 255));
     }
     // A dark band around the counting thresholds.
     cv::Mat band = frame(cv::Rect(0, rows - 8, cols, 8));
@@ -149,13 +150,13 @@ void TestScopes::hsvToRgbCoversTheSextantsAndRounds()
         double h, s, v, r, g, b;
     };
     const Case cases[] = {
-        { 0.0, 1.0, 1.0, 255, 0, 0 },      // red
-        { 1.0, 1.0, 1.0, 255, 0, 0 },      // a full turn is red again
-        { 0.5, 1.0, 1.0, 0, 255, 255 },    // i = 3, f = 0: (p, q, v) = (0, 1, 1), cyan
-        { 0.25, 1.0, 1.0, 128, 255, 0 },   // i = 1, f = 0.5: q = 0.5 -> 127.5 rounds up
-        { 0.5, 0.5, 0.5, 64, 128, 128 },   // p = 0.25 -> 63.75, q = v = 0.5 -> 127.5
-        { 0.75, 1.0, 0.2, 26, 0, 51 },     // i = 4, f = 0.5: t = 0.1 -> 25.5 rounds up
-        { 0.9, 0.0, 1.0, 255, 255, 255 },  // no saturation: white whatever the hue
+        { 0.0, 1.0, 1.0, 255, 0, 0 }, // red
+        { 1.0, 1.0, 1.0, 255, 0, 0 }, // a full turn is red again
+        { 0.5, 1.0, 1.0, 0, 255, 255 }, // i = 3, f = 0: (p, q, v) = (0, 1, 1), cyan
+        { 0.25, 1.0, 1.0, 128, 255, 0 }, // i = 1, f = 0.5: q = 0.5 -> 127.5 rounds up
+        { 0.5, 0.5, 0.5, 64, 128, 128 }, // p = 0.25 -> 63.75, q = v = 0.5 -> 127.5
+        { 0.75, 1.0, 0.2, 26, 0, 51 }, // i = 4, f = 0.5: t = 0.1 -> 25.5 rounds up
+        { 0.9, 0.0, 1.0, 255, 255, 255 }, // no saturation: white whatever the hue
     };
     for (const Case& c : cases) {
         double r, g, b;
@@ -306,7 +307,7 @@ void TestScopes::pointerMarker()
 {
     cv::Mat frame = solidFrame(4, 2, 128, 128, 128);
     frame.at<cv::Vec4b>(1, 3) = cv::Vec4b(0, 0, 255, 255); // red at x 3, y 1
-    frame.at<cv::Vec4b>(0, 1) = cv::Vec4b(0, 0, 0, 255);   // black at x 1, y 0
+    frame.at<cv::Vec4b>(0, 1) = cv::Vec4b(0, 0, 0, 255); // black at x 1, y 0
     cv::Mat rgbBytes, rgbFloat, colorImage;
     scopes::frameToHsv(frame, rgbBytes, rgbFloat, colorImage);
     const cv::Mat blank(400, 400, CV_8UC3, cv::Scalar(9, 9, 9));
@@ -368,7 +369,7 @@ void TestScopes::dominantHueLines()
     QVERIFY(!onLine(201, 100));
     QCOMPARE(rgbAt(scope, 200, 300), cv::Vec3b(0, 0, 0)); // not downwards
     QCOMPARE(rgbAt(scope, 300, 200), cv::Vec3b(0, 0, 0)); // not to the right
-    QCOMPARE(rgbAt(scope, 200, 30), cv::Vec3b(0, 0, 0));  // ends at 35
+    QCOMPARE(rgbAt(scope, 200, 30), cv::Vec3b(0, 0, 0)); // ends at 35
 
     // Only the first `count` entries.
     scope = blank.clone();
@@ -472,9 +473,9 @@ void TestScopes::accumulationSpreadsColumnsOverPanels()
         QCOMPARE(c.size(), cv::Size(133, 128));
         QCOMPARE(cv::sum(c)[0], 800.0); // every pixel once per channel
     }
-    QCOMPARE(counts[scopes::Blue].at<float>(0, 0), 1.0f);    // level 127 is row 0
-    QCOMPARE(counts[scopes::Red].at<float>(126, 0), 1.0f);   // level 1 is row 126
-    QCOMPARE(counts[scopes::Green].at<float>(63, 1), 1.0f);  // level 64 is row 63
+    QCOMPARE(counts[scopes::Blue].at<float>(0, 0), 1.0f); // level 127 is row 0
+    QCOMPARE(counts[scopes::Red].at<float>(126, 0), 1.0f); // level 1 is row 126
+    QCOMPARE(counts[scopes::Green].at<float>(63, 1), 1.0f); // level 64 is row 63
     QCOMPARE(counts[scopes::Red].at<float>(0, 132), 1.0f);
     // Columns 0..3 fall on panel column 0: 8 pixels, one of them blue at level 127.
     QCOMPARE(counts[scopes::Blue].at<float>(127, 0), 7.0f);
@@ -657,8 +658,8 @@ void TestScopes::fastWaveformEqualsPlainWaveform()
 
     cv::Mat trace;
     scopes::enhanceTrace(buffers.counts[scopes::Green], 77, 55, trace, buffers.blur3, buffers.blur5);
-    QCOMPARE(cv::norm(trace, scopes::reference::enhanceTrace(buffers.counts[scopes::Green], 77, 55), cv::NORM_INF),
-             0.0);
+    QCOMPARE(
+        cv::norm(trace, scopes::reference::enhanceTrace(buffers.counts[scopes::Green], 77, 55), cv::NORM_INF), 0.0);
 }
 
 void TestScopes::imageToFrame()

@@ -58,8 +58,7 @@ std::optional<int> windowSizeOf(const char* text)
     errno = 0;
     char* end = nullptr;
     const long value = std::strtol(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || value < scopes::kMinWindowSize
-        || value > scopes::kMaxWindowSize)
+    if (errno != 0 || end == text || *end != '\0' || value < scopes::kMinWindowSize || value > scopes::kMaxWindowSize)
         return std::nullopt;
     return static_cast<int>(value);
 }
@@ -125,8 +124,8 @@ int main(int argc, char** argv)
     const std::optional<int> windowSize = windowSizeOf(argv[2]);
     if (!windowSize)
         return fail(kUsageError,
-                    "SIZE must be a whole number from " + std::to_string(scopes::kMinWindowSize) + " to "
-                        + std::to_string(scopes::kMaxWindowSize) + ", not '" + argv[2] + "'");
+            "SIZE must be a whole number from " + std::to_string(scopes::kMinWindowSize) + " to "
+                + std::to_string(scopes::kMaxWindowSize) + ", not '" + argv[2] + "'");
 
     const std::optional<cv::Mat> frame = loadFrame(argv[3], *windowSize);
     if (!frame)

@@ -11,8 +11,8 @@ void MainWindow::drawVectorscope(bool frameChanged, int cursorX, int cursorY)
     // Besides a changed frame: the cycle's change flag does not see frames
     // that changed while another mode was shown, a first frame whose byte sum
     // is 0 finds no cache, and a new window size needs a plot of the new size.
-    const bool recompute = frameChanged || !vectorscopeCurrent || vectorscopeFrameSum != frameSum
-        || scopeCache.empty() || scopeCache.size() != backgroundImage.size() || colorImage.size() != frameImage.size();
+    const bool recompute = frameChanged || !vectorscopeCurrent || vectorscopeFrameSum != frameSum || scopeCache.empty()
+        || scopeCache.size() != backgroundImage.size() || colorImage.size() != frameImage.size();
 
     if (recompute) {
         scopes::frameToHsv(frameImage, scopeRgbBytes, scopeRgbFloat, colorImage);

@@ -10,41 +10,41 @@ namespace scopes {
 
 namespace {
 
-    constexpr double kFrameByteToUnit = 0.00392156862745098; // 1 / 255
+constexpr double kFrameByteToUnit = 0.00392156862745098; // 1 / 255
 
-    const cv::Scalar kMarkerColor(255, 0, 0, 0);
-    const cv::Scalar kDominantHueColor(0, 0, 255, 0);
-    const cv::Scalar kSkinToneColor(255, 200, 127, 0);
+const cv::Scalar kMarkerColor(255, 0, 0, 0);
+const cv::Scalar kDominantHueColor(0, 0, 255, 0);
+const cv::Scalar kSkinToneColor(255, 200, 127, 0);
 
-    double lineLength(double radius)
-    {
-        return radius * static_cast<double>(kLineReach);
-    }
+double lineLength(double radius)
+{
+    return radius * static_cast<double>(kLineReach);
+}
 
-    // Moves one channel of the wheel towards white; k = 1 leaves it, k = 0 whitens it.
-    uchar lifted(uchar channel, double k)
-    {
-        return static_cast<uchar>(static_cast<int>(255.0 - (255 - channel) * k));
-    }
+// Moves one channel of the wheel towards white; k = 1 leaves it, k = 0 whitens it.
+uchar lifted(uchar channel, double k)
+{
+    return static_cast<uchar>(static_cast<int>(255.0 - (255 - channel) * k));
+}
 
-    double liftFactor(float cell)
-    {
-        // Single-precision power on purpose: the picture's bytes depend on it.
-        const float a = 2.0f * std::pow(cell, 0.3f);
-        return std::max(0.0, 1.0 - static_cast<double>(a));
-    }
+double liftFactor(float cell)
+{
+    // Single-precision power on purpose: the picture's bytes depend on it.
+    const float a = 2.0f * std::pow(cell, 0.3f);
+    return std::max(0.0, 1.0 - static_cast<double>(a));
+}
 
-    void paintIfInside(cv::Mat& scope, int x, int y, const cv::Vec3b& color)
-    {
-        if (x >= 0 && y >= 0 && x < scope.cols && y < scope.rows)
-            scope.at<cv::Vec3b>(y, x) = color;
-    }
+void paintIfInside(cv::Mat& scope, int x, int y, const cv::Vec3b& color)
+{
+    if (x >= 0 && y >= 0 && x < scope.cols && y < scope.rows)
+        scope.at<cv::Vec3b>(y, x) = color;
+}
 
-    cv::Point lineEnd(int half, double turns, double length)
-    {
-        const double angle = 2.0 * CV_PI * turns;
-        return cv::Point(half + roundHalfAway(std::sin(angle) * length), half + roundHalfAway(std::cos(angle) * length));
-    }
+cv::Point lineEnd(int half, double turns, double length)
+{
+    const double angle = 2.0 * CV_PI * turns;
+    return cv::Point(half + roundHalfAway(std::sin(angle) * length), half + roundHalfAway(std::cos(angle) * length));
+}
 
 } // namespace
 
@@ -109,7 +109,7 @@ void renderColorWheel(cv::Mat& wheel, int width, int height, double radius)
             double r, g, b;
             hsvToRgb(hue, d, d * 0.5, r, g, b);
             row[x] = cv::Vec3b(static_cast<uchar>(std::min(r, 255.0)), static_cast<uchar>(std::min(g, 255.0)),
-                               static_cast<uchar>(std::min(b, 255.0)));
+                static_cast<uchar>(std::min(b, 255.0)));
         }
     }
     cv::GaussianBlur(wheel, wheel, cv::Size(3, 3), 0, 0, cv::BORDER_DEFAULT);
@@ -222,7 +222,7 @@ void drawSkinToneLine(cv::Mat& scope, double radius)
 {
     const int half = scope.cols / 2;
     cv::line(scope, cv::Point(half, half), plotPoint(half, kSkinToneAngle, lineLength(radius)), kSkinToneColor, 1,
-             cv::LINE_AA, 0);
+        cv::LINE_AA, 0);
 }
 
 void highlightMatchingHues(cv::Mat& frameBgra, const cv::Mat& colorImage, float hoverHue, double hoverSaturation)
@@ -251,7 +251,7 @@ void highlightMatchingHues(cv::Mat& frameBgra, const cv::Mat& colorImage, float 
 }
 
 void plotVectorscope(const cv::Mat& frameBgra, const cv::Mat& wheel, double radius, VectorscopeBuffers& buffers,
-                     cv::Mat& colorImage, cv::Mat& scope)
+    cv::Mat& colorImage, cv::Mat& scope)
 {
     frameToHsv(frameBgra, buffers.rgbBytes, buffers.rgbFloat, colorImage);
     wheel.copyTo(scope);
@@ -262,77 +262,77 @@ void plotVectorscope(const cv::Mat& frameBgra, const cv::Mat& wheel, double radi
 
 namespace reference {
 
-    cv::Mat colorWheel(int width, int height, double radius)
-    {
-        cv::Mat wheel = cv::Mat::zeros(height, width, CV_8UC3);
-        const int cx = width / 2;
-        const int cy = height / 2;
-        for (int y = 0; y < height; ++y) {
-            for (int x = 0; x < width; ++x) {
-                double d = std::sqrt(std::pow(x - cx, 2.0) + std::pow(y - cy, 2.0)) / radius;
-                if (d < 0)
-                    d = 0;
-                if (d > 1.0) {
-                    wheel.at<cv::Vec3b>(y, x) = cv::Vec3b(0, 0, 0);
-                    continue;
-                }
-                const double hue = (std::atan2(x - cx, y - cy) + CV_PI) / (2 * CV_PI);
-                double r, g, b;
-                hsvToRgb(hue, d, d * 0.5, r, g, b);
-                r = r > 255.0 ? 255.0 : r;
-                g = g > 255.0 ? 255.0 : g;
-                b = b > 255.0 ? 255.0 : b;
-                wheel.at<cv::Vec3b>(y, x) = cv::Vec3b(static_cast<uchar>(r), static_cast<uchar>(g), static_cast<uchar>(b));
+cv::Mat colorWheel(int width, int height, double radius)
+{
+    cv::Mat wheel = cv::Mat::zeros(height, width, CV_8UC3);
+    const int cx = width / 2;
+    const int cy = height / 2;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            double d = std::sqrt(std::pow(x - cx, 2.0) + std::pow(y - cy, 2.0)) / radius;
+            if (d < 0)
+                d = 0;
+            if (d > 1.0) {
+                wheel.at<cv::Vec3b>(y, x) = cv::Vec3b(0, 0, 0);
+                continue;
+            }
+            const double hue = (std::atan2(x - cx, y - cy) + CV_PI) / (2 * CV_PI);
+            double r, g, b;
+            hsvToRgb(hue, d, d * 0.5, r, g, b);
+            r = r > 255.0 ? 255.0 : r;
+            g = g > 255.0 ? 255.0 : g;
+            b = b > 255.0 ? 255.0 : b;
+            wheel.at<cv::Vec3b>(y, x) = cv::Vec3b(static_cast<uchar>(r), static_cast<uchar>(g), static_cast<uchar>(b));
+        }
+    }
+    cv::GaussianBlur(wheel, wheel, cv::Size(3, 3), 0, 0, cv::BORDER_DEFAULT);
+    return wheel;
+}
+
+cv::Mat vectorscopePlot(const cv::Mat& frameBgra, const cv::Mat& wheel, double radius, cv::Mat& colorImage)
+{
+    cv::Mat rgb;
+    cv::cvtColor(frameBgra, rgb, cv::COLOR_BGRA2RGB);
+    rgb.convertTo(rgb, CV_32FC3, kFrameByteToUnit, 0);
+    cv::cvtColor(rgb, colorImage, cv::COLOR_RGB2HSV);
+
+    const int size = wheel.cols;
+    const int half = size / 2;
+    cv::Mat cells = cv::Mat::zeros(size, size, CV_32FC1);
+    cv::Mat scope = wheel.clone();
+    const float weight = 1000.0f / static_cast<float>(frameBgra.rows * frameBgra.cols);
+
+    for (int y = 0; y < colorImage.rows; ++y) {
+        for (int x = 0; x < colorImage.cols; ++x) {
+            const cv::Vec3f hsv = colorImage.at<cv::Vec3f>(y, x);
+            const float h = hsv[0], s = hsv[1], v = hsv[2];
+            if (!(v > 0.1 || (v >= 0.01 && s > 0.05)))
+                continue;
+            const int px = half - static_cast<int>(std::round(std::sin(h * 0.017453292519943295) * (s * radius)));
+            const int py = half - static_cast<int>(std::round(std::cos(h * 0.017453292519943295) * (s * radius)));
+            if (px >= 0 && px < size && py >= 0 && py < size) {
+                const double sum = static_cast<double>(cells.at<float>(py, px)) + static_cast<double>(weight);
+                cells.at<float>(py, px) = static_cast<float>(sum);
             }
         }
-        cv::GaussianBlur(wheel, wheel, cv::Size(3, 3), 0, 0, cv::BORDER_DEFAULT);
-        return wheel;
     }
 
-    cv::Mat vectorscopePlot(const cv::Mat& frameBgra, const cv::Mat& wheel, double radius, cv::Mat& colorImage)
-    {
-        cv::Mat rgb;
-        cv::cvtColor(frameBgra, rgb, cv::COLOR_BGRA2RGB);
-        rgb.convertTo(rgb, CV_32FC3, kFrameByteToUnit, 0);
-        cv::cvtColor(rgb, colorImage, cv::COLOR_RGB2HSV);
+    cv::Mat blurred;
+    cv::GaussianBlur(cells, blurred, cv::Size(3, 3), 1.0, 0, cv::BORDER_DEFAULT);
+    cv::add(cells, blurred, cells);
+    cv::normalize(cells, cells, 0, 1, cv::NORM_MINMAX);
 
-        const int size = wheel.cols;
-        const int half = size / 2;
-        cv::Mat cells = cv::Mat::zeros(size, size, CV_32FC1);
-        cv::Mat scope = wheel.clone();
-        const float weight = 1000.0f / static_cast<float>(frameBgra.rows * frameBgra.cols);
-
-        for (int y = 0; y < colorImage.rows; ++y) {
-            for (int x = 0; x < colorImage.cols; ++x) {
-                const cv::Vec3f hsv = colorImage.at<cv::Vec3f>(y, x);
-                const float h = hsv[0], s = hsv[1], v = hsv[2];
-                if (!(v > 0.1 || (v >= 0.01 && s > 0.05)))
-                    continue;
-                const int px = half - static_cast<int>(std::round(std::sin(h * 0.017453292519943295) * (s * radius)));
-                const int py = half - static_cast<int>(std::round(std::cos(h * 0.017453292519943295) * (s * radius)));
-                if (px >= 0 && px < size && py >= 0 && py < size) {
-                    const double sum = static_cast<double>(cells.at<float>(py, px)) + static_cast<double>(weight);
-                    cells.at<float>(py, px) = static_cast<float>(sum);
-                }
-            }
+    for (int y = 0; y < size; ++y) {
+        for (int x = 0; x < size; ++x) {
+            const float a = 2.0f * powf(cells.at<float>(y, x), 0.3f);
+            const double k = std::max(0.0, 1.0 - a);
+            cv::Vec3b& pixel = scope.at<cv::Vec3b>(y, x);
+            for (int c = 0; c < 3; ++c)
+                pixel[c] = static_cast<uchar>(static_cast<int>(255.0 - (255 - pixel[c]) * k));
         }
-
-        cv::Mat blurred;
-        cv::GaussianBlur(cells, blurred, cv::Size(3, 3), 1.0, 0, cv::BORDER_DEFAULT);
-        cv::add(cells, blurred, cells);
-        cv::normalize(cells, cells, 0, 1, cv::NORM_MINMAX);
-
-        for (int y = 0; y < size; ++y) {
-            for (int x = 0; x < size; ++x) {
-                const float a = 2.0f * powf(cells.at<float>(y, x), 0.3f);
-                const double k = std::max(0.0, 1.0 - a);
-                cv::Vec3b& pixel = scope.at<cv::Vec3b>(y, x);
-                for (int c = 0; c < 3; ++c)
-                    pixel[c] = static_cast<uchar>(static_cast<int>(255.0 - (255 - pixel[c]) * k));
-            }
-        }
-        return scope;
     }
+    return scope;
+}
 
 } // namespace reference
 

@@ -81,14 +81,14 @@ struct VectorscopeBuffers {
     cv::Mat blurred;
 };
 void plotVectorscope(const cv::Mat& frameBgra, const cv::Mat& wheel, double radius, VectorscopeBuffers& buffers,
-                     cv::Mat& colorImage, cv::Mat& scope);
+    cv::Mat& colorImage, cv::Mat& scope);
 
 // Plain versions of the same arithmetic, written for clarity rather than
 // speed and allocating freely: the fast versions above are held to them.
 namespace reference {
-    cv::Mat colorWheel(int width, int height, double radius);
-    // Returns the plotted picture; `colorImage` receives the frame in H, S, V.
-    cv::Mat vectorscopePlot(const cv::Mat& frameBgra, const cv::Mat& wheel, double radius, cv::Mat& colorImage);
+cv::Mat colorWheel(int width, int height, double radius);
+// Returns the plotted picture; `colorImage` receives the frame in H, S, V.
+cv::Mat vectorscopePlot(const cv::Mat& frameBgra, const cv::Mat& wheel, double radius, cv::Mat& colorImage);
 } // namespace reference
 
 } // namespace scopes

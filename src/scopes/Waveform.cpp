@@ -7,6 +7,6 @@
 void MainWindow::drawWaveform(bool, int, int, bool parade)
 {
     scopes::renderWaveform(frameImage, windowSize, parade, scopeRgbBytes, scopeRgbFloat, levelCounts, levelTraces,
-                           traceBlur3, traceBlur5, scopeImage);
+        traceBlur3, traceBlur5, scopeImage);
     scopes::highlightMatchingLevels(frameImage, scopeImage.cols, scopeImage.rows, hoverX, hoverY, parade);
 }

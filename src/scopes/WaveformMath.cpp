@@ -9,31 +9,31 @@ namespace scopes {
 
 namespace {
 
-    constexpr double kFrameByteToUnit = 0.00392156862745098; // 1 / 255
-    constexpr float kGraticuleGain = 0.0033071896f;          // 1 / 302.37
-    constexpr int kHighlightColumns = 10;
-    constexpr double kHighlightLevels = 10.0;
+constexpr double kFrameByteToUnit = 0.00392156862745098; // 1 / 255
+constexpr float kGraticuleGain = 0.0033071896f; // 1 / 302.37
+constexpr int kHighlightColumns = 10;
+constexpr double kHighlightLevels = 10.0;
 
-    uchar pictureByte(float value)
-    {
-        return static_cast<uchar>(static_cast<int>(std::min(1.0, static_cast<double>(value)) * 255));
-    }
+uchar pictureByte(float value)
+{
+    return static_cast<uchar>(static_cast<int>(std::min(1.0, static_cast<double>(value)) * 255));
+}
 
-    // Brightness comes as one channel byte (Parade) or the mean of the three (Waveform).
-    float pixelLevel(const uchar* bgra, int channel)
-    {
-        if (channel >= 0)
-            return static_cast<float>(bgra[channel]);
-        return static_cast<float>(bgra[0] + bgra[1] + bgra[2]) * 0.333f;
-    }
+// Brightness comes as one channel byte (Parade) or the mean of the three (Waveform).
+float pixelLevel(const uchar* bgra, int channel)
+{
+    if (channel >= 0)
+        return static_cast<float>(bgra[channel]);
+    return static_cast<float>(bgra[0] + bgra[1] + bgra[2]) * 0.333f;
+}
 
-    void paintRed(uchar* bgra)
-    {
-        bgra[0] = 0;
-        bgra[1] = 0;
-        bgra[2] = 255;
-        bgra[3] = 255;
-    }
+void paintRed(uchar* bgra)
+{
+    bgra[0] = 0;
+    bgra[1] = 0;
+    bgra[2] = 255;
+    bgra[3] = 255;
+}
 
 } // namespace
 
@@ -162,8 +162,8 @@ void applyGraticule(cv::Mat& scope)
     }
 }
 
-void highlightMatchingLevels(cv::Mat& frameBgra, int scopeCols, int scopeRows, double hoverX, double hoverY,
-                             bool parade)
+void highlightMatchingLevels(
+    cv::Mat& frameBgra, int scopeCols, int scopeRows, double hoverX, double hoverY, bool parade)
 {
     if (scopeRows <= 0 || frameBgra.cols <= 0 || frameBgra.type() != CV_8UC4)
         return;
@@ -196,7 +196,7 @@ void highlightMatchingLevels(cv::Mat& frameBgra, int scopeCols, int scopeRows, d
 }
 
 void renderWaveform(const cv::Mat& frameBgra, int windowSize, bool parade, cv::Mat& rgbBytes, cv::Mat& rgbFloat,
-                    ChannelMats& counts, ChannelMats& traces, cv::Mat& blur3, cv::Mat& blur5, cv::Mat& scope)
+    ChannelMats& counts, ChannelMats& traces, cv::Mat& blur3, cv::Mat& blur5, cv::Mat& scope)
 {
     frameToRgbFloat(frameBgra, rgbBytes, rgbFloat);
     const int rows = waveformHeight(windowSize);
@@ -216,96 +216,96 @@ void renderWaveform(const cv::Mat& frameBgra, int windowSize, bool parade, cv::M
 void renderWaveform(const cv::Mat& frameBgra, int windowSize, bool parade, WaveformBuffers& buffers, cv::Mat& scope)
 {
     renderWaveform(frameBgra, windowSize, parade, buffers.rgbBytes, buffers.rgbFloat, buffers.counts, buffers.traces,
-                   buffers.blur3, buffers.blur5, scope);
+        buffers.blur3, buffers.blur5, scope);
 }
 
 namespace reference {
 
-    cv::Mat enhanceTrace(cv::Mat channel, int cols, int rows)
-    {
-        channel = channel.clone();
-        float sum = 0.0f;
-        for (int y = 5; y < 128; ++y)
-            for (int x = 0; x < channel.cols; ++x)
-                if (channel.at<float>(y, x) > 0.2)
-                    sum += channel.at<float>(y, x);
-        const float density = sum / static_cast<float>(128 * channel.cols);
+cv::Mat enhanceTrace(cv::Mat channel, int cols, int rows)
+{
+    channel = channel.clone();
+    float sum = 0.0f;
+    for (int y = 5; y < 128; ++y)
+        for (int x = 0; x < channel.cols; ++x)
+            if (channel.at<float>(y, x) > 0.2)
+                sum += channel.at<float>(y, x);
+    const float density = sum / static_cast<float>(128 * channel.cols);
 
-        cv::resize(channel, channel, cv::Size(cols, rows), 0, 0, cv::INTER_LINEAR);
-        cv::normalize(channel, channel, 0, 1, cv::NORM_MINMAX);
-        cv::Mat b3, b5;
-        cv::GaussianBlur(channel, b3, cv::Size(3, 3), 1.0, 0, cv::BORDER_DEFAULT);
-        cv::GaussianBlur(channel, b5, cv::Size(5, 5), 1.0, 0, cv::BORDER_DEFAULT);
-        channel.convertTo(channel, -1, 2.0);
-        b3.convertTo(b3, -1, 1.5);
-        cv::add(channel, b3, channel);
-        cv::add(channel, b5, channel);
+    cv::resize(channel, channel, cv::Size(cols, rows), 0, 0, cv::INTER_LINEAR);
+    cv::normalize(channel, channel, 0, 1, cv::NORM_MINMAX);
+    cv::Mat b3, b5;
+    cv::GaussianBlur(channel, b3, cv::Size(3, 3), 1.0, 0, cv::BORDER_DEFAULT);
+    cv::GaussianBlur(channel, b5, cv::Size(5, 5), 1.0, 0, cv::BORDER_DEFAULT);
+    channel.convertTo(channel, -1, 2.0);
+    b3.convertTo(b3, -1, 1.5);
+    cv::add(channel, b3, channel);
+    cv::add(channel, b5, channel);
 
-        float g = 3.0f - density;
-        if (g < 1.0f)
-            g = 1.0f;
-        if (g > 2.5f)
-            g = 2.5f;
-        const float gain = static_cast<float>(std::pow(static_cast<double>(g), 2.5));
-        channel.convertTo(channel, -1, gain);
-        return channel;
+    float g = 3.0f - density;
+    if (g < 1.0f)
+        g = 1.0f;
+    if (g > 2.5f)
+        g = 2.5f;
+    const float gain = static_cast<float>(std::pow(static_cast<double>(g), 2.5));
+    channel.convertTo(channel, -1, gain);
+    return channel;
+}
+
+cv::Mat waveformPicture(const cv::Mat& frameBgra, int windowSize, bool parade)
+{
+    cv::Mat rgb;
+    cv::cvtColor(frameBgra, rgb, cv::COLOR_BGRA2RGB);
+    rgb.convertTo(rgb, CV_32FC3, 0.00392156862745098, 0);
+
+    const int plotHeight = static_cast<int>(windowSize * 0.667);
+    cv::Mat scope = cv::Mat::zeros(plotHeight, windowSize, CV_8UC3);
+    const int w = parade ? windowSize / 3 : windowSize;
+    cv::Mat blue = cv::Mat::zeros(128, w, CV_32FC1);
+    cv::Mat green = cv::Mat::zeros(128, w, CV_32FC1);
+    cv::Mat red = cv::Mat::zeros(128, w, CV_32FC1);
+    const float sx = static_cast<float>(w) / static_cast<float>(rgb.cols);
+    for (int y = 0; y < rgb.rows; ++y) {
+        for (int c = 0; c < rgb.cols; ++c) {
+            const int x = static_cast<int>(static_cast<float>(c) * sx);
+            const cv::Vec3f v = rgb.at<cv::Vec3f>(y, c);
+            red.at<float>(127 - static_cast<int>(std::ceil(v[0] * 127.0f)), x) += 1.0f;
+            green.at<float>(127 - static_cast<int>(std::ceil(v[1] * 127.0f)), x) += 1.0f;
+            blue.at<float>(127 - static_cast<int>(std::ceil(v[2] * 127.0f)), x) += 1.0f;
+        }
+    }
+    const int cols = parade ? w : windowSize;
+    blue = enhanceTrace(blue, cols, plotHeight);
+    green = enhanceTrace(green, cols, plotHeight);
+    red = enhanceTrace(red, cols, plotHeight);
+
+    auto byteOf = [](float value) { return static_cast<uchar>(static_cast<int>(std::min(1.0, (double)value) * 255)); };
+    for (int y = 0; y < plotHeight; ++y) {
+        for (int c = 0; c < windowSize; ++c) {
+            cv::Vec3b& pixel = scope.at<cv::Vec3b>(y, c);
+            if (!parade)
+                pixel = cv::Vec3b(
+                    byteOf(red.at<float>(y, c)), byteOf(green.at<float>(y, c)), byteOf(blue.at<float>(y, c)));
+            else if (c < w)
+                pixel = cv::Vec3b(0, 0, byteOf(blue.at<float>(y, c)));
+            else if (c < 2 * w)
+                pixel = cv::Vec3b(0, byteOf(green.at<float>(y, c - w)), 0);
+            else if (c < 3 * w)
+                pixel = cv::Vec3b(byteOf(red.at<float>(y, c - 2 * w)), 0, 0);
+        }
     }
 
-    cv::Mat waveformPicture(const cv::Mat& frameBgra, int windowSize, bool parade)
-    {
-        cv::Mat rgb;
-        cv::cvtColor(frameBgra, rgb, cv::COLOR_BGRA2RGB);
-        rgb.convertTo(rgb, CV_32FC3, 0.00392156862745098, 0);
-
-        const int plotHeight = static_cast<int>(windowSize * 0.667);
-        cv::Mat scope = cv::Mat::zeros(plotHeight, windowSize, CV_8UC3);
-        const int w = parade ? windowSize / 3 : windowSize;
-        cv::Mat blue = cv::Mat::zeros(128, w, CV_32FC1);
-        cv::Mat green = cv::Mat::zeros(128, w, CV_32FC1);
-        cv::Mat red = cv::Mat::zeros(128, w, CV_32FC1);
-        const float sx = static_cast<float>(w) / static_cast<float>(rgb.cols);
-        for (int y = 0; y < rgb.rows; ++y) {
-            for (int c = 0; c < rgb.cols; ++c) {
-                const int x = static_cast<int>(static_cast<float>(c) * sx);
-                const cv::Vec3f v = rgb.at<cv::Vec3f>(y, c);
-                red.at<float>(127 - static_cast<int>(std::ceil(v[0] * 127.0f)), x) += 1.0f;
-                green.at<float>(127 - static_cast<int>(std::ceil(v[1] * 127.0f)), x) += 1.0f;
-                blue.at<float>(127 - static_cast<int>(std::ceil(v[2] * 127.0f)), x) += 1.0f;
-            }
+    for (int i = 0; i < 10; ++i) {
+        const int row = static_cast<int>(static_cast<float>(i * plotHeight) / 10.0f);
+        for (int c = 0; c < windowSize; ++c) {
+            cv::Vec3b& pixel = scope.at<cv::Vec3b>(row, c);
+            const float k = std::min(1.0f, static_cast<float>(pixel[0] + pixel[1] + pixel[2]) * 0.0033071896f);
+            const float m = (1 - k) * 50;
+            for (int ch = 0; ch < 3; ++ch)
+                pixel[ch] = static_cast<uchar>(static_cast<int>(pixel[ch] * k + m));
         }
-        const int cols = parade ? w : windowSize;
-        blue = enhanceTrace(blue, cols, plotHeight);
-        green = enhanceTrace(green, cols, plotHeight);
-        red = enhanceTrace(red, cols, plotHeight);
-
-        auto byteOf = [](float value) { return static_cast<uchar>(static_cast<int>(std::min(1.0, (double)value) * 255)); };
-        for (int y = 0; y < plotHeight; ++y) {
-            for (int c = 0; c < windowSize; ++c) {
-                cv::Vec3b& pixel = scope.at<cv::Vec3b>(y, c);
-                if (!parade)
-                    pixel = cv::Vec3b(byteOf(red.at<float>(y, c)), byteOf(green.at<float>(y, c)),
-                                      byteOf(blue.at<float>(y, c)));
-                else if (c < w)
-                    pixel = cv::Vec3b(0, 0, byteOf(blue.at<float>(y, c)));
-                else if (c < 2 * w)
-                    pixel = cv::Vec3b(0, byteOf(green.at<float>(y, c - w)), 0);
-                else if (c < 3 * w)
-                    pixel = cv::Vec3b(byteOf(red.at<float>(y, c - 2 * w)), 0, 0);
-            }
-        }
-
-        for (int i = 0; i < 10; ++i) {
-            const int row = static_cast<int>(static_cast<float>(i * plotHeight) / 10.0f);
-            for (int c = 0; c < windowSize; ++c) {
-                cv::Vec3b& pixel = scope.at<cv::Vec3b>(row, c);
-                const float k = std::min(1.0f, static_cast<float>(pixel[0] + pixel[1] + pixel[2]) * 0.0033071896f);
-                const float m = (1 - k) * 50;
-                for (int ch = 0; ch < 3; ++ch)
-                    pixel[ch] = static_cast<uchar>(static_cast<int>(pixel[ch] * k + m));
-            }
-        }
-        return scope;
     }
+    return scope;
+}
 
 } // namespace reference
 

@@ -57,8 +57,8 @@ void applyGraticule(cv::Mat& scope);
 // (hoverX, hoverY on the picture of scopeCols x scopeRows) whose brightness
 // (Waveform) or pointed channel (Parade) lies within 10 of the pointer's
 // height. Nothing while hoverX is negative.
-void highlightMatchingLevels(cv::Mat& frameBgra, int scopeCols, int scopeRows, double hoverX, double hoverY,
-                             bool parade);
+void highlightMatchingLevels(
+    cv::Mat& frameBgra, int scopeCols, int scopeRows, double hoverX, double hoverY, bool parade);
 
 // The whole picture of one frame, every buffer reused.
 struct WaveformBuffers {
@@ -71,13 +71,13 @@ struct WaveformBuffers {
 };
 void renderWaveform(const cv::Mat& frameBgra, int windowSize, bool parade, WaveformBuffers& buffers, cv::Mat& scope);
 void renderWaveform(const cv::Mat& frameBgra, int windowSize, bool parade, cv::Mat& rgbBytes, cv::Mat& rgbFloat,
-                    ChannelMats& counts, ChannelMats& traces, cv::Mat& blur3, cv::Mat& blur5, cv::Mat& scope);
+    ChannelMats& counts, ChannelMats& traces, cv::Mat& blur3, cv::Mat& blur5, cv::Mat& scope);
 
 // Plain versions written for clarity, allocating freely; the fast versions
 // above are held to them.
 namespace reference {
-    cv::Mat enhanceTrace(cv::Mat channel, int cols, int rows);
-    cv::Mat waveformPicture(const cv::Mat& frameBgra, int windowSize, bool parade);
+cv::Mat enhanceTrace(cv::Mat channel, int cols, int rows);
+cv::Mat waveformPicture(const cv::Mat& frameBgra, int windowSize, bool parade);
 } // namespace reference
 
 } // namespace scopes
