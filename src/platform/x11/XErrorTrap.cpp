@@ -23,6 +23,10 @@ XErrorHandler previousHandler = nullptr;
 XIOErrorHandler previousIoHandler = nullptr;
 XErrorHandler xlibDefaultHandler = nullptr;
 
+// A handler installed after ours may pass unknown displays back to us, its
+// "previous"; going round again would never end.
+thread_local bool passingOn = false;
+
 Watched* find(Display* display)
 {
     auto it
@@ -42,8 +46,12 @@ int onError(Display* display, XErrorEvent* event)
         }
         chained = previousHandler;
     }
-    if (chained != nullptr && chained != xlibDefaultHandler)
-        return chained(display, event);
+    if (chained != nullptr && chained != xlibDefaultHandler && !passingOn) {
+        passingOn = true;
+        const int result = chained(display, event);
+        passingOn = false;
+        return result;
+    }
     // Xlib's own handler would end the program over somebody else's error:
     // report it the way it does and carry on.
     char text[160] = {};
@@ -69,7 +77,12 @@ int onIoError(Display* display)
         }
         chained = previousIoHandler;
     }
-    return chained != nullptr ? chained(display) : 0;
+    if (chained == nullptr || passingOn)
+        return 0;
+    passingOn = true;
+    const int result = chained(display);
+    passingOn = false;
+    return result;
 }
 
 void onConnectionExit(Display*, void*)

@@ -5,7 +5,16 @@
 // X errors arrive asynchronously, through one process-wide handler, and
 // Xlib's default handler ends the process. The back-end routes the errors of
 // its own connections here instead and turns them into failed calls; errors
-// on other connections still go to whichever handler was installed before.
+// on other connections still go to whichever handler was installed before
+// (never to Xlib's default one: those are printed instead).
+//
+// When the server goes away, Xlib calls the process-wide I/O error handler
+// and then the connection's exit handler, and by default each ends the
+// process. For our connections both return: the connection is marked lost,
+// one line goes to stderr, and every later call on it fails at once without
+// waiting (black frames, empty texts and lists). The toolkit's own connection
+// to the same server breaks at the same moment, and the toolkit then ends the
+// program in its own way.
 namespace platform::x11 {
 
 // Starts trapping errors on `display` and keeps the process alive when its
