@@ -1,5 +1,6 @@
 #include "shell/MainWindow.h"
 
+#include "apps/SettingsFile.h"
 #include "capture/QClickLabel.h"
 #include "capture/ScreenService.h"
 #include "shell/Images.h"
@@ -55,7 +56,7 @@ MainWindow::MainWindow(QWidget* parent, bool debugMode, int skipUpdateScreen)
 
     configDir = configurationDirectory();
     QDir().mkpath(configDir);
-    settings = new QSettings(configDir + QStringLiteral("/config.ini"), QSettings::IniFormat);
+    settings = openSettingsFile(configDir + QStringLiteral("/config.ini"));
     settings->sync();
 
     parseApps(settings->value(QStringLiteral("apps"), QString()).toString());
