@@ -217,12 +217,12 @@ long WindowInspector::processId(Window window)
     // The server knows the process of a local client for sure; the property
     // is the client's own word and may come from another machine.
     if (resourceExtension_) {
-        XResClientIdSpec spec {};
-        spec.client = window;
-        spec.mask = XRES_CLIENT_ID_PID_MASK;
+        XResClientIdSpec clientQuery {};
+        clientQuery.client = window;
+        clientQuery.mask = XRES_CLIENT_ID_PID_MASK;
         long count = 0;
         XResClientIdValue* values = nullptr;
-        if (XResQueryClientIds(display_, 1, &spec, &count, &values) == Success) {
+        if (XResQueryClientIds(display_, 1, &clientQuery, &count, &values) == Success) {
             long pid = -1;
             for (long i = 0; i < count && pid <= 0; ++i)
                 pid = long(XResGetClientPid(&values[i]));
