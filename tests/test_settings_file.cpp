@@ -6,10 +6,14 @@
 #include "support/TestSupport.h"
 
 #include <QAction>
+#include <QDir>
+#include <QFileInfo>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QToolBar>
 #include <QtTest>
+
+#include <sys/stat.h>
 
 struct SettingsFileTag;
 template <> struct MainWindowProbe<SettingsFileTag> {
@@ -208,6 +212,28 @@ private slots:
         const QByteArray twice = writeSettingsText(readSettingsText(once));
         QCOMPARE(twice, once);
         QCOMPARE(readSettingsText(once).keys(), readSettingsText(text).keys());
+    }
+
+    // Guards a hang at start-up: Qt opened a FIFO named config.ini for
+    // reading and waited for a writer that never came. (A regression hangs
+    // here until ctest's time limit ends the test.)
+    void somethingOtherThanAFileIsLeftAlone()
+    {
+        QTemporaryDir dir;
+        const QString fifo = dir.filePath(QStringLiteral("fifo.ini"));
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        const QString folder = dir.filePath(QStringLiteral("folder.ini"));
+        QVERIFY(QDir().mkpath(folder + QStringLiteral("/inside")));
+        for (const QString& path : { fifo, folder }) {
+            std::unique_ptr<QSettings> settings(openSettingsFile(path));
+            QCOMPARE(settings->value(QStringLiteral("window_size"), 400).toInt(), 400);
+            settings->setValue(QStringLiteral("window_size"), 300);
+            settings->sync();
+            // Kept in memory for the run.
+            QCOMPARE(settings->value(QStringLiteral("window_size")).toInt(), 300);
+        }
+        QVERIFY(QFileInfo(fifo).exists() && !QFileInfo(fifo).isFile());
+        QVERIFY(QFileInfo(folder + QStringLiteral("/inside")).isDir());
     }
 
     // The whole program on a damaged file: sound values, and the unknown key

@@ -1,5 +1,6 @@
 #include "apps/SettingsFile.h"
 
+#include <QFileInfo>
 #include <QIODevice>
 #include <QMap>
 #include <QVariant>
@@ -566,5 +567,12 @@ QSettings::Format settingsFileFormat()
 
 QSettings* openSettingsFile(const QString& path)
 {
+    // Only a regular file is used. Opening a FIFO for reading waits for a
+    // writer, for ever; a directory or a device is no settings file either.
+    // The settings then live in memory for this run, as when the file cannot
+    // be written, and whatever is at the path stays untouched.
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile())
+        return new QSettings(QString(), settingsFileFormat());
     return new QSettings(path, settingsFileFormat());
 }

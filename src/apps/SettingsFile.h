@@ -24,7 +24,9 @@ struct StoredText {
 };
 Q_DECLARE_METATYPE(StoredText)
 
-// Opens the settings file at `path` in the format above.
+// Opens the settings file at `path` in the format above. When something other
+// than a regular file is there (a folder, a FIFO, a device), the settings
+// live in memory only and the path is left alone.
 QSettings* openSettingsFile(const QString& path);
 QSettings::Format settingsFileFormat();
 
