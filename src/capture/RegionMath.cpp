@@ -69,6 +69,9 @@ QRect labelToMonitor(const QRect& labelSelection, double pixelRatio)
 {
     // Multiplying first keeps ratio 1 exactly the plain v / 0.75.
     auto scaled = [pixelRatio](int v) { return static_cast<int>(v * pixelRatio / kScreenshotScale); };
-    return QRect(scaled(labelSelection.left()), scaled(labelSelection.top()), scaled(labelSelection.width()),
-        scaled(labelSelection.height()));
+    // Below 0.75 screenshot pixels per label pixel (a screen scale under 1),
+    // a one-pixel side would truncate to 0 and store a rectangle whose right
+    // lies left of its left.
+    return QRect(scaled(labelSelection.left()), scaled(labelSelection.top()),
+        std::max(1, scaled(labelSelection.width())), std::max(1, scaled(labelSelection.height())));
 }
