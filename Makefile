@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 PREFIX ?= /usr/local
 
-.PHONY: deps configure build run test bench install clean
+.PHONY: deps configure build run test bench install clean test-sanitize fuzz
 
 deps:
 	bash scripts/install-deps.sh
@@ -25,3 +25,25 @@ install: build
 
 clean:
 	rm -rf $(BUILD)
+
+# Every test again, built with AddressSanitizer and UndefinedBehaviorSanitizer
+# in its own folder; a single report fails the run. Leaks are checked too,
+# with only third-party libraries suppressed (tests/sanitize/lsan.supp).
+SANITIZE_BUILD ?= build-sanitize
+SANITIZE_ENV = ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:abort_on_error=1:detect_stack_use_after_return=0 \
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitize/lsan.supp:print_suppressions=0
+
+test-sanitize: deps
+	cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHUELENS_SANITIZE=ON
+	cmake --build $(SANITIZE_BUILD) -j$(JOBS)
+	cd $(SANITIZE_BUILD) && $(SANITIZE_ENV) ctest --output-on-failure -j$(JOBS)
+
+# libFuzzer targets (clang): each runs FUZZ_SECONDS on its seed corpus in fuzz/corpus.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S fuzz -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=
+	cmake --build $(FUZZ_BUILD) -j$(JOBS)
+	bash fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)

@@ -12,6 +12,8 @@ packages=(
   libx11-dev libxext-dev libxrandr-dev libxrender-dev libxinerama-dev libxres-dev
   # tests: a real X server, a window manager, tools that drive foreign windows
   xvfb xauth openbox xdotool x11-xserver-utils x11-utils xterm xclip
+  # sanitizer builds, fuzzing (clang with libFuzzer) and the leak check
+  clang libclang-rt-14-dev valgrind
   # benchmarks
   libbenchmark-dev
   # photographs the scope tests and benchmarks run on (examples/data)
