@@ -482,7 +482,10 @@ private slots:
         // Display number from the server itself: -displayfd writes it to stdout.
         xvfb.start(QStringLiteral("Xvfb"),
             { QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"), QStringLiteral("0"),
-                QStringLiteral("800x600x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp") });
+                QStringLiteral("800x600x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp"),
+                // Without it the server resets whenever its last client leaves,
+                // which a window search before the program connects can be.
+                QStringLiteral("-noreset") });
         QVERIFY(xvfb.waitForStarted());
         QByteArray number;
         QTRY_VERIFY_WITH_TIMEOUT((number += xvfb.readAllStandardOutput()).contains('\n'), 20000);
@@ -506,7 +509,7 @@ private slots:
         extra.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0:halt_on_error=1"));
         Program program(sandbox.path(), { QStringLiteral("-debug") }, extra);
         const QString window = waitForWindow(env, program.process);
-        QVERIFY(!window.isEmpty());
+        QVERIFY2(!window.isEmpty(), program.process.readAll().constData());
         const QString log = sandbox.path() + QStringLiteral("/work/log.txt");
         clickAt(env, window, kStartButtonX, kToolBarY);
         const int before = refreshCount(log);
