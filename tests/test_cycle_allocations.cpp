@@ -84,10 +84,12 @@ private slots:
         QFETCH(int, mode);
         platform::memoryDesktop().reset(1600, 900);
         platform::memoryDesktop().pointerPosition = {800, 450};
+        // Declared before the window: the window's matrices remember the
+        // allocator that made them and call it when the window goes.
+        CountingAllocator counting(cv::Mat::getDefaultAllocator());
         MainWindow window(nullptr, false, 0);
         MainWindowProbe<AllocationTag>::setMode(window, mode);
 
-        CountingAllocator counting(cv::Mat::getDefaultAllocator());
         cv::MatAllocator* previous = cv::Mat::getDefaultAllocator();
         cv::Mat::setDefaultAllocator(&counting);
         for (int cycle = 0; cycle < 3; ++cycle) { // warm-up: the buffers take their sizes
