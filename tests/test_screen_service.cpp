@@ -191,8 +191,11 @@ private slots:
         QVERIFY(out.rows >= 1 && out.rows <= 16384);
         const platform::Rect sliver{0, 0, 1, INT_MAX};
         service.captureScreen(&out, 0, &sliver, 600, &scale);
-        QVERIFY(out.rows >= 1 && out.rows <= 16384);
         QCOMPARE(out.cols, 600);
+        QCOMPARE(out.rows, 2400); // no taller than a selection can be, or every cycle would crawl
+        const platform::Rect tallestSelection{0, 0, 40, 160};
+        service.captureScreen(&out, 0, &tallestSelection, 600, &scale);
+        QCOMPARE(out.rows, 2400);
     }
 
     void noMonitorsGivesOneBlackRow()

@@ -11,6 +11,9 @@ namespace {
 // file and must not turn into a huge allocation or an overflowing sum.
 constexpr int kCoordinateLimit = 1 << 20;
 constexpr int kMaxOutputSide = 16384;
+// The tallest region a selection can store is four times as high as wide; a
+// taller record comes from a damaged file and would make every cycle slow.
+constexpr int kMaxScaledAspect = 4;
 
 int clampCoordinate(int v)
 {
@@ -74,6 +77,7 @@ void ScreenService::captureScreen(cv::Mat* output, int monitorIndex, const platf
     if (targetWidth > 0 && scale) {
         outWidth = targetWidth;
         outHeight = static_cast<int>(static_cast<float>(sourceHeight) * *scale);
+        outHeight = std::min(outHeight, kMaxScaledAspect * outWidth);
     }
     // Every consumer divides by the pixel count: never hand out an empty frame.
     outWidth = std::clamp(outWidth, 1, kMaxOutputSide);
