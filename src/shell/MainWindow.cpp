@@ -106,7 +106,11 @@ MainWindow::MainWindow(QWidget* parent, bool debugMode, int skipUpdateScreen)
     log("GUI prepare 1");
     setStyleSheet(QStringLiteral("QMainWindow{border: 1px solid black;}"));
     setContentsMargins(1, 1, 1, 1);
-    toolBarSpacer = new QWidget();
+    // Made with its parent: a parentless widget made visible is a window of
+    // its own, which flashed on screen and which a window manager could make
+    // the active window just while the start-up recognition read it. The
+    // same holds for the preview label below.
+    toolBarSpacer = new QWidget(toolBar);
     toolBarSpacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     toolBarSpacer->setVisible(true);
     toolBarSpacer->setMinimumSize(0, 0);
@@ -160,7 +164,8 @@ MainWindow::MainWindow(QWidget* parent, bool debugMode, int skipUpdateScreen)
     currentApp = QStringLiteral("unknown");
     log("GUI prepared 3");
 
-    previewLabel = new QLabel();
+    // Made with its parent, as it is made visible before the layout takes it.
+    previewLabel = new QLabel(scopeArea);
     previewLabel->setObjectName(QStringLiteral("previewLabel"));
     previewLabel->setContentsMargins(0, 0, 0, 0);
     previewLabel->setStyleSheet(QStringLiteral("background-color:#888;"));
