@@ -45,6 +45,11 @@ public:
 
     void fitToolBar();
     void layoutSliders();
+    // Fits the window to its contents. Qt's own adjustSize keeps a window
+    // within two thirds of the screen height, which on a screen 900 pixels
+    // high cut the window below the scope and let the preview cover the
+    // bottom of the plot with the S and L bars; this one never cuts it.
+    void adjustSize();
 
 public slots:
     void updateScreen();

@@ -11,6 +11,8 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <algorithm>
+
 void MainWindow::startOrStop()
 {
     if (capturing) {
@@ -127,6 +129,14 @@ void MainWindow::adjustWindowSize()
     toolBarSpacer->adjustSize();
     toolBarSpacer->show();
     adjustSize();
+}
+
+void MainWindow::adjustSize()
+{
+    QMainWindow::adjustSize();
+    const int contentsHeight = std::max(sizeHint().height(), minimumSizeHint().height());
+    if (height() < contentsHeight)
+        resize(width(), contentsHeight);
 }
 
 void MainWindow::enterEvent(QEvent*)
