@@ -1,98 +1,186 @@
-// Cost of the scopes per refresh at the default window size 400, on a
-// photograph captured as the window captures it (400 x 387 for baboon.jpg).
-// A refresh has 40 ms; the vectorscope recomputes only for a new frame, the
-// Waveform and Parade on every refresh.
+// Cost of each stage of the refresh cycle on real frames: a photograph at
+// the sizes a 400 and a 600 pixel window capture (400 x 225 and 600 x 338),
+// with a small change in every frame so that each is new. A refresh has
+// 40 ms; the vectorscope recomputes only for a new frame, the Waveform and
+// the Parade on every refresh.
+//
+// Variants named "plain" run the plain version of the same arithmetic, which
+// allocates freely; the fast paths are held to them byte for byte by the tests.
 
-#include "scopes/StillScope.h"
+#include "BenchFrames.h"
+#include "palette/HueClustering.h"
+#include "scopes/FrameSum.h"
 #include "scopes/VectorscopeMath.h"
 #include "scopes/WaveformMath.h"
 
 #include <benchmark/benchmark.h>
-#include <opencv2/imgcodecs.hpp>
+
+#include <array>
+#include <cstdlib>
+#include <map>
+#include <vector>
 
 namespace {
 
-constexpr int kWindowSize = 400;
-constexpr double kRadius = (kWindowSize / 2) * 0.75;
+constexpr int kFrames = 16;
 
-const cv::Mat& frame()
+// kFrames frames of the photograph at `size` columns (16:9), each with its own square.
+const std::vector<cv::Mat>& frames(int size)
 {
-    static const cv::Mat captured = [] {
-        cv::Mat image = cv::imread("/usr/share/doc/opencv-doc/examples/data/baboon.jpg", cv::IMREAD_COLOR);
-        if (image.empty()) { // without opencv-doc: noise, the worst case for every shortcut
-            image.create(512, 512, CV_8UC3);
-            cv::randu(image, 0, 256);
+    static std::map<int, std::vector<cv::Mat>> made;
+    std::vector<cv::Mat>& list = made[size];
+    if (list.empty()) {
+        const cv::Mat base = bench::coverPhoto(size, size * 9 / 16 + (size == 600 ? 1 : 0));
+        for (int i = 0; i < kFrames; ++i) {
+            cv::Mat frame;
+            bench::paintStep(base, i, frame);
+            list.push_back(frame);
         }
-        return scopes::frameFromImage(image, kWindowSize);
-    }();
-    return captured;
+    }
+    return list;
 }
 
-const cv::Mat& wheel()
+double radiusOf(int size)
 {
-    static const cv::Mat rendered = [] {
-        cv::Mat w;
-        scopes::renderColorWheel(w, kWindowSize, kWindowSize, kRadius);
-        return w;
-    }();
-    return rendered;
+    return (size / 2) * 0.75;
 }
 
-// A changed frame: conversion, accumulation, smoothing, brightening, buffers reused.
+const cv::Mat& wheel(int size)
+{
+    static std::map<int, cv::Mat> made;
+    cv::Mat& w = made[size];
+    if (w.empty())
+        scopes::renderColorWheel(w, size, size, radiusOf(size));
+    return w;
+}
+
+void setFrameCounters(benchmark::State& state)
+{
+    state.SetItemsProcessed(state.iterations());
+}
+
+// Capture buffer to frame buffer, then the change test over every byte.
+void frameCopyAndSum(benchmark::State& state)
+{
+    const auto& list = frames(int(state.range(0)));
+    cv::Mat frame;
+    long i = 0;
+    for (auto _ : state) {
+        list[i++ % kFrames].copyTo(frame);
+        benchmark::DoNotOptimize(scopes::frameByteSum(frame));
+    }
+    setFrameCounters(state);
+}
+BENCHMARK(frameCopyAndSum)->Arg(400)->Arg(600)->ArgName("size")->Unit(benchmark::kMicrosecond);
+
+// A new frame: conversion, accumulation, smoothing, brightening, buffers reused.
 void vectorscopeNewFrame(benchmark::State& state)
 {
+    const int size = int(state.range(0));
+    const auto& list = frames(size);
     scopes::VectorscopeBuffers buffers;
-    cv::Mat colorImage, scope;
+    cv::Mat scope;
+    long i = 0;
     for (auto _ : state) {
-        scopes::plotVectorscope(frame(), wheel(), kRadius, buffers, colorImage, scope);
+        scopes::plotVectorscope(list[i++ % kFrames], wheel(size), radiusOf(size), buffers, scope);
         benchmark::DoNotOptimize(scope.data);
     }
+    setFrameCounters(state);
 }
-BENCHMARK(vectorscopeNewFrame)->Unit(benchmark::kMillisecond);
+BENCHMARK(vectorscopeNewFrame)->Arg(400)->Arg(600)->ArgName("size")->Unit(benchmark::kMicrosecond);
 
-// The same arithmetic written plainly, allocating every time.
 void vectorscopeNewFramePlain(benchmark::State& state)
 {
+    const int size = int(state.range(0));
+    const auto& list = frames(size);
     cv::Mat colorImage;
+    long i = 0;
     for (auto _ : state) {
-        cv::Mat scope = scopes::reference::vectorscopePlot(frame(), wheel(), kRadius, colorImage);
+        cv::Mat scope = scopes::reference::vectorscopePlot(list[i++ % kFrames], wheel(size), radiusOf(size), colorImage);
         benchmark::DoNotOptimize(scope.data);
     }
+    setFrameCounters(state);
 }
-BENCHMARK(vectorscopeNewFramePlain)->Unit(benchmark::kMillisecond);
+BENCHMARK(vectorscopeNewFramePlain)->Arg(400)->ArgName("size")->Unit(benchmark::kMicrosecond);
 
-// An unchanged frame: the cached plot copied, the marker, the skin-tone line
-// and the hue highlight of a pointer over the plot.
-void vectorscopeSameFrame(benchmark::State& state)
+// An unchanged frame: the cached plot copied, the pointer marker, the
+// skin-tone line, and the preview highlight of a pointer that rests over the plot.
+void vectorscopeOverlayOnly(benchmark::State& state)
 {
+    const int size = int(state.range(0));
+    const cv::Mat& frame = frames(size)[0];
     scopes::VectorscopeBuffers buffers;
-    cv::Mat colorImage, cache, scope;
-    scopes::plotVectorscope(frame(), wheel(), kRadius, buffers, colorImage, cache);
-    cv::Mat preview;
+    cv::Mat rgbBytes, rgbFloat, colorImage, cache, scope, preview;
+    scopes::plotVectorscope(frame, wheel(size), radiusOf(size), buffers, cache);
+    scopes::frameToHsv(frame, rgbBytes, rgbFloat, colorImage);
     for (auto _ : state) {
         cache.copyTo(scope);
-        frame().copyTo(preview);
-        scopes::drawPointerMarker(scope, colorImage, 100, 100, kRadius);
+        frame.copyTo(preview);
+        scopes::drawPointerMarker(scope, colorImage, 100, 100, radiusOf(size));
         scopes::highlightMatchingHues(preview, colorImage, 0.55f, 0.6);
-        scopes::drawSkinToneLine(scope, kRadius);
+        scopes::drawSkinToneLine(scope, radiusOf(size));
         benchmark::DoNotOptimize(scope.data);
+        benchmark::DoNotOptimize(preview.data);
     }
+    setFrameCounters(state);
 }
-BENCHMARK(vectorscopeSameFrame)->Unit(benchmark::kMillisecond);
+BENCHMARK(vectorscopeOverlayOnly)->Arg(400)->ArgName("size")->Unit(benchmark::kMicrosecond);
 
+// Waveform (parade 0) and Parade (parade 1), every refresh, with the
+// preview highlight of a pointer resting on the plot.
 void waveform(benchmark::State& state)
 {
-    const bool parade = state.range(0) != 0;
+    const int size = int(state.range(0));
+    const bool parade = state.range(1) != 0;
+    const auto& list = frames(size);
     scopes::WaveformBuffers buffers;
     cv::Mat scope, preview;
+    long i = 0;
     for (auto _ : state) {
-        frame().copyTo(preview);
-        scopes::renderWaveform(preview, kWindowSize, parade, buffers, scope);
-        scopes::highlightMatchingLevels(preview, scope.cols, scope.rows, 200.0, 133.0, parade);
+        list[i++ % kFrames].copyTo(preview);
+        scopes::renderWaveform(preview, size, parade, buffers, scope);
+        scopes::highlightMatchingLevels(preview, scope.cols, scope.rows, size / 2.0, scope.rows / 2.0, parade);
         benchmark::DoNotOptimize(scope.data);
     }
+    setFrameCounters(state);
 }
-BENCHMARK(waveform)->Arg(0)->Arg(1)->ArgName("parade")->Unit(benchmark::kMillisecond);
+BENCHMARK(waveform)
+    ->ArgsProduct({ { 400, 600 }, { 0, 1 } })
+    ->ArgNames({ "size", "parade" })
+    ->Unit(benchmark::kMicrosecond);
+
+void waveformPlain(benchmark::State& state)
+{
+    const int size = int(state.range(0));
+    const bool parade = state.range(1) != 0;
+    const auto& list = frames(size);
+    long i = 0;
+    for (auto _ : state) {
+        cv::Mat scope = scopes::reference::waveformPicture(list[i++ % kFrames], size, parade);
+        benchmark::DoNotOptimize(scope.data);
+    }
+    setFrameCounters(state);
+}
+BENCHMARK(waveformPlain)->ArgsProduct({ { 400 }, { 0, 1 } })->ArgNames({ "size", "parade" })->Unit(benchmark::kMicrosecond);
+
+// The dominant-hue search on a 400 x 225 frame: the samples of the colour
+// image and the k-means on the hue circle with the window's settings.
+void colourSearch(benchmark::State& state)
+{
+    const cv::Mat& frame = frames(400)[0];
+    cv::Mat rgbBytes, rgbFloat, colorImage;
+    scopes::frameToHsv(frame, rgbBytes, rgbFloat, colorImage);
+    for (auto _ : state) {
+        std::srand(7);
+        const std::vector<float> samples = palette::hueSamples(colorImage);
+        std::vector<float> counts;
+        float cost = 0;
+        const std::vector<float> centres = palette::clusterHues(10, samples, 50, 20, std::rand, &cost, &counts);
+        benchmark::DoNotOptimize(palette::strongestCentres(centres, counts, 4).data());
+    }
+    setFrameCounters(state);
+}
+BENCHMARK(colourSearch)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

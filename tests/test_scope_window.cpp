@@ -18,7 +18,12 @@ template <> struct MainWindowProbe<ScopeWindowTag> {
     static cv::Mat& scopeImage(MainWindow& w) { return w.scopeImage; }
     static cv::Mat& scopeCache(MainWindow& w) { return w.scopeCache; }
     static cv::Mat& frameImage(MainWindow& w) { return w.frameImage; }
-    static cv::Mat& colorImage(MainWindow& w) { return w.colorImage; }
+    // The colour image as the colour search reads it (made on first reading).
+    static cv::Mat& colorImage(MainWindow& w)
+    {
+        w.analysedColorImage();
+        return w.colorImage;
+    }
     static quint32& frameSum(MainWindow& w) { return w.frameSum; }
     static int& displayMode(MainWindow& w) { return w.displayMode; }
     static QAction* displayAction(MainWindow& w) { return w.displayAction; }
@@ -26,12 +31,9 @@ template <> struct MainWindowProbe<ScopeWindowTag> {
     static std::vector<const uchar*> buffers(MainWindow& w)
     {
         std::vector<const uchar*> data { w.scopeImage.data, w.scopeCache.data, w.colorImage.data, w.scopeRgbBytes.data,
-            w.scopeRgbFloat.data, w.vectorscopeCells.data, w.vectorscopeBlurred.data, w.traceBlur3.data,
-            w.traceBlur5.data };
-        for (const cv::Mat& m : w.levelCounts)
-            data.push_back(m.data);
-        for (const cv::Mat& m : w.levelTraces)
-            data.push_back(m.data);
+            w.scopeRgbFloat.data, w.analysedFrame.data };
+        for (const cv::Mat* m : w.waveformBuffers.pictures())
+            data.push_back(m->data);
         return data;
     }
     static void hover(MainWindow& w, float hue, double saturation, double x, double y)

@@ -57,7 +57,9 @@ Plot plotAt400(const cv::Mat& frame)
     Plot plot;
     scopes::renderColorWheel(plot.wheel, 400, 400, 150.0);
     scopes::VectorscopeBuffers buffers;
-    scopes::plotVectorscope(frame, plot.wheel, 150.0, buffers, plot.colorImage, plot.scope);
+    scopes::plotVectorscope(frame, plot.wheel, 150.0, buffers, plot.scope);
+    cv::Mat rgbBytes, rgbFloat;
+    scopes::frameToHsv(frame, rgbBytes, rgbFloat, plot.colorImage);
     return plot;
 }
 
@@ -292,15 +294,14 @@ void TestScopes::fastPlotEqualsPlainPlot()
     scopes::renderColorWheel(wheel, size, size, radius);
 
     scopes::VectorscopeBuffers buffers;
-    cv::Mat colorImage, scope;
+    cv::Mat scope;
     // Twice through the same buffers: a reused buffer must not carry the last frame over.
-    scopes::plotVectorscope(patchyFrame(size, size / 2, 99), wheel, radius, buffers, colorImage, scope);
-    scopes::plotVectorscope(frame, wheel, radius, buffers, colorImage, scope);
+    scopes::plotVectorscope(patchyFrame(size, size / 2, 99), wheel, radius, buffers, scope);
+    scopes::plotVectorscope(frame, wheel, radius, buffers, scope);
 
     cv::Mat plainColorImage;
     const cv::Mat plain = scopes::reference::vectorscopePlot(frame, wheel, radius, plainColorImage);
     QVERIFY(samePicture(scope, plain));
-    QCOMPARE(cv::norm(colorImage, plainColorImage, cv::NORM_INF), 0.0);
 }
 
 void TestScopes::pointerMarker()

@@ -39,7 +39,7 @@ void MainWindow::findColors()
 
     // Greys, black and white give no samples; an empty picture (no analysis
     // yet) gives none either. The previous hues then stay.
-    const std::vector<float> samples = palette::hueSamples(colorImage);
+    const std::vector<float> samples = palette::hueSamples(analysedColorImage());
     if (samples.empty())
         return;
 

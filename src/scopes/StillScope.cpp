@@ -1,8 +1,5 @@
 #include "scopes/StillScope.h"
 
-#include "scopes/VectorscopeMath.h"
-#include "scopes/WaveformMath.h"
-
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
@@ -35,22 +32,30 @@ cv::Mat frameFromImage(const cv::Mat& image, int width)
     return frame;
 }
 
-cv::Mat renderStillScope(const cv::Mat& frameBgra, int displayMode, int windowSize)
+FrameScope::FrameScope(int displayMode, int windowSize)
+    : displayMode(displayMode)
+    , windowSize(windowSize)
+    , radius((windowSize / 2) * 0.75)
 {
-    cv::Mat scope;
+    if (displayMode != 1 && displayMode != 2)
+        renderColorWheel(wheel, windowSize, windowSize, radius);
+}
+
+const cv::Mat& FrameScope::render(const cv::Mat& frameBgra)
+{
     if (displayMode == 1 || displayMode == 2) {
-        WaveformBuffers buffers;
-        renderWaveform(frameBgra, windowSize, displayMode == 2, buffers, scope);
+        renderWaveform(frameBgra, windowSize, displayMode == 2, waveformBuffers, scope);
         return scope;
     }
-    const double radius = (windowSize / 2) * 0.75;
-    cv::Mat wheel;
-    renderColorWheel(wheel, windowSize, windowSize, radius);
-    VectorscopeBuffers buffers;
-    cv::Mat colorImage;
-    plotVectorscope(frameBgra, wheel, radius, buffers, colorImage, scope);
+    plotVectorscope(frameBgra, wheel, radius, vectorscopeBuffers, scope);
     drawSkinToneLine(scope, radius);
     return scope;
+}
+
+cv::Mat renderStillScope(const cv::Mat& frameBgra, int displayMode, int windowSize)
+{
+    FrameScope still(displayMode, windowSize);
+    return still.render(frameBgra).clone();
 }
 
 } // namespace scopes

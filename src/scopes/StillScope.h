@@ -1,9 +1,13 @@
 #pragma once
 
+#include "scopes/VectorscopeMath.h"
+#include "scopes/WaveformMath.h"
+
 #include <opencv2/core.hpp>
 
-// Scope pictures of single images, for the command-line renderer and for
-// checking that a still picture matches what the live window shows.
+// Scope pictures of single images and of streams of frames, for the
+// command-line renderer, the benchmarks and for checking that a still picture
+// matches what the live window shows.
 namespace scopes {
 
 constexpr int kMinWindowSize = 150;
@@ -14,9 +18,30 @@ constexpr int kMaxWindowSize = 600;
 // nearest neighbour, keeping the aspect ratio; never fewer than 1 row.
 cv::Mat frameFromImage(const cv::Mat& image, int width);
 
-// The picture the window shows for `frameBgra` when it is a new frame and
-// nothing is pointed at or picked: displayMode 0 the wheel, the plot and the
-// skin-tone line; 1 the Waveform; 2 the Parade. R, G, B.
+// The picture the window shows for a new frame when nothing is pointed at or
+// picked: displayMode 0 the wheel, the plot and the skin-tone line; 1 the
+// Waveform; 2 the Parade. R, G, B. Every buffer is kept from one frame to
+// the next, as the window keeps its own, so a stream of frames costs what
+// the window pays for each new capture.
+class FrameScope {
+public:
+    FrameScope(int displayMode, int windowSize);
+
+    // `frameBgra` is a captured frame (B, G, R, A); the result stays valid
+    // until the next call.
+    const cv::Mat& render(const cv::Mat& frameBgra);
+
+private:
+    int displayMode;
+    int windowSize;
+    double radius;
+    cv::Mat wheel;
+    VectorscopeBuffers vectorscopeBuffers;
+    WaveformBuffers waveformBuffers;
+    cv::Mat scope;
+};
+
+// One frame through a fresh FrameScope.
 cv::Mat renderStillScope(const cv::Mat& frameBgra, int displayMode, int windowSize);
 
 } // namespace scopes

@@ -2,28 +2,29 @@
 
 #include "scopes/VectorscopeMath.h"
 
-// The costly part (colour conversion, accumulation, smoothing, brightening)
-// runs only for a frame the vectorscope has not analysed yet; the overlays are
-// redrawn on a fresh copy of the cached plot on every call, so they follow
-// the pointer and the picks without recomputing it.
+// The costly part (accumulation, smoothing, brightening) runs only for a
+// frame the vectorscope has not analysed yet; the overlays are redrawn on a
+// fresh copy of the cached plot on every call, so they follow the pointer and
+// the picks without recomputing it.
 void MainWindow::drawVectorscope(bool frameChanged, int cursorX, int cursorY)
 {
     // Besides a changed frame: the cycle's change flag does not see frames
     // that changed while another mode was shown, a first frame whose byte sum
-    // is 0 finds no cache, and a new window size needs a plot of the new size.
+    // is 0 finds no cache, a new window size needs a plot of the new size,
+    // and a colour image made for a frame of another size must be made anew.
     const bool recompute = frameChanged || !vectorscopeCurrent || vectorscopeFrameSum != frameSum || scopeCache.empty()
-        || scopeCache.size() != backgroundImage.size() || colorImage.size() != frameImage.size();
+        || scopeCache.size() != backgroundImage.size() || analysedFrame.size() != frameImage.size()
+        || (!colorImageStale && colorImage.size() != frameImage.size());
 
     if (recompute) {
-        scopes::frameToHsv(frameImage, scopeRgbBytes, scopeRgbFloat, colorImage);
-        backgroundImage.copyTo(scopeImage);
-        const float weight = scopes::pixelWeight(frameImage.rows * frameImage.cols);
+        frameImage.copyTo(analysedFrame);
+        colorImageStale = true;
+        highlightCurrent = false;
         log("ch A");
         // The plot has the wheel's size, which is windowSize square.
-        scopes::accumulateHsv(colorImage, backgroundImage.cols, scopeRadius, weight, vectorscopeCells);
+        vectorscopePlotter.count(frameImage, backgroundImage.cols, scopeRadius);
         log("ch B");
-        scopes::smoothCells(vectorscopeCells, vectorscopeBlurred);
-        scopes::brightenScope(scopeImage, vectorscopeCells);
+        vectorscopePlotter.draw(backgroundImage, scopeImage);
         log("ch C");
         scopeImage.copyTo(scopeCache);
         vectorscopeFrameSum = frameSum;
@@ -35,7 +36,13 @@ void MainWindow::drawVectorscope(bool frameChanged, int cursorX, int cursorY)
     if (!recompute)
         scopeCache.copyTo(scopeImage);
 
-    scopes::drawPointerMarker(scopeImage, colorImage, cursorX, cursorY, scopeRadius);
+    // The pointed pixel's hue and saturation, read from the colour image when
+    // it is made, else worked out for that pixel alone: the same numbers.
+    if (cursorX >= 0 && cursorY >= 0 && cursorX < analysedFrame.cols && cursorY < analysedFrame.rows) {
+        const cv::Vec3f hsv = colorImageStale ? scopes::hsvOfPixel(analysedFrame, cursorX, cursorY)
+                                              : colorImage.at<cv::Vec3f>(cursorY, cursorX);
+        scopes::drawPointerMarkerFor(scopeImage, hsv[0], hsv[1], scopeRadius);
+    }
     log("scr M changed A");
 
     if (dominantHueCount > 0)
@@ -45,12 +52,33 @@ void MainWindow::drawVectorscope(bool frameChanged, int cursorX, int cursorY)
     updateHarmonySwatches();
     log("scr M changed C");
 
-    if (hoverSaturation >= 0)
-        scopes::highlightMatchingHues(frameImage, colorImage, hoverHue, hoverSaturation);
+    // Which preview pixels the highlight paints depends on the colour image
+    // and the pointed direction only; the frame is refilled every cycle.
+    if (hoverSaturation >= 0) {
+        const cv::Mat& hsv = analysedColorImage();
+        if (!highlightCurrent || highlightHue != hoverHue || highlightSaturation != hoverSaturation) {
+            scopes::matchingHuePixels(hsv, hoverHue, hoverSaturation, highlightedPixels);
+            highlightCurrent = true;
+            highlightHue = hoverHue;
+            highlightSaturation = hoverSaturation;
+        }
+        // A colour image of another size than the frame is not walked past its end.
+        if (hsv.size() == frameImage.size())
+            scopes::paintHighlight(frameImage, highlightedPixels);
+    }
     log("scr M changed D");
 
     scopes::drawSkinToneLine(scopeImage, scopeRadius);
     log("scr M changed E");
+}
+
+const cv::Mat& MainWindow::analysedColorImage()
+{
+    if (colorImageStale) {
+        scopes::frameToHsv(analysedFrame, scopeRgbBytes, scopeRgbFloat, colorImage);
+        colorImageStale = false;
+    }
+    return colorImage;
 }
 
 void MainWindow::generateBackground(int width, int height, double radius)

@@ -195,8 +195,13 @@ void drawPointerMarker(cv::Mat& scope, const cv::Mat& colorImage, int cursorX, i
     if (cursorX < 0 || cursorY < 0 || cursorX >= colorImage.cols || cursorY >= colorImage.rows)
         return;
     const cv::Vec3f& hsv = colorImage.at<cv::Vec3f>(cursorY, cursorX);
+    drawPointerMarkerFor(scope, hsv[0], hsv[1], radius);
+}
+
+void drawPointerMarkerFor(cv::Mat& scope, float hue, float saturation, double radius)
+{
     // No brightness test: dark and grey pixels mark the centre.
-    const cv::Point p = plotPoint(scope.cols / 2, hsv[0] * kDegreesToRadians, hsv[1] * radius);
+    const cv::Point p = plotPoint(scope.cols / 2, hue * kDegreesToRadians, saturation * radius);
     if (p.x < 0 || p.y < 0 || p.x >= scope.cols || p.y >= scope.rows)
         return;
     const cv::Vec3b red(255, 0, 0);
@@ -230,34 +235,51 @@ void highlightMatchingHues(cv::Mat& frameBgra, const cv::Mat& colorImage, float 
     // A colour image left over from a frame of another size must not be read past its end.
     if (frameBgra.size() != colorImage.size() || frameBgra.type() != CV_8UC4 || colorImage.type() != CV_32FC3)
         return;
+    std::vector<int> pixels;
+    matchingHuePixels(colorImage, hoverHue, hoverSaturation, pixels);
+    paintHighlight(frameBgra, pixels);
+}
+
+void matchingHuePixels(const cv::Mat& colorImage, float hoverHue, double hoverSaturation, std::vector<int>& pixels)
+{
+    pixels.clear();
+    if (colorImage.type() != CV_32FC3)
+        return;
     const float p = hoverHue;
     const float pointedSaturation = static_cast<float>(hoverSaturation);
-    for (int y = 0; y < frameBgra.rows; ++y) {
-        uchar* pixel = frameBgra.ptr<uchar>(y);
+    for (int y = 0; y < colorImage.rows; ++y) {
         const float* hsv = colorImage.ptr<float>(y);
-        for (int x = 0; x < frameBgra.cols; ++x, pixel += 4, hsv += 3) {
+        for (int x = 0; x < colorImage.cols; ++x, hsv += 3) {
             // The pixel's hue in turns, moved half a turn the same way as the pointed direction.
             const float h = hsv[0] / 360.0f - 0.5f;
             const float dh = p > h ? std::min(p - h, 1 - p + h) : -std::min(h - p, 1 - h + p);
             const float ds = hsv[1] - pointedSaturation;
-            if (ds * ds + dh * dh < 0.001) {
-                pixel[0] = 0;
-                pixel[1] = 0;
-                pixel[2] = 255;
-                pixel[3] = 255;
-            }
+            if (ds * ds + dh * dh < 0.001)
+                pixels.push_back(y * colorImage.cols + x);
         }
     }
 }
 
-void plotVectorscope(const cv::Mat& frameBgra, const cv::Mat& wheel, double radius, VectorscopeBuffers& buffers,
-    cv::Mat& colorImage, cv::Mat& scope)
+void paintHighlight(cv::Mat& frameBgra, const std::vector<int>& pixels)
 {
-    frameToHsv(frameBgra, buffers.rgbBytes, buffers.rgbFloat, colorImage);
-    wheel.copyTo(scope);
-    accumulateHsv(colorImage, wheel.cols, radius, pixelWeight(frameBgra.rows * frameBgra.cols), buffers.cells);
-    smoothCells(buffers.cells, buffers.blurred);
-    brightenScope(scope, buffers.cells);
+    CV_Assert(frameBgra.type() == CV_8UC4 && frameBgra.isContinuous());
+    uchar* data = frameBgra.data;
+    const int total = static_cast<int>(frameBgra.total());
+    for (int index : pixels) {
+        if (index < 0 || index >= total)
+            continue;
+        uchar* pixel = data + static_cast<size_t>(index) * 4;
+        pixel[0] = 0;
+        pixel[1] = 0;
+        pixel[2] = 255;
+        pixel[3] = 255;
+    }
+}
+
+void plotVectorscope(
+    const cv::Mat& frameBgra, const cv::Mat& wheel, double radius, VectorscopeBuffers& buffers, cv::Mat& scope)
+{
+    buffers.plotter.plot(frameBgra, wheel, radius, scope);
 }
 
 namespace reference {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "scopes/VectorscopePlot.h"
+
 #include <opencv2/core.hpp>
 #include <vector>
 
@@ -59,6 +61,8 @@ void brightenScope(cv::Mat& scope, const cv::Mat& cells);
 // (cursorX, cursorY in frame pixels) is plotted; nothing when the pointer is
 // outside `colorImage`.
 void drawPointerMarker(cv::Mat& scope, const cv::Mat& colorImage, int cursorX, int cursorY, double radius);
+// The same for the pixel of hue `hue` (degrees) and saturation `saturation`.
+void drawPointerMarkerFor(cv::Mat& scope, float hue, float saturation, double radius);
 
 // Blue lines from the centre towards the first `count` hues (hue fractions
 // in [0, 1)); nothing for an empty list.
@@ -72,16 +76,19 @@ void drawSkinToneLine(cv::Mat& scope, double radius);
 // radius). Does nothing unless `colorImage` has the frame's size.
 void highlightMatchingHues(cv::Mat& frameBgra, const cv::Mat& colorImage, float hoverHue, double hoverSaturation);
 
+// The same in two steps: which pixels (row-major indices) lie near the
+// pointed hue and saturation, which depends on the colour image alone, and
+// the painting of those pixels into a frame of the colour image's size.
+void matchingHuePixels(const cv::Mat& colorImage, float hoverHue, double hoverSaturation, std::vector<int>& pixels);
+void paintHighlight(cv::Mat& frameBgra, const std::vector<int>& pixels);
+
 // Wheel + plot of one frame, everything the recomputation does, with all
 // buffers reused: the picture the overlays start from.
 struct VectorscopeBuffers {
-    cv::Mat rgbBytes;
-    cv::Mat rgbFloat;
-    cv::Mat cells;
-    cv::Mat blurred;
+    VectorscopePlotter plotter;
 };
-void plotVectorscope(const cv::Mat& frameBgra, const cv::Mat& wheel, double radius, VectorscopeBuffers& buffers,
-    cv::Mat& colorImage, cv::Mat& scope);
+void plotVectorscope(
+    const cv::Mat& frameBgra, const cv::Mat& wheel, double radius, VectorscopeBuffers& buffers, cv::Mat& scope);
 
 // Plain versions of the same arithmetic, written for clarity rather than
 // speed and allocating freely: the fast versions above are held to them.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <vector>
 #include <opencv2/core.hpp>
 
 // The Waveform's and the Parade's image arithmetic, free of any widget.
@@ -68,6 +69,12 @@ struct WaveformBuffers {
     ChannelMats traces;
     cv::Mat blur3;
     cv::Mat blur5;
+    // Every picture buffer, to check that none is made anew once sizes are stable.
+    std::vector<const cv::Mat*> pictures() const
+    {
+        return { &rgbBytes, &rgbFloat, &counts[0], &counts[1], &counts[2], &traces[0], &traces[1], &traces[2], &blur3,
+            &blur5 };
+    }
 };
 void renderWaveform(const cv::Mat& frameBgra, int windowSize, bool parade, WaveformBuffers& buffers, cv::Mat& scope);
 void renderWaveform(const cv::Mat& frameBgra, int windowSize, bool parade, cv::Mat& rgbBytes, cv::Mat& rgbFloat,

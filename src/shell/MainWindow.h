@@ -2,6 +2,8 @@
 
 #include "apps/AppProfile.h"
 #include "platform/Desktop.h"
+#include "scopes/VectorscopePlot.h"
+#include "scopes/WaveformMath.h"
 
 #include <QList>
 #include <QMainWindow>
@@ -151,21 +153,29 @@ private:
     cv::Mat captureImage;    // B, G, R, A
     cv::Mat frameImage;      // B, G, R, A
     cv::Mat scopeCache;      // R, G, B
-    cv::Mat colorImage;      // H degrees, S, V as float
+    cv::Mat colorImage;      // H degrees, S, V as float; read it through analysedColorImage()
 
     // Reused from cycle to cycle, so that a cycle allocates nothing once the sizes are stable.
-    cv::Mat scopeRgbBytes;   // the frame as R, G, B bytes
-    cv::Mat scopeRgbFloat;   // the frame as R, G, B in [0, 1]
-    cv::Mat vectorscopeCells;   // windowSize x windowSize plot densities
-    cv::Mat vectorscopeBlurred; // scratch of their smoothing
-    std::array<cv::Mat, 3> levelCounts; // blue, green, red: 128 levels x trace width
-    std::array<cv::Mat, 3> levelTraces; // blue, green, red at the picture's size
-    cv::Mat traceBlur3;
-    cv::Mat traceBlur5;
+    scopes::VectorscopePlotter vectorscopePlotter; // the plot of a new frame
+    scopes::WaveformBuffers waveformBuffers;        // the Waveform and the Parade
+    cv::Mat scopeRgbBytes;   // the analysed frame as R, G, B bytes, for the colour image
+    cv::Mat scopeRgbFloat;   // the analysed frame as R, G, B in [0, 1], for the colour image
     // The frame that scopeCache and colorImage show: frames that changed
     // while the Waveform or Parade was up still count as new here.
     quint32 vectorscopeFrameSum = 0;
     bool vectorscopeCurrent = false;
+    // The colour image costs as much as the plot itself and only the hover
+    // highlight and the colour search read it: it is made from a copy of the
+    // analysed frame when first read.
+    const cv::Mat& analysedColorImage();
+    cv::Mat analysedFrame; // B, G, R, A
+    bool colorImageStale = false;
+    // The preview pixels the hover highlight paints, while neither the
+    // analysed frame nor the pointed hue and saturation change.
+    std::vector<int> highlightedPixels;
+    bool highlightCurrent = false;
+    float highlightHue = 0.0f;
+    double highlightSaturation = -1.0;
 
     // --- scopes/: plot interaction and colour harmony --------------------
     void updateHarmonySwatches();

@@ -1,0 +1,100 @@
+#!/usr/bin/env bash
+# make bench: the scopes against ffmpeg's scope filters on the same frames,
+# then every stage of the refresh cycle (Google Benchmark).
+#
+#   bench/run-bench.sh BUILD_DIR
+#
+# Frames: 500 frames of B, G, R, A bytes at 400 x 225 and at 600 x 338, made
+# from a colour photograph with a small square that moves and changes colour
+# in every frame (bench/make_frames.cpp), kept in BUILD_DIR/bench-frames.
+#
+# The comparison: ffmpeg (-filter_threads 1) and `huelens-render --raw` each
+# read the same frame file and analyse every frame as new, one process per
+# run. A run's cost is its processor time (user + system, all threads) minus
+# that of the same program reading the same frames without analysing them
+# (ffmpeg -vf null, huelens-render mode none), divided by the frame count.
+# So start-up and reading are left out on both sides, and ffmpeg's conversion
+# from B, G, R, A into the planes its filters need is counted, as Huelens'
+# own conversion is. Runs alternate between the two programs; the median of
+# HUELENS_BENCH_RUNS runs (default 5) is reported.
+set -euo pipefail
+
+build=${1:-build}
+here=$(cd "$(dirname "$0")" && pwd)
+photo=${HUELENS_BENCH_PHOTO:-/usr/share/doc/opencv-doc/examples/data/baboon.jpg}
+runs=${HUELENS_BENCH_RUNS:-5}
+count=500
+frames_dir=$build/bench-frames
+render=$build/tools/huelens-render
+make_frames=$build/bench/huelens-bench-frames
+
+for tool in ffmpeg "$render" "$make_frames"; do
+  command -v "$tool" >/dev/null || { echo "run-bench: $tool is missing (make bench builds it; ffmpeg comes with make deps)" >&2; exit 1; }
+done
+
+declare -A ffmpeg_chain=(
+  [vectorscope]="format=yuv444p,vectorscope=mode=color3"
+  [waveform]="format=yuv444p,waveform"
+  [parade]="format=yuv444p,waveform=display=parade:components=7"
+  [none]="null"
+)
+
+# Processor seconds (user + system) of one command, its output discarded.
+cpu_seconds() {
+  local TIMEFORMAT='%3U %3S' times
+  times=$( { time "$@" >/dev/null 2>&1; } 2>&1 ) || { echo "run-bench: failed: $*" >&2; exit 1; }
+  awk '{ printf "%.3f\n", $1 + $2 }' <<<"$times"
+}
+
+median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+mkdir -p "$frames_dir"
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+
+echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), load $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "Photograph: $photo; $count frames per size; median of $runs runs"
+echo "ffmpeg: $(ffmpeg -hide_banner -version | head -1 | cut -d' ' -f1-3)"
+echo
+
+printf '%-9s %-12s %12s %12s %9s\n' size scope 'ffmpeg ms' 'huelens ms' ratio
+for size in 400x225 600x338; do
+  width=${size%x*} height=${size#*x}
+  frames=$frames_dir/$(basename "${photo%.*}")-${size}-${count}.raw
+  [ -s "$frames" ] || "$make_frames" "$photo" "$width" "$height" "$count" "$frames"
+  for run in $(seq "$runs"); do
+    for mode in none vectorscope waveform parade; do
+      cpu_seconds ffmpeg -nostdin -hide_banner -f rawvideo -pix_fmt bgra -s "$size" -i "$frames" \
+        -filter_threads 1 -vf "${ffmpeg_chain[$mode]}" -f null - >>"$tmp/ffmpeg-$size-$mode"
+      cpu_seconds "$render" --raw "$height" "$mode" "$width" "$frames" >>"$tmp/huelens-$size-$mode"
+    done
+  done
+  ffmpeg_base=$(median <"$tmp/ffmpeg-$size-none")
+  huelens_base=$(median <"$tmp/huelens-$size-none")
+  for mode in vectorscope waveform parade; do
+    f=$(median <"$tmp/ffmpeg-$size-$mode")
+    h=$(median <"$tmp/huelens-$size-$mode")
+    awk -v s="$size" -v m="$mode" -v f="$f" -v fb="$ffmpeg_base" -v h="$h" -v hb="$huelens_base" -v n="$count" '
+      BEGIN { fm = (f - fb) * 1000 / n; hm = (h - hb) * 1000 / n;
+              printf "%-9s %-12s %12.3f %12.3f %9.2f\n", s, m, fm, hm, (fm > 0 ? hm / fm : 0) }'
+  done
+done
+echo
+echo "ffmpeg chains: vectorscope '${ffmpeg_chain[vectorscope]}', waveform '${ffmpeg_chain[waveform]}', parade '${ffmpeg_chain[parade]}'"
+echo
+
+if [ -z "${HUELENS_BENCH_SKIP_STAGES:-}" ]; then
+  echo "== Stages (bench_scopes)"
+  "$build/bench/bench_scopes" --benchmark_min_time=0.5
+  echo
+  echo "== Whole cycle on the in-memory desktop (bench_cycle)"
+  "$build/bench/bench_cycle" --benchmark_min_time=1 --benchmark_filter='^cycle' \
+    --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
+  echo
+  echo "== Capture paths on Xvfb, 1600 x 900 (bench_capture)"
+  "$here/../tests/with-xvfb.sh" "$build/bench/bench_capture" --benchmark_min_time=0.5
+  echo
+  echo "== Whole cycle on X11 under Xvfb, 1600 x 900 captured to 400 columns (bench_cycle_x11)"
+  "$here/../tests/with-xvfb.sh" -s 2000x900 "$build/bench/bench_cycle_x11" --benchmark_min_time=1 --benchmark_filter='^cycle' \
+    --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
+fi

@@ -1,0 +1,371 @@
+// Every multiply and add here must round exactly where written: a compiler
+// that fused them into multiply-adds would change bits.
+#pragma GCC optimize("fp-contract=off")
+
+#include "scopes/FloatReplicas.h"
+
+#include <opencv2/imgproc.hpp>
+
+#include <immintrin.h>
+
+#include <algorithm>
+#include <array>
+#include <cfloat>
+#include <cmath>
+#include <map>
+#include <memory>
+#include <utility>
+
+namespace scopes {
+
+namespace {
+
+constexpr int kCalibrationRows = 256;
+constexpr std::array<SumForm, 3> kForms { SumForm::NeighboursFirstFused, SumForm::CentreFirstFused, SumForm::Unfused };
+
+// Random numbers in [0, 1) with a quarter of them 0, like sparse plots.
+cv::Mat calibrationPicture(int rows, int cols, uint64 seed)
+{
+    cv::RNG rng(seed);
+    cv::Mat picture(rows, cols, CV_32F);
+    rng.fill(picture, cv::RNG::UNIFORM, 0.0, 1.0);
+    for (int y = 0; y < rows; ++y)
+        for (int x = 0; x < cols; ++x)
+            if (rng.uniform(0, 4) == 0)
+                picture.at<float>(y, x) = 0.0f;
+    return picture;
+}
+
+SumForm mostCommon(const std::vector<SumForm>& forms)
+{
+    std::array<int, 3> counts {};
+    for (SumForm f : forms)
+        ++counts[static_cast<int>(f)];
+    return kForms[std::max_element(counts.begin(), counts.end()) - counts.begin()];
+}
+
+std::unique_ptr<SmoothingOrder> calibrateGaussian(int taps, int width)
+{
+    auto order = std::make_unique<SmoothingOrder>();
+    order->taps = taps;
+    order->width = width;
+    const cv::Mat kernel = cv::getGaussianKernel(taps, 1.0, CV_32F);
+    const int r = taps / 2;
+    for (int i = 0; i <= r; ++i)
+        order->k[i] = kernel.at<float>(r + i);
+    if (width < taps)
+        return order;
+
+    const cv::Mat src = calibrationPicture(kCalibrationRows, width, 0x5eed0000u + uint64(taps * 1000 + width));
+    cv::Mat reference;
+    cv::GaussianBlur(src, reference, cv::Size(taps, taps), 1.0, 0, cv::BORDER_DEFAULT);
+
+    order->across.resize(width);
+    order->down.resize(width);
+    std::vector<float> across(kCalibrationRows);
+    for (int x = 0; x < width; ++x) {
+        bool found = false;
+        for (SumForm a : kForms) {
+            for (int y = 0; y < kCalibrationRows; ++y) {
+                float v[5];
+                for (int i = 0; i < taps; ++i)
+                    v[i] = src.at<float>(y, reflect101(x - r + i, width));
+                across[y] = smoothedValue(*order, a, v);
+            }
+            for (SumForm d : kForms) {
+                bool same = true;
+                for (int y = 0; y < kCalibrationRows && same; ++y) {
+                    float v[5];
+                    for (int i = 0; i < taps; ++i)
+                        v[i] = across[reflect101(y - r + i, kCalibrationRows)];
+                    same = smoothedValue(*order, d, v) == reference.at<float>(y, x);
+                }
+                if (same) {
+                    order->across[x] = a;
+                    order->down[x] = d;
+                    found = true;
+                    break;
+                }
+            }
+            if (found)
+                break;
+        }
+        if (!found)
+            return order;
+    }
+    order->mainAcross = mostCommon(order->across);
+    order->mainDown = mostCommon(order->down);
+    for (int x = 0; x < width; ++x) {
+        if (order->across[x] != order->mainAcross)
+            order->oddAcross.push_back(x);
+        if (order->down[x] != order->mainDown)
+            order->oddDown.push_back(x);
+    }
+    order->known = true;
+    return order;
+}
+
+std::vector<RowBlend> rowBlends(int fromRows, int toRows)
+{
+    // The coefficients as OpenCV's linear resize makes them: source position
+    // in single precision, floor, fraction; rows outside clamped to the edge.
+    const double scale = 1.0 / (static_cast<double>(toRows) / fromRows);
+    std::vector<RowBlend> blends(toRows);
+    for (int dy = 0; dy < toRows; ++dy) {
+        float fy = static_cast<float>((dy + 0.5) * scale - 0.5);
+        const int sy = static_cast<int>(std::floor(fy));
+        fy -= static_cast<float>(sy);
+        RowBlend& b = blends[dy];
+        b.from0 = std::clamp(sy, 0, fromRows - 1);
+        b.from1 = std::clamp(sy + 1, 0, fromRows - 1);
+        b.b0 = 1.0f - fy;
+        b.b1 = fy;
+    }
+    return blends;
+}
+
+float blendRows(const RowBlend& b, float s0, float s1)
+{
+    return s0 * b.b0 + s1 * b.b1;
+}
+
+bool checkRowBlends(int width, int fromRows, int toRows, const std::vector<RowBlend>& blends)
+{
+    cv::Mat src = calibrationPicture(fromRows, width, 0xb1e0d000u + uint64(width * 7 + toRows));
+    // Counts are whole numbers: mix some in.
+    for (int y = 0; y < fromRows; y += 3)
+        for (int x = 0; x < width; ++x)
+            src.at<float>(y, x) = std::floor(src.at<float>(y, x) * 300.0f);
+    cv::Mat reference;
+    cv::resize(src, reference, cv::Size(width, toRows), 0, 0, cv::INTER_LINEAR);
+    for (int dy = 0; dy < toRows; ++dy) {
+        const float* s0 = src.ptr<float>(blends[dy].from0);
+        const float* s1 = src.ptr<float>(blends[dy].from1);
+        const float* out = reference.ptr<float>(dy);
+        for (int x = 0; x < width; ++x)
+            if (blendRows(blends[dy], s0[x], s1[x]) != out[x])
+                return false;
+    }
+    return true;
+}
+
+// --- 256-bit paths -----------------------------------------------------------
+
+__attribute__((target("avx2,fma"))) inline __m256 wideSum(
+    int taps, SumForm form, const float* k, __m256 b, __m256 p1, __m256 p2)
+{
+    const __m256 k0 = _mm256_set1_ps(k[0]);
+    const __m256 k1 = _mm256_set1_ps(k[1]);
+    const __m256 k2 = _mm256_set1_ps(k[2]);
+    __m256 s;
+    switch (form) {
+    case SumForm::NeighboursFirstFused:
+        s = _mm256_fmadd_ps(k0, b, _mm256_mul_ps(k1, p1));
+        return taps == 5 ? _mm256_fmadd_ps(k2, p2, s) : s;
+    case SumForm::CentreFirstFused:
+        s = _mm256_fmadd_ps(k1, p1, _mm256_mul_ps(k0, b));
+        return taps == 5 ? _mm256_fmadd_ps(k2, p2, s) : s;
+    case SumForm::Unfused:
+    default:
+        s = _mm256_add_ps(_mm256_mul_ps(k0, b), _mm256_mul_ps(k1, p1));
+        return taps == 5 ? _mm256_add_ps(s, _mm256_mul_ps(k2, p2)) : s;
+    }
+}
+
+__attribute__((target("avx2,fma"))) int wideAcross(const SmoothingOrder& o, const float* in, float* out, int count)
+{
+    const int r = o.taps / 2;
+    int i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const float* c = in + r + i;
+        const __m256 b = _mm256_loadu_ps(c);
+        const __m256 p1 = _mm256_add_ps(_mm256_loadu_ps(c - 1), _mm256_loadu_ps(c + 1));
+        const __m256 p2
+            = r == 2 ? _mm256_add_ps(_mm256_loadu_ps(c - 2), _mm256_loadu_ps(c + 2)) : _mm256_setzero_ps();
+        _mm256_storeu_ps(out + i, wideSum(o.taps, o.mainAcross, o.k, b, p1, p2));
+    }
+    return i;
+}
+
+__attribute__((target("avx2,fma"))) int wideDown(const SmoothingOrder& o, const float* const* rows, float* out, int count)
+{
+    const int r = o.taps / 2;
+    int i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const __m256 b = _mm256_loadu_ps(rows[r] + i);
+        const __m256 p1 = _mm256_add_ps(_mm256_loadu_ps(rows[r - 1] + i), _mm256_loadu_ps(rows[r + 1] + i));
+        const __m256 p2
+            = r == 2 ? _mm256_add_ps(_mm256_loadu_ps(rows[0] + i), _mm256_loadu_ps(rows[4] + i)) : _mm256_setzero_ps();
+        _mm256_storeu_ps(out + i, wideSum(o.taps, o.mainDown, o.k, b, p1, p2));
+    }
+    return i;
+}
+
+} // namespace
+
+bool wideVectors()
+{
+    static const bool supported = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    return supported;
+}
+
+bool widestVectors()
+{
+    static const bool supported = wideVectors() && __builtin_cpu_supports("avx512f")
+        && __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512dq")
+        && __builtin_cpu_supports("avx512vl");
+    return supported;
+}
+
+float smoothedValue(const SmoothingOrder& order, SumForm form, const float* v)
+{
+    const float* k = order.k;
+    if (order.taps == 3) {
+        const float b = v[1];
+        const float p1 = v[0] + v[2];
+        switch (form) {
+        case SumForm::NeighboursFirstFused:
+            return std::fma(k[0], b, k[1] * p1);
+        case SumForm::CentreFirstFused:
+            return std::fma(k[1], p1, k[0] * b);
+        case SumForm::Unfused:
+        default:
+            return k[0] * b + k[1] * p1;
+        }
+    }
+    const float b = v[2];
+    const float p1 = v[1] + v[3];
+    const float p2 = v[0] + v[4];
+    switch (form) {
+    case SumForm::NeighboursFirstFused:
+        return std::fma(k[2], p2, std::fma(k[0], b, k[1] * p1));
+    case SumForm::CentreFirstFused:
+        return std::fma(k[2], p2, std::fma(k[1], p1, k[0] * b));
+    case SumForm::Unfused:
+    default:
+        return (k[0] * b + k[1] * p1) + k[2] * p2;
+    }
+}
+
+const SmoothingOrder& gaussianOrder(int taps, int width)
+{
+    static std::map<std::pair<int, int>, std::unique_ptr<SmoothingOrder>> found;
+    std::unique_ptr<SmoothingOrder>& order = found[{ taps, width }];
+    if (!order)
+        order = calibrateGaussian(taps, width);
+    return *order;
+}
+
+int reflect101(int i, int n)
+{
+    if (n == 1)
+        return 0;
+    while (i < 0 || i >= n)
+        i = i < 0 ? -i : 2 * n - 2 - i;
+    return i;
+}
+
+void smoothAcross(const SmoothingOrder& order, const float* in, float* out, int x0, int count)
+{
+    int i = wideVectors() ? wideAcross(order, in, out, count) : 0;
+    for (; i < count; ++i)
+        out[i] = smoothedValue(order, order.mainAcross, in + i);
+    for (int x : order.oddAcross)
+        if (x >= x0 && x < x0 + count)
+            out[x - x0] = smoothedValue(order, order.across[x], in + (x - x0));
+}
+
+void smoothDown(const SmoothingOrder& order, const float* const* rows, float* out, int x0, int count)
+{
+    int i = wideVectors() ? wideDown(order, rows, out, count) : 0;
+    float v[5];
+    for (; i < count; ++i) {
+        for (int k = 0; k < order.taps; ++k)
+            v[k] = rows[k][i];
+        out[i] = smoothedValue(order, order.mainDown, v);
+    }
+    for (int x : order.oddDown) {
+        if (x < x0 || x >= x0 + count)
+            continue;
+        for (int k = 0; k < order.taps; ++k)
+            v[k] = rows[k][x - x0];
+        out[x - x0] = smoothedValue(order, order.down[x], v);
+    }
+}
+
+void smoothPicture(const SmoothingOrder& order, const cv::Mat& src, cv::Mat& dst, cv::Mat& rowPass,
+    std::vector<float>& padded)
+{
+    CV_Assert(order.known && src.type() == CV_32FC1 && src.cols == order.width);
+    const int rows = src.rows;
+    const int cols = src.cols;
+    const int r = order.taps / 2;
+    rowPass.create(rows, cols, CV_32FC1);
+    dst.create(rows, cols, CV_32FC1);
+    padded.resize(static_cast<size_t>(cols + 2 * r));
+    for (int y = 0; y < rows; ++y) {
+        const float* s = src.ptr<float>(y);
+        std::copy(s, s + cols, padded.begin() + r);
+        for (int i = 1; i <= r; ++i) {
+            padded[r - i] = s[reflect101(-i, cols)];
+            padded[r + cols - 1 + i] = s[reflect101(cols - 1 + i, cols)];
+        }
+        smoothAcross(order, padded.data(), rowPass.ptr<float>(y), 0, cols);
+    }
+    for (int y = 0; y < rows; ++y) {
+        const float* in[5];
+        for (int k = 0; k < order.taps; ++k)
+            in[k] = rowPass.ptr<float>(reflect101(y - r + k, rows));
+        smoothDown(order, in, dst.ptr<float>(y), 0, cols);
+    }
+}
+
+const std::vector<RowBlend>* linearRowBlends(int width, int fromRows, int toRows)
+{
+    struct Found {
+        bool exact = false;
+        std::vector<RowBlend> blends;
+    };
+    static std::map<std::array<int, 3>, Found> found;
+    const std::array<int, 3> key { width, fromRows, toRows };
+    auto it = found.find(key);
+    if (it == found.end()) {
+        Found f;
+        if (width > 0 && fromRows > 0 && toRows > 0) {
+            f.blends = rowBlends(fromRows, toRows);
+            f.exact = checkRowBlends(width, fromRows, toRows, f.blends);
+        }
+        it = found.emplace(key, std::move(f)).first;
+    }
+    return it->second.exact ? &it->second.blends : nullptr;
+}
+
+float normalizeScale(float largest)
+{
+    const double range = static_cast<double>(largest);
+    return static_cast<float>(range > DBL_EPSILON ? 1.0 / range : 0.0);
+}
+
+bool normalizeScalesOnly()
+{
+    static const bool exact = [] {
+        for (int width : { 1, 7, 64, 133, 400 }) {
+            cv::Mat src = calibrationPicture(37, width, 0x40e3a1u + uint64(width));
+            src.at<float>(0, 0) = 0.0f;
+            src *= 3.7;
+            cv::Mat reference;
+            cv::normalize(src, reference, 0, 1, cv::NORM_MINMAX);
+            double largest = 0;
+            cv::minMaxLoc(src, nullptr, &largest);
+            const float scale = normalizeScale(static_cast<float>(largest));
+            for (int y = 0; y < src.rows; ++y)
+                for (int x = 0; x < src.cols; ++x)
+                    if (src.at<float>(y, x) * scale != reference.at<float>(y, x))
+                        return false;
+        }
+        return true;
+    }();
+    return exact;
+}
+
+} // namespace scopes

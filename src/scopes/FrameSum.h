@@ -1,0 +1,12 @@
+#pragma once
+
+#include <cstdint>
+#include <opencv2/core.hpp>
+
+namespace scopes {
+
+// Every byte of a frame (B, G, R and the fourth byte) added into a 32-bit
+// unsigned accumulator that wraps around: the cycle's change test.
+std::uint32_t frameByteSum(const cv::Mat& frame);
+
+} // namespace scopes

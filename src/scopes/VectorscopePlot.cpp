@@ -1,0 +1,1144 @@
+// The exact ways below must round every multiply and add where written, as
+// the plain arithmetic does; a compiler that fused them would change bytes.
+#pragma GCC optimize("fp-contract=off")
+
+#include "scopes/VectorscopePlot.h"
+
+#include "scopes/FloatReplicas.h"
+#include "scopes/VectorscopeMath.h"
+
+#include <opencv2/imgproc.hpp>
+
+#include <immintrin.h>
+
+#include <algorithm>
+#include <cfloat>
+#include <climits>
+#include <cmath>
+#include <cstring>
+
+namespace scopes {
+
+namespace {
+
+constexpr double kFrameByteToUnit = 0.00392156862745098; // 1 / 255
+
+// OpenCV converts the last (width mod 16) pixels of a row, or some of them,
+// with scalar code whose hue can differ in the last bit from its vector code.
+constexpr int kVectorAlign = 16;
+
+// Placement. OpenCV's hue and saturation and the fast ones below each lie
+// within a few units in the last place of the exact quotients; on a plot of
+// radius 225 that moves a position by less than 5e-4 of a cell. A position
+// farther than kPlacementMargin from the middle between two cells is rounded
+// the same way by both; a closer one is placed the exact way.
+constexpr float kPlacementMargin = 1.5e-3f;
+constexpr float kNearestLimit = 0.5f - kPlacementMargin;
+// OpenCV adds FLT_EPSILON to the 0..1 values; in byte units that is 255 times as much.
+constexpr float kEpsilonBytes = 255.0f * FLT_EPSILON;
+constexpr float kPiThirds = 1.04719755119659774615f;
+constexpr float kSin120 = 0.86602540378443864676f;
+
+// Brightening. The fast power is within 3e-7 (relative) of powf's and the
+// byte's value within 1e-4 of the exact one; bytes whose value lies closer
+// than kLiftMargin to a whole number, and cells whose lift factor is too
+// close to 1, go the exact way. A cell below kNegligibleCell lifts no byte
+// by as much as 0.41, so it leaves the wheel as it is.
+constexpr float kLiftMargin = 3e-4f;
+constexpr float kWhiteMargin = 1e-5f;
+constexpr float kNegligibleCell = 5e-11f;
+
+// Every pixel whose largest byte is above this counts (value above 0.1).
+constexpr int kAlwaysCountedAbove = 25;
+
+struct ColourTables {
+    bool usable = false;
+    float unit[256] {}; // what convertTo makes of each byte, wherever it sits
+    // A pixel counts when max - min > countLimit[max] (bytes): its value and
+    // saturation as OpenCV computes them pass the counting thresholds.
+    int countLimit[256] {};
+};
+
+ColourTables makeColourTables()
+{
+    ColourTables t;
+    // Every byte value through convertTo inside a long run (vector code) and
+    // alone (scalar code): both must agree for a per-byte table to hold.
+    cv::Mat bytes(1, 256 * 3, CV_8UC1);
+    for (int i = 0; i < bytes.cols; ++i)
+        bytes.at<uchar>(0, i) = static_cast<uchar>(i / 3);
+    cv::Mat units;
+    bytes.convertTo(units, CV_32F, kFrameByteToUnit, 0);
+    for (int v = 0; v < 256; ++v) {
+        cv::Mat one(1, 1, CV_8UC1, cv::Scalar(v)), oneUnit;
+        one.convertTo(oneUnit, CV_32F, kFrameByteToUnit, 0);
+        t.unit[v] = oneUnit.at<float>(0, 0);
+        for (int c = 0; c < 3; ++c)
+            if (units.at<float>(0, v * 3 + c) != t.unit[v])
+                return t;
+    }
+
+    // Saturation and value depend on max and min only. Row `max`, column
+    // `min`: the pixel (R max, G min, B min), in vector code and in scalar code.
+    cv::Mat rgb(256, 256, CV_32FC3);
+    for (int mx = 0; mx < 256; ++mx)
+        for (int mn = 0; mn < 256; ++mn)
+            rgb.at<cv::Vec3f>(mx, mn) = cv::Vec3f(t.unit[mx], t.unit[std::min(mn, mx)], t.unit[std::min(mn, mx)]);
+    cv::Mat hsvWide, hsvNarrow;
+    cv::cvtColor(rgb, hsvWide, cv::COLOR_RGB2HSV);
+    cv::cvtColor(rgb.reshape(3, 256 * 256 / 2), hsvNarrow, cv::COLOR_RGB2HSV);
+    hsvNarrow = hsvNarrow.reshape(3, 256);
+    for (int mx = 0; mx < 256; ++mx) {
+        int limit = 255;
+        bool seenCounted = false;
+        for (int d = 0; d <= mx; ++d) {
+            const cv::Vec3f wide = hsvWide.at<cv::Vec3f>(mx, mx - d);
+            const cv::Vec3f narrow = hsvNarrow.at<cv::Vec3f>(mx, mx - d);
+            if (wide[1] != narrow[1] || wide[2] != narrow[2])
+                return t;
+            const bool counted = countsOnScope(wide[1], wide[2]);
+            if (counted && !seenCounted) {
+                limit = d - 1;
+                seenCounted = true;
+            } else if (!counted && seenCounted) {
+                return t; // not a threshold: leave it to the plain way
+            }
+        }
+        t.countLimit[mx] = limit;
+        if (mx > kAlwaysCountedAbove && limit != -1)
+            return t;
+    }
+    t.usable = true;
+    return t;
+}
+
+const ColourTables& colourTables()
+{
+    static const ColourTables tables = makeColourTables();
+    return tables;
+}
+
+struct Placement {
+    Placement(int size, double radius)
+        : size(size)
+        , half(size / 2)
+        , radius(static_cast<float>(radius))
+        // Full saturation is `radius` from the centre: with a cell to spare,
+        // every pixel lands inside the plot.
+        , alwaysInside(half - static_cast<int>(std::ceil(radius)) - 2 >= 0
+              && half + static_cast<int>(std::ceil(radius)) + 2 < size)
+    {
+    }
+    int size;
+    int half;
+    float radius;
+    bool alwaysInside;
+};
+
+struct Bounds {
+    int minRow = INT_MAX, maxRow = INT_MIN, minCol = INT_MAX, maxCol = INT_MIN;
+};
+
+// sin and cos of |phi| <= pi / 3 by their series (error below 2e-7).
+inline void sinCosThird(float phi, float& s, float& c)
+{
+    const float p2 = phi * phi;
+    s = phi * (1.0f + p2 * (-1.66666672e-1f + p2 * (8.33333377e-3f + p2 * (-1.98412701e-4f + p2 * 2.75573188e-6f))));
+    c = 1.0f
+        + p2 * (-0.5f + p2 * (4.16666679e-2f + p2 * (-1.38888892e-3f + p2 * (2.48015876e-5f + p2 * -2.75573188e-7f))));
+}
+
+inline int placeOne(std::uint32_t pixel, const Placement& p, const int* countLimit, int& row, int& col)
+{
+    const int b = static_cast<int>(pixel & 0xff);
+    const int g = static_cast<int>((pixel >> 8) & 0xff);
+    const int r = static_cast<int>((pixel >> 16) & 0xff);
+    const int mx = std::max(r, std::max(g, b));
+    const int mn = std::min(r, std::min(g, b));
+    const int d = mx - mn;
+    if (d <= countLimit[mx])
+        return -1;
+    // Hue = 60 num / d, plus 0, 120 or 240 degrees by the largest channel.
+    int num;
+    float cosA, sinA;
+    if (r == mx) {
+        num = g - b;
+        cosA = 1.0f;
+        sinA = 0.0f;
+    } else if (g == mx) {
+        num = b - r;
+        cosA = -0.5f;
+        sinA = kSin120;
+    } else {
+        num = r - g;
+        cosA = -0.5f;
+        sinA = -kSin120;
+    }
+    const float df = static_cast<float>(d);
+    const float phi = static_cast<float>(num) / (df + kEpsilonBytes) * kPiThirds;
+    float s, c;
+    sinCosThird(phi, s, c);
+    const float sinT = s * cosA + c * sinA;
+    const float cosT = c * cosA - s * sinA;
+    const float sr = df / (static_cast<float>(mx) + kEpsilonBytes) * p.radius;
+    const float x = sr * sinT;
+    const float y = sr * cosT;
+    const float nx = std::nearbyint(x);
+    const float ny = std::nearbyint(y);
+    if (!(std::fabs(x - nx) <= kNearestLimit && std::fabs(y - ny) <= kNearestLimit))
+        return -2;
+    col = p.half - static_cast<int>(nx);
+    row = p.half - static_cast<int>(ny);
+    if (col < 0 || row < 0 || col >= p.size || row >= p.size)
+        return -1;
+    return row * p.size + col;
+}
+
+void placeNarrow(const std::uint32_t* pixels, int n, const Placement& p, const int* countLimit, int* cells, Bounds& b)
+{
+    for (int i = 0; i < n; ++i) {
+        int row = 0, col = 0;
+        cells[i] = placeOne(pixels[i], p, countLimit, row, col);
+        if (cells[i] >= 0) {
+            b.minRow = std::min(b.minRow, row);
+            b.maxRow = std::max(b.maxRow, row);
+            b.minCol = std::min(b.minCol, col);
+            b.maxCol = std::max(b.maxCol, col);
+        }
+    }
+}
+
+// 1 / x to within 3e-7 (relative): the estimate of rcpps, refined once.
+__attribute__((target("avx2,fma"), always_inline)) inline __m256 reciprocal(__m256 x)
+{
+    const __m256 r = _mm256_rcp_ps(x);
+    return _mm256_mul_ps(r, _mm256_fnmadd_ps(x, r, _mm256_set1_ps(2.0f)));
+}
+
+// placeOne for eight pixels at a time, with fused multiply-adds and refined
+// reciprocals (as accurate as placeOne's arithmetic, and cheaper). Returns
+// the eight results; `placed` marks the lanes with a cell, (nx, ny) is their
+// offset from the centre (column half - nx, row half - ny).
+__attribute__((target("avx2,fma"), always_inline)) inline __m256i placeEight(
+    __m256i v, const Placement& p, const int* countLimit, __m256& nx, __m256& ny, __m256i& placed)
+{
+    const __m256i low = _mm256_set1_epi32(0xff);
+    const __m256 eps = _mm256_set1_ps(kEpsilonBytes);
+    const __m256 one = _mm256_set1_ps(1.0f);
+    const __m256i minusOne = _mm256_set1_epi32(-1);
+    const __m256i b = _mm256_and_si256(v, low);
+    const __m256i g = _mm256_and_si256(_mm256_srli_epi32(v, 8), low);
+    const __m256i r = _mm256_and_si256(_mm256_srli_epi32(v, 16), low);
+    const __m256i mx = _mm256_max_epi32(r, _mm256_max_epi32(g, b));
+    const __m256i mn = _mm256_min_epi32(r, _mm256_min_epi32(g, b));
+    const __m256i d = _mm256_sub_epi32(mx, mn);
+    // Pixels above 10 % always count; only darker ones need the table.
+    const __m256i bright = _mm256_cmpgt_epi32(mx, _mm256_set1_epi32(kAlwaysCountedAbove));
+    const __m256i counted = _mm256_testc_si256(bright, minusOne)
+        ? bright
+        : _mm256_cmpgt_epi32(d, _mm256_i32gather_epi32(countLimit, mx, 4));
+
+    const __m256i rMax = _mm256_cmpeq_epi32(r, mx);
+    const __m256i gMax = _mm256_andnot_si256(rMax, _mm256_cmpeq_epi32(g, mx));
+    const __m256i num = _mm256_blendv_epi8(
+        _mm256_blendv_epi8(_mm256_sub_epi32(r, g), _mm256_sub_epi32(b, r), gMax), _mm256_sub_epi32(g, b), rMax);
+    const __m256 cosA = _mm256_blendv_ps(_mm256_set1_ps(-0.5f), one, _mm256_castsi256_ps(rMax));
+    const __m256 sinA = _mm256_blendv_ps(
+        _mm256_blendv_ps(_mm256_set1_ps(-kSin120), _mm256_set1_ps(kSin120), _mm256_castsi256_ps(gMax)),
+        _mm256_setzero_ps(), _mm256_castsi256_ps(rMax));
+
+    const __m256 df = _mm256_cvtepi32_ps(d);
+    const __m256 phi = _mm256_mul_ps(
+        _mm256_mul_ps(_mm256_cvtepi32_ps(num), reciprocal(_mm256_add_ps(df, eps))), _mm256_set1_ps(kPiThirds));
+    const __m256 p2 = _mm256_mul_ps(phi, phi);
+    const __m256 p4 = _mm256_mul_ps(p2, p2);
+    // Estrin's scheme: shorter chains than Horner's.
+    const __m256 s01 = _mm256_fmadd_ps(p2, _mm256_set1_ps(-1.66666672e-1f), one);
+    const __m256 s23 = _mm256_fmadd_ps(p2, _mm256_set1_ps(-1.98412701e-4f), _mm256_set1_ps(8.33333377e-3f));
+    const __m256 s
+        = _mm256_mul_ps(phi, _mm256_fmadd_ps(p4, _mm256_fmadd_ps(p4, _mm256_set1_ps(2.75573188e-6f), s23), s01));
+    const __m256 c01 = _mm256_fmadd_ps(p2, _mm256_set1_ps(-0.5f), one);
+    const __m256 c23 = _mm256_fmadd_ps(p2, _mm256_set1_ps(-1.38888892e-3f), _mm256_set1_ps(4.16666679e-2f));
+    const __m256 c45 = _mm256_fmadd_ps(p2, _mm256_set1_ps(-2.75573188e-7f), _mm256_set1_ps(2.48015876e-5f));
+    const __m256 c = _mm256_fmadd_ps(p4, _mm256_fmadd_ps(p4, c45, c23), c01);
+    const __m256 sinT = _mm256_fmadd_ps(s, cosA, _mm256_mul_ps(c, sinA));
+    const __m256 cosT = _mm256_fmsub_ps(c, cosA, _mm256_mul_ps(s, sinA));
+    const __m256 sr = _mm256_mul_ps(
+        _mm256_mul_ps(df, reciprocal(_mm256_add_ps(_mm256_cvtepi32_ps(mx), eps))), _mm256_set1_ps(p.radius));
+    const __m256 x = _mm256_mul_ps(sr, sinT);
+    const __m256 y = _mm256_mul_ps(sr, cosT);
+    nx = _mm256_round_ps(x, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    ny = _mm256_round_ps(y, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    const __m256 absMask = _mm256_castsi256_ps(_mm256_set1_epi32(0x7fffffff));
+    const __m256 limit = _mm256_set1_ps(kNearestLimit);
+    const __m256i sure = _mm256_castps_si256(
+        _mm256_and_ps(_mm256_cmp_ps(_mm256_and_ps(_mm256_sub_ps(x, nx), absMask), limit, _CMP_LE_OQ),
+            _mm256_cmp_ps(_mm256_and_ps(_mm256_sub_ps(y, ny), absMask), limit, _CMP_LE_OQ)));
+    // Row-major cell index (half - ny) * size + (half - nx), whole numbers in single precision.
+    const __m256 sizeF = _mm256_set1_ps(static_cast<float>(p.size));
+    const __m256 centre = _mm256_set1_ps(static_cast<float>(p.half * p.size + p.half));
+    const __m256i cell = _mm256_cvtps_epi32(_mm256_fnmadd_ps(ny, sizeF, _mm256_sub_ps(centre, nx)));
+    __m256i result = cell;
+    placed = _mm256_and_si256(counted, sure);
+    if (!p.alwaysInside) {
+        const __m256 halfF = _mm256_set1_ps(static_cast<float>(p.half));
+        const __m256 col = _mm256_sub_ps(halfF, nx);
+        const __m256 row = _mm256_sub_ps(halfF, ny);
+        const __m256 lowest = _mm256_set1_ps(-0.5f);
+        const __m256 highest = _mm256_set1_ps(static_cast<float>(p.size) - 0.5f);
+        const __m256i inside = _mm256_castps_si256(_mm256_and_ps(
+            _mm256_and_ps(_mm256_cmp_ps(col, lowest, _CMP_GT_OQ), _mm256_cmp_ps(col, highest, _CMP_LT_OQ)),
+            _mm256_and_ps(_mm256_cmp_ps(row, lowest, _CMP_GT_OQ), _mm256_cmp_ps(row, highest, _CMP_LT_OQ))));
+        placed = _mm256_and_si256(placed, inside);
+        result = _mm256_blendv_epi8(minusOne, cell, inside);
+    }
+    result = _mm256_blendv_epi8(_mm256_set1_epi32(-2), result, sure);
+    return _mm256_blendv_epi8(minusOne, result, counted);
+}
+
+__attribute__((target("avx2,fma"))) void placeWide(
+    const std::uint32_t* pixels, int n, const Placement& p, const int* countLimit, int* cells)
+{
+    int i = 0;
+    for (; i + 8 <= n; i += 8) {
+        __m256 nx, ny;
+        __m256i placed;
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(cells + i),
+            placeEight(
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pixels + i)), p, countLimit, nx, ny, placed));
+    }
+    Bounds unused;
+    placeNarrow(pixels + i, n - i, p, countLimit, cells + i, unused);
+}
+
+// Counts one row of pixels into `counts`, whose last entry takes the pixels
+// that land nowhere; lists those that go the exact way. The places are found
+// first and counted after, which keeps the scattered increments out of the
+// way of the arithmetic.
+__attribute__((target("avx2,fma"))) void countWide(const std::uint32_t* pixels, int n, int firstIndex,
+    const Placement& p, const int* countLimit, std::uint32_t* counts, int* places, std::vector<int>& exact,
+    __m256* bounds)
+{
+    const __m256i nowhere = _mm256_set1_epi32(p.size * p.size);
+    int i = 0;
+    for (; i + 8 <= n; i += 8) {
+        __m256 nx, ny;
+        __m256i placed;
+        const __m256i result = placeEight(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pixels + i)), p, countLimit, nx, ny, placed);
+        const __m256i unsure = _mm256_cmpeq_epi32(result, _mm256_set1_epi32(-2));
+        if (!_mm256_testz_si256(unsure, unsure)) {
+            const int mask = _mm256_movemask_ps(_mm256_castsi256_ps(unsure));
+            for (int k = 0; k < 8; ++k)
+                if (mask & (1 << k))
+                    exact.push_back(firstIndex + i + k);
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(places + i), _mm256_blendv_epi8(nowhere, result, placed));
+        // Every lane's place, counted or not: a little more than the plotted
+        // cells, never less, and cheaper than sorting the lanes out.
+        bounds[0] = _mm256_min_ps(bounds[0], nx);
+        bounds[1] = _mm256_max_ps(bounds[1], nx);
+        bounds[2] = _mm256_min_ps(bounds[2], ny);
+        bounds[3] = _mm256_max_ps(bounds[3], ny);
+    }
+    for (; i < n; ++i) {
+        int r = 0, c = 0;
+        const int cell = placeOne(pixels[i], p, countLimit, r, c);
+        if (cell == -2)
+            exact.push_back(firstIndex + i);
+        places[i] = cell >= 0 ? cell : p.size * p.size;
+        if (cell >= 0) {
+            const __m256 ox = _mm256_set1_ps(static_cast<float>(p.half - c));
+            const __m256 oy = _mm256_set1_ps(static_cast<float>(p.half - r));
+            bounds[0] = _mm256_min_ps(bounds[0], ox);
+            bounds[1] = _mm256_max_ps(bounds[1], ox);
+            bounds[2] = _mm256_min_ps(bounds[2], oy);
+            bounds[3] = _mm256_max_ps(bounds[3], oy);
+        }
+    }
+    for (int k = 0; k < n; ++k)
+        ++counts[places[k]];
+}
+
+__attribute__((target("avx2,fma"))) void countFrameWide(const cv::Mat& frame, const Placement& p,
+    const int* countLimit, std::uint32_t* counts, std::vector<int>& places, std::vector<int>& exact, Bounds& result)
+{
+    __m256 bounds[4] = { _mm256_set1_ps(1e9f), _mm256_set1_ps(-1e9f), _mm256_set1_ps(1e9f), _mm256_set1_ps(-1e9f) };
+    places.resize(static_cast<size_t>(frame.cols));
+    for (int y = 0; y < frame.rows; ++y)
+        countWide(frame.ptr<std::uint32_t>(y), frame.cols, y * frame.cols, p, countLimit, counts, places.data(), exact,
+            bounds);
+    alignas(32) float lanes[4][8];
+    for (int b = 0; b < 4; ++b)
+        _mm256_store_ps(lanes[b], bounds[b]);
+    for (int k = 0; k < 8; ++k) {
+        if (lanes[0][k] > lanes[1][k])
+            continue; // nothing placed in this lane
+        // Offsets from the centre: the largest offset is the smallest column or row.
+        result.minCol = std::min(result.minCol, p.half - static_cast<int>(lanes[1][k]));
+        result.maxCol = std::max(result.maxCol, p.half - static_cast<int>(lanes[0][k]));
+        result.minRow = std::min(result.minRow, p.half - static_cast<int>(lanes[3][k]));
+        result.maxRow = std::max(result.maxRow, p.half - static_cast<int>(lanes[2][k]));
+    }
+}
+
+#define HUELENS_WIDEST "avx512f,avx512bw,avx512dq,avx512vl,avx2,fma"
+// GCC 12's own AVX-512 headers trip -Wmaybe-uninitialized (GCC bug 105593).
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
+
+__attribute__((target(HUELENS_WIDEST), always_inline)) inline __m512 reciprocal16(__m512 x)
+{
+    const __m512 r = _mm512_rcp14_ps(x);
+    return _mm512_mul_ps(r, _mm512_fnmadd_ps(x, r, _mm512_set1_ps(2.0f)));
+}
+
+// placeEight for sixteen pixels.
+__attribute__((target(HUELENS_WIDEST), always_inline)) inline __m512i placeSixteen(
+    __m512i v, const Placement& p, const int* countLimit, __m512& nx, __m512& ny, __mmask16& placed)
+{
+    const __m512i low = _mm512_set1_epi32(0xff);
+    const __m512 eps = _mm512_set1_ps(kEpsilonBytes);
+    const __m512 one = _mm512_set1_ps(1.0f);
+    const __m512i b = _mm512_and_si512(v, low);
+    const __m512i g = _mm512_and_si512(_mm512_srli_epi32(v, 8), low);
+    const __m512i r = _mm512_and_si512(_mm512_srli_epi32(v, 16), low);
+    const __m512i mx = _mm512_max_epi32(r, _mm512_max_epi32(g, b));
+    const __m512i mn = _mm512_min_epi32(r, _mm512_min_epi32(g, b));
+    const __m512i d = _mm512_sub_epi32(mx, mn);
+    __mmask16 counted = _mm512_cmpgt_epi32_mask(mx, _mm512_set1_epi32(kAlwaysCountedAbove));
+    if (counted != 0xffff)
+        counted = _mm512_cmpgt_epi32_mask(d, _mm512_i32gather_epi32(mx, countLimit, 4));
+
+    const __mmask16 rMax = _mm512_cmpeq_epi32_mask(r, mx);
+    const __mmask16 gMax = _mm512_cmpeq_epi32_mask(g, mx) & static_cast<__mmask16>(~rMax);
+    __m512i num = _mm512_sub_epi32(r, g);
+    num = _mm512_mask_sub_epi32(num, gMax, b, r);
+    num = _mm512_mask_sub_epi32(num, rMax, g, b);
+    const __m512 cosA = _mm512_mask_blend_ps(rMax, _mm512_set1_ps(-0.5f), one);
+    const __m512 sinA = _mm512_mask_blend_ps(rMax,
+        _mm512_mask_blend_ps(gMax, _mm512_set1_ps(-kSin120), _mm512_set1_ps(kSin120)), _mm512_setzero_ps());
+
+    const __m512 df = _mm512_cvtepi32_ps(d);
+    const __m512 phi = _mm512_mul_ps(
+        _mm512_mul_ps(_mm512_cvtepi32_ps(num), reciprocal16(_mm512_add_ps(df, eps))), _mm512_set1_ps(kPiThirds));
+    const __m512 p2 = _mm512_mul_ps(phi, phi);
+    const __m512 p4 = _mm512_mul_ps(p2, p2);
+    const __m512 s01 = _mm512_fmadd_ps(p2, _mm512_set1_ps(-1.66666672e-1f), one);
+    const __m512 s23 = _mm512_fmadd_ps(p2, _mm512_set1_ps(-1.98412701e-4f), _mm512_set1_ps(8.33333377e-3f));
+    const __m512 s
+        = _mm512_mul_ps(phi, _mm512_fmadd_ps(p4, _mm512_fmadd_ps(p4, _mm512_set1_ps(2.75573188e-6f), s23), s01));
+    const __m512 c01 = _mm512_fmadd_ps(p2, _mm512_set1_ps(-0.5f), one);
+    const __m512 c23 = _mm512_fmadd_ps(p2, _mm512_set1_ps(-1.38888892e-3f), _mm512_set1_ps(4.16666679e-2f));
+    const __m512 c45 = _mm512_fmadd_ps(p2, _mm512_set1_ps(-2.75573188e-7f), _mm512_set1_ps(2.48015876e-5f));
+    const __m512 c = _mm512_fmadd_ps(p4, _mm512_fmadd_ps(p4, c45, c23), c01);
+    const __m512 sinT = _mm512_fmadd_ps(s, cosA, _mm512_mul_ps(c, sinA));
+    const __m512 cosT = _mm512_fmsub_ps(c, cosA, _mm512_mul_ps(s, sinA));
+    const __m512 sr = _mm512_mul_ps(
+        _mm512_mul_ps(df, reciprocal16(_mm512_add_ps(_mm512_cvtepi32_ps(mx), eps))), _mm512_set1_ps(p.radius));
+    const __m512 x = _mm512_mul_ps(sr, sinT);
+    const __m512 y = _mm512_mul_ps(sr, cosT);
+    nx = _mm512_roundscale_ps(x, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    ny = _mm512_roundscale_ps(y, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    const __m512 limit = _mm512_set1_ps(kNearestLimit);
+    const __mmask16 sure = _mm512_cmp_ps_mask(_mm512_abs_ps(_mm512_sub_ps(x, nx)), limit, _CMP_LE_OQ)
+        & _mm512_cmp_ps_mask(_mm512_abs_ps(_mm512_sub_ps(y, ny)), limit, _CMP_LE_OQ);
+    const __m512 sizeF = _mm512_set1_ps(static_cast<float>(p.size));
+    const __m512 centre = _mm512_set1_ps(static_cast<float>(p.half * p.size + p.half));
+    const __m512i cell = _mm512_cvtps_epi32(_mm512_fnmadd_ps(ny, sizeF, _mm512_sub_ps(centre, nx)));
+    __m512i result = cell;
+    placed = counted & sure;
+    if (!p.alwaysInside) {
+        const __m512 halfF = _mm512_set1_ps(static_cast<float>(p.half));
+        const __m512 col = _mm512_sub_ps(halfF, nx);
+        const __m512 row = _mm512_sub_ps(halfF, ny);
+        const __m512 lowest = _mm512_set1_ps(-0.5f);
+        const __m512 highest = _mm512_set1_ps(static_cast<float>(p.size) - 0.5f);
+        const __mmask16 inside = _mm512_cmp_ps_mask(col, lowest, _CMP_GT_OQ)
+            & _mm512_cmp_ps_mask(col, highest, _CMP_LT_OQ) & _mm512_cmp_ps_mask(row, lowest, _CMP_GT_OQ)
+            & _mm512_cmp_ps_mask(row, highest, _CMP_LT_OQ);
+        placed &= inside;
+        result = _mm512_mask_blend_epi32(inside, _mm512_set1_epi32(-1), cell);
+    }
+    result = _mm512_mask_blend_epi32(sure, _mm512_set1_epi32(-2), result);
+    return _mm512_mask_blend_epi32(counted, _mm512_set1_epi32(-1), result);
+}
+
+__attribute__((target(HUELENS_WIDEST))) void countFrameWidest(const cv::Mat& frame, const Placement& p,
+    const int* countLimit, std::uint32_t* counts, std::vector<int>& places, std::vector<int>& exact, Bounds& result)
+{
+    __m512 bounds[4] = { _mm512_set1_ps(1e9f), _mm512_set1_ps(-1e9f), _mm512_set1_ps(1e9f), _mm512_set1_ps(-1e9f) };
+    const int n = frame.cols;
+    places.resize(static_cast<size_t>(n));
+    int* place = places.data();
+    const __m512i nowhere = _mm512_set1_epi32(p.size * p.size);
+    for (int y = 0; y < frame.rows; ++y) {
+        const std::uint32_t* pixels = frame.ptr<std::uint32_t>(y);
+        int i = 0;
+        for (; i + 16 <= n; i += 16) {
+            __m512 nx, ny;
+            __mmask16 placed;
+            const __m512i result = placeSixteen(_mm512_loadu_si512(pixels + i), p, countLimit, nx, ny, placed);
+            __mmask16 unsure = _mm512_cmpeq_epi32_mask(result, _mm512_set1_epi32(-2));
+            while (unsure) {
+                exact.push_back(y * n + i + __builtin_ctz(unsure));
+                unsure &= static_cast<__mmask16>(unsure - 1);
+            }
+            _mm512_storeu_si512(place + i, _mm512_mask_blend_epi32(placed, nowhere, result));
+            bounds[0] = _mm512_min_ps(bounds[0], nx);
+            bounds[1] = _mm512_max_ps(bounds[1], nx);
+            bounds[2] = _mm512_min_ps(bounds[2], ny);
+            bounds[3] = _mm512_max_ps(bounds[3], ny);
+        }
+        for (; i < n; ++i) {
+            int r = 0, c = 0;
+            const int cell = placeOne(pixels[i], p, countLimit, r, c);
+            if (cell == -2)
+                exact.push_back(y * n + i);
+            place[i] = cell >= 0 ? cell : p.size * p.size;
+            if (cell >= 0) {
+                const __m512 ox = _mm512_set1_ps(static_cast<float>(p.half - c));
+                const __m512 oy = _mm512_set1_ps(static_cast<float>(p.half - r));
+                bounds[0] = _mm512_min_ps(bounds[0], ox);
+                bounds[1] = _mm512_max_ps(bounds[1], ox);
+                bounds[2] = _mm512_min_ps(bounds[2], oy);
+                bounds[3] = _mm512_max_ps(bounds[3], oy);
+            }
+        }
+        for (int k = 0; k < n; ++k)
+            ++counts[place[k]];
+    }
+    const float lowX = _mm512_reduce_min_ps(bounds[0]), highX = _mm512_reduce_max_ps(bounds[1]);
+    const float lowY = _mm512_reduce_min_ps(bounds[2]), highY = _mm512_reduce_max_ps(bounds[3]);
+    if (lowX > highX)
+        return;
+    result.minCol = std::min(result.minCol, p.half - static_cast<int>(highX));
+    result.maxCol = std::max(result.maxCol, p.half - static_cast<int>(lowX));
+    result.minRow = std::min(result.minRow, p.half - static_cast<int>(highY));
+    result.maxRow = std::max(result.maxRow, p.half - static_cast<int>(lowY));
+}
+
+void countFrameNarrow(const cv::Mat& frame, const Placement& p, const int* countLimit, std::uint32_t* counts,
+    std::vector<int>& exact, Bounds& b)
+{
+    for (int y = 0; y < frame.rows; ++y) {
+        const auto* pixels = frame.ptr<std::uint32_t>(y);
+        for (int x = 0; x < frame.cols; ++x) {
+            int r = 0, c = 0;
+            const int cell = placeOne(pixels[x], p, countLimit, r, c);
+            if (cell >= 0) {
+                ++counts[cell];
+                b.minRow = std::min(b.minRow, r);
+                b.maxRow = std::max(b.maxRow, r);
+                b.minCol = std::min(b.minCol, c);
+                b.maxCol = std::max(b.maxCol, c);
+            } else if (cell == -2) {
+                exact.push_back(y * frame.cols + x);
+            }
+        }
+    }
+}
+
+} // namespace
+
+void placeColours(const std::uint32_t* pixels, int n, int size, double radius, int* cells)
+{
+    const Placement p(size, radius);
+    if (wideVectors()) {
+        placeWide(pixels, n, p, colourTables().countLimit, cells);
+    } else {
+        Bounds unused;
+        placeNarrow(pixels, n, p, colourTables().countLimit, cells, unused);
+    }
+}
+
+namespace {
+
+// c^0.3 (single precision) through log2 and exp2 series; relative error
+// below 3e-7 against powf for 5e-11 <= c <= 2.
+inline float powThreeTenths(float c)
+{
+    std::uint32_t bits;
+    std::memcpy(&bits, &c, 4);
+    int e = static_cast<int>(bits >> 23) - 127;
+    bits = (bits & 0x7fffffu) | 0x3f800000u;
+    float m;
+    std::memcpy(&m, &bits, 4);
+    if (m > 1.41421356f) {
+        m *= 0.5f;
+        e += 1;
+    }
+    const float t = (m - 1.0f) / (m + 1.0f);
+    const float t2 = t * t;
+    const float log2m
+        = t * (2.88539004f + t2 * (0.961796701f + t2 * (0.577078044f + t2 * (0.412198573f + t2 * 0.320598900f))));
+    const float y = 0.3f * (static_cast<float>(e) + log2m);
+    const float n = std::nearbyint(y);
+    const float f = y - n;
+    const float poly = 1.0f
+        + f * (0.693147182f
+            + f * (0.240226507f
+                + f * (5.55041097e-2f + f * (9.61812911e-3f + f * (1.33335581e-3f + f * (1.54035304e-4f + f * 1.52527338e-5f))))));
+    const std::uint32_t scaleBits = static_cast<std::uint32_t>(static_cast<int>(n) + 127) << 23;
+    float scale;
+    std::memcpy(&scale, &scaleBits, 4);
+    return poly * scale;
+}
+
+__attribute__((target("avx2,fma"), always_inline)) inline __m256 powThreeTenthsWide(__m256 c)
+{
+    __m256i bits = _mm256_castps_si256(c);
+    __m256i e = _mm256_sub_epi32(_mm256_srli_epi32(bits, 23), _mm256_set1_epi32(127));
+    bits = _mm256_or_si256(_mm256_and_si256(bits, _mm256_set1_epi32(0x7fffff)), _mm256_set1_epi32(0x3f800000));
+    __m256 m = _mm256_castsi256_ps(bits);
+    const __m256 big = _mm256_cmp_ps(m, _mm256_set1_ps(1.41421356f), _CMP_GT_OQ);
+    m = _mm256_blendv_ps(m, _mm256_mul_ps(m, _mm256_set1_ps(0.5f)), big);
+    e = _mm256_sub_epi32(e, _mm256_castps_si256(big)); // true lanes are -1
+    const __m256 one = _mm256_set1_ps(1.0f);
+    const __m256 t = _mm256_mul_ps(_mm256_sub_ps(m, one), reciprocal(_mm256_add_ps(m, one)));
+    const __m256 t2 = _mm256_mul_ps(t, t);
+    const __m256 t4 = _mm256_mul_ps(t2, t2);
+    const __m256 l01 = _mm256_fmadd_ps(t2, _mm256_set1_ps(0.961796701f), _mm256_set1_ps(2.88539004f));
+    const __m256 l23 = _mm256_fmadd_ps(t2, _mm256_set1_ps(0.412198573f), _mm256_set1_ps(0.577078044f));
+    const __m256 l = _mm256_mul_ps(t, _mm256_fmadd_ps(t4, _mm256_fmadd_ps(t4, _mm256_set1_ps(0.320598900f), l23), l01));
+    const __m256 y = _mm256_mul_ps(_mm256_set1_ps(0.3f), _mm256_add_ps(_mm256_cvtepi32_ps(e), l));
+    const __m256 n = _mm256_round_ps(y, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    const __m256 f = _mm256_sub_ps(y, n);
+    const __m256 f2 = _mm256_mul_ps(f, f);
+    const __m256 f4 = _mm256_mul_ps(f2, f2);
+    const __m256 q01 = _mm256_fmadd_ps(f, _mm256_set1_ps(0.693147182f), one);
+    const __m256 q23 = _mm256_fmadd_ps(f, _mm256_set1_ps(5.55041097e-2f), _mm256_set1_ps(0.240226507f));
+    const __m256 q45 = _mm256_fmadd_ps(f, _mm256_set1_ps(1.33335581e-3f), _mm256_set1_ps(9.61812911e-3f));
+    const __m256 q67 = _mm256_fmadd_ps(f, _mm256_set1_ps(1.52527338e-5f), _mm256_set1_ps(1.54035304e-4f));
+    const __m256 q = _mm256_fmadd_ps(f4, _mm256_fmadd_ps(f2, q67, q45), _mm256_fmadd_ps(f2, q23, q01));
+    const __m256i scaleBits = _mm256_slli_epi32(_mm256_add_epi32(_mm256_cvtps_epi32(n), _mm256_set1_epi32(127)), 23);
+    return _mm256_mul_ps(q, _mm256_castsi256_ps(scaleBits));
+}
+
+// One row of cells: `sums` times `scale` (normalize's one rounded product)
+// are the normalised values, `rgb` the wheel bytes (three per cell) lifted
+// in place. Bytes too close to call are done exactly.
+int liftNarrow(const float* sums, float scale, uchar* rgb, int n)
+{
+    int exact = 0;
+    for (int i = 0; i < n; ++i) {
+        const float cell = sums[i] * scale;
+        if (cell == 0.0f)
+            continue;
+        for (int ch = 0; ch < 3; ++ch) {
+            int lifted = guardedLift(cell, rgb[i * 3 + ch]);
+            if (lifted < 0) {
+                lifted = exactLift(cell, rgb[i * 3 + ch]);
+                ++exact;
+            }
+            rgb[i * 3 + ch] = static_cast<uchar>(lifted);
+        }
+    }
+    return exact;
+}
+
+__attribute__((target("avx2,fma"))) int liftWide(const float* sums, float scale, uchar* rgb, int n)
+{
+    int exact = 0;
+    int i = 0;
+    // Which cell each of the 24 bytes of eight cells belongs to.
+    const __m256i spread[3] = { _mm256_setr_epi32(0, 0, 0, 1, 1, 1, 2, 2), _mm256_setr_epi32(2, 3, 3, 3, 4, 4, 4, 5),
+        _mm256_setr_epi32(5, 5, 6, 6, 6, 7, 7, 7) };
+    const __m256i lowBytes = _mm256_setr_epi8(0, 4, 8, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 4, 8, 12,
+        -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+    const __m256i joinLanes = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+    const __m256 zero = _mm256_setzero_ps();
+    const __m256 v255 = _mm256_set1_ps(255.0f);
+    const __m256 whiteAbove = _mm256_set1_ps(1.0f + kWhiteMargin);
+    const __m256 nearWhite = _mm256_set1_ps(1.0f - kWhiteMargin);
+    const __m256 middle = _mm256_set1_ps(0.5f);
+    const __m256 clearance = _mm256_set1_ps(0.5f - kLiftMargin);
+    const __m256 absMask = _mm256_castsi256_ps(_mm256_set1_epi32(0x7fffffff));
+    const __m256 scaleV = _mm256_set1_ps(scale);
+    for (; i + 8 <= n; i += 8) {
+        const __m256 c = _mm256_mul_ps(_mm256_loadu_ps(sums + i), scaleV);
+        const __m256 live = _mm256_cmp_ps(c, _mm256_set1_ps(kNegligibleCell), _CMP_GE_OQ);
+        if (_mm256_testz_ps(live, live))
+            continue;
+        // Negligible cells get a = 0: their bytes stay, surely.
+        const __m256 a = _mm256_and_ps(live,
+            _mm256_mul_ps(_mm256_set1_ps(2.0f), powThreeTenthsWide(_mm256_max_ps(c, _mm256_set1_ps(kNegligibleCell)))));
+        uchar* bytes = rgb + i * 3;
+        const __m256 white = _mm256_cmp_ps(a, whiteAbove, _CMP_GT_OQ);
+        if (_mm256_testc_ps(white, _mm256_castsi256_ps(_mm256_set1_epi32(-1)))) {
+            std::memset(bytes, 255, 24);
+            continue;
+        }
+        uchar wheel[24];
+        std::memcpy(wheel, bytes, 24);
+        int unsure = 0;
+        for (int part = 0; part < 3; ++part) {
+            const __m256 ap = _mm256_permutevar8x32_ps(a, spread[part]);
+            const __m256 v = _mm256_cvtepi32_ps(
+                _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(wheel + part * 8))));
+            // v + (255 - v) a: at a = 0 exactly v; from a > 1 on at least 255.
+            const __m256 y = _mm256_fmadd_ps(_mm256_sub_ps(v255, v), ap, v);
+            const __m256 f = _mm256_floor_ps(y);
+            const __m256 clear = _mm256_cmp_ps(
+                _mm256_and_ps(_mm256_sub_ps(_mm256_sub_ps(y, f), middle), absMask), clearance, _CMP_LE_OQ);
+            const __m256 whiteP = _mm256_cmp_ps(ap, whiteAbove, _CMP_GT_OQ);
+            const __m256 stillP = _mm256_cmp_ps(ap, zero, _CMP_EQ_OQ);
+            const __m256 near = _mm256_cmp_ps(ap, nearWhite, _CMP_GE_OQ);
+            const __m256 sure = _mm256_or_ps(_mm256_or_ps(stillP, whiteP), _mm256_andnot_ps(near, clear));
+            const __m256i value = _mm256_cvttps_epi32(_mm256_min_ps(f, v255));
+            const __m256i packed = _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(value, lowBytes), joinLanes);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(bytes + part * 8), _mm256_castsi256_si128(packed));
+            unsure |= (~_mm256_movemask_ps(sure) & 0xff) << (part * 8);
+        }
+        while (unsure) {
+            const int k = __builtin_ctz(static_cast<unsigned>(unsure));
+            unsure &= unsure - 1;
+            bytes[k] = static_cast<uchar>(exactLift(sums[i + k / 3] * scale, wheel[k]));
+            ++exact;
+        }
+    }
+    return exact + liftNarrow(sums + i, scale, rgb + i * 3, n - i);
+}
+
+__attribute__((target(HUELENS_WIDEST), always_inline)) inline __m512 powThreeTenthsWidest(__m512 c)
+{
+    __m512i bits = _mm512_castps_si512(c);
+    __m512i e = _mm512_sub_epi32(_mm512_srli_epi32(bits, 23), _mm512_set1_epi32(127));
+    bits = _mm512_or_si512(_mm512_and_si512(bits, _mm512_set1_epi32(0x7fffff)), _mm512_set1_epi32(0x3f800000));
+    __m512 m = _mm512_castsi512_ps(bits);
+    const __mmask16 big = _mm512_cmp_ps_mask(m, _mm512_set1_ps(1.41421356f), _CMP_GT_OQ);
+    m = _mm512_mask_mul_ps(m, big, m, _mm512_set1_ps(0.5f));
+    e = _mm512_mask_add_epi32(e, big, e, _mm512_set1_epi32(1));
+    const __m512 one = _mm512_set1_ps(1.0f);
+    const __m512 t = _mm512_mul_ps(_mm512_sub_ps(m, one), reciprocal16(_mm512_add_ps(m, one)));
+    const __m512 t2 = _mm512_mul_ps(t, t);
+    const __m512 t4 = _mm512_mul_ps(t2, t2);
+    const __m512 l01 = _mm512_fmadd_ps(t2, _mm512_set1_ps(0.961796701f), _mm512_set1_ps(2.88539004f));
+    const __m512 l23 = _mm512_fmadd_ps(t2, _mm512_set1_ps(0.412198573f), _mm512_set1_ps(0.577078044f));
+    const __m512 l = _mm512_mul_ps(t, _mm512_fmadd_ps(t4, _mm512_fmadd_ps(t4, _mm512_set1_ps(0.320598900f), l23), l01));
+    const __m512 y = _mm512_mul_ps(_mm512_set1_ps(0.3f), _mm512_add_ps(_mm512_cvtepi32_ps(e), l));
+    const __m512 n = _mm512_roundscale_ps(y, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    const __m512 f = _mm512_sub_ps(y, n);
+    const __m512 f2 = _mm512_mul_ps(f, f);
+    const __m512 f4 = _mm512_mul_ps(f2, f2);
+    const __m512 q01 = _mm512_fmadd_ps(f, _mm512_set1_ps(0.693147182f), one);
+    const __m512 q23 = _mm512_fmadd_ps(f, _mm512_set1_ps(5.55041097e-2f), _mm512_set1_ps(0.240226507f));
+    const __m512 q45 = _mm512_fmadd_ps(f, _mm512_set1_ps(1.33335581e-3f), _mm512_set1_ps(9.61812911e-3f));
+    const __m512 q67 = _mm512_fmadd_ps(f, _mm512_set1_ps(1.52527338e-5f), _mm512_set1_ps(1.54035304e-4f));
+    const __m512 q = _mm512_fmadd_ps(f4, _mm512_fmadd_ps(f2, q67, q45), _mm512_fmadd_ps(f2, q23, q01));
+    const __m512i scaleBits = _mm512_slli_epi32(_mm512_add_epi32(_mm512_cvtps_epi32(n), _mm512_set1_epi32(127)), 23);
+    return _mm512_mul_ps(q, _mm512_castsi512_ps(scaleBits));
+}
+
+// liftWide for sixteen cells at a time.
+__attribute__((target(HUELENS_WIDEST))) int liftWidest(const float* sums, float scale, uchar* rgb, int n)
+{
+    int exact = 0;
+    int i = 0;
+    const __m512i spread[3] = {
+        _mm512_setr_epi32(0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5),
+        _mm512_setr_epi32(5, 5, 6, 6, 6, 7, 7, 7, 8, 8, 8, 9, 9, 9, 10, 10),
+        _mm512_setr_epi32(10, 11, 11, 11, 12, 12, 12, 13, 13, 13, 14, 14, 14, 15, 15, 15),
+    };
+    const __m512 v255 = _mm512_set1_ps(255.0f);
+    const __m512 whiteAbove = _mm512_set1_ps(1.0f + kWhiteMargin);
+    const __m512 nearWhite = _mm512_set1_ps(1.0f - kWhiteMargin);
+    const __m512 middle = _mm512_set1_ps(0.5f);
+    const __m512 clearance = _mm512_set1_ps(0.5f - kLiftMargin);
+    const __m512 scaleV = _mm512_set1_ps(scale);
+    for (; i + 16 <= n; i += 16) {
+        const __m512 c = _mm512_mul_ps(_mm512_loadu_ps(sums + i), scaleV);
+        const __mmask16 live = _mm512_cmp_ps_mask(c, _mm512_set1_ps(kNegligibleCell), _CMP_GE_OQ);
+        if (!live)
+            continue;
+        // Negligible cells get a = 0: their bytes stay, surely.
+        const __m512 a = _mm512_maskz_mul_ps(live, _mm512_set1_ps(2.0f),
+            powThreeTenthsWidest(_mm512_max_ps(c, _mm512_set1_ps(kNegligibleCell))));
+        uchar* bytes = rgb + i * 3;
+        if (_mm512_cmp_ps_mask(a, whiteAbove, _CMP_GT_OQ) == 0xffff) {
+            std::memset(bytes, 255, 48);
+            continue;
+        }
+        uchar wheel[48];
+        std::memcpy(wheel, bytes, 48);
+        std::uint64_t unsure = 0;
+        for (int part = 0; part < 3; ++part) {
+            const __m512 ap = _mm512_permutexvar_ps(spread[part], a);
+            const __m512 v = _mm512_cvtepi32_ps(
+                _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(wheel + part * 16))));
+            const __m512 y = _mm512_fmadd_ps(_mm512_sub_ps(v255, v), ap, v);
+            const __m512 f = _mm512_roundscale_ps(y, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+            const __mmask16 clear
+                = _mm512_cmp_ps_mask(_mm512_abs_ps(_mm512_sub_ps(_mm512_sub_ps(y, f), middle)), clearance, _CMP_LE_OQ);
+            const __mmask16 white = _mm512_cmp_ps_mask(ap, whiteAbove, _CMP_GT_OQ);
+            const __mmask16 still = _mm512_cmp_ps_mask(ap, _mm512_setzero_ps(), _CMP_EQ_OQ);
+            const __mmask16 near = _mm512_cmp_ps_mask(ap, nearWhite, _CMP_GE_OQ);
+            const __mmask16 sure = still | white | (clear & static_cast<__mmask16>(~near));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes + part * 16),
+                _mm512_cvtepi32_epi8(_mm512_cvttps_epi32(_mm512_min_ps(f, v255))));
+            unsure |= static_cast<std::uint64_t>(static_cast<__mmask16>(~sure)) << (part * 16);
+        }
+        while (unsure) {
+            const int k = __builtin_ctzll(unsure);
+            unsure &= unsure - 1;
+            bytes[k] = static_cast<uchar>(exactLift(sums[i + k / 3] * scale, wheel[k]));
+            ++exact;
+        }
+    }
+    return exact + liftWide(sums + i, scale, rgb + i * 3, n - i);
+}
+
+// out[i] = weights[counts[i]]
+void cellValuesNarrow(const std::uint32_t* counts, const float* weights, float* out, int n)
+{
+    for (int i = 0; i < n; ++i)
+        out[i] = weights[counts[i]];
+}
+
+__attribute__((target("avx2,fma"))) void cellValuesWide(
+    const std::uint32_t* counts, const float* weights, float* out, int n)
+{
+    int i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(counts + i));
+        _mm256_storeu_ps(out + i,
+            _mm256_testz_si256(c, c) ? _mm256_setzero_ps() : _mm256_i32gather_ps(weights, c, 4));
+    }
+    cellValuesNarrow(counts + i, weights, out + i, n - i);
+}
+
+void cellValues(const std::uint32_t* counts, const float* weights, float* out, int n)
+{
+    if (wideVectors())
+        cellValuesWide(counts, weights, out, n);
+    else
+        cellValuesNarrow(counts, weights, out, n);
+}
+
+// sum[i] = cells[i] + sum[i] (the order cv::add uses); the largest of them.
+float addAndFindLargestNarrow(const float* cells, float* sum, int n)
+{
+    float largest = 0.0f;
+    for (int i = 0; i < n; ++i) {
+        sum[i] = cells[i] + sum[i];
+        largest = std::max(largest, sum[i]);
+    }
+    return largest;
+}
+
+__attribute__((target("avx2,fma"))) float addAndFindLargestWide(const float* cells, float* sum, int n)
+{
+    __m256 largest = _mm256_setzero_ps();
+    int i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m256 s = _mm256_add_ps(_mm256_loadu_ps(cells + i), _mm256_loadu_ps(sum + i));
+        _mm256_storeu_ps(sum + i, s);
+        largest = _mm256_max_ps(largest, s);
+    }
+    alignas(32) float lanes[8];
+    _mm256_store_ps(lanes, largest);
+    float result = addAndFindLargestNarrow(cells + i, sum + i, n - i);
+    for (float v : lanes)
+        result = std::max(result, v);
+    return result;
+}
+
+float addAndFindLargest(const float* cells, float* sum, int n)
+{
+    return wideVectors() ? addAndFindLargestWide(cells, sum, n) : addAndFindLargestNarrow(cells, sum, n);
+}
+
+// How many colours go to OpenCV in one batch.
+constexpr int kBatch = 2048;
+
+} // namespace
+
+int guardedLift(float cell, int wheel)
+{
+    if (!(cell >= kNegligibleCell))
+        return wheel;
+    const float a = 2.0f * powThreeTenths(cell);
+    if (a > 1.0f + kWhiteMargin)
+        return 255;
+    if (a >= 1.0f - kWhiteMargin)
+        return -1;
+    const float v = static_cast<float>(wheel);
+    const float y = v + (255.0f - v) * a;
+    const float f = std::floor(y);
+    const float frac = y - f;
+    if (frac < kLiftMargin || frac > 1.0f - kLiftMargin)
+        return -1;
+    return static_cast<int>(f);
+}
+
+int exactLift(float cell, int wheel)
+{
+    // brightenScope's arithmetic: a single-precision power, the rest in double.
+    const float a = 2.0f * std::pow(cell, 0.3f);
+    const double k = std::max(0.0, 1.0 - static_cast<double>(a));
+    return static_cast<uchar>(static_cast<int>(255.0 - (255 - wheel) * k));
+}
+
+int guardedCell(int b, int g, int r, int size, double radius)
+{
+    const ColourTables& t = colourTables();
+    const Placement p(size, radius);
+    int row, col;
+    const std::uint32_t pixel = static_cast<std::uint32_t>(b | g << 8 | r << 16) | 0xff000000u;
+    return placeOne(pixel, p, t.countLimit, row, col);
+}
+
+cv::Vec3f hsvOfPixel(const cv::Mat& frameBgra, int x, int y)
+{
+    const ColourTables& t = colourTables();
+    const cv::Vec4b pixel = frameBgra.at<cv::Vec4b>(y, x);
+    if (!t.usable) {
+        cv::Mat rgbBytes, rgbFloat, hsv;
+        frameToHsv(frameBgra, rgbBytes, rgbFloat, hsv);
+        return hsv.at<cv::Vec3f>(y, x);
+    }
+    // A row of the same colour whose width puts the pixel in the same code
+    // path as its own column of the frame: a multiple of 16 for columns
+    // before the last (width mod 16), those last columns themselves after.
+    const int base = frameBgra.cols - frameBgra.cols % kVectorAlign;
+    const int width = x < base ? kVectorAlign : frameBgra.cols % kVectorAlign;
+    const int at = x < base ? 0 : x - base;
+    float in[kVectorAlign * 3], out[kVectorAlign * 3];
+    for (int i = 0; i < width; ++i) {
+        in[i * 3 + 0] = t.unit[pixel[2]];
+        in[i * 3 + 1] = t.unit[pixel[1]];
+        in[i * 3 + 2] = t.unit[pixel[0]];
+    }
+    cv::Mat src(1, width, CV_32FC3, in), dst(1, width, CV_32FC3, out);
+    cv::cvtColor(src, dst, cv::COLOR_RGB2HSV);
+    return cv::Vec3f(out[at * 3], out[at * 3 + 1], out[at * 3 + 2]);
+}
+
+int exactCell(int b, int g, int r, int column, int frameWidth, int size, double radius)
+{
+    cv::Mat row(1, frameWidth, CV_8UC4, cv::Scalar(b, g, r, 255));
+    const cv::Vec3f hsv = hsvOfPixel(row, column, 0);
+    if (!countsOnScope(hsv[1], hsv[2]))
+        return -1;
+    const cv::Point p = plotPoint(size / 2, hsv[0] * kDegreesToRadians, hsv[1] * radius);
+    if (p.x < 0 || p.y < 0 || p.x >= size || p.y >= size)
+        return -1;
+    return p.y * size + p.x;
+}
+
+void VectorscopePlotter::plot(const cv::Mat& frameBgra, const cv::Mat& wheel, double radius, cv::Mat& scope)
+{
+    count(frameBgra, wheel.cols, radius);
+    draw(wheel, scope);
+}
+
+void VectorscopePlotter::count(const cv::Mat& frameBgra, int size, double radius)
+{
+    CV_Assert(frameBgra.type() == CV_8UC4 && size > 0);
+    lastExactPixels = 0;
+    lastExactBytes = 0;
+    plotSize = size;
+    framePixels = static_cast<std::uint32_t>(frameBgra.total());
+    lastPlain = size < 3 || !colourTables().usable || !normalizeScalesOnly() || !gaussianOrder(3, size).known;
+    if (lastPlain) {
+        // An OpenCV whose arithmetic the fast path does not know: the plain way.
+        frameToHsv(frameBgra, plainRgbBytes, plainRgbFloat, plainHsv);
+        accumulateHsv(plainHsv, size, radius, pixelWeight(frameBgra.rows * frameBgra.cols), plainCells);
+        return;
+    }
+    // One entry more than cells: where pixels that land nowhere are counted.
+    if (counts.size() != static_cast<size_t>(size) * size + 1)
+        counts.assign(static_cast<size_t>(size) * size + 1, 0);
+    touched = Area { INT_MAX, INT_MAX, INT_MIN, INT_MIN };
+    countPixels(frameBgra, size, radius, touched);
+    resolveExactly(frameBgra, size, radius, touched);
+}
+
+void VectorscopePlotter::draw(const cv::Mat& wheel, cv::Mat& scope)
+{
+    CV_Assert(wheel.type() == CV_8UC3 && wheel.rows == plotSize && wheel.cols == plotSize);
+    const int size = plotSize;
+    wheel.copyTo(scope);
+    if (lastPlain) {
+        smoothCells(plainCells, plainBlurred);
+        brightenScope(scope, plainCells);
+        return;
+    }
+    if (touched.x0 > touched.x1)
+        return; // nothing counted: the wheel as it is
+
+    prepareWeights(pixelWeight(static_cast<int>(framePixels)), framePixels);
+    Area region;
+    const float largest = smoothTouchedCells(touched, size, region);
+    // normalize's smallest value is 0 unless every cell of the plot is lit,
+    // which a plot cannot be (its corners lie beyond full saturation); should
+    // it ever be, the plain smoothing takes over from the same cells.
+    const bool plotHasEmptyCells = region.x0 > 0 || region.y0 > 0 || region.x1 < size - 1 || region.y1 < size - 1;
+    if (!plotHasEmptyCells) {
+        plainCells.create(size, size, CV_32FC1);
+        for (int y = 0; y < size; ++y)
+            for (int x = 0; x < size; ++x)
+                plainCells.at<float>(y, x) = weights[counts[static_cast<size_t>(y) * size + x]];
+    }
+    for (int y = touched.y0; y <= touched.y1; ++y)
+        std::fill_n(counts.begin() + static_cast<size_t>(y) * size + touched.x0, touched.x1 - touched.x0 + 1, 0u);
+    if (!plotHasEmptyCells) {
+        lastPlain = true;
+        smoothCells(plainCells, plainBlurred);
+        brightenScope(scope, plainCells);
+        return;
+    }
+    brightenRegion(region, normalizeScale(largest), scope);
+}
+
+void VectorscopePlotter::countPixels(const cv::Mat& frameBgra, int size, double radius, Area& touched)
+{
+    const ColourTables& t = colourTables();
+    const Placement p(size, radius);
+    exactPixelsFound.clear();
+    Bounds bounds;
+    if (widestVectors())
+        countFrameWidest(frameBgra, p, t.countLimit, counts.data(), rowPlaces, exactPixelsFound, bounds);
+    else if (wideVectors())
+        countFrameWide(frameBgra, p, t.countLimit, counts.data(), rowPlaces, exactPixelsFound, bounds);
+    else
+        countFrameNarrow(frameBgra, p, t.countLimit, counts.data(), exactPixelsFound, bounds);
+    counts.back() = 0; // the pixels that landed nowhere
+    if (bounds.minRow <= bounds.maxRow) {
+        touched.x0 = std::max(0, std::min(touched.x0, bounds.minCol));
+        touched.x1 = std::min(size - 1, std::max(touched.x1, bounds.maxCol));
+        touched.y0 = std::max(0, std::min(touched.y0, bounds.minRow));
+        touched.y1 = std::min(size - 1, std::max(touched.y1, bounds.maxRow));
+    }
+}
+
+void VectorscopePlotter::resolveExactly(const cv::Mat& frameBgra, int size, double radius, Area& touched)
+{
+    lastExactPixels = static_cast<int>(exactPixelsFound.size());
+    if (exactPixelsFound.empty())
+        return;
+    const ColourTables& t = colourTables();
+    const int cols = frameBgra.cols;
+    const int base = cols - cols % kVectorAlign;
+    const int half = size / 2;
+    if (exactRgb.empty()) {
+        exactRgb.create(1, kBatch, CV_32FC3);
+        exactHsv.create(1, kBatch, CV_32FC3);
+    }
+    const auto record = [&](const cv::Vec3f& hsv) {
+        const cv::Point pt = plotPoint(half, hsv[0] * kDegreesToRadians, hsv[1] * radius);
+        if (pt.x < 0 || pt.y < 0 || pt.x >= size || pt.y >= size)
+            return;
+        ++counts[static_cast<size_t>(pt.y) * size + pt.x];
+        touched.x0 = std::min(touched.x0, pt.x);
+        touched.x1 = std::max(touched.x1, pt.x);
+        touched.y0 = std::min(touched.y0, pt.y);
+        touched.y1 = std::max(touched.y1, pt.y);
+    };
+    const auto rgbOf = [&](int index) {
+        const cv::Vec4b& p = frameBgra.at<cv::Vec4b>(index / cols, index % cols);
+        return cv::Vec3f(t.unit[p[2]], t.unit[p[1]], t.unit[p[0]]);
+    };
+
+    // Columns that OpenCV converts with its vector code: in batches whose
+    // width is a multiple of 16, where every colour takes that code too.
+    int pending = 0;
+    const auto flush = [&] {
+        const int width = (pending + kVectorAlign - 1) / kVectorAlign * kVectorAlign;
+        for (int k = pending; k < width; ++k)
+            exactRgb.at<cv::Vec3f>(0, k) = cv::Vec3f(0, 0, 0);
+        cv::Mat in = exactRgb.colRange(0, width);
+        cv::Mat out = exactHsv.colRange(0, width);
+        cv::cvtColor(in, out, cv::COLOR_RGB2HSV);
+        for (int k = 0; k < pending; ++k)
+            record(out.at<cv::Vec3f>(0, k));
+        pending = 0;
+    };
+    for (int index : exactPixelsFound) {
+        if (index % cols >= base)
+            continue;
+        exactRgb.at<cv::Vec3f>(0, pending++) = rgbOf(index);
+        if (pending == kBatch)
+            flush();
+    }
+    if (pending > 0)
+        flush();
+
+    // The last (width mod 16) columns, each in its own place.
+    for (int index : exactPixelsFound)
+        if (index % cols >= base)
+            record(hsvOfPixel(frameBgra, index % cols, index / cols));
+}
+
+void VectorscopePlotter::prepareWeights(float weight, std::uint32_t pixels)
+{
+    // Made once per frame size: for every count a cell can reach. Each pixel
+    // adds the weight in double precision and the cell keeps a float.
+    if (weight == weightsFor && weights.size() > pixels)
+        return;
+    weights.resize(static_cast<size_t>(pixels) + 1);
+    weights[0] = 0.0f;
+    for (size_t k = 1; k < weights.size(); ++k)
+        weights[k] = static_cast<float>(static_cast<double>(weights[k - 1]) + static_cast<double>(weight));
+    weightsFor = weight;
+}
+
+float VectorscopePlotter::smoothTouchedCells(const Area& touched, int size, Area& region)
+{
+    const SmoothingOrder& order = gaussianOrder(3, size);
+    region = Area { std::max(0, touched.x0 - 1), std::max(0, touched.y0 - 1), std::min(size - 1, touched.x1 + 1),
+        std::min(size - 1, touched.y1 + 1) };
+    const int width = region.x1 - region.x0 + 1;
+    const int stride = width + 2; // one column of margin on each side
+    const int touchedRows = touched.y1 - touched.y0 + 1;
+    cellRows.resize(static_cast<size_t>(touchedRows) * stride);
+    acrossRows.resize(static_cast<size_t>(touchedRows) * width);
+    sums.resize(static_cast<size_t>(region.y1 - region.y0 + 1) * width);
+    if (zeroRow.size() < static_cast<size_t>(stride))
+        zeroRow.assign(static_cast<size_t>(stride), 0.0f);
+
+    // Rows with plotted cells: their values, then the horizontal pass.
+    for (int y = touched.y0; y <= touched.y1; ++y) {
+        float* cells = &cellRows[static_cast<size_t>(y - touched.y0) * stride];
+        const std::uint32_t* count = &counts[static_cast<size_t>(y) * size];
+        cellValues(count + region.x0, weights.data(), cells + 1, width);
+        cells[0] = weights[count[reflect101(region.x0 - 1, size)]];
+        cells[stride - 1] = weights[count[reflect101(region.x1 + 1, size)]];
+        smoothAcross(order, cells, &acrossRows[static_cast<size_t>(y - touched.y0) * width], region.x0, width);
+    }
+
+    // The vertical pass over the region; rows without plotted cells are 0.
+    const auto across = [&](int y) {
+        return y >= touched.y0 && y <= touched.y1 ? &acrossRows[static_cast<size_t>(y - touched.y0) * width]
+                                                  : zeroRow.data();
+    };
+    float largest = 0.0f;
+    for (int y = region.y0; y <= region.y1; ++y) {
+        const float* rows[3] = { across(reflect101(y - 1, size)), across(y), across(reflect101(y + 1, size)) };
+        float* sum = &sums[static_cast<size_t>(y - region.y0) * width];
+        smoothDown(order, rows, sum, region.x0, width);
+        const float* cells = y >= touched.y0 && y <= touched.y1
+            ? &cellRows[static_cast<size_t>(y - touched.y0) * stride + 1]
+            : zeroRow.data();
+        largest = std::max(largest, addAndFindLargest(cells, sum, width));
+    }
+    return largest;
+}
+
+void VectorscopePlotter::brightenRegion(const Area& region, float scale, cv::Mat& scope)
+{
+    const int width = region.x1 - region.x0 + 1;
+    const bool wide = wideVectors();
+    const bool widest = widestVectors();
+    int exact = 0;
+    for (int y = region.y0; y <= region.y1; ++y) {
+        float* cells = &sums[static_cast<size_t>(y - region.y0) * width];
+        uchar* rgb = scope.ptr<uchar>(y) + region.x0 * 3;
+        exact += widest ? liftWidest(cells, scale, rgb, width)
+            : wide      ? liftWide(cells, scale, rgb, width)
+                        : liftNarrow(cells, scale, rgb, width);
+    }
+    lastExactBytes = exact;
+}
+
+} // namespace scopes

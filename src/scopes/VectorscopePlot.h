@@ -1,0 +1,101 @@
+#pragma once
+
+#include <cstdint>
+#include <opencv2/core.hpp>
+#include <vector>
+
+// The vectorscope's plot of one frame, the costly part of a refresh, with the
+// very bytes that the plain arithmetic (reference::vectorscopePlot) gives,
+// at a fraction of its cost:
+//
+// - Which cell a pixel lands on is a function of its three bytes. Each pixel
+//   is placed with fast single-precision arithmetic whose error is bounded
+//   (well under 0.001 of a cell); when the unrounded position lies that close
+//   to a rounding boundary, the pixel goes the exact way instead: OpenCV's own
+//   colour conversion and the double-precision plotPoint. Which pixels count
+//   is read from a table that OpenCV's conversion filled.
+// - A cell's weight after k pixels is the same sequence of k double-precision
+//   additions whatever the order of the pixels, so cells count pixels and a
+//   table turns counts into weights.
+// - The smoothing repeats OpenCV's own operation order (FloatReplicas.h) on
+//   the cells near plotted ones only; all others are 0.
+// - Brightening takes a fast power whose error is bounded; a byte whose value
+//   lies too close to the next whole number for that bound goes the exact way.
+//
+// The frame is B, G, R, A; the wheel and the scope picture R, G, B.
+namespace scopes {
+
+class VectorscopePlotter {
+public:
+    // scope := wheel with the plot of `frameBgra` (any size); `radius` is the
+    // distance of full saturation. Buffers are kept between calls.
+    void plot(const cv::Mat& frameBgra, const cv::Mat& wheel, double radius, cv::Mat& scope);
+
+    // The same in two steps: every pixel onto the cells of a plot `size`
+    // square, then the smoothing and brightening over the wheel (size x size).
+    void count(const cv::Mat& frameBgra, int size, double radius);
+    void draw(const cv::Mat& wheel, cv::Mat& scope);
+
+    // Pixels and bytes of the last plot that went the exact way: the price of
+    // the guard, for tests and benchmarks.
+    int exactPixels() const { return lastExactPixels; }
+    int exactBytes() const { return lastExactBytes; }
+    // Whether the last plot took the plain arithmetic all the way (this
+    // OpenCV does something the fast path does not know).
+    bool usedPlainPath() const { return lastPlain; }
+
+private:
+    struct Area {
+        int x0, y0, x1, y1; // inclusive; empty when x0 > x1
+    };
+
+    void countPixels(const cv::Mat& frameBgra, int size, double radius, Area& touched);
+    void resolveExactly(const cv::Mat& frameBgra, int size, double radius, Area& touched);
+    void prepareWeights(float weight, std::uint32_t pixels);
+    float smoothTouchedCells(const Area& touched, int size, Area& region);
+    void brightenRegion(const Area& region, float scale, cv::Mat& scope);
+
+    // Per plot: pixel counts per cell (all 0 between plots), the pixels that
+    // go the exact way, the smoothed cells of the plotted region.
+    std::vector<std::uint32_t> counts;
+    std::vector<int> exactPixelsFound;
+    std::vector<int> rowPlaces;
+    std::vector<float> weights; // weights[k]: a cell's value after k pixels
+    float weightsFor = -1.0f;
+    std::vector<float> cellRows;  // cell values of the region's rows, with a margin
+    std::vector<float> acrossRows; // the horizontal pass of the smoothing
+    std::vector<float> sums;       // cells + smoothed cells over the region
+    std::vector<float> zeroRow;
+    cv::Mat exactRgb, exactHsv; // batches of colours for OpenCV's conversion
+    int lastExactPixels = 0;
+    int lastExactBytes = 0;
+    bool lastPlain = false;
+    int plotSize = 0;
+    std::uint32_t framePixels = 0;
+    Area touched { 0, 0, -1, -1 };
+
+    // The plain way, for an OpenCV the fast path does not know.
+    cv::Mat plainRgbBytes, plainRgbFloat, plainHsv, plainCells, plainBlurred;
+};
+
+// The H, S, V that frameToHsv gives the pixel at (x, y) of a frame of that
+// width: OpenCV converts pixels near the right end of a row with other code
+// than the rest, and the result depends on it.
+cv::Vec3f hsvOfPixel(const cv::Mat& frameBgra, int x, int y);
+
+// Where the fast path places a pixel of bytes (b, g, r) in a plot of `size`
+// with full saturation at `radius`: the cell index (row * size + column),
+// -1 when it is not counted or falls outside, -2 when it lies too close to a
+// rounding boundary to be sure. For tests that compare it with the exact way.
+int guardedCell(int b, int g, int r, int size, double radius);
+
+// The cell the plain arithmetic gives a pixel of bytes (b, g, r) in a row
+// `frameWidth` wide at column `column` (-1: not counted or outside).
+int exactCell(int b, int g, int r, int column, int frameWidth, int size, double radius);
+
+// The brightened byte of a wheel byte `wheel` under a cell of normalised
+// value `cell`: fast and guarded (-1 when too close to call), and exact.
+int guardedLift(float cell, int wheel);
+int exactLift(float cell, int wheel);
+
+} // namespace scopes
