@@ -167,7 +167,7 @@ void ConfigurationTest::freshInstallation()
     QCOMPARE(Probe::windowSize(*w), 400);
     QVERIFY(Probe::profiles(*w).isEmpty());
     const QMap<QString, QString> builtins = builtinApplications();
-    QCOMPARE(builtins.size(), 15);
+    QCOMPARE(builtins.size(), 25);
     for (const QString& name : builtins) {
         QCOMPARE(Probe::regions(*w).value(name, { 0, 0, 0, 0 }), kWholeMonitor);
         QCOMPARE(Probe::adapters(*w).value(name, -1), 0);

@@ -34,7 +34,7 @@ constexpr platform::WindowHandle kPhotoshopPalette = 0x600004;
 constexpr platform::WindowHandle kLightroom = 0x600005;
 constexpr platform::WindowHandle kFirefox = 0x600006;
 constexpr platform::WindowHandle kRegionWindow = 0x600007;
-constexpr platform::WindowHandle kDarktable = 0x600008;
+constexpr platform::WindowHandle kHugin = 0x600008;
 constexpr platform::WindowHandle kLockedProcess = 0x600009;
 
 void script(platform::WindowHandle handle, const std::string& windowClass, const std::string& title,
@@ -92,7 +92,7 @@ void RecognitionTest::init()
     script(kLightroom, "lightroom.exe.Lightroom", "Library", "/usr/bin/wine64-preloader");
     script(kFirefox, "MozillaWindowClass", "Colour theory - Mozilla Firefox", "/usr/lib/firefox-esr/firefox-esr");
     script(kRegionWindow, "huelens.Huelens", "Select region to capture for application: Firefox", "/usr/bin/huelens");
-    script(kDarktable, "darktable.Darktable", "darktable", "/usr/bin/darktable");
+    script(kHugin, "hugin.Hugin", "Hugin - Panorama Stitcher", "/usr/bin/hugin");
     bringToFront(kTerminal);
 }
 
@@ -107,7 +107,7 @@ void RecognitionTest::builtinRules()
     };
     const std::vector<Case> cases {
         { "MozillaWindowClass", "Page - Mozilla Firefox", "Firefox" },
-        { "Navigator.firefox", "Mozilla Firefox", "" }, // the class lacks "Mozilla"
+        { "firefox", "Mozilla Firefox", "" }, // the class lacks "Mozilla" (and a class part)
         { "Chrome_WidgetWin_1", "Tab - Google Chrome", "Chrome" },
         { "Luminar AI", "Luminar AI - photo", "Luminar AI" },
         { "Luminar 4 main", "Luminar 4", "Luminar 4" },
@@ -130,6 +130,17 @@ void RecognitionTest::builtinRules()
         { "Lightroom", "Photoshop", "Lightroom" },
         { "Mozilla", "Photoshop tips - Firefox", "Firefox" },
         { "xterm.XTerm", "user@host: ~", "" },
+        // The Linux editors and browsers, by the class part of WM_CLASS.
+        { "gimp.Gimp", "", "GIMP" },
+        { "darktable.Darktable", "darktable", "darktable" },
+        { "rawtherapee.Rawtherapee", "", "RawTherapee" },
+        { "krita.krita", "", "Krita" },
+        { "org.inkscape.Inkscape.Inkscape", "", "Inkscape" },
+        { "digikam.digikam", "", "digiKam" },
+        { "kdenlive.kdenlive", "", "Kdenlive" },
+        { "shotcut.Shotcut", "", "Shotcut" },
+        { "Blender.Blender", "", "Blender" },
+        { "chromium.Chromium", "", "Chromium" },
     };
     QSet<QString> names;
     for (const Case& c : cases) {
@@ -298,15 +309,15 @@ void RecognitionTest::regionWindowKeepsTheName()
 
 void RecognitionTest::builtinRulesComeBeforeUserRules()
 {
-    auto w = startProgram("[General]\napps=MyShop::Photoshop\\nDt:darktable\\nTerm:XTERM\n");
+    auto w = startProgram("[General]\napps=MyShop::Photoshop\\nHg:hugin\\nTerm:XTERM\n");
 
     bringToFront(kPhotoshop);
     Probe::recognize(*w, true);
     QCOMPARE(Probe::currentApp(*w), QStringLiteral("Photoshop"));
 
-    bringToFront(kDarktable);
+    bringToFront(kHugin);
     Probe::recognize(*w, true);
-    QCOMPARE(Probe::currentApp(*w), QStringLiteral("Dt"));
+    QCOMPARE(Probe::currentApp(*w), QStringLiteral("Hg"));
 
     bringToFront(kTerminal);
     Probe::recognize(*w, true);
@@ -319,9 +330,9 @@ void RecognitionTest::builtinRulesComeBeforeUserRules()
 void RecognitionTest::unreadableExecutableDoesNotKeepThePreviousPath()
 {
     script(kLockedProcess, "root-tool.Root-tool", "Settings", "");
-    bringToFront(kDarktable);
-    auto w = startProgram("[General]\napps=Dt:::/usr/bin/darktable\n");
-    QCOMPARE(Probe::currentApp(*w), QStringLiteral("Dt"));
+    bringToFront(kHugin);
+    auto w = startProgram("[General]\napps=Hg:::/usr/bin/hugin\n");
+    QCOMPARE(Probe::currentApp(*w), QStringLiteral("Hg"));
 
     bringToFront(kLockedProcess);
     Probe::recognize(*w, true);

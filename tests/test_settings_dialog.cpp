@@ -34,7 +34,7 @@ using Probe = MainWindowProbe<SettingsDialogTag>;
 namespace {
 
 constexpr platform::WindowHandle kFirefox = 0x700001;
-constexpr platform::WindowHandle kDarktable = 0x700002;
+constexpr platform::WindowHandle kHugin = 0x700002;
 constexpr platform::WindowHandle kDialog = 0x700003;
 constexpr platform::WindowHandle kWineApp = 0x700004;
 
@@ -84,7 +84,7 @@ void SettingsDialogTest::init()
     d.reset(1600, 900);
     d.windows[kFirefox]
         = { { "MozillaWindowClass", "Colour theory - Mozilla Firefox" }, "/usr/lib/firefox-esr/firefox-esr" };
-    d.windows[kDarktable] = { { "darktable.Darktable", "IMG_0042.CR3 - darktable" }, "/usr/bin/darktable" };
+    d.windows[kHugin] = { { "hugin.Hugin", "IMG_0042.pto - hugin" }, "/usr/bin/hugin" };
     d.windows[kDialog] = { { "huelens.Huelens", "Huelens Settings" }, "/usr/bin/huelens" };
     d.windows[kWineApp] = { { "editor.exe.Wine", "Editor" }, "C:\\Program Files\\Editor\\editor.exe" };
     d.foregroundWindow = kFirefox;
@@ -137,7 +137,7 @@ void SettingsDialogTest::waitUntilClosed()
 
 void SettingsDialogTest::opensWithTheStoredSettings()
 {
-    startProgram("[General]\nwindow_size=320\napps=\"Bad:\\n<b>Gimp</b>:gimp\\nDt:darktable\"\n");
+    startProgram("[General]\nwindow_size=320\napps=\"Bad:\\n<b>Gimp</b>:gimp\\nHg:hugin\"\n");
     const Dialog dialog = openDialog();
     QVERIFY(dialog.window && dialog.size && dialog.apps && dialog.ok && dialog.cancel);
 
@@ -149,7 +149,7 @@ void SettingsDialogTest::opensWithTheStoredSettings()
     QCOMPARE(dialog.size->minimum(), 150);
     QCOMPARE(dialog.size->maximum(), 600);
     // Lines that give no rule are shown as stored, so the user can mend them.
-    QCOMPARE(dialog.apps->toPlainText(), QStringLiteral("Bad:\n<b>Gimp</b>:gimp\nDt:darktable"));
+    QCOMPARE(dialog.apps->toPlainText(), QStringLiteral("Bad:\n<b>Gimp</b>:gimp\nHg:hugin"));
     QCOMPARE(Probe::profileCount(*w), 2);
 }
 
@@ -163,19 +163,19 @@ void SettingsDialogTest::okSavesAndApplies()
     dialog.size->selectAll();
     QTest::keyClicks(dialog.size, QStringLiteral("300"));
     QTest::keyClick(dialog.apps, Qt::Key_End, Qt::ControlModifier);
-    QTest::keyClicks(dialog.apps, QStringLiteral("Dt:darktable"));
+    QTest::keyClicks(dialog.apps, QStringLiteral("Hg:hugin"));
     QTest::keyClick(dialog.apps, Qt::Key_Return);
     QTest::keyClicks(dialog.apps, QStringLiteral("Bad:"));
 
-    // Darktable is in front while OK is pressed: the refresh that OK runs
+    // Hugin is in front while OK is pressed: the refresh that OK runs
     // still uses the old rules.
-    platform::memoryDesktop().foregroundWindow = kDarktable;
+    platform::memoryDesktop().foregroundWindow = kHugin;
     Probe::resizeTimer(*w)->stop();
     // The press alone applies; no release follows.
     QTest::mousePress(dialog.ok, Qt::LeftButton);
 
     QCOMPARE(storedOnDisk(QStringLiteral("window_size")).toInt(), 300);
-    QCOMPARE(storedOnDisk(QStringLiteral("apps")).toString(), QStringLiteral("Dt:darktable\nBad:"));
+    QCOMPARE(storedOnDisk(QStringLiteral("apps")).toString(), QStringLiteral("Hg:hugin\nBad:"));
     QCOMPARE(Probe::windowSize(*w), 300);
     QCOMPARE(w->width(), 300);
     QCOMPARE(w->minimumWidth(), 300);
@@ -190,19 +190,19 @@ void SettingsDialogTest::okSavesAndApplies()
     waitUntilClosed();
 
     Probe::recognize(*w);
-    QCOMPARE(Probe::currentApp(*w), QStringLiteral("Dt"));
+    QCOMPARE(Probe::currentApp(*w), QStringLiteral("Hg"));
 }
 
 void SettingsDialogTest::okWithoutChangesStillSavesAndApplies()
 {
-    startProgram("[General]\napps=Dt:darktable\n");
+    startProgram("[General]\napps=Hg:hugin\n");
     const Dialog dialog = openDialog();
     QVERIFY(dialog.window);
     Probe::resizeTimer(*w)->stop();
     QTest::mousePress(dialog.ok, Qt::LeftButton);
 
     QCOMPARE(storedOnDisk(QStringLiteral("window_size")).toInt(), 400);
-    QCOMPARE(storedOnDisk(QStringLiteral("apps")).toString(), QStringLiteral("Dt:darktable"));
+    QCOMPARE(storedOnDisk(QStringLiteral("apps")).toString(), QStringLiteral("Hg:hugin"));
     QVERIFY(Probe::resizeTimer(*w)->isActive());
     QCOMPARE(Probe::profileCount(*w), 1);
     waitUntilClosed();
@@ -215,7 +215,7 @@ void SettingsDialogTest::cancelAndCloseSaveNothing()
     QVERIFY(dialog.window);
     dialog.size->selectAll();
     QTest::keyClicks(dialog.size, QStringLiteral("250"));
-    QTest::keyClicks(dialog.apps, QStringLiteral("Dt:darktable"));
+    QTest::keyClicks(dialog.apps, QStringLiteral("Hg:hugin"));
     QTest::mousePress(dialog.cancel, Qt::LeftButton);
     waitUntilClosed();
 
@@ -261,19 +261,19 @@ void SettingsDialogTest::labelsShowTheWindowInFront()
 
 void SettingsDialogTest::labelsKeepTheirTextWhileTheDialogOrMainWindowIsInFront()
 {
-    platform::memoryDesktop().foregroundWindow = kDarktable;
+    platform::memoryDesktop().foregroundWindow = kHugin;
     startProgram();
     const Dialog dialog = openDialog();
     QVERIFY(dialog.windowClass);
     w->updateApplicationData();
-    QCOMPARE(dialog.title->text(), QStringLiteral("IMG_0042.CR3 - darktable"));
+    QCOMPARE(dialog.title->text(), QStringLiteral("IMG_0042.pto - hugin"));
 
     platform::memoryDesktop().foregroundWindow = kDialog;
     w->updateApplicationData();
     QCOMPARE(Probe::title(*w), std::string("Huelens Settings"));
-    QCOMPARE(dialog.windowClass->text(), QStringLiteral("darktable.Darktable"));
-    QCOMPARE(dialog.title->text(), QStringLiteral("IMG_0042.CR3 - darktable"));
-    QCOMPARE(dialog.executable->text(), QStringLiteral("darktable"));
+    QCOMPARE(dialog.windowClass->text(), QStringLiteral("hugin.Hugin"));
+    QCOMPARE(dialog.title->text(), QStringLiteral("IMG_0042.pto - hugin"));
+    QCOMPARE(dialog.executable->text(), QStringLiteral("hugin"));
 
     const auto own = static_cast<platform::WindowHandle>(w->winId());
     platform::memoryDesktop().windows[own]
@@ -281,8 +281,8 @@ void SettingsDialogTest::labelsKeepTheirTextWhileTheDialogOrMainWindowIsInFront(
     platform::memoryDesktop().foregroundWindow = own;
     w->updateApplicationData();
     QCOMPARE(Probe::title(*w), std::string("Huelens Settings"));
-    QCOMPARE(dialog.windowClass->text(), QStringLiteral("darktable.Darktable"));
-    QCOMPARE(dialog.executable->text(), QStringLiteral("darktable"));
+    QCOMPARE(dialog.windowClass->text(), QStringLiteral("hugin.Hugin"));
+    QCOMPARE(dialog.executable->text(), QStringLiteral("hugin"));
 }
 
 // Guards a use after free: the dialog deletes its labels when it closes, and
@@ -297,9 +297,9 @@ void SettingsDialogTest::tickAfterCloseTouchesNoDeletedLabel()
     waitUntilClosed();
     QVERIFY(!Probe::appInfoTimer(*w));
 
-    platform::memoryDesktop().foregroundWindow = kDarktable;
+    platform::memoryDesktop().foregroundWindow = kHugin;
     w->updateApplicationData();
-    QCOMPARE(Probe::title(*w), std::string("IMG_0042.CR3 - darktable"));
+    QCOMPARE(Probe::title(*w), std::string("IMG_0042.pto - hugin"));
 }
 
 } // namespace

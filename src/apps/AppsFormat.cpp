@@ -76,6 +76,16 @@ QMap<QString, QString> builtinApplications()
         { QStringLiteral("dxo_pureraw"), QStringLiteral("DxO PureRAW") },
         { QStringLiteral("dxo_photolab"), QStringLiteral("DxO PhotoLab") },
         { QStringLiteral("capture_one"), QStringLiteral("Capture One") },
+        { QStringLiteral("gimp"), QStringLiteral("GIMP") },
+        { QStringLiteral("darktable"), QStringLiteral("darktable") },
+        { QStringLiteral("rawtherapee"), QStringLiteral("RawTherapee") },
+        { QStringLiteral("krita"), QStringLiteral("Krita") },
+        { QStringLiteral("inkscape"), QStringLiteral("Inkscape") },
+        { QStringLiteral("digikam"), QStringLiteral("digiKam") },
+        { QStringLiteral("kdenlive"), QStringLiteral("Kdenlive") },
+        { QStringLiteral("shotcut"), QStringLiteral("Shotcut") },
+        { QStringLiteral("blender"), QStringLiteral("Blender") },
+        { QStringLiteral("chromium"), QStringLiteral("Chromium") },
     };
 }
 

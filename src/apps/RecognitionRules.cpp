@@ -14,8 +14,16 @@ struct BuiltinRule {
     const char* name;
 };
 
-// Tested in this order; the first that holds names the application.
-constexpr std::array<BuiltinRule, 15> kBuiltinRules { {
+// Tested in this order; the first that holds names the application. The
+// first fifteen name Windows programs by their Windows class names and
+// titles. The rest name the editors and browsers of a Linux desktop by the
+// class part of their WM_CLASS ("instance.class"), dot included: the instance
+// changes with how a program is started (GIMP from the menu is
+// "gimp-2.10.Gimp-2.10", from a shell "gimp.Gimp"), the class does not, and
+// a title is never tested, so a terminal titled "darktable notes" stays a
+// terminal. They come after the Windows rules, so a browser window titled
+// "Photoshop tips" is still "Photoshop".
+constexpr std::array<BuiltinRule, 28> kBuiltinRules { {
     { Needs::ClassAndTitle, "Mozilla", "Firefox", "Firefox" },
     { Needs::ClassAndTitle, "Chrome", "Chrome", "Chrome" },
     { Needs::ClassAndTitle, "Luminar AI", "Luminar AI", "Luminar AI" },
@@ -31,6 +39,19 @@ constexpr std::array<BuiltinRule, 15> kBuiltinRules { {
     { Needs::Title, nullptr, "DxO PureRAW", "DxO PureRAW" },
     { Needs::Title, nullptr, "DxO PhotoLab", "DxO PhotoLab" },
     { Needs::Title, nullptr, "Capture One", "Capture One" },
+    { Needs::Class, ".Gimp", nullptr, "GIMP" },
+    { Needs::Class, ".Darktable", nullptr, "darktable" },
+    { Needs::Class, ".Rawtherapee", nullptr, "RawTherapee" },
+    { Needs::Class, ".krita", nullptr, "Krita" },
+    { Needs::Class, ".Inkscape", nullptr, "Inkscape" },
+    { Needs::Class, ".digikam", nullptr, "digiKam" },
+    { Needs::Class, ".kdenlive", nullptr, "Kdenlive" },
+    { Needs::Class, ".Shotcut", nullptr, "Shotcut" },
+    { Needs::Class, ".Blender", nullptr, "Blender" },
+    { Needs::Class, ".resolve", nullptr, "DaVinci Resolve" },
+    { Needs::Class, ".firefox", nullptr, "Firefox" },
+    { Needs::Class, ".Google-chrome", nullptr, "Chrome" },
+    { Needs::Class, ".Chromium", nullptr, "Chromium" },
 } };
 
 bool has(const std::string& text, const char* literal)
