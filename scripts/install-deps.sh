@@ -12,6 +12,9 @@ packages=(
   libx11-dev libxext-dev libxrandr-dev libxrender-dev libxinerama-dev libxres-dev
   # tests: a real X server, a window manager, tools that drive foreign windows
   xvfb xauth openbox xdotool x11-xserver-utils x11-utils xterm xclip
+  # tests: the validators of the install tree, and a real Linux editor to recognise
+  # (darktable: the smallest download of the editors Huelens knows)
+  desktop-file-utils appstream darktable
   # sanitizer builds, fuzzing (clang with libFuzzer) and the leak check
   clang libclang-rt-14-dev valgrind
   # benchmarks

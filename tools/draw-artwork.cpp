@@ -7,6 +7,7 @@
 //   /tmp/draw-artwork resources                  # writes resources/icon.png and resources/images/*.png,
 //                                                # and embeds the images in resources/help.html
 //   /tmp/draw-artwork --sheet /tmp/sheet         # review sheets /tmp/sheet-16.png, -32.png, -icon.png
+//   /tmp/draw-artwork --hicolor resources/hicolor # the desktop icon at the sizes of the icon theme
 //
 // Toolbar images are drawn at 32 x 32 and shown by Qt at 16 x 16 (14 x 14 on
 // narrow windows), so every stroke is at least 2 pixels wide here and every
@@ -841,10 +842,33 @@ int writeSheets(const QString& prefix)
     return 0;
 }
 
+// The application icon for the desktop's icon theme: DIR/SIZExSIZE/apps/NAME.png.
+// Large sizes are drawn at their size; small ones are the 128-pixel drawing
+// scaled down smoothly, as the review sheet shows them, since the trace of
+// the scope would turn to noise if drawn on a few pixels.
+int writeHicolor(const QString& dir, const QString& name)
+{
+    for (int side : { 16, 22, 24, 32, 48, 64, 128, 256 }) {
+        const QImage icon = side >= 128
+            ? straight(drawIcon(side))
+            : straight(drawIcon(128)).scaled(side, side, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        const QString folder = QStringLiteral("%1/%2x%2/apps").arg(dir).arg(side);
+        const QString file = folder + QLatin1Char('/') + name + QStringLiteral(".png");
+        if (!QDir().mkpath(folder) || !icon.save(file, "PNG")) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
+            return 1;
+        }
+        std::printf("%s\n", qPrintable(file));
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc == 3 && QString(argv[1]) == "--hicolor")
+        return writeHicolor(QString::fromLocal8Bit(argv[2]), QStringLiteral("org.korvant.huelens"));
     if (argc == 3 && QString(argv[1]) == "--sheet")
         return writeSheets(QString::fromLocal8Bit(argv[2]));
     if (argc == 3 && QString(argv[1]) == "--icon")
@@ -855,7 +879,8 @@ int main(int argc, char** argv)
         "usage: %s RESOURCE_DIR          write icon.png and images/*.png into RESOURCE_DIR, embed them in its "
         "help.html\n"
         "       %s --sheet PREFIX        write review sheets PREFIX-16.png, PREFIX-32.png, PREFIX-icon.png\n"
-        "       %s --icon FILE.png       write the application icon at 512 px for review\n",
-        argv[0], argv[0], argv[0]);
+        "       %s --icon FILE.png       write the application icon at 512 px for review\n"
+        "       %s --hicolor DIR         write the desktop icon as DIR/SIZExSIZE/apps/org.korvant.huelens.png\n",
+        argv[0], argv[0], argv[0], argv[0]);
     return 2;
 }

@@ -1,6 +1,7 @@
 #include "shell/MainWindow.h"
 
 #include "capture/QClickLabel.h"
+#include "shell/HelpPage.h"
 #include "shell/Images.h"
 
 #include <QAction>
@@ -91,12 +92,12 @@ void MainWindow::showPreviewTrigger()
     settings->sync();
 }
 
-// The page lies beside the executable. A file URL is built from the local
-// path: gluing "file:///" to an absolute Linux directory would give four
-// slashes.
+// The page lies beside the executable, or in the installed data folder. A
+// file URL is built from the local path: gluing "file:///" to an absolute
+// Linux directory would give four slashes.
 void MainWindow::helpTrigger()
 {
-    const QString page = QCoreApplication::applicationDirPath() + QStringLiteral("/help.html");
+    const QString page = helpPagePath(QCoreApplication::applicationDirPath());
     QDesktopServices::openUrl(QUrl::fromLocalFile(page));
 }
 
