@@ -4,11 +4,15 @@
 #include "capture/ScreenService.h"
 #include "palette/HueClustering.h"
 
+#include <QAction>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QImage>
+#include <QKeySequence>
 #include <QPixmap>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <ctime>
 
@@ -23,6 +27,30 @@ constexpr int kDominantHueCount = 4;
 void copyCodeOf(const QClickLabel* swatch)
 {
     QGuiApplication::clipboard()->setText(swatch->toolTip().mid(0, 7), QClipboard::Clipboard);
+}
+
+// Logical pixels that show `pixels` screen pixels whole.
+int logicalLength(int pixels, qreal ratio)
+{
+    return static_cast<int>(std::ceil(pixels / ratio));
+}
+
+// The picture pixel under a logical position on the sample picture.
+QPoint picturePixel(const QPoint& logical, qreal ratio, const QSize& picture)
+{
+    const int x = static_cast<int>(logical.x() * ratio);
+    const int y = static_cast<int>(logical.y() * ratio);
+    return QPoint(
+        std::clamp(x, 0, std::max(0, picture.width() - 1)), std::clamp(y, 0, std::max(0, picture.height() - 1)));
+}
+
+// "#" and two lower-case hexadecimal digits for each of red, green and blue.
+QString colorCode(QRgb rgb)
+{
+    return QStringLiteral("#%1%2%3")
+        .arg(qRed(rgb), 2, 16, QLatin1Char('0'))
+        .arg(qGreen(rgb), 2, 16, QLatin1Char('0'))
+        .arg(qBlue(rgb), 2, 16, QLatin1Char('0'));
 }
 
 } // namespace
@@ -74,7 +102,11 @@ void MainWindow::copyColor3()
 
 // Replaces the tool window by a full-size picture of the first monitor. The
 // picture is one window owned here: a second sampling replaces it instead of
-// leaving the first behind.
+// leaving the first behind. The capture is in screen pixels and Qt sizes and
+// places windows in logical pixels, so the picture carries the window's pixel
+// ratio: one picture pixel per screen pixel, also on scaled (high-DPI) screens.
+// A left click copies the colour under the pointer; any click or Escape ends
+// the sampling and brings the tool window back.
 void MainWindow::startSampleColor()
 {
     hide();
@@ -85,9 +117,50 @@ void MainWindow::startSampleColor()
     screenService->captureScreen(&monitor, 0, nullptr, 0, nullptr);
     const QImage picture(monitor.data, monitor.cols, monitor.rows, monitor.cols * 4, QImage::Format_ARGB32);
 
+    samplePixelRatio = devicePixelRatioF();
+    QPixmap pixmap = QPixmap::fromImage(picture);
+    pixmap.setDevicePixelRatio(samplePixelRatio);
+    const platform::Rect first
+        = screenService->monitors().empty() ? platform::Rect {} : screenService->monitors().front();
+
     sampleLabel = std::make_unique<QClickLabel>();
-    sampleLabel->setPixmap(QPixmap::fromImage(picture));
-    sampleLabel->setFixedSize(monitor.cols, monitor.rows);
-    sampleLabel->move(0, 0);
+    sampleLabel->setObjectName(QStringLiteral("sampleLabel"));
+    sampleLabel->setPixmap(pixmap);
+    sampleLabel->setFixedSize(
+        logicalLength(monitor.cols, samplePixelRatio), logicalLength(monitor.rows, samplePixelRatio));
+    sampleLabel->move(static_cast<int>(first.left / samplePixelRatio), static_cast<int>(first.top / samplePixelRatio));
+    sampleLabel->setCursor(Qt::CrossCursor);
+    connect(sampleLabel.get(), &QClickLabel::clicked, this, &MainWindow::sampleClicked);
+    auto* back = new QAction(sampleLabel.get());
+    back->setShortcut(QKeySequence(Qt::Key_Escape));
+    sampleLabel->addAction(back);
+    connect(back, &QAction::triggered, this, &MainWindow::endSampleColor);
     sampleLabel->show();
+    sampleLabel->raise();
+    sampleLabel->activateWindow();
+}
+
+void MainWindow::sampleClicked()
+{
+    if (!sampleLabel)
+        return;
+    if (sampleLabel->mouseButton == 1) {
+        const QImage picture = sampleLabel->pixmap(Qt::ReturnByValue).toImage();
+        const QPoint pixel = picturePixel(sampleLabel->mousePos, samplePixelRatio, picture.size());
+        QGuiApplication::clipboard()->setText(colorCode(picture.pixel(pixel)), QClipboard::Clipboard);
+    }
+    endSampleColor();
+}
+
+// Runs inside the picture's own mouse or key handling, so the picture is
+// deleted once that has returned.
+void MainWindow::endSampleColor()
+{
+    if (sampleLabel) {
+        sampleLabel->hide();
+        sampleLabel.release()->deleteLater();
+    }
+    show();
+    raise();
+    activateWindow();
 }

@@ -243,6 +243,8 @@ MainWindow::MainWindow(QWidget* parent, bool debugMode, int skipUpdateScreen)
 
     recognizeApplication(true);
     log("APP detected");
+
+    addShortcuts();
 }
 
 MainWindow::~MainWindow()

@@ -142,6 +142,10 @@ private:
     QTimer* updateTimer = nullptr;
     QTimer* resizeTimer = nullptr;
 
+    // Keyboard shortcuts (Shortcuts.cpp): actions on the window, not on the toolbar.
+    void addShortcuts();
+    void findAndShowColors();
+
     // --- scopes/: the capture cycle and the scopes ----------------------
     void drawVectorscope(bool frameChanged, int cursorX, int cursorY);
     void drawWaveform(bool frameChanged, int cursorX, int cursorY, bool parade);
@@ -199,6 +203,9 @@ private:
     std::vector<float> dominantHues; // empty until the first colour search
     int dominantHueCount = 0;
     std::unique_ptr<QClickLabel> sampleLabel; // top-level picture of monitor 0, replaced by each sampling
+    qreal samplePixelRatio = 1.0;             // monitor pixels per logical pixel of sampleLabel
+    void sampleClicked();
+    void endSampleColor();
 
     // --- apps/: recognition and configuration ----------------------------
     void recognizeApplication(bool allowUnknown);
