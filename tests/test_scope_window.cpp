@@ -28,12 +28,12 @@ template <> struct MainWindowProbe<ScopeWindowTag> {
     static int& displayMode(MainWindow& w) { return w.displayMode; }
     static QAction* displayAction(MainWindow& w) { return w.displayAction; }
     // Where every buffer of the cycle keeps its pixels.
-    static std::vector<const uchar*> buffers(MainWindow& w)
+    static std::vector<const void*> buffers(MainWindow& w)
     {
-        std::vector<const uchar*> data { w.scopeImage.data, w.scopeCache.data, w.colorImage.data, w.scopeRgbBytes.data,
+        std::vector<const void*> data { w.scopeImage.data, w.scopeCache.data, w.colorImage.data, w.scopeRgbBytes.data,
             w.scopeRgbFloat.data, w.analysedFrame.data };
-        for (const cv::Mat* m : w.waveformBuffers.pictures())
-            data.push_back(m->data);
+        for (const void* b : w.waveformBuffers.renderer.buffers())
+            data.push_back(b);
         return data;
     }
     static void hover(MainWindow& w, float hue, double saturation, double x, double y)
@@ -343,7 +343,7 @@ void TestScopeWindow::cyclesOfAStableSizeReuseTheirBuffers()
     };
     for (int mode : { 0, 1, 2, 0 }) {
         cycle(mode);
-        const std::vector<const uchar*> sized = Probe::buffers(*w);
+        const std::vector<const void*> sized = Probe::buffers(*w);
         for (int i = 0; i < 4; ++i) {
             cycle(mode);
             QVERIFY2(Probe::buffers(*w) == sized, qPrintable(QStringLiteral("display mode %1").arg(mode)));

@@ -149,56 +149,152 @@ bool checkRowBlends(int width, int fromRows, int toRows, const std::vector<RowBl
     return true;
 }
 
-// --- 256-bit paths -----------------------------------------------------------
+// --- Vector paths -------------------------------------------------------------
+// The same sums as smoothedValue, 8 (AVX2) or 16 (AVX-512) columns at a time,
+// one loop per kernel size and form so that nothing is decided per column.
 
-__attribute__((target("avx2,fma"))) inline __m256 wideSum(
-    int taps, SumForm form, const float* k, __m256 b, __m256 p1, __m256 p2)
+#define HUELENS_WIDE "avx2,fma"
+#define HUELENS_WIDEST "avx512f,avx512bw,avx512dq,avx512vl,avx2,fma"
+// GCC 12's own AVX-512 headers trip these warnings (GCC bug 105593).
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
+
+template <int Taps, SumForm Form>
+__attribute__((target(HUELENS_WIDE), always_inline)) inline __m256 sum8(
+    __m256 k0, __m256 k1, __m256 k2, __m256 b, __m256 p1, __m256 p2)
 {
-    const __m256 k0 = _mm256_set1_ps(k[0]);
-    const __m256 k1 = _mm256_set1_ps(k[1]);
-    const __m256 k2 = _mm256_set1_ps(k[2]);
     __m256 s;
-    switch (form) {
-    case SumForm::NeighboursFirstFused:
+    if constexpr (Form == SumForm::NeighboursFirstFused)
         s = _mm256_fmadd_ps(k0, b, _mm256_mul_ps(k1, p1));
-        return taps == 5 ? _mm256_fmadd_ps(k2, p2, s) : s;
-    case SumForm::CentreFirstFused:
+    else if constexpr (Form == SumForm::CentreFirstFused)
         s = _mm256_fmadd_ps(k1, p1, _mm256_mul_ps(k0, b));
-        return taps == 5 ? _mm256_fmadd_ps(k2, p2, s) : s;
-    case SumForm::Unfused:
-    default:
+    else
         s = _mm256_add_ps(_mm256_mul_ps(k0, b), _mm256_mul_ps(k1, p1));
-        return taps == 5 ? _mm256_add_ps(s, _mm256_mul_ps(k2, p2)) : s;
-    }
+    if constexpr (Taps == 5)
+        s = Form == SumForm::Unfused ? _mm256_add_ps(s, _mm256_mul_ps(k2, p2)) : _mm256_fmadd_ps(k2, p2, s);
+    return s;
 }
 
-__attribute__((target("avx2,fma"))) int wideAcross(const SmoothingOrder& o, const float* in, float* out, int count)
+template <int Taps, SumForm Form>
+__attribute__((target(HUELENS_WIDEST), always_inline)) inline __m512 sum16(
+    __m512 k0, __m512 k1, __m512 k2, __m512 b, __m512 p1, __m512 p2)
 {
-    const int r = o.taps / 2;
+    __m512 s;
+    if constexpr (Form == SumForm::NeighboursFirstFused)
+        s = _mm512_fmadd_ps(k0, b, _mm512_mul_ps(k1, p1));
+    else if constexpr (Form == SumForm::CentreFirstFused)
+        s = _mm512_fmadd_ps(k1, p1, _mm512_mul_ps(k0, b));
+    else
+        s = _mm512_add_ps(_mm512_mul_ps(k0, b), _mm512_mul_ps(k1, p1));
+    if constexpr (Taps == 5)
+        s = Form == SumForm::Unfused ? _mm512_add_ps(s, _mm512_mul_ps(k2, p2)) : _mm512_fmadd_ps(k2, p2, s);
+    return s;
+}
+
+template <int Taps, SumForm Form>
+__attribute__((target(HUELENS_WIDE))) int across8(const float* k, const float* in, float* out, int count)
+{
+    constexpr int r = Taps / 2;
+    const __m256 k0 = _mm256_set1_ps(k[0]), k1 = _mm256_set1_ps(k[1]), k2 = _mm256_set1_ps(k[2]);
     int i = 0;
     for (; i + 8 <= count; i += 8) {
         const float* c = in + r + i;
-        const __m256 b = _mm256_loadu_ps(c);
         const __m256 p1 = _mm256_add_ps(_mm256_loadu_ps(c - 1), _mm256_loadu_ps(c + 1));
-        const __m256 p2
-            = r == 2 ? _mm256_add_ps(_mm256_loadu_ps(c - 2), _mm256_loadu_ps(c + 2)) : _mm256_setzero_ps();
-        _mm256_storeu_ps(out + i, wideSum(o.taps, o.mainAcross, o.k, b, p1, p2));
+        const __m256 p2 = Taps == 5 ? _mm256_add_ps(_mm256_loadu_ps(c - r), _mm256_loadu_ps(c + r)) : p1;
+        _mm256_storeu_ps(out + i, sum8<Taps, Form>(k0, k1, k2, _mm256_loadu_ps(c), p1, p2));
     }
     return i;
 }
 
-__attribute__((target("avx2,fma"))) int wideDown(const SmoothingOrder& o, const float* const* rows, float* out, int count)
+template <int Taps, SumForm Form>
+__attribute__((target(HUELENS_WIDEST))) int across16(const float* k, const float* in, float* out, int count)
 {
-    const int r = o.taps / 2;
+    constexpr int r = Taps / 2;
+    const __m512 k0 = _mm512_set1_ps(k[0]), k1 = _mm512_set1_ps(k[1]), k2 = _mm512_set1_ps(k[2]);
     int i = 0;
+    for (; i + 16 <= count; i += 16) {
+        const float* c = in + r + i;
+        const __m512 p1 = _mm512_add_ps(_mm512_loadu_ps(c - 1), _mm512_loadu_ps(c + 1));
+        const __m512 p2 = Taps == 5 ? _mm512_add_ps(_mm512_loadu_ps(c - r), _mm512_loadu_ps(c + r)) : p1;
+        _mm512_storeu_ps(out + i, sum16<Taps, Form>(k0, k1, k2, _mm512_loadu_ps(c), p1, p2));
+    }
+    return i + across8<Taps, Form>(k, in + i, out + i, count - i);
+}
+
+template <int Taps, SumForm Form>
+__attribute__((target(HUELENS_WIDE))) int down8(const float* k, const float* const* rows, float* out, int from, int count)
+{
+    constexpr int r = Taps / 2;
+    const __m256 k0 = _mm256_set1_ps(k[0]), k1 = _mm256_set1_ps(k[1]), k2 = _mm256_set1_ps(k[2]);
+    int i = from;
     for (; i + 8 <= count; i += 8) {
-        const __m256 b = _mm256_loadu_ps(rows[r] + i);
         const __m256 p1 = _mm256_add_ps(_mm256_loadu_ps(rows[r - 1] + i), _mm256_loadu_ps(rows[r + 1] + i));
-        const __m256 p2
-            = r == 2 ? _mm256_add_ps(_mm256_loadu_ps(rows[0] + i), _mm256_loadu_ps(rows[4] + i)) : _mm256_setzero_ps();
-        _mm256_storeu_ps(out + i, wideSum(o.taps, o.mainDown, o.k, b, p1, p2));
+        const __m256 p2 = Taps == 5 ? _mm256_add_ps(_mm256_loadu_ps(rows[0] + i), _mm256_loadu_ps(rows[Taps - 1] + i)) : p1;
+        _mm256_storeu_ps(out + i, sum8<Taps, Form>(k0, k1, k2, _mm256_loadu_ps(rows[r] + i), p1, p2));
     }
     return i;
+}
+
+template <int Taps, SumForm Form>
+__attribute__((target(HUELENS_WIDEST))) int down16(const float* k, const float* const* rows, float* out, int count)
+{
+    constexpr int r = Taps / 2;
+    const __m512 k0 = _mm512_set1_ps(k[0]), k1 = _mm512_set1_ps(k[1]), k2 = _mm512_set1_ps(k[2]);
+    int i = 0;
+    for (; i + 16 <= count; i += 16) {
+        const __m512 p1 = _mm512_add_ps(_mm512_loadu_ps(rows[r - 1] + i), _mm512_loadu_ps(rows[r + 1] + i));
+        const __m512 p2 = Taps == 5 ? _mm512_add_ps(_mm512_loadu_ps(rows[0] + i), _mm512_loadu_ps(rows[Taps - 1] + i)) : p1;
+        _mm512_storeu_ps(out + i, sum16<Taps, Form>(k0, k1, k2, _mm512_loadu_ps(rows[r] + i), p1, p2));
+    }
+    return down8<Taps, Form>(k, rows, out, i, count);
+}
+
+template <int Taps>
+int acrossVector(SumForm form, const float* k, const float* in, float* out, int count)
+{
+    const bool widest = widestVectors();
+    switch (form) {
+    case SumForm::NeighboursFirstFused:
+        return widest ? across16<Taps, SumForm::NeighboursFirstFused>(k, in, out, count)
+                      : across8<Taps, SumForm::NeighboursFirstFused>(k, in, out, count);
+    case SumForm::CentreFirstFused:
+        return widest ? across16<Taps, SumForm::CentreFirstFused>(k, in, out, count)
+                      : across8<Taps, SumForm::CentreFirstFused>(k, in, out, count);
+    case SumForm::Unfused:
+    default:
+        return widest ? across16<Taps, SumForm::Unfused>(k, in, out, count)
+                      : across8<Taps, SumForm::Unfused>(k, in, out, count);
+    }
+}
+
+template <int Taps>
+int downVector(SumForm form, const float* k, const float* const* rows, float* out, int count)
+{
+    const bool widest = widestVectors();
+    switch (form) {
+    case SumForm::NeighboursFirstFused:
+        return widest ? down16<Taps, SumForm::NeighboursFirstFused>(k, rows, out, count)
+                      : down8<Taps, SumForm::NeighboursFirstFused>(k, rows, out, 0, count);
+    case SumForm::CentreFirstFused:
+        return widest ? down16<Taps, SumForm::CentreFirstFused>(k, rows, out, count)
+                      : down8<Taps, SumForm::CentreFirstFused>(k, rows, out, 0, count);
+    case SumForm::Unfused:
+    default:
+        return widest ? down16<Taps, SumForm::Unfused>(k, rows, out, count)
+                      : down8<Taps, SumForm::Unfused>(k, rows, out, 0, count);
+    }
+}
+
+int wideAcross(const SmoothingOrder& o, const float* in, float* out, int count)
+{
+    return o.taps == 5 ? acrossVector<5>(o.mainAcross, o.k, in, out, count)
+                       : acrossVector<3>(o.mainAcross, o.k, in, out, count);
+}
+
+int wideDown(const SmoothingOrder& o, const float* const* rows, float* out, int count)
+{
+    return o.taps == 5 ? downVector<5>(o.mainDown, o.k, rows, out, count)
+                       : downVector<3>(o.mainDown, o.k, rows, out, count);
 }
 
 } // namespace
@@ -338,6 +434,29 @@ const std::vector<RowBlend>* linearRowBlends(int width, int fromRows, int toRows
         it = found.emplace(key, std::move(f)).first;
     }
     return it->second.exact ? &it->second.blends : nullptr;
+}
+
+const float* byteUnits()
+{
+    static const std::array<float, 256> units = [] {
+        std::array<float, 256> u {};
+        // Every byte inside a long run (vector code) and alone (scalar code).
+        cv::Mat run(1, 256 * 3, CV_8UC1);
+        for (int i = 0; i < run.cols; ++i)
+            run.at<uchar>(0, i) = static_cast<uchar>(i / 3);
+        cv::Mat runUnits;
+        run.convertTo(runUnits, CV_32F, 0.00392156862745098, 0);
+        for (int v = 0; v < 256; ++v) {
+            cv::Mat one(1, 1, CV_8UC1, cv::Scalar(v)), oneUnit;
+            one.convertTo(oneUnit, CV_32F, 0.00392156862745098, 0);
+            u[v] = oneUnit.at<float>(0, 0);
+            for (int c = 0; c < 3; ++c)
+                if (runUnits.at<float>(0, v * 3 + c) != u[v])
+                    u[0] = -1.0f; // marks the table unusable
+        }
+        return u;
+    }();
+    return units[0] == 0.0f ? units.data() : nullptr;
 }
 
 float normalizeScale(float largest)

@@ -81,6 +81,11 @@ const std::vector<RowBlend>* linearRowBlends(int width, int fromRows, int toRows
 bool normalizeScalesOnly();
 float normalizeScale(float largest);
 
+// What convertTo(CV_32F, 1/255) makes of each byte value (R, G, B of a
+// frame), or null when this OpenCV gives a byte different values in
+// different places of a picture (vector code and scalar tails disagree).
+const float* byteUnits();
+
 // Whether the processor runs the 256-bit vector paths (AVX2 with FMA), and
 // the 512-bit ones (AVX-512 F, BW, DQ, VL).
 bool wideVectors();

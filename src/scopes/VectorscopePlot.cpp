@@ -62,21 +62,10 @@ struct ColourTables {
 ColourTables makeColourTables()
 {
     ColourTables t;
-    // Every byte value through convertTo inside a long run (vector code) and
-    // alone (scalar code): both must agree for a per-byte table to hold.
-    cv::Mat bytes(1, 256 * 3, CV_8UC1);
-    for (int i = 0; i < bytes.cols; ++i)
-        bytes.at<uchar>(0, i) = static_cast<uchar>(i / 3);
-    cv::Mat units;
-    bytes.convertTo(units, CV_32F, kFrameByteToUnit, 0);
-    for (int v = 0; v < 256; ++v) {
-        cv::Mat one(1, 1, CV_8UC1, cv::Scalar(v)), oneUnit;
-        one.convertTo(oneUnit, CV_32F, kFrameByteToUnit, 0);
-        t.unit[v] = oneUnit.at<float>(0, 0);
-        for (int c = 0; c < 3; ++c)
-            if (units.at<float>(0, v * 3 + c) != t.unit[v])
-                return t;
-    }
+    const float* units = byteUnits();
+    if (!units)
+        return t;
+    std::copy(units, units + 256, t.unit);
 
     // Saturation and value depend on max and min only. Row `max`, column
     // `min`: the pixel (R max, G min, B min), in vector code and in scalar code.

@@ -215,8 +215,7 @@ void renderWaveform(const cv::Mat& frameBgra, int windowSize, bool parade, cv::M
 
 void renderWaveform(const cv::Mat& frameBgra, int windowSize, bool parade, WaveformBuffers& buffers, cv::Mat& scope)
 {
-    renderWaveform(frameBgra, windowSize, parade, buffers.rgbBytes, buffers.rgbFloat, buffers.counts, buffers.traces,
-        buffers.blur3, buffers.blur5, scope);
+    buffers.renderer.render(frameBgra, windowSize, parade, scope);
 }
 
 namespace reference {

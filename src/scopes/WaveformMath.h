@@ -1,8 +1,10 @@
 #pragma once
 
+#include "scopes/WaveformTrace.h"
+
 #include <array>
-#include <vector>
 #include <opencv2/core.hpp>
+#include <vector>
 
 // The Waveform's and the Parade's image arithmetic, free of any widget.
 // Frames are 8-bit B, G, R, A; scope pictures 8-bit R, G, B. Level counts are
@@ -63,18 +65,7 @@ void highlightMatchingLevels(
 
 // The whole picture of one frame, every buffer reused.
 struct WaveformBuffers {
-    cv::Mat rgbBytes;
-    cv::Mat rgbFloat;
-    ChannelMats counts;
-    ChannelMats traces;
-    cv::Mat blur3;
-    cv::Mat blur5;
-    // Every picture buffer, to check that none is made anew once sizes are stable.
-    std::vector<const cv::Mat*> pictures() const
-    {
-        return { &rgbBytes, &rgbFloat, &counts[0], &counts[1], &counts[2], &traces[0], &traces[1], &traces[2], &blur3,
-            &blur5 };
-    }
+    WaveformRenderer renderer;
 };
 void renderWaveform(const cv::Mat& frameBgra, int windowSize, bool parade, WaveformBuffers& buffers, cv::Mat& scope);
 void renderWaveform(const cv::Mat& frameBgra, int windowSize, bool parade, cv::Mat& rgbBytes, cv::Mat& rgbFloat,

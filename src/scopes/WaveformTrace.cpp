@@ -1,0 +1,441 @@
+// Every multiply and add here must round exactly where written, as OpenCV's
+// do; a compiler that fused them into multiply-adds would change bytes.
+#pragma GCC optimize("fp-contract=off")
+
+#include "scopes/WaveformTrace.h"
+
+#include "scopes/FloatReplicas.h"
+#include "scopes/WaveformMath.h"
+
+#include <immintrin.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+
+namespace scopes {
+
+namespace {
+
+// Sums of counts stay whole in single precision up to here.
+constexpr std::uint32_t kExactFloatCounts = 1u << 24;
+
+struct LevelTable {
+    bool usable = false;
+    int row[256] {}; // the accumulator row of each byte value: 127 - level
+};
+
+const LevelTable& levelTable()
+{
+    static const LevelTable table = [] {
+        LevelTable t;
+        const float* units = byteUnits();
+        if (!units)
+            return t;
+        for (int v = 0; v < 256; ++v)
+            t.row[v] = kLevels - 1 - levelOf(units[v]);
+        t.usable = true;
+        return t;
+    }();
+    return table;
+}
+
+// trunc(min(1, v) x 255) for v >= 0, as the plain composition forms it in
+// double precision.
+uchar pictureByteOf(float v)
+{
+    return static_cast<uchar>(static_cast<int>(std::min(1.0, static_cast<double>(v)) * 255));
+}
+
+// One row of the stretched trace: rows from0 and from1 of the counts mixed
+// as OpenCV's linear resize mixes them (products rounded, then added).
+void stretchedRowNarrow(const std::uint16_t* c0, const std::uint16_t* c1, const RowBlend& b, float* out, int n)
+{
+    for (int x = 0; x < n; ++x)
+        out[x] = static_cast<float>(c0[x]) * b.b0 + static_cast<float>(c1[x]) * b.b1;
+}
+
+__attribute__((target("avx2,fma"))) void stretchedRowWide(
+    const std::uint16_t* c0, const std::uint16_t* c1, const RowBlend& b, float* out, int n)
+{
+    const __m256 b0 = _mm256_set1_ps(b.b0);
+    const __m256 b1 = _mm256_set1_ps(b.b1);
+    int x = 0;
+    for (; x + 8 <= n; x += 8) {
+        const __m256 s0
+            = _mm256_cvtepi32_ps(_mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(c0 + x))));
+        const __m256 s1
+            = _mm256_cvtepi32_ps(_mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(c1 + x))));
+        _mm256_storeu_ps(out + x, _mm256_add_ps(_mm256_mul_ps(s0, b0), _mm256_mul_ps(s1, b1)));
+    }
+    stretchedRowNarrow(c0 + x, c1 + x, b, out + x, n - x);
+}
+
+void stretchedRow(const std::uint16_t* c0, const std::uint16_t* c1, const RowBlend& b, float* out, int n)
+{
+    if (wideVectors())
+        stretchedRowWide(c0, c1, b, out, n);
+    else
+        stretchedRowNarrow(c0, c1, b, out, n);
+}
+
+// The largest value of a row, and whether it holds a 0.
+void largestAndZeroNarrow(const float* row, int n, float& largest, bool& someZero)
+{
+    for (int x = 0; x < n; ++x) {
+        largest = std::max(largest, row[x]);
+        someZero |= row[x] == 0.0f;
+    }
+}
+
+__attribute__((target("avx2,fma"))) void largestAndZeroWide(const float* row, int n, float& largest, bool& someZero)
+{
+    __m256 high = _mm256_set1_ps(largest);
+    __m256 zeros = _mm256_setzero_ps();
+    int x = 0;
+    for (; x + 8 <= n; x += 8) {
+        const __m256 v = _mm256_loadu_ps(row + x);
+        high = _mm256_max_ps(high, v);
+        zeros = _mm256_or_ps(zeros, _mm256_cmp_ps(v, _mm256_setzero_ps(), _CMP_EQ_OQ));
+    }
+    alignas(32) float lanes[8];
+    _mm256_store_ps(lanes, high);
+    for (float v : lanes)
+        largest = std::max(largest, v);
+    someZero |= _mm256_movemask_ps(zeros) != 0;
+    largestAndZeroNarrow(row + x, n - x, largest, someZero);
+}
+
+void largestAndZero(const float* row, int n, float& largest, bool& someZero)
+{
+    if (wideVectors())
+        largestAndZeroWide(row, n, largest, someZero);
+    else
+        largestAndZeroNarrow(row, n, largest, someZero);
+}
+
+// v = gain ((2 t + 1.5 b3) + b5), each step one rounded operation as the
+// plain path's convertTo and add calls do, then the picture byte.
+void combineNarrow(const float* t, const float* b3, const float* b5, float gain, uchar* out, int n)
+{
+    for (int x = 0; x < n; ++x) {
+        const float sum = (t[x] * 2.0f + b3[x] * 1.5f) + b5[x];
+        out[x] = pictureByteOf(sum * gain);
+    }
+}
+
+__attribute__((target("avx2,fma"))) void combineWide(
+    const float* t, const float* b3, const float* b5, float gain, uchar* out, int n)
+{
+    const __m256 two = _mm256_set1_ps(2.0f);
+    const __m256 oneHalf = _mm256_set1_ps(1.5f);
+    const __m256 g = _mm256_set1_ps(gain);
+    const __m256 one = _mm256_set1_ps(1.0f);
+    const __m256 v255 = _mm256_set1_ps(255.0f);
+    const __m256i lowBytes = _mm256_setr_epi8(0, 4, 8, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 4, 8, 12,
+        -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+    const __m256i joinLanes = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+    int x = 0;
+    for (; x + 8 <= n; x += 8) {
+        const __m256 sum = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(_mm256_loadu_ps(t + x), two),
+                                             _mm256_mul_ps(_mm256_loadu_ps(b3 + x), oneHalf)),
+            _mm256_loadu_ps(b5 + x));
+        const __m256 m = _mm256_min_ps(_mm256_mul_ps(sum, g), one);
+        // m x 255 exactly: the rounded product and its rounding error. A
+        // product rounded up onto a whole number truncates one lower.
+        const __m256 p = _mm256_mul_ps(m, v255);
+        const __m256 err = _mm256_fmsub_ps(m, v255, p);
+        const __m256 whole = _mm256_round_ps(p, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+        const __m256 roundedUp = _mm256_and_ps(
+            _mm256_cmp_ps(whole, p, _CMP_EQ_OQ), _mm256_cmp_ps(err, _mm256_setzero_ps(), _CMP_LT_OQ));
+        const __m256 value = _mm256_sub_ps(whole, _mm256_and_ps(roundedUp, one));
+        const __m256i packed
+            = _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(_mm256_cvttps_epi32(value), lowBytes), joinLanes);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + x), _mm256_castsi256_si128(packed));
+    }
+    combineNarrow(t + x, b3 + x, b5 + x, gain, out + x, n - x);
+}
+
+#define HUELENS_WIDEST "avx512f,avx512bw,avx512dq,avx512vl,avx2,fma"
+#define HUELENS_WIDE_INTERLEAVE "avx2,fma"
+// GCC 12's own AVX-512 headers trip these warnings (GCC bug 105593).
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
+
+__attribute__((target(HUELENS_WIDEST))) void combineWidest(
+    const float* t, const float* b3, const float* b5, float gain, uchar* out, int n)
+{
+    const __m512 two = _mm512_set1_ps(2.0f);
+    const __m512 oneHalf = _mm512_set1_ps(1.5f);
+    const __m512 g = _mm512_set1_ps(gain);
+    const __m512 one = _mm512_set1_ps(1.0f);
+    const __m512 v255 = _mm512_set1_ps(255.0f);
+    int x = 0;
+    for (; x + 16 <= n; x += 16) {
+        const __m512 sum = _mm512_add_ps(_mm512_add_ps(_mm512_mul_ps(_mm512_loadu_ps(t + x), two),
+                                             _mm512_mul_ps(_mm512_loadu_ps(b3 + x), oneHalf)),
+            _mm512_loadu_ps(b5 + x));
+        const __m512 m = _mm512_min_ps(_mm512_mul_ps(sum, g), one);
+        const __m512 p = _mm512_mul_ps(m, v255);
+        const __m512 err = _mm512_fmsub_ps(m, v255, p);
+        const __m512 whole = _mm512_roundscale_ps(p, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+        const __mmask16 roundedUp
+            = _mm512_cmp_ps_mask(whole, p, _CMP_EQ_OQ) & _mm512_cmp_ps_mask(err, _mm512_setzero_ps(), _CMP_LT_OQ);
+        const __m512 value = _mm512_mask_sub_ps(whole, roundedUp, whole, one);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm512_cvtepi32_epi8(_mm512_cvttps_epi32(value)));
+    }
+    combineWide(t + x, b3 + x, b5 + x, gain, out + x, n - x);
+}
+
+void combine(const float* t, const float* b3, const float* b5, float gain, uchar* out, int n)
+{
+    if (widestVectors())
+        combineWidest(t, b3, b5, gain, out, n);
+    else if (wideVectors())
+        combineWide(t, b3, b5, gain, out, n);
+    else
+        combineNarrow(t, b3, b5, gain, out, n);
+}
+
+// R, G, B pixels from three byte rows (null: zeros).
+void interleaveNarrow(const uchar* r, const uchar* g, const uchar* b, uchar* out, int n)
+{
+    for (int x = 0; x < n; ++x, out += 3) {
+        out[0] = r ? r[x] : 0;
+        out[1] = g ? g[x] : 0;
+        out[2] = b ? b[x] : 0;
+    }
+}
+
+__attribute__((target(HUELENS_WIDE_INTERLEAVE))) void interleaveWide(
+    const uchar* r, const uchar* g, const uchar* b, uchar* out, int n)
+{
+    // Where byte i of each of three output blocks of 16 comes from, per plane (-1: another plane).
+    static const auto masks = [] {
+        std::array<std::array<std::array<signed char, 16>, 3>, 3> m {};
+        for (int block = 0; block < 3; ++block)
+            for (int i = 0; i < 16; ++i) {
+                const int at = block * 16 + i;
+                for (int plane = 0; plane < 3; ++plane)
+                    m[block][plane][i] = static_cast<signed char>(at % 3 == plane ? at / 3 : -1);
+            }
+        return m;
+    }();
+    int x = 0;
+    const __m128i zero = _mm_setzero_si128();
+    for (; x + 16 <= n; x += 16, out += 48) {
+        const __m128i planes[3] = { r ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(r + x)) : zero,
+            g ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(g + x)) : zero,
+            b ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + x)) : zero };
+        for (int block = 0; block < 3; ++block) {
+            __m128i bytes16 = zero;
+            for (int plane = 0; plane < 3; ++plane)
+                bytes16 = _mm_or_si128(bytes16,
+                    _mm_shuffle_epi8(planes[plane],
+                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(masks[block][plane].data()))));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + block * 16), bytes16);
+        }
+    }
+    interleaveNarrow(r ? r + x : nullptr, g ? g + x : nullptr, b ? b + x : nullptr, out, n - x);
+}
+
+void interleave(const uchar* r, const uchar* g, const uchar* b, uchar* out, int n)
+{
+    if (wideVectors())
+        interleaveWide(r, g, b, out, n);
+    else
+        interleaveNarrow(r, g, b, out, n);
+}
+
+void scaleRowNarrow(float* row, float scale, int n)
+{
+    for (int x = 0; x < n; ++x)
+        row[x] = row[x] * scale; // normalize: one rounded product
+}
+
+__attribute__((target("avx2,fma"))) void scaleRowWide(float* row, float scale, int n)
+{
+    const __m256 s = _mm256_set1_ps(scale);
+    int x = 0;
+    for (; x + 8 <= n; x += 8)
+        _mm256_storeu_ps(row + x, _mm256_mul_ps(_mm256_loadu_ps(row + x), s));
+    scaleRowNarrow(row + x, scale, n - x);
+}
+
+void scaleRow(float* row, float scale, int n)
+{
+    if (wideVectors())
+        scaleRowWide(row, scale, n);
+    else
+        scaleRowNarrow(row, scale, n);
+}
+
+} // namespace
+
+std::vector<const void*> WaveformRenderer::buffers() const
+{
+    std::vector<const void*> b { columnOf.data(), rows.data(), bytes.data(), plainRgbBytes.data, plainRgbFloat.data,
+        plainBlur3.data, plainBlur5.data };
+    for (const auto& c : counts)
+        b.push_back(c.data());
+    for (const cv::Mat& m : plainCounts)
+        b.push_back(m.data);
+    for (const cv::Mat& m : plainTraces)
+        b.push_back(m.data);
+    return b;
+}
+
+void WaveformRenderer::render(const cv::Mat& frameBgra, int windowSize, bool parade, cv::Mat& scope)
+{
+    CV_Assert(frameBgra.type() == CV_8UC4);
+    lastPlain = !renderFast(frameBgra, windowSize, parade, scope);
+    if (lastPlain)
+        renderWaveform(frameBgra, windowSize, parade, plainRgbBytes, plainRgbFloat, plainCounts, plainTraces,
+            plainBlur3, plainBlur5, scope);
+}
+
+void WaveformRenderer::countLevels(const cv::Mat& frameBgra, int width)
+{
+    const LevelTable& t = levelTable();
+    const int cols = frameBgra.cols;
+    // The plain accumulation's column: trunc(c x sx) in single precision.
+    columnOf.resize(static_cast<size_t>(cols));
+    const float sx = static_cast<float>(width) / static_cast<float>(cols);
+    for (int c = 0; c < cols; ++c)
+        columnOf[c] = std::min(static_cast<int>(static_cast<float>(c) * sx), width - 1);
+
+    std::uint16_t* blue = counts[Blue].data();
+    std::uint16_t* green = counts[Green].data();
+    std::uint16_t* red = counts[Red].data();
+    int offset[256]; // a byte value's accumulator row, as an offset
+    for (int v = 0; v < 256; ++v)
+        offset[v] = t.row[v] * width;
+    // Down strips of 16 frame columns: the cells they count into then lie in
+    // one cache line per level and channel, all of them in the first-level cache.
+    constexpr int kStrip = 16;
+    for (int c0 = 0; c0 < cols; c0 += kStrip) {
+        const int c1 = std::min(cols, c0 + kStrip);
+        for (int y = 0; y < frameBgra.rows; ++y) {
+            const uchar* pixel = frameBgra.ptr<uchar>(y) + c0 * 4;
+            for (int c = c0; c < c1; ++c, pixel += 4) {
+                const int x = columnOf[c];
+                ++blue[offset[pixel[0]] + x];
+                ++green[offset[pixel[1]] + x];
+                ++red[offset[pixel[2]] + x];
+            }
+        }
+    }
+}
+
+bool WaveformRenderer::renderFast(const cv::Mat& frameBgra, int windowSize, bool parade, cv::Mat& scope)
+{
+    const int height = waveformHeight(windowSize);
+    const int width = traceWidth(windowSize, parade);
+    // Counts are 16 bits wide: no cell may count more pixels than that.
+    const long pixelsPerColumn = static_cast<long>(frameBgra.rows) * ((frameBgra.cols + width - 1) / std::max(1, width) + 1);
+    if (!levelTable().usable || width < 5 || height < 5 || frameBgra.cols <= 0 || frameBgra.total() >= kExactFloatCounts
+        || pixelsPerColumn > 65535 || !normalizeScalesOnly())
+        return false;
+    const std::vector<RowBlend>* blends = linearRowBlends(width, kLevels, height);
+    const SmoothingOrder& order3 = gaussianOrder(3, width);
+    const SmoothingOrder& order5 = gaussianOrder(5, width);
+    if (!blends || !order3.known || !order5.known)
+        return false;
+
+    const size_t cells = static_cast<size_t>(kLevels) * width;
+    for (auto& c : counts) {
+        c.resize(cells);
+        std::memset(c.data(), 0, cells * sizeof(c[0]));
+    }
+    countLevels(frameBgra, width);
+
+    // Per channel: the gain from the density, then the largest value of the
+    // stretched trace, which normalize divides by; its smallest must be 0.
+    std::array<float, 3> gains {}, scales {};
+    // Scratch: rings of five rows (a normalised row with two reflected cells
+    // on each side, its horizontal 3- and 5-tap passes) and both smoothed rows.
+    const size_t w = static_cast<size_t>(width);
+    const size_t line = w + 4;
+    rows.resize(5 * line + 10 * w + 2 * w);
+    float* normalised = rows.data();
+    float* across3 = normalised + 5 * line;
+    float* across5 = across3 + 5 * w;
+    float* b3 = across5 + 5 * w;
+    float* b5 = b3 + w;
+    const std::uint32_t pixels = static_cast<std::uint32_t>(frameBgra.total());
+    for (int ch = 0; ch < 3; ++ch) {
+        const std::uint16_t* count = counts[ch].data();
+        // The density sums the counts above 0.2 in rows 5 to 127: every pixel but those of rows 0 to 4.
+        std::uint32_t brightest = 0;
+        for (size_t i = 0; i < 5 * w; ++i)
+            brightest += count[i];
+        gains[ch] = traceGain(static_cast<float>(pixels - brightest) / static_cast<float>(kLevels * width));
+        float largest = 0.0f;
+        bool someZero = false;
+        for (int dy = 0; dy < height; ++dy) {
+            const RowBlend& b = (*blends)[dy];
+            stretchedRow(count + b.from0 * width, count + b.from1 * width, b, normalised, width);
+            largestAndZero(normalised, width, largest, someZero);
+        }
+        if (!someZero)
+            return false;
+        scales[ch] = normalizeScale(largest);
+    }
+
+    bytes.resize(3 * static_cast<size_t>(height) * width);
+    for (int ch = 0; ch < 3; ++ch) {
+        const std::uint16_t* count = counts[ch].data();
+        // Row j of the trace: stretched, normalised, its borders reflected,
+        // then both horizontal passes; kept in the rings at j mod 5.
+        const auto produce = [&](int j) {
+            const RowBlend& b = (*blends)[j];
+            float* row = normalised + static_cast<size_t>(j % 5) * line;
+            stretchedRow(count + b.from0 * width, count + b.from1 * width, b, row + 2, width);
+            scaleRow(row + 2, scales[ch], width);
+            for (int i = 1; i <= 2; ++i) {
+                row[2 - i] = row[2 + reflect101(-i, width)];
+                row[1 + width + i] = row[2 + reflect101(width - 1 + i, width)];
+            }
+            smoothAcross(order3, row + 1, across3 + static_cast<size_t>(j % 5) * w, 0, width);
+            smoothAcross(order5, row, across5 + static_cast<size_t>(j % 5) * w, 0, width);
+        };
+        for (int j = 0; j < std::min(2, height); ++j)
+            produce(j);
+        for (int dy = 0; dy < height; ++dy) {
+            if (dy + 2 < height)
+                produce(dy + 2);
+            const float* in3[3];
+            const float* in5[5];
+            for (int k = 0; k < 3; ++k)
+                in3[k] = across3 + static_cast<size_t>(reflect101(dy - 1 + k, height) % 5) * w;
+            for (int k = 0; k < 5; ++k)
+                in5[k] = across5 + static_cast<size_t>(reflect101(dy - 2 + k, height) % 5) * w;
+            smoothDown(order3, in3, b3, 0, width);
+            smoothDown(order5, in5, b5, 0, width);
+            combine(normalised + static_cast<size_t>(dy % 5) * line + 2, b3, b5, gains[ch],
+                &bytes[(static_cast<size_t>(ch) * height + dy) * width], width);
+        }
+    }
+
+    scope.create(height, windowSize, CV_8UC3);
+    for (int dy = 0; dy < height; ++dy) {
+        uchar* pixel = scope.ptr<uchar>(dy);
+        const uchar* blue = &bytes[(static_cast<size_t>(Blue) * height + dy) * width];
+        const uchar* green = &bytes[(static_cast<size_t>(Green) * height + dy) * width];
+        const uchar* red = &bytes[(static_cast<size_t>(Red) * height + dy) * width];
+        if (parade) {
+            // Blue, green and red panels; the columns they leave over stay black.
+            interleave(nullptr, nullptr, blue, pixel, width);
+            interleave(nullptr, green, nullptr, pixel + width * 3, width);
+            interleave(red, nullptr, nullptr, pixel + 2 * width * 3, width);
+            std::fill(pixel + 3 * width * 3, pixel + windowSize * 3, uchar(0));
+        } else {
+            interleave(red, green, blue, pixel, width);
+        }
+    }
+    applyGraticule(scope);
+    return true;
+}
+
+} // namespace scopes

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdint>
+#include <opencv2/core.hpp>
+#include <vector>
+
+// The Waveform's and the Parade's picture of one frame with the very bytes of
+// the plain arithmetic (reference::waveformPicture), at a fraction of its
+// cost:
+//
+// - A channel byte's level depends on the byte alone: a table made with
+//   OpenCV's own conversion. Levels count pixels in whole numbers, which
+//   single precision holds exactly, so counting in integers changes nothing.
+// - Stretching the 128 levels to the picture's height, normalising, the two
+//   smoothings and the sums repeat OpenCV's single-precision operations in
+//   OpenCV's order (FloatReplicas.h), row by row, in a few rows of scratch
+//   rather than whole pictures; where this OpenCV does something else the
+//   plain calls take over.
+// - The last step, trunc(min(1, v) x 255) in double precision, is done
+//   exactly in single precision with the rounding error of the product.
+//
+// The frame is B, G, R, A; the picture R, G, B.
+namespace scopes {
+
+class WaveformRenderer {
+public:
+    // scope := Waveform (parade false) or Parade of `frameBgra` for a window
+    // `windowSize` wide: windowSize columns, waveformHeight(windowSize) rows.
+    void render(const cv::Mat& frameBgra, int windowSize, bool parade, cv::Mat& scope);
+
+    // Whether the last picture took the plain calls (this OpenCV does
+    // something the fast path does not repeat, or a trace has no empty cell).
+    bool usedPlainPath() const { return lastPlain; }
+
+    // Every picture-sized buffer, to check that none is made anew once the sizes are stable.
+    std::vector<const void*> buffers() const;
+
+private:
+    bool renderFast(const cv::Mat& frameBgra, int windowSize, bool parade, cv::Mat& scope);
+    void countLevels(const cv::Mat& frameBgra, int width);
+
+    std::vector<std::uint16_t> counts[3]; // per channel (blue, green, red): 128 level rows x width
+    std::vector<int> columnOf;             // frame column -> trace column
+    std::vector<float> rows;               // scratch rows of the stretched, smoothed traces
+    std::vector<uchar> bytes;              // one picture row per channel
+    bool lastPlain = false;
+
+    // The plain way.
+    cv::Mat plainRgbBytes, plainRgbFloat, plainBlur3, plainBlur5;
+    std::array<cv::Mat, 3> plainCounts, plainTraces;
+};
+
+} // namespace scopes
