@@ -74,6 +74,11 @@ void LinuxAppsTest::recordedWindows_data()
                                       << QByteArray("Inkscape 1.2.2 (b0a8486541, 2022-12-01)") << "Inkscape";
     QTest::newRow("Inkscape drawing") << QByteArray("org.inkscape.Inkscape.Inkscape") << QByteArray("d.svg - Inkscape")
                                       << "Inkscape";
+    // digikam 4:7.9.0-1+b2: the first-run assistant and the main window are
+    // both titled "digiKam"; its dialogs name it after a dash.
+    QTest::newRow("digiKam") << QByteArray("digikam.digikam") << QByteArray("digiKam") << "digiKam";
+    QTest::newRow("digiKam dialog") << QByteArray("digikam.digikam")
+                                    << QByteArray("Download required files \u2014 digiKam") << "digiKam";
     // kdenlive 22.12.3-2+deb12u2
     QTest::newRow("Kdenlive") << QByteArray("kdenlive.kdenlive")
                               << QByteArray("Untitled / HD 1080p 25 fps \u2014 Kdenlive") << "Kdenlive";
