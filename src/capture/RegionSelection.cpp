@@ -32,7 +32,7 @@ void MainWindow::rectSelected()
     previewLabel->setMinimumSize(10, 0);
     updateScreen();
     resize(10, 10);
-    adjustSize();
+    fitToContents();
     resizeTimer->setSingleShot(true);
     resizeTimer->start(100);
 }

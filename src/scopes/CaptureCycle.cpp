@@ -2,6 +2,7 @@
 
 #include "capture/QClickLabel.h"
 #include "capture/ScreenService.h"
+#include "scopes/FrameSum.h"
 
 #include <QImage>
 #include <QLabel>
@@ -21,17 +22,6 @@ const char* modeName(int displayMode)
     default:
         return "Vectorscope";
     }
-}
-
-// Wraps around, as a 32-bit unsigned accumulator does; all four bytes count.
-quint32 byteSum(const cv::Mat& frame)
-{
-    quint32 sum = 0;
-    const size_t count = frame.total() * frame.elemSize();
-    const uchar* bytes = frame.data;
-    for (size_t i = 0; i < count; ++i)
-        sum += bytes[i];
-    return sum;
 }
 
 } // namespace
@@ -67,7 +57,8 @@ void MainWindow::updateScreen()
     const int cursorY = static_cast<int>(static_cast<float>(pointer.y - top) * scale);
     log("cursor ok");
 
-    const quint32 sum = byteSum(frameImage);
+    // Wraps around, as a 32-bit unsigned accumulator does; all four bytes count.
+    const quint32 sum = scopes::frameByteSum(frameImage);
     bool frameChanged = false;
     if (sum != frameSum) {
         log("sum changed");
@@ -89,7 +80,7 @@ void MainWindow::updateScreen()
         lastPlotHeight = scopeImage.rows;
         plotLabel->setMinimumSize(windowSize, lastPlotHeight);
         setMinimumSize(windowSize, lastPlotHeight);
-        adjustSize();
+        fitToContents();
     }
     log("scr pix set");
 

@@ -51,7 +51,7 @@ public:
     // within two thirds of the screen height, which on a screen 900 pixels
     // high cut the window below the scope and let the preview cover the
     // bottom of the plot with the S and L bars; this one never cuts it.
-    void adjustSize();
+    void fitToContents();
 
 public slots:
     void updateScreen();

@@ -49,7 +49,7 @@ void MainWindow::displayTrigger()
     lastPlotHeight = scopeImage.rows;
     plotLabel->setMinimumSize(windowSize, lastPlotHeight);
     setMinimumSize(windowSize, lastPlotHeight);
-    adjustSize();
+    fitToContents();
     resizeTimer->start(100);
 }
 
@@ -76,7 +76,7 @@ void MainWindow::showPreviewTrigger()
         previewAction->setIcon(imageIcon(QStringLiteral("images/disable_preview.png")));
         previewAction->setText(QStringLiteral("Hide preview"));
         previewLabel->show();
-        adjustSize();
+        fitToContents();
         resizeTimer->start(100);
         previewHidden = false;
         settings->setValue(QStringLiteral("preview_enabled"), true);
@@ -84,7 +84,7 @@ void MainWindow::showPreviewTrigger()
         previewAction->setIcon(imageIcon(QStringLiteral("images/preview.png")));
         previewAction->setText(QStringLiteral("Show preview"));
         previewLabel->hide();
-        adjustSize();
+        fitToContents();
         resizeTimer->start(100);
         previewHidden = true;
         settings->setValue(QStringLiteral("preview_enabled"), false);
@@ -129,10 +129,10 @@ void MainWindow::adjustWindowSize()
 {
     toolBarSpacer->adjustSize();
     toolBarSpacer->show();
-    adjustSize();
+    fitToContents();
 }
 
-void MainWindow::adjustSize()
+void MainWindow::fitToContents()
 {
     QMainWindow::adjustSize();
     const int contentsHeight = std::max(sizeHint().height(), minimumSizeHint().height());
