@@ -32,10 +32,15 @@ for tool in ffmpeg "$render" "$make_frames"; do
   command -v "$tool" >/dev/null || { echo "run-bench: $tool is missing (make bench builds it; ffmpeg comes with make deps)" >&2; exit 1; }
 done
 
+# Huelens' Waveform and Parade trace all three colour channels, so ffmpeg's
+# waveform filter is asked for all three components of the picture in
+# R, G, B planes (its default traces luma alone, a third of the work; that
+# figure is printed too, for reference).
 declare -A ffmpeg_chain=(
   [vectorscope]="format=yuv444p,vectorscope=mode=color3"
-  [waveform]="format=yuv444p,waveform"
-  [parade]="format=yuv444p,waveform=display=parade:components=7"
+  [waveform]="format=gbrp,waveform=components=7"
+  [parade]="format=gbrp,waveform=components=7:display=parade"
+  [luma]="format=yuv444p,waveform"
   [none]="null"
 )
 
@@ -63,24 +68,27 @@ for size in 400x225 600x338; do
   frames=$frames_dir/$(basename "${photo%.*}")-${size}-${count}.raw
   [ -s "$frames" ] || "$make_frames" "$photo" "$width" "$height" "$count" "$frames"
   for run in $(seq "$runs"); do
-    for mode in none vectorscope waveform parade; do
+    for mode in none vectorscope waveform parade luma; do
       cpu_seconds ffmpeg -nostdin -hide_banner -f rawvideo -pix_fmt bgra -s "$size" -i "$frames" \
         -filter_threads 1 -vf "${ffmpeg_chain[$mode]}" -f null - >>"$tmp/ffmpeg-$size-$mode"
+      [ "$mode" = luma ] && continue
       cpu_seconds "$render" --raw "$height" "$mode" "$width" "$frames" >>"$tmp/huelens-$size-$mode"
     done
   done
   ffmpeg_base=$(median <"$tmp/ffmpeg-$size-none")
   huelens_base=$(median <"$tmp/huelens-$size-none")
-  for mode in vectorscope waveform parade; do
+  for mode in vectorscope waveform parade luma; do
     f=$(median <"$tmp/ffmpeg-$size-$mode")
-    h=$(median <"$tmp/huelens-$size-$mode")
+    h=$(median <"$tmp/huelens-$size-${mode/luma/waveform}")
     awk -v s="$size" -v m="$mode" -v f="$f" -v fb="$ffmpeg_base" -v h="$h" -v hb="$huelens_base" -v n="$count" '
       BEGIN { fm = (f - fb) * 1000 / n; hm = (h - hb) * 1000 / n;
+              if (m == "luma") m = "(luma only)";
               printf "%-9s %-12s %12.3f %12.3f %9.2f\n", s, m, fm, hm, (fm > 0 ? hm / fm : 0) }'
   done
 done
 echo
-echo "ffmpeg chains: vectorscope '${ffmpeg_chain[vectorscope]}', waveform '${ffmpeg_chain[waveform]}', parade '${ffmpeg_chain[parade]}'"
+echo "ffmpeg chains: vectorscope '${ffmpeg_chain[vectorscope]}', waveform '${ffmpeg_chain[waveform]}',"
+echo "  parade '${ffmpeg_chain[parade]}', (luma only) '${ffmpeg_chain[luma]}' against Huelens' Waveform"
 echo
 
 if [ -z "${HUELENS_BENCH_SKIP_STAGES:-}" ]; then

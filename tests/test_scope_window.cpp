@@ -123,6 +123,7 @@ private slots:
     void firstFrameWithAZeroSumIsStillPlotted();
     void staleColourImageOfAnotherSizeIsNotWalked();
     void overlaysFollowPointerAndPicksButNeverReachTheCache();
+    void overlaysOfAnUnchangedFrameFollowThePointer();
     void waveformAndParadeHighlightThePreview();
     void progressLogOfTheVectorscope();
     void cyclesOfAStableSizeReuseTheirBuffers();
@@ -267,6 +268,41 @@ void TestScopeWindow::overlaysFollowPointerAndPicksButNeverReachTheCache()
     w->updateScreen();
     QVERIFY(samePicture(Probe::scopeImage(*w), plain));
     QCOMPARE(Probe::frameImage(*w).at<cv::Vec4b>(150, 200), cv::Vec4b(0, 0, 128, 255));
+}
+
+void TestScopeWindow::overlaysOfAnUnchangedFrameFollowThePointer()
+{
+    // Fault guarded: the highlighted preview pixels and the pointed pixel's
+    // hue are worked out once per analysed frame and kept; pointing elsewhere
+    // on an unchanged frame must move both, and the preview must be painted
+    // afresh from the capture every cycle. Left half red, right half green.
+    showColour(0, 0, 0);
+    screen().screen(cv::Rect(0, 0, 200, 300)).setTo(cv::Scalar(0, 0, 200, 255));
+    screen().screen(cv::Rect(200, 0, 200, 300)).setTo(cv::Scalar(0, 200, 0, 255));
+    auto w = makeWindow();
+    screen().pointerPosition = platform::Point { 10, 10 }; // on red
+    Probe::hover(*w, 0.5f, 1.0, 200.0, 50.0);             // pointing at red
+    w->updateScreen();
+    const cv::Mat& preview = Probe::frameImage(*w);
+    QCOMPARE(preview.at<cv::Vec4b>(5, 5), kHighlight);
+    QCOMPARE(preview.at<cv::Vec4b>(5, 300), cv::Vec4b(0, 200, 0, 255));
+    // The plus sign on the red cell: its arms reach 6 pixels up and down.
+    QCOMPARE(rgbAt(Probe::scopeImage(*w), 200, 50 - 6), cv::Vec3b(255, 0, 0));
+
+    // Green is hue 120: plotted at (70, 275), half a turn on is 0.8333 turns.
+    screen().pointerPosition = platform::Point { 300, 10 }; // on green
+    Probe::hover(*w, 0.8333333f, 1.0, 70.0, 275.0);
+    w->updateScreen();
+    QCOMPARE(preview.at<cv::Vec4b>(5, 5), cv::Vec4b(0, 0, 200, 255));
+    QCOMPARE(preview.at<cv::Vec4b>(5, 300), kHighlight);
+    QCOMPARE(rgbAt(Probe::scopeImage(*w), 70, 275 - 6), cv::Vec3b(255, 0, 0));
+    QVERIFY(rgbAt(Probe::scopeImage(*w), 200, 50 - 6) != cv::Vec3b(255, 0, 0));
+
+    // Pointing nowhere near any pixel: the preview shows the capture as it is.
+    Probe::hover(*w, 0.1f, 0.2, 300.0, 300.0);
+    w->updateScreen();
+    QCOMPARE(preview.at<cv::Vec4b>(5, 5), cv::Vec4b(0, 0, 200, 255));
+    QCOMPARE(preview.at<cv::Vec4b>(5, 300), cv::Vec4b(0, 200, 0, 255));
 }
 
 void TestScopeWindow::waveformAndParadeHighlightThePreview()

@@ -1,6 +1,9 @@
 // Every multiply and add here must round exactly where written: a compiler
 // that fused them into multiply-adds would change bits.
 #pragma GCC optimize("fp-contract=off")
+// GCC 12's own AVX-512 headers trip these warnings (GCC bug 105593).
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 
 #include "scopes/FloatReplicas.h"
 
@@ -155,9 +158,6 @@ bool checkRowBlends(int width, int fromRows, int toRows, const std::vector<RowBl
 
 #define HUELENS_WIDE "avx2,fma"
 #define HUELENS_WIDEST "avx512f,avx512bw,avx512dq,avx512vl,avx2,fma"
-// GCC 12's own AVX-512 headers trip these warnings (GCC bug 105593).
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#pragma GCC diagnostic ignored "-Wuninitialized"
 
 template <int Taps, SumForm Form>
 __attribute__((target(HUELENS_WIDE), always_inline)) inline __m256 sum8(
@@ -196,14 +196,18 @@ __attribute__((target(HUELENS_WIDE))) int across8(const float* k, const float* i
 {
     constexpr int r = Taps / 2;
     const __m256 k0 = _mm256_set1_ps(k[0]), k1 = _mm256_set1_ps(k[1]), k2 = _mm256_set1_ps(k[2]);
-    int i = 0;
-    for (; i + 8 <= count; i += 8) {
+    if (count < 8)
+        return 0;
+    // The last eight columns again, overlapping: recomputing a column gives the same bits.
+    for (int i = 0;; i += 8) {
+        i = std::min(i, count - 8);
         const float* c = in + r + i;
         const __m256 p1 = _mm256_add_ps(_mm256_loadu_ps(c - 1), _mm256_loadu_ps(c + 1));
         const __m256 p2 = Taps == 5 ? _mm256_add_ps(_mm256_loadu_ps(c - r), _mm256_loadu_ps(c + r)) : p1;
         _mm256_storeu_ps(out + i, sum8<Taps, Form>(k0, k1, k2, _mm256_loadu_ps(c), p1, p2));
+        if (i == count - 8)
+            return count;
     }
-    return i;
 }
 
 template <int Taps, SumForm Form>
@@ -211,28 +215,34 @@ __attribute__((target(HUELENS_WIDEST))) int across16(const float* k, const float
 {
     constexpr int r = Taps / 2;
     const __m512 k0 = _mm512_set1_ps(k[0]), k1 = _mm512_set1_ps(k[1]), k2 = _mm512_set1_ps(k[2]);
-    int i = 0;
-    for (; i + 16 <= count; i += 16) {
+    if (count < 16)
+        return across8<Taps, Form>(k, in, out, count);
+    for (int i = 0;; i += 16) {
+        i = std::min(i, count - 16);
         const float* c = in + r + i;
         const __m512 p1 = _mm512_add_ps(_mm512_loadu_ps(c - 1), _mm512_loadu_ps(c + 1));
         const __m512 p2 = Taps == 5 ? _mm512_add_ps(_mm512_loadu_ps(c - r), _mm512_loadu_ps(c + r)) : p1;
         _mm512_storeu_ps(out + i, sum16<Taps, Form>(k0, k1, k2, _mm512_loadu_ps(c), p1, p2));
+        if (i == count - 16)
+            return count;
     }
-    return i + across8<Taps, Form>(k, in + i, out + i, count - i);
 }
 
 template <int Taps, SumForm Form>
-__attribute__((target(HUELENS_WIDE))) int down8(const float* k, const float* const* rows, float* out, int from, int count)
+__attribute__((target(HUELENS_WIDE))) int down8(const float* k, const float* const* rows, float* out, int count)
 {
     constexpr int r = Taps / 2;
     const __m256 k0 = _mm256_set1_ps(k[0]), k1 = _mm256_set1_ps(k[1]), k2 = _mm256_set1_ps(k[2]);
-    int i = from;
-    for (; i + 8 <= count; i += 8) {
+    if (count < 8)
+        return 0;
+    for (int i = 0;; i += 8) {
+        i = std::min(i, count - 8);
         const __m256 p1 = _mm256_add_ps(_mm256_loadu_ps(rows[r - 1] + i), _mm256_loadu_ps(rows[r + 1] + i));
         const __m256 p2 = Taps == 5 ? _mm256_add_ps(_mm256_loadu_ps(rows[0] + i), _mm256_loadu_ps(rows[Taps - 1] + i)) : p1;
         _mm256_storeu_ps(out + i, sum8<Taps, Form>(k0, k1, k2, _mm256_loadu_ps(rows[r] + i), p1, p2));
+        if (i == count - 8)
+            return count;
     }
-    return i;
 }
 
 template <int Taps, SumForm Form>
@@ -240,13 +250,16 @@ __attribute__((target(HUELENS_WIDEST))) int down16(const float* k, const float* 
 {
     constexpr int r = Taps / 2;
     const __m512 k0 = _mm512_set1_ps(k[0]), k1 = _mm512_set1_ps(k[1]), k2 = _mm512_set1_ps(k[2]);
-    int i = 0;
-    for (; i + 16 <= count; i += 16) {
+    if (count < 16)
+        return down8<Taps, Form>(k, rows, out, count);
+    for (int i = 0;; i += 16) {
+        i = std::min(i, count - 16);
         const __m512 p1 = _mm512_add_ps(_mm512_loadu_ps(rows[r - 1] + i), _mm512_loadu_ps(rows[r + 1] + i));
         const __m512 p2 = Taps == 5 ? _mm512_add_ps(_mm512_loadu_ps(rows[0] + i), _mm512_loadu_ps(rows[Taps - 1] + i)) : p1;
         _mm512_storeu_ps(out + i, sum16<Taps, Form>(k0, k1, k2, _mm512_loadu_ps(rows[r] + i), p1, p2));
+        if (i == count - 16)
+            return count;
     }
-    return down8<Taps, Form>(k, rows, out, i, count);
 }
 
 template <int Taps>
@@ -274,14 +287,14 @@ int downVector(SumForm form, const float* k, const float* const* rows, float* ou
     switch (form) {
     case SumForm::NeighboursFirstFused:
         return widest ? down16<Taps, SumForm::NeighboursFirstFused>(k, rows, out, count)
-                      : down8<Taps, SumForm::NeighboursFirstFused>(k, rows, out, 0, count);
+                      : down8<Taps, SumForm::NeighboursFirstFused>(k, rows, out, count);
     case SumForm::CentreFirstFused:
         return widest ? down16<Taps, SumForm::CentreFirstFused>(k, rows, out, count)
-                      : down8<Taps, SumForm::CentreFirstFused>(k, rows, out, 0, count);
+                      : down8<Taps, SumForm::CentreFirstFused>(k, rows, out, count);
     case SumForm::Unfused:
     default:
         return widest ? down16<Taps, SumForm::Unfused>(k, rows, out, count)
-                      : down8<Taps, SumForm::Unfused>(k, rows, out, 0, count);
+                      : down8<Taps, SumForm::Unfused>(k, rows, out, count);
     }
 }
 

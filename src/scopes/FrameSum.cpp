@@ -1,15 +1,33 @@
 #include "scopes/FrameSum.h"
 
+#include <emmintrin.h>
+
 namespace scopes {
 
 std::uint32_t frameByteSum(const cv::Mat& frame)
 {
-    std::uint32_t sum = 0;
-    const size_t count = frame.total() * frame.elemSize();
-    const uchar* bytes = frame.data;
-    for (size_t i = 0; i < count; ++i)
-        sum += bytes[i];
-    return sum;
+    // Addition modulo 2^32 does not depend on the order, so the bytes are
+    // summed sixteen at a time into 64-bit lanes and the total cut to 32 bits
+    // at the end: the same number a 32-bit accumulator that wraps around reaches.
+    std::uint64_t total = 0;
+    const auto addRun = [&total](const uchar* bytes, size_t count) {
+        __m128i sums = _mm_setzero_si128();
+        size_t i = 0;
+        for (; i + 16 <= count; i += 16)
+            sums = _mm_add_epi64(sums, _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i)),
+                                           _mm_setzero_si128()));
+        total += static_cast<std::uint64_t>(_mm_cvtsi128_si64(sums))
+            + static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
+        for (; i < count; ++i)
+            total += bytes[i];
+    };
+    const size_t rowBytes = frame.cols * frame.elemSize();
+    if (frame.isContinuous())
+        addRun(frame.data, rowBytes * frame.rows);
+    else
+        for (int y = 0; y < frame.rows; ++y)
+            addRun(frame.ptr<uchar>(y), rowBytes);
+    return static_cast<std::uint32_t>(total);
 }
 
 } // namespace scopes

@@ -1,6 +1,9 @@
 // The exact ways below must round every multiply and add where written, as
 // the plain arithmetic does; a compiler that fused them would change bytes.
 #pragma GCC optimize("fp-contract=off")
+// GCC 12's own AVX-512 headers trip these warnings (GCC bug 105593).
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 
 #include "scopes/VectorscopePlot.h"
 
@@ -47,6 +50,9 @@ constexpr float kSin120 = 0.86602540378443864676f;
 constexpr float kLiftMargin = 3e-4f;
 constexpr float kWhiteMargin = 1e-5f;
 constexpr float kNegligibleCell = 5e-11f;
+// From here on 2 c^0.3 exceeds 1 + kWhiteMargin by far more than the power's
+// error: the cell is white whatever the wheel.
+constexpr float kWhiteCell = 0.09925f;
 
 // Every pixel whose largest byte is above this counts (value above 0.1).
 constexpr int kAlwaysCountedAbove = 25;
@@ -323,12 +329,11 @@ __attribute__((target("avx2,fma"))) void countWide(const std::uint32_t* pixels, 
                     exact.push_back(firstIndex + i + k);
         }
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(places + i), _mm256_blendv_epi8(nowhere, result, placed));
-        // Every lane's place, counted or not: a little more than the plotted
-        // cells, never less, and cheaper than sorting the lanes out.
-        bounds[0] = _mm256_min_ps(bounds[0], nx);
-        bounds[1] = _mm256_max_ps(bounds[1], nx);
-        bounds[2] = _mm256_min_ps(bounds[2], ny);
-        bounds[3] = _mm256_max_ps(bounds[3], ny);
+        const __m256 placedF = _mm256_castsi256_ps(placed);
+        bounds[0] = _mm256_min_ps(bounds[0], _mm256_blendv_ps(bounds[0], nx, placedF));
+        bounds[1] = _mm256_max_ps(bounds[1], _mm256_blendv_ps(bounds[1], nx, placedF));
+        bounds[2] = _mm256_min_ps(bounds[2], _mm256_blendv_ps(bounds[2], ny, placedF));
+        bounds[3] = _mm256_max_ps(bounds[3], _mm256_blendv_ps(bounds[3], ny, placedF));
     }
     for (; i < n; ++i) {
         int r = 0, c = 0;
@@ -372,9 +377,6 @@ __attribute__((target("avx2,fma"))) void countFrameWide(const cv::Mat& frame, co
 }
 
 #define HUELENS_WIDEST "avx512f,avx512bw,avx512dq,avx512vl,avx2,fma"
-// GCC 12's own AVX-512 headers trip -Wmaybe-uninitialized (GCC bug 105593).
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#pragma GCC diagnostic ignored "-Wuninitialized"
 
 __attribute__((target(HUELENS_WIDEST), always_inline)) inline __m512 reciprocal16(__m512 x)
 {
@@ -463,36 +465,25 @@ __attribute__((target(HUELENS_WIDEST))) void countFrameWidest(const cv::Mat& fra
     const __m512i nowhere = _mm512_set1_epi32(p.size * p.size);
     for (int y = 0; y < frame.rows; ++y) {
         const std::uint32_t* pixels = frame.ptr<std::uint32_t>(y);
-        int i = 0;
-        for (; i + 16 <= n; i += 16) {
+        // Sixteen at a time; a row's last pixels with the sixteen that end
+        // the row, the lanes already done left out.
+        for (int i = 0; i < n;) {
+            const int at = i + 16 <= n ? i : n - 16;
+            const __mmask16 fresh = static_cast<__mmask16>(0xffffu << (i - at));
             __m512 nx, ny;
             __mmask16 placed;
-            const __m512i result = placeSixteen(_mm512_loadu_si512(pixels + i), p, countLimit, nx, ny, placed);
-            __mmask16 unsure = _mm512_cmpeq_epi32_mask(result, _mm512_set1_epi32(-2));
+            const __m512i result = placeSixteen(_mm512_loadu_si512(pixels + at), p, countLimit, nx, ny, placed);
+            __mmask16 unsure = _mm512_mask_cmpeq_epi32_mask(fresh, result, _mm512_set1_epi32(-2));
             while (unsure) {
-                exact.push_back(y * n + i + __builtin_ctz(unsure));
+                exact.push_back(y * n + at + __builtin_ctz(unsure));
                 unsure &= static_cast<__mmask16>(unsure - 1);
             }
-            _mm512_storeu_si512(place + i, _mm512_mask_blend_epi32(placed, nowhere, result));
-            bounds[0] = _mm512_min_ps(bounds[0], nx);
-            bounds[1] = _mm512_max_ps(bounds[1], nx);
-            bounds[2] = _mm512_min_ps(bounds[2], ny);
-            bounds[3] = _mm512_max_ps(bounds[3], ny);
-        }
-        for (; i < n; ++i) {
-            int r = 0, c = 0;
-            const int cell = placeOne(pixels[i], p, countLimit, r, c);
-            if (cell == -2)
-                exact.push_back(y * n + i);
-            place[i] = cell >= 0 ? cell : p.size * p.size;
-            if (cell >= 0) {
-                const __m512 ox = _mm512_set1_ps(static_cast<float>(p.half - c));
-                const __m512 oy = _mm512_set1_ps(static_cast<float>(p.half - r));
-                bounds[0] = _mm512_min_ps(bounds[0], ox);
-                bounds[1] = _mm512_max_ps(bounds[1], ox);
-                bounds[2] = _mm512_min_ps(bounds[2], oy);
-                bounds[3] = _mm512_max_ps(bounds[3], oy);
-            }
+            _mm512_mask_storeu_epi32(place + at, fresh, _mm512_mask_blend_epi32(placed, nowhere, result));
+            bounds[0] = _mm512_mask_min_ps(bounds[0], placed, bounds[0], nx);
+            bounds[1] = _mm512_mask_max_ps(bounds[1], placed, bounds[1], nx);
+            bounds[2] = _mm512_mask_min_ps(bounds[2], placed, bounds[2], ny);
+            bounds[3] = _mm512_mask_max_ps(bounds[3], placed, bounds[3], ny);
+            i = at + 16;
         }
         for (int k = 0; k < n; ++k)
             ++counts[place[k]];
@@ -505,6 +496,18 @@ __attribute__((target(HUELENS_WIDEST))) void countFrameWidest(const cv::Mat& fra
     result.maxCol = std::max(result.maxCol, p.half - static_cast<int>(lowX));
     result.minRow = std::min(result.minRow, p.half - static_cast<int>(highY));
     result.maxRow = std::max(result.maxRow, p.half - static_cast<int>(lowY));
+}
+
+__attribute__((target(HUELENS_WIDEST))) void placeWidest(
+    const std::uint32_t* pixels, int n, const Placement& p, const int* countLimit, int* cells)
+{
+    int i = 0;
+    for (; i + 16 <= n; i += 16) {
+        __m512 nx, ny;
+        __mmask16 placed;
+        _mm512_storeu_si512(cells + i, placeSixteen(_mm512_loadu_si512(pixels + i), p, countLimit, nx, ny, placed));
+    }
+    placeWide(pixels + i, n - i, p, countLimit, cells + i);
 }
 
 void countFrameNarrow(const cv::Mat& frame, const Placement& p, const int* countLimit, std::uint32_t* counts,
@@ -529,17 +532,6 @@ void countFrameNarrow(const cv::Mat& frame, const Placement& p, const int* count
 }
 
 } // namespace
-
-void placeColours(const std::uint32_t* pixels, int n, int size, double radius, int* cells)
-{
-    const Placement p(size, radius);
-    if (wideVectors()) {
-        placeWide(pixels, n, p, colourTables().countLimit, cells);
-    } else {
-        Bounds unused;
-        placeNarrow(pixels, n, p, colourTables().countLimit, cells, unused);
-    }
-}
 
 namespace {
 
@@ -604,20 +596,37 @@ __attribute__((target("avx2,fma"), always_inline)) inline __m256 powThreeTenthsW
     return _mm256_mul_ps(q, _mm256_castsi256_ps(scaleBits));
 }
 
+int guardedLift(float cell, int wheel)
+{
+    if (!(cell >= kNegligibleCell))
+        return wheel;
+    const float a = 2.0f * powThreeTenths(cell);
+    if (a > 1.0f + kWhiteMargin)
+        return 255;
+    if (a >= 1.0f - kWhiteMargin)
+        return -1;
+    const float v = static_cast<float>(wheel);
+    const float y = v + (255.0f - v) * a;
+    const float f = std::floor(y);
+    const float frac = y - f;
+    if (frac < kLiftMargin || frac > 1.0f - kLiftMargin)
+        return -1;
+    return static_cast<int>(f);
+}
+
 // One row of cells: `sums` times `scale` (normalize's one rounded product)
-// are the normalised values, `rgb` the wheel bytes (three per cell) lifted
-// in place. Bytes too close to call are done exactly.
-int liftNarrow(const float* sums, float scale, uchar* rgb, int n)
+// are the normalised values, `wheel` the wheel's bytes (three per cell),
+// `rgb` where the lifted bytes go. Bytes too close to call are done exactly.
+int liftNarrow(const float* sums, float scale, const uchar* wheel, uchar* rgb, int n)
 {
     int exact = 0;
     for (int i = 0; i < n; ++i) {
         const float cell = sums[i] * scale;
-        if (cell == 0.0f)
-            continue;
         for (int ch = 0; ch < 3; ++ch) {
-            int lifted = guardedLift(cell, rgb[i * 3 + ch]);
+            const uchar v = wheel[i * 3 + ch];
+            int lifted = cell == 0.0f ? v : guardedLift(cell, v);
             if (lifted < 0) {
-                lifted = exactLift(cell, rgb[i * 3 + ch]);
+                lifted = exactLift(cell, v);
                 ++exact;
             }
             rgb[i * 3 + ch] = static_cast<uchar>(lifted);
@@ -626,7 +635,8 @@ int liftNarrow(const float* sums, float scale, uchar* rgb, int n)
     return exact;
 }
 
-__attribute__((target("avx2,fma"))) int liftWide(const float* sums, float scale, uchar* rgb, int n)
+__attribute__((target("avx2,fma"))) int liftWide(
+    const float* sums, float scale, const uchar* wheelRow, uchar* rgb, int n)
 {
     int exact = 0;
     int i = 0;
@@ -647,19 +657,20 @@ __attribute__((target("avx2,fma"))) int liftWide(const float* sums, float scale,
     for (; i + 8 <= n; i += 8) {
         const __m256 c = _mm256_mul_ps(_mm256_loadu_ps(sums + i), scaleV);
         const __m256 live = _mm256_cmp_ps(c, _mm256_set1_ps(kNegligibleCell), _CMP_GE_OQ);
-        if (_mm256_testz_ps(live, live))
+        uchar* bytes = rgb + i * 3;
+        const uchar* wheel = wheelRow + i * 3;
+        if (_mm256_testz_ps(live, live)) {
+            std::memcpy(bytes, wheel, 24);
             continue;
+        }
         // Negligible cells get a = 0: their bytes stay, surely.
         const __m256 a = _mm256_and_ps(live,
             _mm256_mul_ps(_mm256_set1_ps(2.0f), powThreeTenthsWide(_mm256_max_ps(c, _mm256_set1_ps(kNegligibleCell)))));
-        uchar* bytes = rgb + i * 3;
         const __m256 white = _mm256_cmp_ps(a, whiteAbove, _CMP_GT_OQ);
         if (_mm256_testc_ps(white, _mm256_castsi256_ps(_mm256_set1_epi32(-1)))) {
             std::memset(bytes, 255, 24);
             continue;
         }
-        uchar wheel[24];
-        std::memcpy(wheel, bytes, 24);
         int unsure = 0;
         for (int part = 0; part < 3; ++part) {
             const __m256 ap = _mm256_permutevar8x32_ps(a, spread[part]);
@@ -686,7 +697,7 @@ __attribute__((target("avx2,fma"))) int liftWide(const float* sums, float scale,
             ++exact;
         }
     }
-    return exact + liftNarrow(sums + i, scale, rgb + i * 3, n - i);
+    return exact + liftNarrow(sums + i, scale, wheelRow + i * 3, rgb + i * 3, n - i);
 }
 
 __attribute__((target(HUELENS_WIDEST), always_inline)) inline __m512 powThreeTenthsWidest(__m512 c)
@@ -720,7 +731,8 @@ __attribute__((target(HUELENS_WIDEST), always_inline)) inline __m512 powThreeTen
 }
 
 // liftWide for sixteen cells at a time.
-__attribute__((target(HUELENS_WIDEST))) int liftWidest(const float* sums, float scale, uchar* rgb, int n)
+__attribute__((target(HUELENS_WIDEST))) int liftWidest(
+    const float* sums, float scale, const uchar* wheelRow, uchar* rgb, int n)
 {
     int exact = 0;
     int i = 0;
@@ -738,18 +750,23 @@ __attribute__((target(HUELENS_WIDEST))) int liftWidest(const float* sums, float 
     for (; i + 16 <= n; i += 16) {
         const __m512 c = _mm512_mul_ps(_mm512_loadu_ps(sums + i), scaleV);
         const __mmask16 live = _mm512_cmp_ps_mask(c, _mm512_set1_ps(kNegligibleCell), _CMP_GE_OQ);
-        if (!live)
+        uchar* bytes = rgb + i * 3;
+        const uchar* wheel = wheelRow + i * 3;
+        if (!live) {
+            std::memcpy(bytes, wheel, 48);
             continue;
+        }
+        if (_mm512_cmp_ps_mask(c, _mm512_set1_ps(kWhiteCell), _CMP_GE_OQ) == 0xffff) {
+            std::memset(bytes, 255, 48);
+            continue;
+        }
         // Negligible cells get a = 0: their bytes stay, surely.
         const __m512 a = _mm512_maskz_mul_ps(live, _mm512_set1_ps(2.0f),
             powThreeTenthsWidest(_mm512_max_ps(c, _mm512_set1_ps(kNegligibleCell))));
-        uchar* bytes = rgb + i * 3;
         if (_mm512_cmp_ps_mask(a, whiteAbove, _CMP_GT_OQ) == 0xffff) {
             std::memset(bytes, 255, 48);
             continue;
         }
-        uchar wheel[48];
-        std::memcpy(wheel, bytes, 48);
         std::uint64_t unsure = 0;
         for (int part = 0; part < 3; ++part) {
             const __m512 ap = _mm512_permutexvar_ps(spread[part], a);
@@ -774,7 +791,7 @@ __attribute__((target(HUELENS_WIDEST))) int liftWidest(const float* sums, float 
             ++exact;
         }
     }
-    return exact + liftWide(sums + i, scale, rgb + i * 3, n - i);
+    return exact + liftWide(sums + i, scale, wheelRow + i * 3, rgb + i * 3, n - i);
 }
 
 // out[i] = weights[counts[i]]
@@ -842,24 +859,6 @@ constexpr int kBatch = 2048;
 
 } // namespace
 
-int guardedLift(float cell, int wheel)
-{
-    if (!(cell >= kNegligibleCell))
-        return wheel;
-    const float a = 2.0f * powThreeTenths(cell);
-    if (a > 1.0f + kWhiteMargin)
-        return 255;
-    if (a >= 1.0f - kWhiteMargin)
-        return -1;
-    const float v = static_cast<float>(wheel);
-    const float y = v + (255.0f - v) * a;
-    const float f = std::floor(y);
-    const float frac = y - f;
-    if (frac < kLiftMargin || frac > 1.0f - kLiftMargin)
-        return -1;
-    return static_cast<int>(f);
-}
-
 int exactLift(float cell, int wheel)
 {
     // brightenScope's arithmetic: a single-precision power, the rest in double.
@@ -868,13 +867,38 @@ int exactLift(float cell, int wheel)
     return static_cast<uchar>(static_cast<int>(255.0 - (255 - wheel) * k));
 }
 
-int guardedCell(int b, int g, int r, int size, double radius)
+std::vector<int> vectorWidths()
 {
-    const ColourTables& t = colourTables();
+    std::vector<int> widths;
+    if (widestVectors())
+        widths.push_back(16);
+    if (wideVectors())
+        widths.push_back(8);
+    widths.push_back(1);
+    return widths;
+}
+
+void placeColours(const std::uint32_t* pixels, int n, int size, double radius, int* cells, int vectorWidth)
+{
     const Placement p(size, radius);
-    int row, col;
-    const std::uint32_t pixel = static_cast<std::uint32_t>(b | g << 8 | r << 16) | 0xff000000u;
-    return placeOne(pixel, p, t.countLimit, row, col);
+    const int* limit = colourTables().countLimit;
+    if (vectorWidth >= 16 && widestVectors()) {
+        placeWidest(pixels, n, p, limit, cells);
+    } else if (vectorWidth >= 8 && wideVectors()) {
+        placeWide(pixels, n, p, limit, cells);
+    } else {
+        Bounds unused;
+        placeNarrow(pixels, n, p, limit, cells, unused);
+    }
+}
+
+int liftRow(const float* cells, const uchar* wheel, uchar* out, int n, int vectorWidth)
+{
+    if (vectorWidth >= 16 && widestVectors())
+        return liftWidest(cells, 1.0f, wheel, out, n);
+    if (vectorWidth >= 8 && wideVectors())
+        return liftWide(cells, 1.0f, wheel, out, n);
+    return liftNarrow(cells, 1.0f, wheel, out, n);
 }
 
 cv::Vec3f hsvOfPixel(const cv::Mat& frameBgra, int x, int y)
@@ -901,18 +925,6 @@ cv::Vec3f hsvOfPixel(const cv::Mat& frameBgra, int x, int y)
     cv::Mat src(1, width, CV_32FC3, in), dst(1, width, CV_32FC3, out);
     cv::cvtColor(src, dst, cv::COLOR_RGB2HSV);
     return cv::Vec3f(out[at * 3], out[at * 3 + 1], out[at * 3 + 2]);
-}
-
-int exactCell(int b, int g, int r, int column, int frameWidth, int size, double radius)
-{
-    cv::Mat row(1, frameWidth, CV_8UC4, cv::Scalar(b, g, r, 255));
-    const cv::Vec3f hsv = hsvOfPixel(row, column, 0);
-    if (!countsOnScope(hsv[1], hsv[2]))
-        return -1;
-    const cv::Point p = plotPoint(size / 2, hsv[0] * kDegreesToRadians, hsv[1] * radius);
-    if (p.x < 0 || p.y < 0 || p.x >= size || p.y >= size)
-        return -1;
-    return p.y * size + p.x;
 }
 
 void VectorscopePlotter::plot(const cv::Mat& frameBgra, const cv::Mat& wheel, double radius, cv::Mat& scope)
@@ -947,14 +959,16 @@ void VectorscopePlotter::draw(const cv::Mat& wheel, cv::Mat& scope)
 {
     CV_Assert(wheel.type() == CV_8UC3 && wheel.rows == plotSize && wheel.cols == plotSize);
     const int size = plotSize;
-    wheel.copyTo(scope);
     if (lastPlain) {
+        wheel.copyTo(scope);
         smoothCells(plainCells, plainBlurred);
         brightenScope(scope, plainCells);
         return;
     }
-    if (touched.x0 > touched.x1)
-        return; // nothing counted: the wheel as it is
+    if (touched.x0 > touched.x1) {
+        wheel.copyTo(scope); // nothing counted: the wheel as it is
+        return;
+    }
 
     prepareWeights(pixelWeight(static_cast<int>(framePixels)), framePixels);
     Area region;
@@ -973,11 +987,24 @@ void VectorscopePlotter::draw(const cv::Mat& wheel, cv::Mat& scope)
         std::fill_n(counts.begin() + static_cast<size_t>(y) * size + touched.x0, touched.x1 - touched.x0 + 1, 0u);
     if (!plotHasEmptyCells) {
         lastPlain = true;
+        wheel.copyTo(scope);
         smoothCells(plainCells, plainBlurred);
         brightenScope(scope, plainCells);
         return;
     }
-    brightenRegion(region, normalizeScale(largest), scope);
+    // The wheel where nothing is plotted; the region is lifted from it.
+    scope.create(size, size, CV_8UC3);
+    for (int y = 0; y < size; ++y) {
+        const uchar* from = wheel.ptr<uchar>(y);
+        uchar* to = scope.ptr<uchar>(y);
+        if (y < region.y0 || y > region.y1) {
+            std::memcpy(to, from, static_cast<size_t>(size) * 3);
+        } else {
+            std::memcpy(to, from, static_cast<size_t>(region.x0) * 3);
+            std::memcpy(to + (region.x1 + 1) * 3, from + (region.x1 + 1) * 3, static_cast<size_t>(size - region.x1 - 1) * 3);
+        }
+    }
+    brightenRegion(region, normalizeScale(largest), wheel, scope);
 }
 
 void VectorscopePlotter::countPixels(const cv::Mat& frameBgra, int size, double radius, Area& touched)
@@ -986,7 +1013,7 @@ void VectorscopePlotter::countPixels(const cv::Mat& frameBgra, int size, double 
     const Placement p(size, radius);
     exactPixelsFound.clear();
     Bounds bounds;
-    if (widestVectors())
+    if (widestVectors() && frameBgra.cols >= 16)
         countFrameWidest(frameBgra, p, t.countLimit, counts.data(), rowPlaces, exactPixelsFound, bounds);
     else if (wideVectors())
         countFrameWide(frameBgra, p, t.countLimit, counts.data(), rowPlaces, exactPixelsFound, bounds);
@@ -1114,7 +1141,7 @@ float VectorscopePlotter::smoothTouchedCells(const Area& touched, int size, Area
     return largest;
 }
 
-void VectorscopePlotter::brightenRegion(const Area& region, float scale, cv::Mat& scope)
+void VectorscopePlotter::brightenRegion(const Area& region, float scale, const cv::Mat& wheel, cv::Mat& scope)
 {
     const int width = region.x1 - region.x0 + 1;
     const bool wide = wideVectors();
@@ -1123,9 +1150,10 @@ void VectorscopePlotter::brightenRegion(const Area& region, float scale, cv::Mat
     for (int y = region.y0; y <= region.y1; ++y) {
         float* cells = &sums[static_cast<size_t>(y - region.y0) * width];
         uchar* rgb = scope.ptr<uchar>(y) + region.x0 * 3;
-        exact += widest ? liftWidest(cells, scale, rgb, width)
-            : wide      ? liftWide(cells, scale, rgb, width)
-                        : liftNarrow(cells, scale, rgb, width);
+        const uchar* from = wheel.ptr<uchar>(y) + region.x0 * 3;
+        exact += widest ? liftWidest(cells, scale, from, rgb, width)
+            : wide      ? liftWide(cells, scale, from, rgb, width)
+                        : liftNarrow(cells, scale, from, rgb, width);
     }
     lastExactBytes = exact;
 }

@@ -53,7 +53,7 @@ private:
     void resolveExactly(const cv::Mat& frameBgra, int size, double radius, Area& touched);
     void prepareWeights(float weight, std::uint32_t pixels);
     float smoothTouchedCells(const Area& touched, int size, Area& region);
-    void brightenRegion(const Area& region, float scale, cv::Mat& scope);
+    void brightenRegion(const Area& region, float scale, const cv::Mat& wheel, cv::Mat& scope);
 
     // Per plot: pixel counts per cell (all 0 between plots), the pixels that
     // go the exact way, the smoothed cells of the plotted region.
@@ -83,19 +83,21 @@ private:
 // than the rest, and the result depends on it.
 cv::Vec3f hsvOfPixel(const cv::Mat& frameBgra, int x, int y);
 
-// Where the fast path places a pixel of bytes (b, g, r) in a plot of `size`
-// with full saturation at `radius`: the cell index (row * size + column),
-// -1 when it is not counted or falls outside, -2 when it lies too close to a
-// rounding boundary to be sure. For tests that compare it with the exact way.
-int guardedCell(int b, int g, int r, int size, double radius);
+// The widths (in pixels or cells) of the code paths this processor runs:
+// 16 (AVX-512), 8 (AVX2) and 1 (plain code), the widest first.
+std::vector<int> vectorWidths();
 
-// The cell the plain arithmetic gives a pixel of bytes (b, g, r) in a row
-// `frameWidth` wide at column `column` (-1: not counted or outside).
-int exactCell(int b, int g, int r, int column, int frameWidth, int size, double radius);
+// Where the fast path places pixels (B, G, R, A as 32-bit words) in a plot
+// of `size` with full saturation at `radius`, with the code path of
+// `vectorWidth`: the cell index (row * size + column), -1 when the pixel is
+// not counted or falls outside, -2 when it lies too close to a rounding
+// boundary to be sure. For tests that hold it to the exact way.
+void placeColours(const std::uint32_t* pixels, int n, int size, double radius, int* cells, int vectorWidth);
 
-// The brightened byte of a wheel byte `wheel` under a cell of normalised
-// value `cell`: fast and guarded (-1 when too close to call), and exact.
-int guardedLift(float cell, int wheel);
+// The brightened wheel bytes (three per cell) under cells of normalised
+// values `cells`, fast and guarded, with the code path of `vectorWidth`;
+// returns how many bytes went the exact way. And one byte the exact way.
+int liftRow(const float* cells, const uchar* wheel, uchar* out, int n, int vectorWidth);
 int exactLift(float cell, int wheel);
 
 } // namespace scopes

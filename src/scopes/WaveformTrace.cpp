@@ -1,6 +1,9 @@
 // Every multiply and add here must round exactly where written, as OpenCV's
 // do; a compiler that fused them into multiply-adds would change bytes.
 #pragma GCC optimize("fp-contract=off")
+// GCC 12's own AVX-512 headers trip these warnings (GCC bug 105593).
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 
 #include "scopes/WaveformTrace.h"
 
@@ -17,6 +20,9 @@
 namespace scopes {
 
 namespace {
+
+#define HUELENS_WIDEST "avx512f,avx512bw,avx512dq,avx512vl,avx2,fma"
+#define HUELENS_WIDE_INTERLEAVE "avx2,fma"
 
 // Sums of counts stay whole in single precision up to here.
 constexpr std::uint32_t kExactFloatCounts = 1u << 24;
@@ -56,28 +62,60 @@ void stretchedRowNarrow(const std::uint16_t* c0, const std::uint16_t* c1, const 
         out[x] = static_cast<float>(c0[x]) * b.b0 + static_cast<float>(c1[x]) * b.b1;
 }
 
+// The same, then times `scale` (normalize's one rounded product) unless
+// scale is 0; the last vector overlaps the one before when n is not a
+// multiple of its width: recomputing a cell gives the same bits.
 __attribute__((target("avx2,fma"))) void stretchedRowWide(
-    const std::uint16_t* c0, const std::uint16_t* c1, const RowBlend& b, float* out, int n)
+    const std::uint16_t* c0, const std::uint16_t* c1, const RowBlend& b, float scale, float* out, int n)
 {
     const __m256 b0 = _mm256_set1_ps(b.b0);
     const __m256 b1 = _mm256_set1_ps(b.b1);
-    int x = 0;
-    for (; x + 8 <= n; x += 8) {
+    const __m256 s = _mm256_set1_ps(scale);
+    for (int x = 0;; x += 8) {
+        x = std::min(x, n - 8);
         const __m256 s0
             = _mm256_cvtepi32_ps(_mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(c0 + x))));
         const __m256 s1
             = _mm256_cvtepi32_ps(_mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(c1 + x))));
-        _mm256_storeu_ps(out + x, _mm256_add_ps(_mm256_mul_ps(s0, b0), _mm256_mul_ps(s1, b1)));
+        const __m256 v = _mm256_add_ps(_mm256_mul_ps(s0, b0), _mm256_mul_ps(s1, b1));
+        _mm256_storeu_ps(out + x, scale != 0.0f ? _mm256_mul_ps(v, s) : v);
+        if (x == n - 8)
+            return;
     }
-    stretchedRowNarrow(c0 + x, c1 + x, b, out + x, n - x);
 }
 
-void stretchedRow(const std::uint16_t* c0, const std::uint16_t* c1, const RowBlend& b, float* out, int n)
+__attribute__((target(HUELENS_WIDEST))) void stretchedRowWidest(
+    const std::uint16_t* c0, const std::uint16_t* c1, const RowBlend& b, float scale, float* out, int n)
 {
-    if (wideVectors())
-        stretchedRowWide(c0, c1, b, out, n);
-    else
+    const __m512 b0 = _mm512_set1_ps(b.b0);
+    const __m512 b1 = _mm512_set1_ps(b.b1);
+    const __m512 s = _mm512_set1_ps(scale);
+    for (int x = 0;; x += 16) {
+        x = std::min(x, n - 16);
+        const __m512 s0
+            = _mm512_cvtepi32_ps(_mm512_cvtepu16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(c0 + x))));
+        const __m512 s1
+            = _mm512_cvtepi32_ps(_mm512_cvtepu16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(c1 + x))));
+        const __m512 v = _mm512_add_ps(_mm512_mul_ps(s0, b0), _mm512_mul_ps(s1, b1));
+        _mm512_storeu_ps(out + x, scale != 0.0f ? _mm512_mul_ps(v, s) : v);
+        if (x == n - 16)
+            return;
+    }
+}
+
+// out = the stretched row, times `scale` (normalize) unless that is 0.
+void stretchedRow(const std::uint16_t* c0, const std::uint16_t* c1, const RowBlend& b, float scale, float* out, int n)
+{
+    if (widestVectors() && n >= 16) {
+        stretchedRowWidest(c0, c1, b, scale, out, n);
+    } else if (wideVectors() && n >= 8) {
+        stretchedRowWide(c0, c1, b, scale, out, n);
+    } else {
         stretchedRowNarrow(c0, c1, b, out, n);
+        if (scale != 0.0f)
+            for (int x = 0; x < n; ++x)
+                out[x] = out[x] * scale;
+    }
 }
 
 // The largest value of a row, and whether it holds a 0.
@@ -115,6 +153,42 @@ void largestAndZero(const float* row, int n, float& largest, bool& someZero)
         largestAndZeroNarrow(row, n, largest, someZero);
 }
 
+__attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,avx2,fma"))) void stretchedLargestWidest(
+    const std::uint16_t* c0, const std::uint16_t* c1, const RowBlend& b, int n, float* scratch, float& largest,
+    bool& someZero)
+{
+    const __m512 b0 = _mm512_set1_ps(b.b0);
+    const __m512 b1 = _mm512_set1_ps(b.b1);
+    __m512 high = _mm512_set1_ps(largest);
+    __mmask16 zeros = 0;
+    int x = 0;
+    for (; x + 16 <= n; x += 16) {
+        const __m512 s0
+            = _mm512_cvtepi32_ps(_mm512_cvtepu16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(c0 + x))));
+        const __m512 s1
+            = _mm512_cvtepi32_ps(_mm512_cvtepu16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(c1 + x))));
+        const __m512 v = _mm512_add_ps(_mm512_mul_ps(s0, b0), _mm512_mul_ps(s1, b1));
+        high = _mm512_max_ps(high, v);
+        zeros |= _mm512_cmp_ps_mask(v, _mm512_setzero_ps(), _CMP_EQ_OQ);
+    }
+    largest = std::max(largest, _mm512_reduce_max_ps(high));
+    someZero |= zeros != 0;
+    stretchedRow(c0 + x, c1 + x, b, 0.0f, scratch, n - x);
+    largestAndZero(scratch, n - x, largest, someZero);
+}
+
+// The largest value of the stretched trace row and whether it holds a 0.
+void stretchedLargest(const std::uint16_t* c0, const std::uint16_t* c1, const RowBlend& b, int n, float* scratch,
+    float& largest, bool& someZero)
+{
+    if (widestVectors()) {
+        stretchedLargestWidest(c0, c1, b, n, scratch, largest, someZero);
+        return;
+    }
+    stretchedRow(c0, c1, b, 0.0f, scratch, n);
+    largestAndZero(scratch, n, largest, someZero);
+}
+
 // v = gain ((2 t + 1.5 b3) + b5), each step one rounded operation as the
 // plain path's convertTo and add calls do, then the picture byte.
 void combineNarrow(const float* t, const float* b3, const float* b5, float gain, uchar* out, int n)
@@ -136,8 +210,8 @@ __attribute__((target("avx2,fma"))) void combineWide(
     const __m256i lowBytes = _mm256_setr_epi8(0, 4, 8, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 4, 8, 12,
         -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
     const __m256i joinLanes = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
-    int x = 0;
-    for (; x + 8 <= n; x += 8) {
+    for (int x = 0;; x += 8) {
+        x = std::min(x, n - 8);
         const __m256 sum = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(_mm256_loadu_ps(t + x), two),
                                              _mm256_mul_ps(_mm256_loadu_ps(b3 + x), oneHalf)),
             _mm256_loadu_ps(b5 + x));
@@ -153,15 +227,11 @@ __attribute__((target("avx2,fma"))) void combineWide(
         const __m256i packed
             = _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(_mm256_cvttps_epi32(value), lowBytes), joinLanes);
         _mm_storel_epi64(reinterpret_cast<__m128i*>(out + x), _mm256_castsi256_si128(packed));
+        if (x == n - 8)
+            return;
     }
-    combineNarrow(t + x, b3 + x, b5 + x, gain, out + x, n - x);
 }
 
-#define HUELENS_WIDEST "avx512f,avx512bw,avx512dq,avx512vl,avx2,fma"
-#define HUELENS_WIDE_INTERLEAVE "avx2,fma"
-// GCC 12's own AVX-512 headers trip these warnings (GCC bug 105593).
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#pragma GCC diagnostic ignored "-Wuninitialized"
 
 __attribute__((target(HUELENS_WIDEST))) void combineWidest(
     const float* t, const float* b3, const float* b5, float gain, uchar* out, int n)
@@ -171,8 +241,8 @@ __attribute__((target(HUELENS_WIDEST))) void combineWidest(
     const __m512 g = _mm512_set1_ps(gain);
     const __m512 one = _mm512_set1_ps(1.0f);
     const __m512 v255 = _mm512_set1_ps(255.0f);
-    int x = 0;
-    for (; x + 16 <= n; x += 16) {
+    for (int x = 0;; x += 16) {
+        x = std::min(x, n - 16);
         const __m512 sum = _mm512_add_ps(_mm512_add_ps(_mm512_mul_ps(_mm512_loadu_ps(t + x), two),
                                              _mm512_mul_ps(_mm512_loadu_ps(b3 + x), oneHalf)),
             _mm512_loadu_ps(b5 + x));
@@ -184,15 +254,16 @@ __attribute__((target(HUELENS_WIDEST))) void combineWidest(
             = _mm512_cmp_ps_mask(whole, p, _CMP_EQ_OQ) & _mm512_cmp_ps_mask(err, _mm512_setzero_ps(), _CMP_LT_OQ);
         const __m512 value = _mm512_mask_sub_ps(whole, roundedUp, whole, one);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm512_cvtepi32_epi8(_mm512_cvttps_epi32(value)));
+        if (x == n - 16)
+            return;
     }
-    combineWide(t + x, b3 + x, b5 + x, gain, out + x, n - x);
 }
 
 void combine(const float* t, const float* b3, const float* b5, float gain, uchar* out, int n)
 {
-    if (widestVectors())
+    if (widestVectors() && n >= 16)
         combineWidest(t, b3, b5, gain, out, n);
-    else if (wideVectors())
+    else if (wideVectors() && n >= 8)
         combineWide(t, b3, b5, gain, out, n);
     else
         combineNarrow(t, b3, b5, gain, out, n);
@@ -222,9 +293,9 @@ __attribute__((target(HUELENS_WIDE_INTERLEAVE))) void interleaveWide(
             }
         return m;
     }();
-    int x = 0;
     const __m128i zero = _mm_setzero_si128();
-    for (; x + 16 <= n; x += 16, out += 48) {
+    for (int x = 0;; x += 16) {
+        x = std::min(x, n - 16);
         const __m128i planes[3] = { r ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(r + x)) : zero,
             g ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(g + x)) : zero,
             b ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + x)) : zero };
@@ -234,41 +305,19 @@ __attribute__((target(HUELENS_WIDE_INTERLEAVE))) void interleaveWide(
                 bytes16 = _mm_or_si128(bytes16,
                     _mm_shuffle_epi8(planes[plane],
                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(masks[block][plane].data()))));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + block * 16), bytes16);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x * 3 + block * 16), bytes16);
         }
+        if (x == n - 16)
+            return;
     }
-    interleaveNarrow(r ? r + x : nullptr, g ? g + x : nullptr, b ? b + x : nullptr, out, n - x);
 }
 
 void interleave(const uchar* r, const uchar* g, const uchar* b, uchar* out, int n)
 {
-    if (wideVectors())
+    if (wideVectors() && n >= 16)
         interleaveWide(r, g, b, out, n);
     else
         interleaveNarrow(r, g, b, out, n);
-}
-
-void scaleRowNarrow(float* row, float scale, int n)
-{
-    for (int x = 0; x < n; ++x)
-        row[x] = row[x] * scale; // normalize: one rounded product
-}
-
-__attribute__((target("avx2,fma"))) void scaleRowWide(float* row, float scale, int n)
-{
-    const __m256 s = _mm256_set1_ps(scale);
-    int x = 0;
-    for (; x + 8 <= n; x += 8)
-        _mm256_storeu_ps(row + x, _mm256_mul_ps(_mm256_loadu_ps(row + x), s));
-    scaleRowNarrow(row + x, scale, n - x);
-}
-
-void scaleRow(float* row, float scale, int n)
-{
-    if (wideVectors())
-        scaleRowWide(row, scale, n);
-    else
-        scaleRowNarrow(row, scale, n);
 }
 
 } // namespace
@@ -282,6 +331,8 @@ std::vector<const void*> WaveformRenderer::buffers() const
     for (const cv::Mat& m : plainCounts)
         b.push_back(m.data);
     for (const cv::Mat& m : plainTraces)
+        b.push_back(m.data);
+    for (const cv::Mat& m : shiftedTraces)
         b.push_back(m.data);
     return b;
 }
@@ -311,9 +362,9 @@ void WaveformRenderer::countLevels(const cv::Mat& frameBgra, int width)
     int offset[256]; // a byte value's accumulator row, as an offset
     for (int v = 0; v < 256; ++v)
         offset[v] = t.row[v] * width;
-    // Down strips of 16 frame columns: the cells they count into then lie in
+    // Down strips of 32 frame columns: the cells they count into then lie in
     // one cache line per level and channel, all of them in the first-level cache.
-    constexpr int kStrip = 16;
+    constexpr int kStrip = 32;
     for (int c0 = 0; c0 < cols; c0 += kStrip) {
         const int c1 = std::min(cols, c0 + kStrip);
         for (int y = 0; y < frameBgra.rows; ++y) {
@@ -353,6 +404,7 @@ bool WaveformRenderer::renderFast(const cv::Mat& frameBgra, int windowSize, bool
     // Per channel: the gain from the density, then the largest value of the
     // stretched trace, which normalize divides by; its smallest must be 0.
     std::array<float, 3> gains {}, scales {};
+    std::array<bool, 3> shifted {};
     // Scratch: rings of five rows (a normalised row with two reflected cells
     // on each side, its horizontal 3- and 5-tap passes) and both smoothed rows.
     const size_t w = static_cast<size_t>(width);
@@ -375,12 +427,23 @@ bool WaveformRenderer::renderFast(const cv::Mat& frameBgra, int windowSize, bool
         bool someZero = false;
         for (int dy = 0; dy < height; ++dy) {
             const RowBlend& b = (*blends)[dy];
-            stretchedRow(count + b.from0 * width, count + b.from1 * width, b, normalised, width);
-            largestAndZero(normalised, width, largest, someZero);
+            stretchedLargest(count + b.from0 * width, count + b.from1 * width, b, width, normalised, largest, someZero);
         }
-        if (!someZero)
-            return false;
         scales[ch] = normalizeScale(largest);
+        // A trace without an empty cell (every level of every column lit)
+        // has a smallest value above 0, and normalize shifts it too, with an
+        // operation order of its own: that trace is stretched whole and
+        // normalised by OpenCV itself.
+        shifted[ch] = !someZero;
+        if (shifted[ch]) {
+            cv::Mat& trace = shiftedTraces[ch];
+            trace.create(height, width, CV_32FC1);
+            for (int dy = 0; dy < height; ++dy) {
+                const RowBlend& b = (*blends)[dy];
+                stretchedRow(count + b.from0 * width, count + b.from1 * width, b, 0.0f, trace.ptr<float>(dy), width);
+            }
+            cv::normalize(trace, trace, 0, 1, cv::NORM_MINMAX);
+        }
     }
 
     bytes.resize(3 * static_cast<size_t>(height) * width);
@@ -391,8 +454,11 @@ bool WaveformRenderer::renderFast(const cv::Mat& frameBgra, int windowSize, bool
         const auto produce = [&](int j) {
             const RowBlend& b = (*blends)[j];
             float* row = normalised + static_cast<size_t>(j % 5) * line;
-            stretchedRow(count + b.from0 * width, count + b.from1 * width, b, row + 2, width);
-            scaleRow(row + 2, scales[ch], width);
+            // A scale of 0 (an empty trace) leaves the stretched zeros as they are.
+            if (shifted[ch])
+                std::memcpy(row + 2, shiftedTraces[ch].ptr<float>(j), w * sizeof(float));
+            else
+                stretchedRow(count + b.from0 * width, count + b.from1 * width, b, scales[ch], row + 2, width);
             for (int i = 1; i <= 2; ++i) {
                 row[2 - i] = row[2 + reflect101(-i, width)];
                 row[1 + width + i] = row[2 + reflect101(width - 1 + i, width)];

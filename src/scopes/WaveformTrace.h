@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <opencv2/core.hpp>
 #include <vector>
@@ -29,7 +30,7 @@ public:
     void render(const cv::Mat& frameBgra, int windowSize, bool parade, cv::Mat& scope);
 
     // Whether the last picture took the plain calls (this OpenCV does
-    // something the fast path does not repeat, or a trace has no empty cell).
+    // something the fast path does not repeat).
     bool usedPlainPath() const { return lastPlain; }
 
     // Every picture-sized buffer, to check that none is made anew once the sizes are stable.
@@ -43,6 +44,7 @@ private:
     std::vector<int> columnOf;             // frame column -> trace column
     std::vector<float> rows;               // scratch rows of the stretched, smoothed traces
     std::vector<uchar> bytes;              // one picture row per channel
+    std::array<cv::Mat, 3> shiftedTraces;  // whole traces without an empty cell, normalised by OpenCV
     bool lastPlain = false;
 
     // The plain way.
