@@ -75,7 +75,10 @@ public:
         painter.paintStep(step);
 #else
         cv::Mat& desktop = platform::memoryDesktop().screen;
-        base(square).copyTo(desktop(square));
+        if (!square.empty()) {
+            cv::Mat restored = desktop(square);
+            base(square).copyTo(restored);
+        }
         square = cv::Rect(int((step * 37) % (desktop.cols - 24)), int((step * 23) % (desktop.rows - 24)), 24, 24);
         desktop(square).setTo(cv::Scalar(double((step * 37) % 256), double((step * 91 + 60) % 256),
             double((step * 53 + 120) % 256), 255));
@@ -102,16 +105,27 @@ Screen& screen()
 // Monitor 0: the captured 1600 x 900; monitor 1: the strip to its right.
 void splitScreen()
 {
+    if (std::system("xrandr --listmonitors 2>/dev/null | grep -q '^Monitors: 2'") == 0)
+        return; // split already
     if (std::system("xrandr --setmonitor bench-editor 1600/423x900/238+0+0 none >/dev/null 2>&1") != 0
         || std::system("xrandr --setmonitor bench-side 400/106x900/238+1600+0 screen >/dev/null 2>&1") != 0)
         std::fprintf(stderr, "bench_cycle_x11: xrandr could not split the screen; the window may capture itself\n");
 }
 #endif
 
-// One window for all benchmarks, shown as the program shows it.
+// One window for all benchmarks, shown as the program shows it; closed
+// before the application object goes.
+std::unique_ptr<MainWindow>& theWindow()
+{
+    static std::unique_ptr<MainWindow> w;
+    return w;
+}
+
 MainWindow& window()
 {
-    static std::unique_ptr<MainWindow> w = [] {
+    std::unique_ptr<MainWindow>& w = theWindow();
+    if (!w) {
+        w = [] {
 #ifdef HUELENS_BENCH_X11
         splitScreen();
 #endif
@@ -120,7 +134,8 @@ MainWindow& window()
         made->show();
         QApplication::processEvents();
         return made;
-    }();
+        }();
+    }
     return *w;
 }
 
@@ -227,5 +242,6 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    theWindow().reset();
     return 0;
 }

@@ -383,6 +383,15 @@ void TestFastScopes::byteSumWrapsAsA32BitAccumulator()
     cv::Mat picture(9, 20, CV_8UC4, cv::Scalar::all(100));
     picture(cv::Rect(2, 3, 5, 3)).setTo(cv::Scalar::all(9));
     QCOMPARE(scopes::frameByteSum(picture(cv::Rect(2, 3, 5, 3))), 15u * 4u * 9u);
+
+    // The cycle copies the capture and sums the copy in one pass: the same
+    // copy and the same sums, into a buffer of another size first.
+    cv::Mat copy(3, 3, CV_8UC4);
+    QCOMPARE(scopes::copyFrameAndSum(white, copy), 764u);
+    QVERIFY(copy.size() == white.size() && cv::norm(copy, white, cv::NORM_INF) == 0);
+    QCOMPARE(scopes::copyFrameAndSum(frame, copy), 130560u);
+    QCOMPARE(scopes::copyFrameAndSum(picture(cv::Rect(2, 3, 5, 3)), copy), 15u * 4u * 9u);
+    QCOMPARE(copy.size(), cv::Size(5, 3));
 }
 
 QTEST_GUILESS_MAIN(TestFastScopes)

@@ -8,9 +8,11 @@
 #include "support/TestSupport.h"
 
 #include <QAction>
+#include <QLabel>
 #include <QFile>
 #include <QtTest>
 
+#include <cstring>
 #include <memory>
 
 struct ScopeWindowTag;
@@ -124,6 +126,7 @@ private slots:
     void staleColourImageOfAnotherSizeIsNotWalked();
     void overlaysFollowPointerAndPicksButNeverReachTheCache();
     void overlaysOfAnUnchangedFrameFollowThePointer();
+    void labelsShowTheLatestPictures();
     void waveformAndParadeHighlightThePreview();
     void progressLogOfTheVectorscope();
     void cyclesOfAStableSizeReuseTheirBuffers();
@@ -303,6 +306,41 @@ void TestScopeWindow::overlaysOfAnUnchangedFrameFollowThePointer()
     w->updateScreen();
     QCOMPARE(preview.at<cv::Vec4b>(5, 5), cv::Vec4b(0, 0, 200, 255));
     QCOMPARE(preview.at<cv::Vec4b>(5, 300), cv::Vec4b(0, 200, 0, 255));
+}
+
+// The picture a label shows, as R, G, B or B, G, R, A bytes.
+cv::Mat shownBytes(QLabel* label, bool preview)
+{
+    const QImage image = label->pixmap(Qt::ReturnByValue)
+                             .toImage()
+                             .convertToFormat(preview ? QImage::Format_ARGB32 : QImage::Format_RGB888);
+    cv::Mat bytes(image.height(), image.width(), preview ? CV_8UC4 : CV_8UC3);
+    for (int y = 0; y < image.height(); ++y)
+        std::memcpy(bytes.ptr(y), image.constScanLine(y), static_cast<size_t>(bytes.cols) * bytes.elemSize());
+    return bytes;
+}
+
+void TestScopeWindow::labelsShowTheLatestPictures()
+{
+    // Fault guarded: a picture with the same bytes as the one a label shows
+    // is not handed over again; a comparison that called two different
+    // pictures the same would leave a label on an older picture.
+    showColour(200, 0, 0);
+    auto w = makeWindow();
+    auto* plot = w->findChild<QLabel*>(QStringLiteral("plotLabel"));
+    auto* preview = w->findChild<QLabel*>(QStringLiteral("previewLabel"));
+    QVERIFY(plot && preview);
+    for (const cv::Scalar& bgr : { cv::Scalar(0, 0, 200), cv::Scalar(0, 200, 0), cv::Scalar(0, 200, 0),
+             cv::Scalar(0, 0, 200), cv::Scalar(0, 0, 201) }) {
+        showColour(static_cast<int>(bgr[2]), static_cast<int>(bgr[1]), static_cast<int>(bgr[0]));
+        w->updateScreen();
+        QVERIFY(samePicture(shownBytes(plot, false), Probe::scopeImage(*w)));
+        QVERIFY(samePicture(shownBytes(preview, true), Probe::frameImage(*w)));
+    }
+    // One pixel of difference reaches the preview too.
+    screen().screen.at<cv::Vec4b>(299, 399) = cv::Vec4b(1, 2, 3, 255);
+    w->updateScreen();
+    QCOMPARE(shownBytes(preview, true).at<cv::Vec4b>(299, 399), cv::Vec4b(1, 2, 3, 255));
 }
 
 void TestScopeWindow::waveformAndParadeHighlightThePreview()

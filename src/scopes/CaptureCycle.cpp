@@ -9,6 +9,7 @@
 #include <QPixmap>
 
 #include <chrono>
+#include <cstring>
 
 namespace {
 
@@ -22,6 +23,13 @@ const char* modeName(int displayMode)
     default:
         return "Vectorscope";
     }
+}
+
+// Two continuous pictures of the same size and type with the same bytes.
+bool sameBytes(const cv::Mat& a, const cv::Mat& b)
+{
+    return a.size() == b.size() && a.type() == b.type() && a.isContinuous() && b.isContinuous()
+        && std::memcmp(a.data, b.data, a.total() * a.elemSize()) == 0;
 }
 
 } // namespace
@@ -48,7 +56,8 @@ void MainWindow::updateScreen()
     screenService->captureScreen(&captureImage, monitorIndex, useRect ? &rect : nullptr, windowSize, &scale);
     log("scr ok");
 
-    captureImage.copyTo(frameImage);
+    // The deep copy and the change test's byte sum in one pass over the bytes.
+    const quint32 sum = scopes::copyFrameAndSum(captureImage, frameImage);
 
     const platform::Point pointer = desktop.pointer();
     const int left = useRect ? rect.left : 0;
@@ -57,8 +66,6 @@ void MainWindow::updateScreen()
     const int cursorY = static_cast<int>(static_cast<float>(pointer.y - top) * scale);
     log("cursor ok");
 
-    // Wraps around, as a 32-bit unsigned accumulator does; all four bytes count.
-    const quint32 sum = scopes::frameByteSum(frameImage);
     bool frameChanged = false;
     if (sum != frameSum) {
         log("sum changed");
@@ -71,10 +78,16 @@ void MainWindow::updateScreen()
     else
         drawWaveform(frameChanged, cursorX, cursorY, displayMode == 2);
 
-    plotLabel->setPixmap(QPixmap::fromImage(QImage(scopeImage.data, scopeImage.cols, scopeImage.rows,
-                                                   static_cast<int>(scopeImage.cols * 3), QImage::Format_RGB888)));
-    previewLabel->setPixmap(QPixmap::fromImage(QImage(frameImage.data, frameImage.cols, frameImage.rows,
-                                                      static_cast<int>(frameImage.cols * 4), QImage::Format_ARGB32)));
+    if (!sameBytes(scopeImage, shownScope)) {
+        plotLabel->setPixmap(QPixmap::fromImage(QImage(scopeImage.data, scopeImage.cols, scopeImage.rows,
+                                                       static_cast<int>(scopeImage.cols * 3), QImage::Format_RGB888)));
+        scopeImage.copyTo(shownScope);
+    }
+    if (!sameBytes(frameImage, shownFrame)) {
+        previewLabel->setPixmap(QPixmap::fromImage(QImage(frameImage.data, frameImage.cols, frameImage.rows,
+                                                          static_cast<int>(frameImage.cols * 4), QImage::Format_ARGB32)));
+        frameImage.copyTo(shownFrame);
+    }
 
     if (scopeImage.rows != lastPlotHeight) {
         lastPlotHeight = scopeImage.rows;

@@ -30,4 +30,30 @@ std::uint32_t frameByteSum(const cv::Mat& frame)
     return static_cast<std::uint32_t>(total);
 }
 
+std::uint32_t copyFrameAndSum(const cv::Mat& from, cv::Mat& to)
+{
+    to.create(from.size(), from.type());
+    if (!from.isContinuous() || !to.isContinuous()) {
+        from.copyTo(to);
+        return frameByteSum(to);
+    }
+    const size_t count = from.total() * from.elemSize();
+    const uchar* in = from.data;
+    uchar* out = to.data;
+    __m128i sums = _mm_setzero_si128();
+    size_t i = 0;
+    for (; i + 16 <= count; i += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), bytes);
+        sums = _mm_add_epi64(sums, _mm_sad_epu8(bytes, _mm_setzero_si128()));
+    }
+    std::uint64_t total = static_cast<std::uint64_t>(_mm_cvtsi128_si64(sums))
+        + static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
+    for (; i < count; ++i) {
+        out[i] = in[i];
+        total += in[i];
+    }
+    return static_cast<std::uint32_t>(total);
+}
+
 } // namespace scopes

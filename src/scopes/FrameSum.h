@@ -9,4 +9,8 @@ namespace scopes {
 // unsigned accumulator that wraps around: the cycle's change test.
 std::uint32_t frameByteSum(const cv::Mat& frame);
 
+// to := a deep copy of `from` (buffer kept when the size is unchanged), and
+// the byte sum of the copy, in one pass over the bytes.
+std::uint32_t copyFrameAndSum(const cv::Mat& from, cv::Mat& to);
+
 } // namespace scopes

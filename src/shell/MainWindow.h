@@ -180,6 +180,11 @@ private:
     bool highlightCurrent = false;
     float highlightHue = 0.0f;
     double highlightSaturation = -1.0;
+    // What the plot and preview labels show: a picture with the same bytes
+    // is not handed over again, since converting and repainting it would
+    // show the very same pixels.
+    cv::Mat shownScope;
+    cv::Mat shownFrame;
 
     // --- scopes/: plot interaction and colour harmony --------------------
     void updateHarmonySwatches();

@@ -2,6 +2,8 @@
 
 #include "platform/x11/XErrorTrap.h"
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <climits>
 #include <cstring>
@@ -214,6 +216,17 @@ bool ScreenCopier::renderCopy(
     for (int y = 0; y < outHeight; ++y) {
         const std::uint8_t* in = pixels + stride * std::size_t(y);
         std::uint8_t* out = destination + std::size_t(y) * std::size_t(outWidth) * 4;
+        if (!swap && hostByteOrder() == LSBFirst) {
+            // The common case: the words as they are, four at a time, the fourth byte set.
+            const __m128i opaque = _mm_set1_epi32(static_cast<int>(0xff000000u));
+            int x = 0;
+            for (; x + 4 <= outWidth; x += 4)
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + std::size_t(x) * 4),
+                    _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + std::size_t(x) * 4)), opaque));
+            for (; x < outWidth; ++x)
+                store(out + std::size_t(x) * 4, load32(in + std::size_t(x) * 4, false) & 0xffffffu);
+            continue;
+        }
         for (int x = 0; x < outWidth; ++x, in += 4, out += 4) {
             store(out, load32(in, swap) & 0xffffffu);
         }
