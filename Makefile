@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 PREFIX ?= /usr/local
 
-.PHONY: deps configure build run test bench install clean test-sanitize fuzz
+.PHONY: deps configure build run test bench measure install clean test-sanitize fuzz
 
 deps:
 	bash scripts/install-deps.sh
@@ -22,6 +22,24 @@ test: build
 
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
+
+# Benchmarks, in their own folder and never part of `make test`: the scopes
+# against ffmpeg's scope filters on the same frames, then every stage of the
+# refresh cycle (bench/run-bench.sh). `make measure`: the real program's
+# processor share and memory while it captures on Xvfb (bench/measure-cycle.sh).
+BENCH_BUILD ?= build-bench
+BENCH_TARGETS = huelens huelens-render huelens-bench-frames huelens-bench-painter \
+	bench_scopes bench_capture bench_cycle bench_cycle_x11
+
+bench: deps
+	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHUELENS_BENCHMARKS=ON
+	cmake --build $(BENCH_BUILD) -j$(JOBS) --target $(BENCH_TARGETS)
+	bash bench/run-bench.sh $(BENCH_BUILD)
+
+measure: deps
+	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHUELENS_BENCHMARKS=ON
+	cmake --build $(BENCH_BUILD) -j$(JOBS) --target $(BENCH_TARGETS)
+	bash bench/measure-cycle.sh $(BENCH_BUILD)
 
 clean:
 	rm -rf $(BUILD)

@@ -17,8 +17,8 @@ packages=(
   desktop-file-utils appstream darktable
   # sanitizer builds, fuzzing (clang with libFuzzer) and the leak check
   clang libclang-rt-14-dev valgrind
-  # benchmarks
-  libbenchmark-dev
+  # benchmarks, and ffmpeg's scope filters they compare with
+  libbenchmark-dev ffmpeg
   # photographs the scope tests and benchmarks run on (examples/data)
   opencv-doc
 )
