@@ -1,7 +1,8 @@
-// Picking hues on the vectorscope and the S and L controls, driven with mouse
-// events on the real widgets of a main window (400 pixels: half 200, scope
-// radius 150, controls 185 pixels long). Colours are worked out by hand from
-// the HSL formulas with S 0.75 and L 0.5 unless a test changes them.
+// Picking hues on the vectorscope, the S and L controls, the swatches, the
+// colour search and the screen sample, driven with mouse events on the real
+// widgets of a main window (400 pixels: half 200, scope radius 150, controls
+// 185 pixels long). Colours are worked out by hand from the HSL formulas with
+// S 0.75 and L 0.5 unless a test changes them.
 
 #include "shell/MainWindow.h"
 
@@ -9,52 +10,42 @@
 #include "platform/memory/MemoryDesktop.h"
 #include "support/TestSupport.h"
 
+#include <QClipboard>
 #include <QLabel>
 #include <QtTest>
 
 struct PlotTag;
 template <> struct MainWindowProbe<PlotTag> {
     static double& selectedHue(MainWindow& w) { return w.selectedHue; }
-    static double& hueSpread(MainWindow& w) { return w.hueSpread; }
-    static float hoverHue(MainWindow& w) { return w.hoverHue; }
-    static double hoverSaturation(MainWindow& w) { return w.hoverSaturation; }
-    static double hoverX(MainWindow& w) { return w.hoverX; }
-    static double hoverY(MainWindow& w) { return w.hoverY; }
-    static bool plotDragging(MainWindow& w) { return w.plotDragging; }
-    static int plotDragButton(MainWindow& w) { return w.plotDragButton; }
+    static QPair<double, double> picks(MainWindow& w) { return { w.selectedHue, w.hueSpread }; }
+    static QList<double> hover(MainWindow& w) { return { w.hoverHue, w.hoverSaturation, w.hoverX, w.hoverY }; }
+    static QPair<bool, int> drag(MainWindow& w) { return { w.plotDragging, w.plotDragButton }; }
     static float saturation(MainWindow& w) { return w.saturation; }
-    static float lightness(MainWindow& w) { return w.lightness; }
     static bool colorsShown(MainWindow& w) { return w.colorsShown; }
     static bool& capturing(MainWindow& w) { return w.capturing; }
-    static const cv::Mat& scopeImage(MainWindow& w) { return w.scopeImage; }
+    static const std::vector<float>& dominantHues(MainWindow& w) { return w.dominantHues; }
+    static int dominantHueCount(MainWindow& w) { return w.dominantHueCount; }
 
     // The vectorscope's overlay pass, on a black picture so the lines can be found.
-    static void drawOverlay(MainWindow& w)
+    static const cv::Mat& drawOverlay(MainWindow& w)
     {
         w.scopeImage = cv::Mat::zeros(w.windowSize, w.windowSize, CV_8UC3);
         w.updateHarmonySwatches();
+        return w.scopeImage;
     }
 };
 using Probe = MainWindowProbe<PlotTag>;
 
 namespace {
 
-QClickLabel* child(MainWindow& w, const char* name)
+QClickLabel* child(MainWindow& w, const QString& name)
 {
-    auto* label = w.findChild<QClickLabel*>(QLatin1String(name));
-    if (!label)
-        qFatal("no child %s", name);
-    return label;
+    return w.findChild<QClickLabel*>(name);
 }
 
 QClickLabel* swatch(MainWindow& w, int index)
 {
-    return child(w, QStringLiteral("colorSwatch%1").arg(index).toLatin1().constData());
-}
-
-QLabel* firstLabelChild(QWidget* control, int index)
-{
-    return control->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly).value(index);
+    return child(w, QStringLiteral("colorSwatch%1").arg(index));
 }
 
 // QTest moves the real cursor for a move; the labels follow the events they get.
@@ -64,9 +55,34 @@ void moveTo(QWidget* widget, const QPoint& pos, Qt::MouseButtons held = Qt::NoBu
     QApplication::sendEvent(widget, &move);
 }
 
-QString code(QClickLabel* label)
+int refreshes()
 {
-    return label->toolTip().left(7);
+    return platform::memoryDesktop().copyCount;
+}
+
+// The four swatches as "corner code", "-" when hidden, then C, S and L when
+// the colours count as shown and the S and L controls show.
+QStringList shown(MainWindow& w)
+{
+    QStringList out;
+    for (int i = 0; i < 4; ++i) {
+        const QClickLabel* s = swatch(w, i);
+        out << (s->isHidden() ? QStringLiteral("-")
+                              : QStringLiteral("%1,%2 %3").arg(s->x()).arg(s->y()).arg(s->toolTip().left(7)));
+    }
+    return out << QStringLiteral("%1%2%3").arg(Probe::colorsShown(w) ? "C" : "-",
+               child(w, QStringLiteral("saturationSlider"))->isHidden() ? "-" : "S",
+               child(w, QStringLiteral("lightnessSlider"))->isHidden() ? "-" : "L");
+}
+const QStringList nothingShown { "-", "-", "-", "-", "---" };
+
+QList<QClickLabel*> sampleWindows()
+{
+    QList<QClickLabel*> labels;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* label = qobject_cast<QClickLabel*>(widget))
+            labels << label;
+    return labels;
 }
 
 } // namespace
@@ -74,361 +90,285 @@ QString code(QClickLabel* label)
 class TestPlotInteraction : public QObject {
     Q_OBJECT
 private slots:
-    void init();
-
-    void leftClickAtTheCentrePicksRed();
-    void rightClickSpreadsAndShowsAllFourSwatches();
-    void rightClickBeforeAnyBaseOnlyStartsADrag();
-    void pressOutsideTheCircleOnlyRefreshes();
-    void dragFollowsThePointerBeyondTheCircle();
-    void hoverMovesOnlyTheHoverPoint();
-    void middleClickClearsThePicks();
-    void theRefreshAfterAClickPlacesTheSwatches();
-    void clicksRefreshOnlyWhileStopped();
-    void saturationControlFollowsADrag();
-    void lightnessControlAndDoubleClickReset();
+    void init() { platform::memoryDesktop().reset(320, 180, cv::Scalar(40, 80, 120)); }
+    void clicksPickCopyAndClearHarmonies();
+    void pressesThatPickNothing_data();
+    void pressesThatPickNothing();
+    void dragsAndHover();
+    void controlsFollowADragAndResetOnDoubleClick();
     void swatchesFollowSaturationAndLightness();
+    void colourSearch();
+    void screenSample();
 };
 
-void TestPlotInteraction::init()
-{
-    platform::memoryDesktop().reset(320, 180, cv::Scalar(40, 80, 120));
-}
-
-void TestPlotInteraction::leftClickAtTheCentrePicksRed()
+void TestPlotInteraction::clicksPickCopyAndClearHarmonies()
 {
     MainWindow w(nullptr, false, 0);
-    QClickLabel* plot = child(w, "plotLabel");
-
+    QClickLabel* plot = child(w, QStringLiteral("plotLabel"));
     QTest::mousePress(plot, Qt::LeftButton, Qt::NoModifier, QPoint(200, 200));
     // atan2(0, 0) = 0: half a turn, the direction of hue 0.
-    QCOMPARE(Probe::selectedHue(w), 0.5);
-    QCOMPARE(Probe::hueSpread(w), -1000.0);
-    QVERIFY(Probe::plotDragging(w));
-    QCOMPARE(Probe::plotDragButton(w), 1);
+    QCOMPARE(Probe::picks(w), qMakePair(0.5, -1000.0));
+    QCOMPARE(Probe::drag(w), qMakePair(true, 1));
     QTest::mouseRelease(plot, Qt::LeftButton, Qt::NoModifier, QPoint(200, 200));
-    QVERIFY(!Probe::plotDragging(w));
-    QCOMPARE(Probe::plotDragButton(w), 0);
-
-    Probe::drawOverlay(w);
-    QVERIFY(Probe::colorsShown(w));
-    // Base swatch: hue wrap(0.5 + 0.5) = 1.0, red (223, 32, 32), at the end of
-    // a line 165 pixels straight up: (200, 35), so the swatch's corner is (190, 25).
-    QVERIFY(!swatch(w, 0)->isHidden());
-    QCOMPARE(swatch(w, 0)->pos(), QPoint(190, 25));
+    QCOMPARE(Probe::drag(w), qMakePair(false, 0));
+    // The click's refresh places the swatches at the ends of lines 165 pixels
+    // long (corners 10 less). Base: hue wrap(0.5 + 0.5) = 1.0, red (223, 32,
+    // 32), straight up; complement: hue 0.5, cyan, straight down.
+    QCOMPARE(shown(w), QStringList({ "190,25 #df2020", "190,355 #20dfdf", "-", "-", "CSL" }));
     QCOMPARE(swatch(w, 0)->toolTip(), QStringLiteral("#df2020 (click to copy)"));
-    QCOMPARE(swatch(w, 0)->styleSheet(),
-        QStringLiteral("QLabel{background-color:rgb(223,32,32);border-radius:10;border:1px solid #CCC;}"
-                       "QLabel:hover{border:3px solid #FFFFFF;}"));
-    // Complement: hue 0.5, cyan (32, 223, 223), straight down at (200, 365).
-    QVERIFY(!swatch(w, 1)->isHidden());
-    QCOMPARE(swatch(w, 1)->pos(), QPoint(190, 355));
-    QCOMPARE(code(swatch(w, 1)), QStringLiteral("#20dfdf"));
-    QVERIFY(swatch(w, 2)->isHidden());
-    QVERIFY(swatch(w, 3)->isHidden());
-    QVERIFY(!child(w, "saturationSlider")->isHidden());
-    QVERIFY(!child(w, "lightnessSlider")->isHidden());
+    QVERIFY(swatch(w, 0)->styleSheet().contains(QLatin1String("background-color:rgb(223,32,32)")));
 
-    // The base line (255, 255, 0) runs up the centre column, the complement
-    // (150, 150, 25) down it: antialiased, so brightest on the column itself,
-    // red and green equal, blue absent on the base line and present below.
-    const cv::Mat& scope = Probe::scopeImage(w);
-    const cv::Vec3b up = scope.at<cv::Vec3b>(100, 200);
-    QVERIFY(up[0] > 0 && up[0] == up[1] && up[2] == 0);
-    QVERIFY(up[0] > scope.at<cv::Vec3b>(100, 199)[0] && up[0] > scope.at<cv::Vec3b>(100, 201)[0]);
-    const cv::Vec3b down = scope.at<cv::Vec3b>(300, 200);
-    QVERIFY(down[0] > 0 && down[0] == down[1] && down[2] > 0 && down[2] < down[0]);
-    QCOMPARE(scope.at<cv::Vec3b>(100, 100), cv::Vec3b(0, 0, 0));
-}
-
-void TestPlotInteraction::rightClickSpreadsAndShowsAllFourSwatches()
-{
-    MainWindow w(nullptr, false, 0);
-    QClickLabel* plot = child(w, "plotLabel");
-    QTest::mouseClick(plot, Qt::LeftButton, Qt::NoModifier, QPoint(200, 200));
-    // Left of the centre: direction 0.75, so the spread is 0.5 - 0.75. (A
-    // press exactly on the rim, 150 pixels out, would be outside: r < 150 is required.)
+    // Left of the centre: direction 0.75, so the spread is 0.5 - 0.75. Swatch 2:
+    // direction s - d = 0.75 points left; hue wrap(1.25) = 0.25, R on the falling
+    // ramp -> 127. Swatch 3: s + d = 0.25 points right; hue 0.75, violet.
     QTest::mouseClick(plot, Qt::RightButton, Qt::NoModifier, QPoint(60, 200));
-    QCOMPARE(Probe::selectedHue(w), 0.5);
-    QCOMPARE(Probe::hueSpread(w), -0.25);
+    QCOMPARE(Probe::picks(w), qMakePair(0.5, -0.25));
+    QCOMPARE(
+        shown(w), QStringList({ "190,25 #df2020", "190,355 #20dfdf", "25,190 #7fdf20", "355,190 #7f20df", "CSL" }));
+    // A swatch click puts exactly the code on the clipboard, without the tooltip's suffix.
+    for (int i = 0; i < 4; ++i) {
+        QGuiApplication::clipboard()->setText(QStringLiteral("something else"));
+        QTest::mouseClick(swatch(w, i), Qt::LeftButton, Qt::NoModifier, QPoint(10, 10));
+        QCOMPARE(QGuiApplication::clipboard()->text(), shown(w)[i].section(QLatin1Char(' '), 1));
+    }
 
-    Probe::drawOverlay(w);
-    // Swatch 2: direction s - d = 0.75 points left, to (35, 200); hue wrap(1.25) = 0.25:
-    // R on the falling ramp 0.125 + 0.75 * 0.49999999999998 -> 127, G q -> 223, B p -> 32.
-    QVERIFY(!swatch(w, 2)->isHidden());
-    QCOMPARE(swatch(w, 2)->pos(), QPoint(25, 190));
-    QCOMPARE(code(swatch(w, 2)), QStringLiteral("#7fdf20"));
-    // Swatch 3: direction s + d = 0.25 points right, to (365, 200); hue 0.75, violet (127, 32, 223).
-    QVERIFY(!swatch(w, 3)->isHidden());
-    QCOMPARE(swatch(w, 3)->pos(), QPoint(355, 190));
-    QCOMPARE(code(swatch(w, 3)), QStringLiteral("#7f20df"));
-
-    // Spread lines: (0, 255, 0) to the left, (50, 150, 50) to the right, along row 200.
-    const cv::Mat& scope = Probe::scopeImage(w);
-    const cv::Vec3b left = scope.at<cv::Vec3b>(200, 100);
+    // Lines, R, G, B: base (255, 255, 0) up the centre column, complement
+    // (150, 150, 25) down it, spreads (0, 255, 0) left and (50, 150, 50) right.
+    const cv::Mat& scope = Probe::drawOverlay(w);
+    const cv::Vec3b up = scope.at<cv::Vec3b>(100, 200), down = scope.at<cv::Vec3b>(300, 200);
+    const cv::Vec3b left = scope.at<cv::Vec3b>(200, 100), right = scope.at<cv::Vec3b>(200, 300);
+    QVERIFY(up[0] > 0 && up[0] == up[1] && up[2] == 0);
+    QVERIFY(down[0] > 0 && down[0] == down[1] && down[2] > 0 && down[2] < down[0]);
     QVERIFY(left[1] > 0 && left[0] == 0 && left[2] == 0);
-    const cv::Vec3b right = scope.at<cv::Vec3b>(200, 300);
     QVERIFY(right[1] > right[0] && right[0] > 0 && right[0] == right[2]);
 
-    // A new base keeps the spread: the spread swatches turn with it.
+    // A new base keeps the spread: s - d = 1.0 points straight down; hue wrap(1.5) = 0.5, cyan.
     QTest::mouseClick(plot, Qt::LeftButton, Qt::NoModifier, QPoint(60, 200));
-    QCOMPARE(Probe::selectedHue(w), 0.75);
-    QCOMPARE(Probe::hueSpread(w), -0.25);
-    Probe::drawOverlay(w);
-    // s - d = 1.0 points straight down, (200, 365); hue wrap(1.5) = 0.5, cyan.
-    QCOMPARE(swatch(w, 2)->pos(), QPoint(190, 355));
-    QCOMPARE(code(swatch(w, 2)), QStringLiteral("#20dfdf"));
+    QCOMPARE(Probe::picks(w), qMakePair(0.75, -0.25));
+    QCOMPARE(shown(w)[2], QStringLiteral("190,355 #20dfdf"));
+
+    // The middle button clears the picks, and keeps clearing while it drags.
+    QTest::mousePress(plot, Qt::MiddleButton, Qt::NoModifier, QPoint(210, 190));
+    QCOMPARE(Probe::picks(w), qMakePair(-1.0, -1000.0));
+    QCOMPARE(Probe::drag(w), qMakePair(true, 3));
+    Probe::selectedHue(w) = 0.3;
+    moveTo(plot, QPoint(220, 190), Qt::MiddleButton);
+    QCOMPARE(Probe::picks(w), qMakePair(-1.0, -1000.0));
+    QTest::mouseRelease(plot, Qt::MiddleButton, Qt::NoModifier, QPoint(220, 190));
+    QCOMPARE(shown(w), nothingShown);
+    QCOMPARE(cv::countNonZero(Probe::drawOverlay(w).reshape(1)), 0);
 }
 
-void TestPlotInteraction::rightClickBeforeAnyBaseOnlyStartsADrag()
+void TestPlotInteraction::pressesThatPickNothing_data()
 {
-    MainWindow w(nullptr, false, 0);
-    QClickLabel* plot = child(w, "plotLabel");
-    QTest::mousePress(plot, Qt::RightButton, Qt::NoModifier, QPoint(250, 200));
-    QCOMPARE(Probe::selectedHue(w), -1.0);
-    QCOMPARE(Probe::hueSpread(w), -1000.0);
-    QVERIFY(Probe::plotDragging(w));
-    QCOMPARE(Probe::plotDragButton(w), 2);
-    Probe::drawOverlay(w);
-    QVERIFY(!Probe::colorsShown(w));
-    for (int i = 0; i < 4; ++i)
-        QVERIFY(swatch(w, i)->isHidden());
+    QTest::addColumn<int>("button");
+    QTest::addColumn<QPoint>("pos");
+    QTest::addColumn<int>("dragButton");
+    // Without a base there is nothing to spread from, but the drag starts.
+    QTest::newRow("right click before any left click") << int(Qt::RightButton) << QPoint(250, 200) << 2;
+    QTest::newRow("outside the circle, 198 pixels out") << int(Qt::LeftButton) << QPoint(60, 60) << 0;
+    QTest::newRow("exactly on the rim, 150 pixels out") << int(Qt::LeftButton) << QPoint(50, 200) << 0;
 }
 
-void TestPlotInteraction::pressOutsideTheCircleOnlyRefreshes()
+void TestPlotInteraction::pressesThatPickNothing()
 {
+    QFETCH(int, button);
+    QFETCH(QPoint, pos);
+    QFETCH(int, dragButton);
     MainWindow w(nullptr, false, 0);
-    QClickLabel* plot = child(w, "plotLabel");
-    const int copies = platform::memoryDesktop().copyCount;
-    // (60, 60) lies 198 pixels from the centre, beyond the radius of 150.
-    QTest::mousePress(plot, Qt::LeftButton, Qt::NoModifier, QPoint(60, 60));
-    QCOMPARE(Probe::selectedHue(w), -1.0);
-    QVERIFY(!Probe::plotDragging(w));
-    QCOMPARE(Probe::plotDragButton(w), 0);
-    QCOMPARE(platform::memoryDesktop().copyCount, copies + 1);
-    // Exactly on the rim, 150 pixels out, is outside too.
-    QTest::mousePress(plot, Qt::LeftButton, Qt::NoModifier, QPoint(50, 200));
-    QCOMPARE(Probe::selectedHue(w), -1.0);
-    QVERIFY(!Probe::plotDragging(w));
+    const int before = refreshes();
+    QTest::mousePress(child(w, QStringLiteral("plotLabel")), Qt::MouseButton(button), Qt::NoModifier, pos);
+    QCOMPARE(Probe::picks(w), qMakePair(-1.0, -1000.0));
+    QCOMPARE(Probe::drag(w), qMakePair(dragButton != 0, dragButton));
+    QCOMPARE(refreshes(), before + 1);
+    QCOMPARE(shown(w), nothingShown);
 }
 
-void TestPlotInteraction::dragFollowsThePointerBeyondTheCircle()
+void TestPlotInteraction::dragsAndHover()
 {
     MainWindow w(nullptr, false, 0);
-    QClickLabel* plot = child(w, "plotLabel");
+    QClickLabel* plot = child(w, QStringLiteral("plotLabel"));
+    int before = refreshes();
+    // Hovering moves only the hover point, and does not refresh. Beyond the rim
+    // the saturation exceeds 1: (0, 200) is 200 away.
+    moveTo(plot, QPoint(200, 50));
+    QCOMPARE(Probe::hover(w), (QList<double> { 0.5, 1.0, 200, 50 })); // hue, saturation, x, y
+    moveTo(plot, QPoint(0, 200));
+    QCOMPARE(Probe::hover(w), (QList<double> { 0.75, 200.0 / 150.0, 0, 200 }));
+    QCOMPARE(Probe::picks(w), qMakePair(-1.0, -1000.0));
+    QCOMPARE(refreshes(), before);
+
+    // A drag keeps working 190 pixels right of the centre, outside the circle,
+    // and refreshes on every step.
     QTest::mousePress(plot, Qt::LeftButton, Qt::NoModifier, QPoint(200, 200));
-    // 190 pixels right of the centre, outside the circle: the drag still moves the base.
     moveTo(plot, QPoint(390, 200), Qt::LeftButton);
-    QCOMPARE(Probe::selectedHue(w), 0.25);
-    QCOMPARE(Probe::plotDragButton(w), 1);
+    QCOMPARE(Probe::picks(w), qMakePair(0.25, -1000.0));
+    QCOMPARE(refreshes(), before + 2);
     QTest::mouseRelease(plot, Qt::LeftButton, Qt::NoModifier, QPoint(390, 200));
 
-    // A right drag moves the spread.
-    QTest::mousePress(plot, Qt::RightButton, Qt::NoModifier, QPoint(200, 100)); // up: 0.5
-    QCOMPARE(Probe::hueSpread(w), 0.25 - 0.5);
-    moveTo(plot, QPoint(200, 390), Qt::RightButton); // down: 1.0
-    QCOMPARE(Probe::hueSpread(w), 0.25 - 1.0);
-    QCOMPARE(Probe::selectedHue(w), 0.25);
+    // A right drag moves the spread: up is 0.5, down 1.0.
+    QTest::mousePress(plot, Qt::RightButton, Qt::NoModifier, QPoint(200, 100));
+    QCOMPARE(Probe::picks(w), qMakePair(0.25, 0.25 - 0.5));
+    moveTo(plot, QPoint(200, 390), Qt::RightButton);
+    QCOMPARE(Probe::picks(w), qMakePair(0.25, 0.25 - 1.0));
     QTest::mouseRelease(plot, Qt::RightButton, Qt::NoModifier, QPoint(200, 390));
 
     // Released: moving changes nothing but the hover point.
     moveTo(plot, QPoint(50, 200));
-    QCOMPARE(Probe::selectedHue(w), 0.25);
-    QCOMPARE(Probe::hueSpread(w), -0.75);
-}
-
-void TestPlotInteraction::hoverMovesOnlyTheHoverPoint()
-{
-    MainWindow w(nullptr, false, 0);
-    QClickLabel* plot = child(w, "plotLabel");
-    QCOMPARE(Probe::hoverSaturation(w), -1.0);
-    QCOMPARE(Probe::hoverX(w), -1.0);
-
-    const int copies = platform::memoryDesktop().copyCount;
-    moveTo(plot, QPoint(200, 50));
-    QCOMPARE(Probe::hoverHue(w), 0.5f);
-    QCOMPARE(Probe::hoverSaturation(w), 1.0); // 150 / 150
-    QCOMPARE(Probe::hoverX(w), 200.0);
-    QCOMPARE(Probe::hoverY(w), 50.0);
-
-    // Beyond the rim the saturation exceeds 1: (0, 200) is 200 away.
-    moveTo(plot, QPoint(0, 200));
-    QCOMPARE(Probe::hoverHue(w), 0.75f);
-    QCOMPARE(Probe::hoverSaturation(w), 200.0 / 150.0);
-    QCOMPARE(Probe::selectedHue(w), -1.0);
-    QCOMPARE(Probe::hueSpread(w), -1000.0);
-    QVERIFY(!Probe::plotDragging(w));
-    QCOMPARE(platform::memoryDesktop().copyCount, copies); // hovering does not refresh
-}
-
-void TestPlotInteraction::middleClickClearsThePicks()
-{
-    MainWindow w(nullptr, false, 0);
-    QClickLabel* plot = child(w, "plotLabel");
-    QTest::mouseClick(plot, Qt::LeftButton, Qt::NoModifier, QPoint(200, 200));
-    QTest::mouseClick(plot, Qt::RightButton, Qt::NoModifier, QPoint(60, 200));
-    Probe::drawOverlay(w);
-    QVERIFY(!swatch(w, 3)->isHidden());
-
-    QTest::mousePress(plot, Qt::MiddleButton, Qt::NoModifier, QPoint(210, 190));
-    QCOMPARE(Probe::selectedHue(w), -1.0);
-    QCOMPARE(Probe::hueSpread(w), -1000.0);
-    QCOMPARE(Probe::plotDragButton(w), 3);
-    // Dragging with the middle button keeps clearing.
-    Probe::selectedHue(w) = 0.3;
-    moveTo(plot, QPoint(220, 190), Qt::MiddleButton);
-    QCOMPARE(Probe::selectedHue(w), -1.0);
-    QTest::mouseRelease(plot, Qt::MiddleButton, Qt::NoModifier, QPoint(220, 190));
-
-    Probe::drawOverlay(w);
-    QVERIFY(!Probe::colorsShown(w));
-    for (int i = 0; i < 4; ++i)
-        QVERIFY(swatch(w, i)->isHidden());
-    QVERIFY(child(w, "saturationSlider")->isHidden());
-    QVERIFY(child(w, "lightnessSlider")->isHidden());
-    // Nothing is drawn without a base.
-    QCOMPARE(cv::countNonZero(Probe::scopeImage(w).reshape(1)), 0);
-}
-
-void TestPlotInteraction::theRefreshAfterAClickPlacesTheSwatches()
-{
-    // No overlay pass by hand here: the click's own refresh runs the vectorscope, which places them.
-    MainWindow w(nullptr, false, 0);
-    QClickLabel* plot = child(w, "plotLabel");
-    QTest::mouseClick(plot, Qt::LeftButton, Qt::NoModifier, QPoint(200, 200));
-    QVERIFY(Probe::colorsShown(w));
-    QVERIFY(!swatch(w, 0)->isHidden());
-    QCOMPARE(swatch(w, 0)->pos(), QPoint(190, 25));
-    QCOMPARE(code(swatch(w, 0)), QStringLiteral("#df2020"));
-    QVERIFY(!child(w, "saturationSlider")->isHidden());
-
-    QTest::mouseClick(plot, Qt::MiddleButton, Qt::NoModifier, QPoint(200, 200));
-    QVERIFY(!Probe::colorsShown(w));
-    QVERIFY(swatch(w, 0)->isHidden());
-    QVERIFY(child(w, "lightnessSlider")->isHidden());
-}
-
-void TestPlotInteraction::clicksRefreshOnlyWhileStopped()
-{
-    MainWindow w(nullptr, false, 0);
-    QClickLabel* plot = child(w, "plotLabel");
-    int copies = platform::memoryDesktop().copyCount;
-    QTest::mousePress(plot, Qt::LeftButton, Qt::NoModifier, QPoint(200, 100));
-    QCOMPARE(platform::memoryDesktop().copyCount, copies + 1);
-    // A drag runs the click again, which refreshes too.
-    moveTo(plot, QPoint(200, 120), Qt::LeftButton);
-    QCOMPARE(platform::memoryDesktop().copyCount, copies + 2);
-    QTest::mouseRelease(plot, Qt::LeftButton, Qt::NoModifier, QPoint(200, 120));
+    QCOMPARE(Probe::picks(w), qMakePair(0.25, -0.75));
 
     // While capturing the timer shows the change; the click itself does not capture.
     Probe::capturing(w) = true;
-    copies = platform::memoryDesktop().copyCount;
-    QTest::mousePress(plot, Qt::LeftButton, Qt::NoModifier, QPoint(100, 200));
-    QCOMPARE(Probe::selectedHue(w), 0.75);
-    QCOMPARE(platform::memoryDesktop().copyCount, copies);
-    QTest::mouseRelease(plot, Qt::LeftButton, Qt::NoModifier, QPoint(100, 200));
+    before = refreshes();
+    QTest::mouseClick(plot, Qt::LeftButton, Qt::NoModifier, QPoint(100, 200));
+    QCOMPARE(Probe::picks(w).first, 0.75);
+    QCOMPARE(refreshes(), before);
     Probe::capturing(w) = false;
 }
 
-void TestPlotInteraction::saturationControlFollowsADrag()
+void TestPlotInteraction::controlsFollowADragAndResetOnDoubleClick()
 {
+    struct Control {
+        const char* name;
+        const char* prefix;
+        std::vector<std::tuple<int, const char*, int>> drag; // pointer x, value shown, bar width
+        const char* reset;
+        int resetBar;
+    };
+    // The bar is trunc(185 * value) in single precision: 37 / 185 = 0.2 gives
+    // 37; 100 / 185 = 0.5405405f gives 99.9999924 -> 99 (two decimals in the
+    // text). Past either end: 1 and 0. Reset: trunc(138.75), trunc(92.5).
+    const Control controls[] = {
+        { "saturationSlider", " S: ", { { 37, "0.2", 37 }, { 400, "1", 185 }, { -30, "0", 0 }, { 100, "0.54", 99 } },
+            "0.75", 138 },
+        { "lightnessSlider", " L: ", { { 185, "1", 185 }, { -1, "0", 0 } }, "0.5", 92 },
+    };
     MainWindow w(nullptr, false, 0);
-    QClickLabel* slider = child(w, "saturationSlider");
-    QLabel* bar = firstLabelChild(slider, 0);
-    QLabel* text = firstLabelChild(slider, 1);
-    QCOMPARE(text->text(), QStringLiteral(" S: 0.75"));
+    for (const Control& c : controls) {
+        QClickLabel* slider = child(w, QLatin1String(c.name));
+        const auto labels = slider->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly);
+        QLabel* bar = labels.value(0);
+        QLabel* text = labels.value(1);
+        QCOMPARE(text->text(), QLatin1String(c.prefix) + QLatin1String(c.reset));
 
-    const int copies = platform::memoryDesktop().copyCount;
-    // 37 / 185 = 0.2; the bar is trunc(185 * 0.2f) = 37 wide. The press refreshes.
-    QTest::mousePress(slider, Qt::LeftButton, Qt::NoModifier, QPoint(37, 5));
-    QCOMPARE(Probe::saturation(w), 0.2f);
-    QCOMPARE(text->text(), QStringLiteral(" S: 0.2"));
-    QCOMPARE(bar->width(), 37);
-    QCOMPARE(platform::memoryDesktop().copyCount, copies + 1);
+        // The press and every step of the drag set the value and refresh.
+        const int before = refreshes();
+        for (const auto& [x, value, width] : c.drag) {
+            if (x == std::get<0>(c.drag.front()))
+                QTest::mousePress(slider, Qt::LeftButton, Qt::NoModifier, QPoint(x, 5));
+            else
+                moveTo(slider, QPoint(x, 5), Qt::LeftButton);
+            QCOMPARE(text->text(), QLatin1String(c.prefix) + QLatin1String(value));
+            QCOMPARE(bar->width(), width);
+        }
+        QCOMPARE(refreshes(), before + int(c.drag.size()));
+        const QString last = text->text();
+        QTest::mouseRelease(slider, Qt::LeftButton, Qt::NoModifier, QPoint(150, 5));
+        moveTo(slider, QPoint(150, 5));
+        QCOMPARE(text->text(), last); // released: moves are only hovering
 
-    // Past the right end: 1, the full length.
-    moveTo(slider, QPoint(400, 5), Qt::LeftButton);
-    QCOMPARE(Probe::saturation(w), 1.0f);
-    QCOMPARE(text->text(), QStringLiteral(" S: 1"));
-    QCOMPARE(bar->width(), 185);
-    // Past the left end: 0.
-    moveTo(slider, QPoint(-30, 5), Qt::LeftButton);
-    QCOMPARE(Probe::saturation(w), 0.0f);
-    QCOMPARE(text->text(), QStringLiteral(" S: 0"));
-    QCOMPARE(bar->width(), 0);
-    // 100 / 185 = 0.5405405f: the text shows two decimals, and the bar is
-    // trunc(185 * 0.5405405f) where the single-precision product is 99.9999924.
-    moveTo(slider, QPoint(100, 5), Qt::LeftButton);
-    QCOMPARE(text->text(), QStringLiteral(" S: 0.54"));
-    QCOMPARE(bar->width(), 99);
-
-    // Released: moves are only hovering.
-    QTest::mouseRelease(slider, Qt::LeftButton, Qt::NoModifier, QPoint(100, 5));
-    moveTo(slider, QPoint(150, 5));
-    QCOMPARE(text->text(), QStringLiteral(" S: 0.54"));
-
-    // Double click: back to 0.75, trunc(185 * 0.75) = 138, without a refresh of its own.
-    const int beforeReset = platform::memoryDesktop().copyCount;
-    QTest::mouseDClick(slider, Qt::LeftButton, Qt::NoModifier, QPoint(20, 5));
-    QCOMPARE(Probe::saturation(w), 0.75f);
-    QCOMPARE(text->text(), QStringLiteral(" S: 0.75"));
-    QCOMPARE(bar->width(), 138);
-    QCOMPARE(platform::memoryDesktop().copyCount, beforeReset);
-    // The bar keeps its height.
-    QCOMPARE(bar->height(), 8);
-}
-
-void TestPlotInteraction::lightnessControlAndDoubleClickReset()
-{
-    MainWindow w(nullptr, false, 0);
-    QClickLabel* slider = child(w, "lightnessSlider");
-    QLabel* bar = firstLabelChild(slider, 0);
-    QLabel* text = firstLabelChild(slider, 1);
-    QCOMPARE(text->text(), QStringLiteral(" L: 0.5"));
-
-    QTest::mousePress(slider, Qt::LeftButton, Qt::NoModifier, QPoint(185, 5));
-    QCOMPARE(Probe::lightness(w), 1.0f);
-    QCOMPARE(text->text(), QStringLiteral(" L: 1"));
-    QCOMPARE(bar->width(), 185);
-    moveTo(slider, QPoint(-1, 5), Qt::LeftButton);
-    QCOMPARE(Probe::lightness(w), 0.0f);
-    QCOMPARE(text->text(), QStringLiteral(" L: 0"));
-    QTest::mouseRelease(slider, Qt::LeftButton, Qt::NoModifier, QPoint(-1, 5));
-
-    // S and L are separate: the saturation did not move.
-    QCOMPARE(Probe::saturation(w), 0.75f);
-
-    QTest::mouseDClick(slider, Qt::LeftButton, Qt::NoModifier, QPoint(20, 5));
-    QCOMPARE(Probe::lightness(w), 0.5f);
-    QCOMPARE(text->text(), QStringLiteral(" L: 0.5"));
-    QCOMPARE(bar->width(), 92); // trunc(92.5)
+        // A double click resets without a refresh of its own.
+        const int beforeReset = refreshes();
+        QTest::mouseDClick(slider, Qt::LeftButton, Qt::NoModifier, QPoint(20, 5));
+        QCOMPARE(text->text(), QLatin1String(c.prefix) + QLatin1String(c.reset));
+        QCOMPARE(bar->width(), c.resetBar);
+        QCOMPARE(bar->height(), 8);
+        QCOMPARE(refreshes(), beforeReset);
+    }
+    QCOMPARE(Probe::saturation(w), 0.75f); // the L drag left S alone
 }
 
 void TestPlotInteraction::swatchesFollowSaturationAndLightness()
 {
     MainWindow w(nullptr, false, 0);
-    QClickLabel* plot = child(w, "plotLabel");
+    QClickLabel* plot = child(w, QStringLiteral("plotLabel"));
     QTest::mouseClick(plot, Qt::LeftButton, Qt::NoModifier, QPoint(200, 200));
     QTest::mouseClick(plot, Qt::RightButton, Qt::NoModifier, QPoint(60, 200));
+    // S 0: every swatch is the grey round(0.5 * 255) = 128. At full saturation
+    // L 1 is white and L 0 black, whatever the hue.
+    const std::tuple<const char*, int, const char*> steps[]
+        = { { "saturationSlider", 0, "#808080" }, { "saturationSlider", 185, nullptr },
+              { "lightnessSlider", 185, "#ffffff" }, { "lightnessSlider", -5, "#000000" } };
+    for (const auto& [control, x, code] : steps) {
+        QTest::mouseClick(child(w, QLatin1String(control)), Qt::LeftButton, Qt::NoModifier, QPoint(x, 5));
+        for (int i = 0; i < 4 && code; ++i)
+            QCOMPARE(swatch(w, i)->toolTip().left(7), QLatin1String(code));
+    }
+}
 
-    // S 0: every swatch is the grey round(0.5 * 255) = 128.
-    QTest::mouseClick(child(w, "saturationSlider"), Qt::LeftButton, Qt::NoModifier, QPoint(0, 5));
-    QCOMPARE(Probe::saturation(w), 0.0f);
-    Probe::drawOverlay(w);
-    for (int i = 0; i < 4; ++i)
-        QCOMPARE(code(swatch(w, i)), QStringLiteral("#808080"));
+void TestPlotInteraction::colourSearch()
+{
+    // Cyan is hue 180, half a turn. Guards the search on a capture without
+    // colour (grey, black, white): no samples must not crash or divide by
+    // zero, and the hues found before stay.
+    MainWindow w(nullptr, false, 0);
+    for (const cv::Scalar& bgr :
+        { cv::Scalar(255, 255, 0), cv::Scalar::all(128), cv::Scalar::all(0), cv::Scalar::all(255) }) {
+        platform::memoryDesktop().reset(320, 180, bgr);
+        const int before = refreshes();
+        w.findColors();
+        QCOMPARE(refreshes(), before + 1); // the search refreshes first
+        QCOMPARE(Probe::dominantHues(w), std::vector<float>(4, 0.5f));
+        QCOMPARE(Probe::dominantHueCount(w), 4);
+    }
 
-    QTest::mouseClick(child(w, "saturationSlider"), Qt::LeftButton, Qt::NoModifier, QPoint(185, 5));
-    // L 1: white whatever the hue.
-    QTest::mouseClick(child(w, "lightnessSlider"), Qt::LeftButton, Qt::NoModifier, QPoint(185, 5));
-    Probe::drawOverlay(w);
-    for (int i = 0; i < 4; ++i)
-        QCOMPARE(code(swatch(w, i)), QStringLiteral("#ffffff"));
-    // L 0: black.
-    QTest::mouseClick(child(w, "lightnessSlider"), Qt::LeftButton, Qt::NoModifier, QPoint(-5, 5));
-    Probe::drawOverlay(w);
-    for (int i = 0; i < 4; ++i)
-        QCOMPARE(code(swatch(w, i)), QStringLiteral("#000000"));
+    // Guards the search before any analysis: with capture switched off
+    // (-skipus=1) there is no colour picture, and the search must not read it.
+    MainWindow skipping(nullptr, false, 1);
+    skipping.findColors();
+    QVERIFY(Probe::dominantHues(skipping).empty());
+    QCOMPARE(Probe::dominantHueCount(skipping), 0);
+}
+
+void TestPlotInteraction::screenSample()
+{
+    // Two monitors side by side; the sample is the first one at its own size.
+    platform::MemoryDesktop& desktop = platform::memoryDesktop();
+    desktop.reset(500, 180, cv::Scalar(10, 20, 30)); // B, G, R
+    desktop.screen(cv::Rect(320, 0, 180, 180)).setTo(cv::Scalar(200, 200, 200, 255));
+    desktop.screen(cv::Rect(100, 50, 10, 10)).setTo(cv::Scalar(0x56, 0x34, 0x12, 255));
+    desktop.monitorTable = { platform::Rect { 0, 0, 320, 180 }, platform::Rect { 320, 0, 500, 180 } };
+    auto settle = [] { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); };
+    {
+        MainWindow w(nullptr, false, 0);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+
+        // Esc is the way back.
+        w.startSampleColor();
+        QVERIFY(w.isHidden() && QTest::qWaitForWindowActive(sampleWindows().value(0)));
+        QTest::keyClick(sampleWindows().value(0), Qt::Key_Escape);
+        settle();
+        QVERIFY(sampleWindows().isEmpty() && w.isVisible());
+
+        // A left click copies the pixel under the pointer and comes back too.
+        w.startSampleColor();
+        QTest::mouseClick(sampleWindows().value(0), Qt::LeftButton, Qt::NoModifier, QPoint(105, 55));
+        settle();
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("#123456"));
+        QVERIFY(sampleWindows().isEmpty() && w.isVisible());
+
+        // Guards the leak of one window per sampling: the second replaces the first.
+        w.startSampleColor();
+        w.startSampleColor();
+        QCOMPARE(sampleWindows().size(), 1);
+        QClickLabel* sample = sampleWindows().first();
+        QCOMPARE(QRect(sample->pos(), sample->size()), QRect(0, 0, 320, 180));
+        const QImage picture = sample->pixmap(Qt::ReturnByValue).toImage();
+        QCOMPARE(picture.size(), QSize(320, 180));
+        QCOMPARE(picture.pixel(319, 179), qRgb(30, 20, 10));
+    }
+    // And it goes with the main window.
+    QVERIFY(sampleWindows().isEmpty());
+
+    // With capture switched off (-skipus=1) sampling only hides the window.
+    MainWindow skipping(nullptr, false, 1);
+    skipping.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&skipping));
+    const int before = refreshes();
+    skipping.startSampleColor();
+    QVERIFY(skipping.isHidden() && sampleWindows().isEmpty());
+    QCOMPARE(refreshes(), before);
 }
 
 QTEST_MAIN(TestPlotInteraction)
