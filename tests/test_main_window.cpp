@@ -1,297 +1,372 @@
+// The tool window on the in-memory desktop: what its settings make of it, its
+// toolbar buttons and keyboard shortcuts (which run the same actions), its
+// debug log, and where its help page is found.
 #include "capture/QClickLabel.h"
+#include "capture/QSelectRegionWindow.h"
 #include "platform/memory/MemoryDesktop.h"
+#include "shell/HelpPage.h"
 #include "shell/MainWindow.h"
 #include "support/TestSupport.h"
 
 #include <QAction>
-#include <QFile>
+#include <QClipboard>
+#include <QDesktopServices>
 #include <QLabel>
-#include <QSettings>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QToolBar>
+#include <QUrl>
 #include <QtTest>
 
 #include <memory>
 
 struct ShellTag;
-template <>
-struct MainWindowProbe<ShellTag> {
-    static int windowSize(MainWindow& w) { return w.windowSize; }
+template <> struct MainWindowProbe<ShellTag> {
     static double scopeRadius(MainWindow& w) { return w.scopeRadius; }
     static int sliderLength(MainWindow& w) { return w.sliderLength; }
     static bool hasScreenService(MainWindow& w) { return w.screenService != nullptr; }
-    static QAction* helpAction(MainWindow& w) { return w.helpAction; }
-    static QAction* startAction(MainWindow& w) { return w.startAction; }
-    static QAction* previewAction(MainWindow& w) { return w.previewAction; }
-    static QAction* alwaysOnTopAction(MainWindow& w) { return w.alwaysOnTopAction; }
-    static QAction* displayAction(MainWindow& w) { return w.displayAction; }
     static QTimer* updateTimer(MainWindow& w) { return w.updateTimer; }
     static int displayMode(MainWindow& w) { return w.displayMode; }
-    static quint32 frameSum(MainWindow& w) { return w.frameSum; }
+    static int dominantHueCount(MainWindow& w) { return w.dominantHueCount; }
+    static const cv::Mat& scopeImage(MainWindow& w) { return w.scopeImage; }
+    static QMainWindow* settingsWindow(MainWindow& w) { return w.settingsWindow.data(); }
+    static QSelectRegionWindow* regionWindow(MainWindow& w) { return w.regionWindow.data(); }
 };
 using Probe = MainWindowProbe<ShellTag>;
 
+// Receives what the window asks the desktop to open.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl& url) { opened << url; }
+};
+
 namespace {
+
+// A line of config.ini's [General] and the window it gives: the scope radius
+// is (size / 2) * 0.75 with the halving in integers, the sliders size / 2 - 15.
+struct Shape {
+    const char* settings;
+    int size, barHeight, iconSize;
+    bool helpShown;
+    double radius;
+    int slider;
+    bool preview;
+};
 
 std::unique_ptr<MainWindow> makeWindow(bool debug = false, int skip = 0)
 {
     return std::make_unique<MainWindow>(nullptr, debug, skip);
 }
 
-QToolBar* toolBarOf(MainWindow& w)
+bool activate(QWidget& w)
 {
-    return w.findChild<QToolBar*>(QStringLiteral("toolBar"));
-}
-
-QString infoText(MainWindow& w)
-{
-    return w.findChild<QLabel*>(QStringLiteral("infoLabel"))->text();
+    w.show();
+    QApplication::setActiveWindow(&w);
+    return QTest::qWaitForWindowActive(&w);
 }
 
 QStringList logLines()
 {
-    QFile file(QStringLiteral("log.txt"));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    QString text = QString::fromUtf8(file.readAll());
-    if (text.endsWith(QLatin1Char('\n')))
-        text.chop(1);
-    return text.split(QLatin1Char('\n'));
+    const QString text = QString::fromUtf8(testSandbox().readFile(QStringLiteral("log.txt")));
+    return text.isEmpty() ? QStringList() : text.chopped(1).split(QLatin1Char('\n'));
+}
+
+// A key pressed while the window is in front goes to the window itself.
+void press(QWidget& window, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+{
+    QTest::keyClick(&window, key, modifiers);
+    QCoreApplication::processEvents();
+}
+
+QClickLabel* samplePicture()
+{
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (widget->objectName() == QLatin1String("sampleLabel") && widget->isVisible())
+            return qobject_cast<QClickLabel*>(widget);
+    return nullptr;
 }
 
 } // namespace
 
+Q_DECLARE_METATYPE(Shape)
+
 class MainWindowTest : public QObject {
     Q_OBJECT
+
+    // The window's parts: toolbar actions by place, children by name.
+    static QAction* tool(MainWindow& w, int index) { return w.findChild<QToolBar*>()->actions().at(index); }
+    template <class T = QLabel> static T* child(MainWindow& w, const char* name)
+    {
+        return w.findChild<T*>(QLatin1String(name));
+    }
+    static QString infoText(MainWindow& w) { return child(w, "infoLabel")->text(); }
+    static QByteArray configText() { return testSandbox().readFile(testSandbox().configFile()); }
+
 private slots:
     void init()
     {
         QFile::remove(testSandbox().configFile());
         QFile::remove(QStringLiteral("log.txt"));
-        platform::memoryDesktop().reset(1600, 900, cv::Scalar(40, 80, 160));
+        platform::memoryDesktop().reset(320, 180, cv::Scalar(0, 0, 255)); // red
     }
 
-    void defaultsWithoutConfiguration()
+    void settingsShapeTheWindow_data()
     {
-        auto w = makeWindow();
-        QCOMPARE(Probe::windowSize(*w), 400);
-        QCOMPARE(Probe::scopeRadius(*w), 150.0);
-        QCOMPARE(Probe::sliderLength(*w), 185);
-        QCOMPARE(w->width(), 400);
-        QCOMPARE(Probe::previewAction(*w)->text(), QStringLiteral("Hide preview"));
-        QVERIFY(!w->findChild<QLabel*>(QStringLiteral("previewLabel"))->isHidden());
-        QCOMPARE(toolBarOf(*w)->height(), 24);
-        QCOMPARE(toolBarOf(*w)->iconSize(), QSize(16, 16));
-        QVERIFY(Probe::helpAction(*w)->isVisible());
-        QVERIFY(QFileInfo(testSandbox().configFile()).dir().exists()); // the folder is made at start
+        QTest::addColumn<Shape>("shape");
+        const Shape shapes[] = {
+            { "", 400, 24, 16, true, 150.0, 185, true },
+            { "window_size=0", 400, 24, 16, true, 150.0, 185, true },
+            { "window_size=100", 150, 18, 14, false, 56.25, 60, true },
+            { "window_size=149", 150, 18, 14, false, 56.25, 60, true },
+            { "window_size=151", 151, 18, 14, false, 56.25, 60, true },
+            { "window_size=199", 199, 18, 14, false, 74.25, 84, true },
+            { "window_size=200", 200, 24, 16, true, 75.0, 85, true },
+            { "window_size=601", 600, 24, 16, true, 225.0, 285, true },
+            { "window_size=-5", 150, 18, 14, false, 56.25, 60, true },
+            { "window_size=large", 400, 24, 16, true, 150.0, 185, true },
+            { "preview_enabled=false", 400, 24, 16, true, 150.0, 185, false },
+        };
+        for (const Shape& shape : shapes)
+            QTest::newRow(*shape.settings ? shape.settings : "no file") << shape;
     }
 
-    void frameAndToolBarLayout()
+    void settingsShapeTheWindow()
+    {
+        QFETCH(Shape, shape);
+        if (*shape.settings)
+            testSandbox().writeConfig(QByteArray("[General]\n") + shape.settings + "\n");
+        auto w = makeWindow();
+        QVERIFY(QFileInfo(testSandbox().configFile()).dir().exists()); // the folder is made at start
+        QCOMPARE(w->width(), shape.size);
+        QCOMPARE(w->findChild<QToolBar*>()->height(), shape.barHeight);
+        QCOMPARE(w->findChild<QToolBar*>()->iconSize(), QSize(shape.iconSize, shape.iconSize));
+        QCOMPARE(tool(*w, 6)->isVisible(), shape.helpShown);
+        QCOMPARE(Probe::scopeRadius(*w), shape.radius);
+        QCOMPARE(Probe::sliderLength(*w), shape.slider);
+        QCOMPARE(!child(*w, "previewLabel")->isHidden(), shape.preview);
+        QCOMPARE(tool(*w, 4)->text(), shape.preview ? QStringLiteral("Hide preview") : QStringLiteral("Show preview"));
+        if (shape.size == 151) { // odd: 151 * 0.5 = 75.5; lightness at 151 - 60 - 10
+            QCOMPARE(child(*w, "previewLabel")->minimumHeight(), 75);
+            QCOMPARE(child<QClickLabel>(*w, "lightnessSlider")->geometry(), QRect(81, 136, 60, 10));
+            QCOMPARE(child<QClickLabel>(*w, "saturationSlider")->geometry(), QRect(10, 136, 60, 10));
+        }
+    }
+
+    // The keys sit on actions of the window itself, so the toolbar keeps its buttons.
+    void toolBarAndKeys()
     {
         auto w = makeWindow();
         QCOMPARE(int(w->windowFlags()), 0x901);
         QStringList texts;
-        for (QAction* action : toolBarOf(*w)->actions())
+        for (QAction* action : w->findChild<QToolBar*>()->actions())
             texts << action->text();
         QCOMPARE(texts,
-                 (QStringList{"Start capturing...", "Select region", "Always on top",
-                              "Display: Vectorscope, Waveform, Parade", "Hide preview", "Settings", "Help", QString(),
-                              QString(), "Exit"}));
-        auto* handle = w->findChild<QClickLabel*>(QStringLiteral("moveHandle"));
+            (QStringList { "Start capturing...", "Select region", "Always on top",
+                "Display: Vectorscope, Waveform, Parade", "Hide preview", "Settings", "Help", "", "", "Exit" }));
+        auto* handle = child<QClickLabel>(*w, "moveHandle");
         QCOMPARE(handle->toolTip(), QStringLiteral("Move window"));
         QVERIFY(!handle->pixmap(Qt::ReturnByValue).isNull()); // the compiled-in copy when images/ is not beside us
+        QCOMPARE(w->actions().size(), 10);
+        for (QAction* key : w->actions()) // on the window, never the toolbar, and only while it is in front
+            QVERIFY(key->shortcutContext() == Qt::WindowShortcut
+                && key->associatedWidgets() == QList<QWidget*> { w.get() });
     }
 
-    void windowSizeIsClampedAndShapesTheToolBar_data()
+    void buttonsAndKeysDriveTheActions_data()
     {
-        QTest::addColumn<QByteArray>("stored");
-        QTest::addColumn<int>("size");
-        QTest::addColumn<int>("toolBarHeight");
-        QTest::addColumn<int>("iconSize");
-        QTest::addColumn<bool>("helpVisible");
-        QTest::newRow("zero") << QByteArray("0") << 400 << 24 << 16 << true;
-        QTest::newRow("100") << QByteArray("100") << 150 << 18 << 14 << false;
-        QTest::newRow("149") << QByteArray("149") << 150 << 18 << 14 << false;
-        QTest::newRow("151") << QByteArray("151") << 151 << 18 << 14 << false;
-        QTest::newRow("199") << QByteArray("199") << 199 << 18 << 14 << false;
-        QTest::newRow("200") << QByteArray("200") << 200 << 24 << 16 << true;
-        QTest::newRow("601") << QByteArray("601") << 600 << 24 << 16 << true;
-        QTest::newRow("negative") << QByteArray("-5") << 150 << 18 << 14 << false;
-        QTest::newRow("not a number") << QByteArray("large") << 400 << 24 << 16 << true;
+        QTest::addColumn<bool>("byKey");
+        QTest::newRow("toolbar") << false;
+        QTest::newRow("keys") << true;
     }
 
-    void windowSizeIsClampedAndShapesTheToolBar()
+    // At size 150, where the Help button is hidden: a hidden action takes no
+    // keys, which is why the keys sit on actions of their own.
+    void buttonsAndKeysDriveTheActions()
     {
-        QFETCH(QByteArray, stored);
-        QFETCH(int, size);
-        QFETCH(int, toolBarHeight);
-        QFETCH(int, iconSize);
-        QFETCH(bool, helpVisible);
-        testSandbox().writeConfig("[General]\nwindow_size=" + stored + "\n");
+        QFETCH(bool, byKey);
+        testSandbox().writeConfig("[General]\nwindow_size=150\n");
         auto w = makeWindow();
-        QCOMPARE(Probe::windowSize(*w), size);
-        QCOMPARE(w->width(), size);
-        QCOMPARE(toolBarOf(*w)->height(), toolBarHeight);
-        QCOMPARE(toolBarOf(*w)->iconSize(), QSize(iconSize, iconSize));
-        QCOMPARE(Probe::helpAction(*w)->isVisible(), helpVisible);
-    }
+        QVERIFY(activate(*w));
+        const auto act = [&](int button, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+            byKey ? press(*w, key, modifiers) : tool(*w, button)->trigger();
+        };
 
-    void oddWindowSizeGeometry()
-    {
-        testSandbox().writeConfig("[General]\nwindow_size=151\n");
-        auto w = makeWindow();
-        QCOMPARE(Probe::scopeRadius(*w), 56.25);
-        QCOMPARE(Probe::sliderLength(*w), 60);
-        QCOMPARE(w->findChild<QLabel*>(QStringLiteral("previewLabel"))->minimumHeight(), 75);
-        auto* lightness = w->findChild<QClickLabel*>(QStringLiteral("lightnessSlider"));
-        QCOMPARE(lightness->geometry(), QRect(151 - 60 - 10, 151 - 15, 60, 10));
-        QCOMPARE(w->findChild<QClickLabel*>(QStringLiteral("saturationSlider"))->geometry(), QRect(10, 136, 60, 10));
-    }
-
-    void storedHiddenPreview()
-    {
-        testSandbox().writeConfig("[General]\npreview_enabled=false\n");
-        auto w = makeWindow();
-        QVERIFY(w->findChild<QLabel*>(QStringLiteral("previewLabel"))->isHidden());
-        QCOMPARE(Probe::previewAction(*w)->text(), QStringLiteral("Show preview"));
-    }
-
-    void hidingThePreviewIsOnDiskAtOnce()
-    {
-        auto w = makeWindow();
-        Probe::previewAction(*w)->trigger();
-        QSettings onDisk(testSandbox().configFile(), QSettings::IniFormat);
-        QCOMPARE(onDisk.value(QStringLiteral("preview_enabled")).toBool(), false);
-        QCOMPARE(Probe::previewAction(*w)->text(), QStringLiteral("Show preview"));
-        w.reset();
-
-        auto next = makeWindow();
-        QVERIFY(next->findChild<QLabel*>(QStringLiteral("previewLabel"))->isHidden());
-        Probe::previewAction(*next)->trigger();
-        QSettings again(testSandbox().configFile(), QSettings::IniFormat);
-        QCOMPARE(again.value(QStringLiteral("preview_enabled")).toBool(), true);
-    }
-
-    void unknownKeysSurviveTheProgramsWrites()
-    {
-        testSandbox().writeConfig("[General]\nsomeone_elses_key=keep me\nwindow_size=300\n");
-        auto w = makeWindow();
-        Probe::previewAction(*w)->trigger();
-        QSettings onDisk(testSandbox().configFile(), QSettings::IniFormat);
-        QCOMPARE(onDisk.value(QStringLiteral("someone_elses_key")).toString(), QStringLiteral("keep me"));
-        QCOMPARE(onDisk.value(QStringLiteral("window_size")).toInt(), 300);
-    }
-
-    void withoutScreenServiceNothingRefreshes()
-    {
-        auto w = makeWindow(false, 2);
-        QVERIFY(!Probe::hasScreenService(*w));
+        act(0, Qt::Key_Space);
+        QCOMPARE(tool(*w, 0)->text(), QStringLiteral("Stop capturing"));
+        QTimer* timer = Probe::updateTimer(*w);
+        QVERIFY(timer->isActive() && !timer->isSingleShot());
+        QCOMPARE(timer->interval(), 40);
         const int copies = platform::memoryDesktop().copyCount;
-        Probe::displayAction(*w)->trigger();
-        QCOMPARE(platform::memoryDesktop().copyCount, copies);
-        QCOMPARE(infoText(*w), QString());
-        QCOMPARE(Probe::displayMode(*w), 1);
-    }
+        QTRY_VERIFY(platform::memoryDesktop().copyCount > copies + 1);
+        act(0, Qt::Key_Space);
+        QCOMPARE(tool(*w, 0)->text(), QStringLiteral("Start capturing..."));
+        QVERIFY(!timer->isActive());
+        QCOMPARE(child(*w, "previewLabel")->minimumSize(), QSize(10, 0));
 
-    void skippedCycleWritesNoLogLine()
-    {
-        auto w = makeWindow(true, 1);
-        QVERIFY(Probe::hasScreenService(*w));
-        const QStringList before = logLines();
-        QMetaObject::invokeMethod(w.get(), "updateScreen");
-        QCOMPARE(logLines(), before);
-        QCOMPARE(infoText(*w), QString());
-    }
-
-    void constructionLogInOrder()
-    {
-        auto w = makeWindow(true);
-        const QStringList lines = logLines();
-        const QStringList expected{"MainWindow created", "scrsvc create", "scrsvc A", "scrsvc B", "scrsvc C",
-                                   "scrsvc D", "ScreenShot created", "Configuration parsed", "Adapters set",
-                                   "Window set", "GUI prepare 1", "GUI prepare 2", "GUI connected 1",
-                                   "GUI connected 2", "BG generated", "GUI prepared 3", "GUI prepared 5",
-                                   "GUI prepared 6", "GUI prepared 6", "Sliders updated", "Size optimized",
-                                   "APP detected"};
-        QCOMPARE(lines, expected);
-    }
-
-    void cycleLogAndOverlay()
-    {
-        auto w = makeWindow(true);
-        QFile::remove(QStringLiteral("log.txt"));
-        QMetaObject::invokeMethod(w.get(), "updateScreen");
-        const QStringList lines = logLines();
-        QVERIFY(lines.size() > 8);
-        QCOMPARE(lines.mid(0, 4), (QStringList{"UPD screen", "UPD screen A", "UPD screen B", "adapter selected"}));
-        QVERIFY(lines.contains(QStringLiteral("scrsvc scr J")));
-        const int scrOk = lines.indexOf(QStringLiteral("scr ok"));
-        QVERIFY(scrOk > lines.indexOf(QStringLiteral("scrsvc scr J")));
-        QCOMPARE(lines.mid(scrOk, 3), (QStringList{"scr ok", "cursor ok", "sum changed"}));
-        QCOMPARE(lines.mid(lines.size() - 2), (QStringList{"scr pix set", "scr end"}));
-        QVERIFY(QRegularExpression(QStringLiteral("^\\d+ ms Vectorscope$")).match(infoText(*w)).hasMatch());
-    }
-
-    // The byte sum of an unchanged screen stays put, so later cycles see no change.
-    void unchangedScreenIsNotAChange()
-    {
-        auto w = makeWindow(true);
-        QMetaObject::invokeMethod(w.get(), "updateScreen");
-        const quint32 sum = Probe::frameSum(*w);
-        QVERIFY(sum != 0);
-        QFile::remove(QStringLiteral("log.txt"));
-        QMetaObject::invokeMethod(w.get(), "updateScreen");
-        QVERIFY(!logLines().contains(QStringLiteral("sum changed")));
-        QCOMPARE(Probe::frameSum(*w), sum);
-        platform::memoryDesktop().screen(cv::Rect(0, 0, 100, 100)).setTo(cv::Scalar(0, 0, 0, 255));
-        QMetaObject::invokeMethod(w.get(), "updateScreen");
-        QVERIFY(logLines().contains(QStringLiteral("sum changed")));
-    }
-
-    void displayClicksCycleTheModesWhileStopped()
-    {
-        auto w = makeWindow();
-        QStringList names;
+        QStringList names; // while stopped, each click refreshes once
         for (int i = 0; i < 3; ++i) {
-            Probe::displayAction(*w)->trigger();
+            act(3, Qt::Key_D);
             names << infoText(*w).section(QLatin1Char(' '), 2);
         }
-        QCOMPARE(names, (QStringList{"Waveform", "Parade", "Vectorscope"}));
-        QCOMPARE(Probe::displayMode(*w), 0);
-    }
+        QCOMPARE(names, (QStringList { "Waveform", "Parade", "Vectorscope" }));
 
-    void startAndStop()
-    {
-        auto w = makeWindow();
-        QAction* start = Probe::startAction(*w);
-        start->trigger();
-        QCOMPARE(start->text(), QStringLiteral("Stop capturing"));
-        QVERIFY(Probe::updateTimer(*w)->isActive());
-        QCOMPARE(Probe::updateTimer(*w)->interval(), 40);
-        QVERIFY(!Probe::updateTimer(*w)->isSingleShot());
-        const int copies = platform::memoryDesktop().copyCount;
-        QTRY_VERIFY_WITH_TIMEOUT(platform::memoryDesktop().copyCount > copies + 1, 2000);
-        start->trigger();
-        QCOMPARE(start->text(), QStringLiteral("Start capturing..."));
-        QVERIFY(!Probe::updateTimer(*w)->isActive());
-        QCOMPARE(w->findChild<QLabel*>(QStringLiteral("previewLabel"))->minimumSize(), QSize(10, 0));
-    }
+        act(4, Qt::Key_P); // on disk at once
+        QVERIFY(child(*w, "previewLabel")->isHidden());
+        QVERIFY(configText().contains("preview_enabled=false\n"));
+        act(4, Qt::Key_P);
+        QCOMPARE(tool(*w, 4)->text(), QStringLiteral("Hide preview"));
+        QVERIFY(configText().contains("preview_enabled=true\n"));
 
-    void alwaysOnTopTogglesOnlyItsHint()
-    {
-        auto w = makeWindow();
-        w->show();
-        QAction* onTop = Probe::alwaysOnTopAction(*w);
-        onTop->trigger();
-        QVERIFY(w->windowFlags() & Qt::WindowStaysOnTopHint);
-        QVERIFY(w->windowFlags() & Qt::FramelessWindowHint);
+        act(2, Qt::Key_T); // only the stay-on-top hint changes, and the window stays up
+        QCOMPARE(int(w->windowFlags()), 0x901 | Qt::WindowStaysOnTopHint);
+        QCOMPARE(tool(*w, 2)->text(), QStringLiteral("Disable always on top"));
         QVERIFY(w->isVisible());
-        QCOMPARE(onTop->text(), QStringLiteral("Disable always on top"));
-        onTop->trigger();
-        QVERIFY(!(w->windowFlags() & Qt::WindowStaysOnTopHint));
+        QVERIFY(activate(*w)); // changing the flags hides and shows the window
+        act(2, Qt::Key_T);
         QCOMPARE(int(w->windowFlags()), 0x901);
+        QCOMPARE(tool(*w, 2)->text(), QStringLiteral("Always on top"));
         QVERIFY(w->isVisible());
-        QCOMPARE(onTop->text(), QStringLiteral("Always on top"));
+
+        act(1, Qt::Key_R);
+        QVERIFY(Probe::regionWindow(*w) && Probe::regionWindow(*w)->isVisible());
+        Probe::regionWindow(*w)->close();
+        QVERIFY(activate(*w));
+        act(5, Qt::Key_Comma, Qt::ControlModifier);
+        QCOMPARE(Probe::settingsWindow(*w)->windowTitle(), QStringLiteral("Huelens Settings"));
+        Probe::settingsWindow(*w)->close();
+
+        UrlCatcher catcher;
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
+        QVERIFY(activate(*w));
+        act(6, Qt::Key_F1);
+        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+        QCOMPARE(catcher.opened.size(), 1);
+        QVERIFY(catcher.opened.first().toLocalFile().endsWith(QLatin1String("/help.html")));
+    }
+
+    // Beside the program in the build folder, in share/huelens once installed.
+    void helpPageFoundBesideOrInstalled()
+    {
+        QTemporaryDir root;
+        const QString bin = root.filePath(QStringLiteral("prefix/bin"));
+        const QString installed = root.filePath(QStringLiteral("prefix/share/huelens/help.html"));
+        const auto touch = [](const QString& path) {
+            QFile file(path);
+            return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly);
+        };
+        QVERIFY(QDir().mkpath(bin));
+        QCOMPARE(helpPagePath(bin), bin + "/help.html"); // nowhere: opening it fails quietly
+        QVERIFY(touch(installed));
+        QCOMPARE(helpPagePath(bin), installed); // bin/../share/huelens, written without the ".."
+        QVERIFY(touch(bin + "/help.html"));
+        QCOMPARE(helpPagePath(bin), bin + "/help.html");
+    }
+
+    // The search alone leaves its lines for the next refresh; the key refreshes.
+    void colourSearchShowsItsLinesAtOnce()
+    {
+        auto w = makeWindow();
+        QVERIFY(activate(*w));
+        w->updateScreen();
+        const cv::Mat before = Probe::scopeImage(*w).clone();
+        QCOMPARE(Probe::dominantHueCount(*w), 0);
+        press(*w, Qt::Key_F);
+        QCOMPARE(Probe::dominantHueCount(*w), 4);
+        // Red is plotted straight up from the centre (200, 200): the lines
+        // cross (200, 140), and nothing changes below the centre.
+        const cv::Mat& after = Probe::scopeImage(*w);
+        QVERIFY(after.at<cv::Vec3b>(140, 200) != before.at<cv::Vec3b>(140, 200));
+        QVERIFY(after.at<cv::Vec3b>(260, 200) == before.at<cv::Vec3b>(260, 200));
+    }
+
+    // Sampling replaces the window by a picture of the first monitor; without
+    // a way back the tool window stayed hidden for good.
+    void sampleEndsWithEscapeOrAClick()
+    {
+        platform::memoryDesktop().screen(cv::Rect(100, 50, 10, 10)).setTo(cv::Scalar(0x56, 0x34, 0x12, 255));
+        auto w = makeWindow();
+        const auto sample = [&] {
+            QVERIFY(activate(*w));
+            press(*w, Qt::Key_S);
+            QVERIFY(w->isHidden() && samplePicture());
+        };
+        const auto ended = [&] {
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            return !samplePicture() && w->isVisible();
+        };
+        sample();
+        QVERIFY(QTest::qWaitForWindowActive(samplePicture()));
+        QTest::keyClick(samplePicture(), Qt::Key_Escape);
+        QVERIFY(ended());
+        QGuiApplication::clipboard()->setText(QStringLiteral("untouched"));
+        sample(); // a left click copies the colour under the pointer
+        QTest::mouseClick(samplePicture(), Qt::LeftButton, Qt::NoModifier, QPoint(105, 55));
+        QVERIFY(ended());
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("#123456"));
+        sample(); // any other button only brings the window back
+        QTest::mouseClick(samplePicture(), Qt::RightButton, Qt::NoModifier, QPoint(5, 5));
+        QVERIFY(ended());
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("#123456"));
+    }
+
+    // As written on the keyboard: "Ctrl+,", "F1", "Space", single letters.
+    void everyKeyIsDocumented()
+    {
+        auto w = makeWindow();
+        const auto source
+            = [](const char* path) { return QString::fromUtf8(testSandbox().readFile(QFINDTESTDATA(path))); };
+        const QString help = source("../resources/help.html");
+        const QString readme = source("../README.md");
+        QVERIFY(help.contains(QLatin1String("<kbd>Esc</kbd>")) && readme.contains(QLatin1String("`Esc`")));
+        for (QAction* key : w->actions()) {
+            const QString text = key->shortcut().toString(QKeySequence::PortableText);
+            QVERIFY2(help.contains(QStringLiteral("<kbd>%1</kbd>").arg(text.toHtmlEscaped())), qPrintable(text));
+            QVERIFY2(readme.contains(QStringLiteral("`%1`").arg(text)), qPrintable(text));
+        }
+    }
+
+    // -skipus=1 skips every refresh; -skipus=2 makes no screen service at all.
+    void skippedRefreshes()
+    {
+        auto skipOne = makeWindow(true, 1);
+        QVERIFY(Probe::hasScreenService(*skipOne));
+        const QStringList before = logLines();
+        skipOne->updateScreen();
+        QCOMPARE(logLines(), before);
+        QCOMPARE(infoText(*skipOne), QString());
+
+        auto skipTwo = makeWindow(false, 2);
+        QVERIFY(!Probe::hasScreenService(*skipTwo));
+        const int copies = platform::memoryDesktop().copyCount;
+        tool(*skipTwo, 3)->trigger();
+        skipTwo->selectRegion();
+        QCOMPARE(platform::memoryDesktop().copyCount, copies);
+        QCOMPARE(Probe::displayMode(*skipTwo), 1);
+        QCOMPARE(infoText(*skipTwo), QString());
+        QVERIFY(!Probe::regionWindow(*skipTwo));
+    }
+
+    // A refresh's log, and the byte sum that tells a changed screen.
+    void refreshLog()
+    {
+        auto w = makeWindow(true);
+        QFile::remove(QStringLiteral("log.txt"));
+        w->updateScreen();
+        const QStringList lines = logLines(); // the drawing's own lines come between "sum changed" and the end
+        QCOMPARE(lines.mid(0, 17),
+            (QStringList { "UPD screen", "UPD screen A", "UPD screen B", "adapter selected", "scrsvc scr A",
+                "scrsvc scr B", "scrsvc scr C", "scrsvc scr D", "scrsvc scr E", "scrsvc scr F", "scrsvc scr G",
+                "scrsvc scr H", "scrsvc scr I", "scrsvc scr J", "scr ok", "cursor ok", "sum changed" }));
+        QCOMPARE(lines.mid(lines.size() - 2), (QStringList { "scr pix set", "scr end" }));
+        QFile::remove(QStringLiteral("log.txt"));
+        w->updateScreen();
+        QVERIFY(!logLines().contains(QStringLiteral("sum changed")));
+        platform::memoryDesktop().screen(cv::Rect(0, 0, 100, 100)).setTo(cv::Scalar(0, 0, 0, 255));
+        w->updateScreen();
+        QVERIFY(logLines().contains(QStringLiteral("sum changed")));
     }
 
     void draggingTheHandleMovesTheWindow()
@@ -301,10 +376,10 @@ private slots:
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w.get()));
         const QPoint start = w->pos();
-        auto* handle = w->findChild<QClickLabel*>(QStringLiteral("moveHandle"));
-        auto send = [handle](QEvent::Type type, QPoint at, Qt::MouseButtons held) {
-            QMouseEvent event(type, at, handle->mapToGlobal(at), type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
-                              held, Qt::NoModifier);
+        auto* handle = child<QClickLabel>(*w, "moveHandle");
+        const auto send = [handle](QEvent::Type type, QPoint at, Qt::MouseButtons held) {
+            QMouseEvent event(type, at, handle->mapToGlobal(at),
+                type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, held, Qt::NoModifier);
             QApplication::sendEvent(handle, &event);
         };
         send(QEvent::MouseMove, QPoint(2, 2), Qt::NoButton); // moves before a press do nothing
@@ -325,6 +400,17 @@ private slots:
         QApplication::sendEvent(w.get(), &enter);
         QCOMPARE(platform::memoryDesktop().copyCount, copies + 1);
         QVERIFY(infoText(*w).endsWith(QStringLiteral(" ms Vectorscope")));
+    }
+
+    // Last: once the application was asked to quit, no event loop runs again.
+    void exitKeyQuits()
+    {
+        auto w = makeWindow();
+        QVERIFY(activate(*w));
+        QEventLoop loop; // quitting ends it with 0; the guard only keeps a dead key from hanging the test
+        QTimer::singleShot(0, w.get(), [&w] { QTest::keyClick(w.get(), Qt::Key_Q, Qt::ControlModifier); });
+        QTimer::singleShot(60000, &loop, [&loop] { loop.exit(1); });
+        QCOMPARE(loop.exec(), 0);
     }
 };
 

@@ -1,130 +1,124 @@
 #include "capture/ScreenService.h"
 #include "platform/memory/MemoryDesktop.h"
-#include "support/TestSupport.h"
 
-#include <QFile>
 #include <QtTest>
+
+#include <climits>
+#include <optional>
 
 namespace {
 
 // Every desktop pixel names its own position: B = x mod 256, G = y mod 256,
-// R = (x / 256) * 16 + y / 256, A = 0 (the capture must force it to 255).
-void paintCoordinates(platform::MemoryDesktop& desktop, int width, int height)
+// R = (x / 256) * 16 + y / 256. The desktop leaves A at 0; a capture makes it 255.
+cv::Vec4b at(int x, int y, uchar alpha = 255)
 {
-    desktop.screen.create(height, width, CV_8UC4);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            desktop.screen.at<cv::Vec4b>(y, x) = cv::Vec4b(x & 255, y & 255, ((x >> 8) << 4) | (y >> 8), 0);
+    return cv::Vec4b(x & 255, y & 255, ((x >> 8) << 4) | (y >> 8), alpha);
 }
 
-cv::Vec4b expectedAt(int x, int y)
-{
-    return cv::Vec4b(x & 255, y & 255, ((x >> 8) << 4) | (y >> 8), 255);
-}
+const QPoint kBlack(-1, -1);
 
-platform::MemoryDesktop& twoMonitors()
-{
-    auto& desktop = platform::memoryDesktop();
-    desktop.reset(3840, 1080);
-    paintCoordinates(desktop, 3840, 1080);
-    desktop.monitorTable = {{0, 0, 1920, 1080}, {1920, 0, 3840, 1080}};
-    return desktop;
-}
+struct Case {
+    const char* name;
+    int monitor;
+    std::optional<platform::Rect> sub;
+    int targetWidth;
+    bool scalePointer;
+    int cols, rows;
+    float scale; // checked when there is a pointer
+    std::vector<std::pair<QPoint, QPoint>> probes; // output pixel -> desktop pixel (or black)
+};
 
 } // namespace
+
+Q_DECLARE_METATYPE(Case)
 
 class ScreenServiceTest : public QObject {
     Q_OBJECT
 private slots:
-    void readsTheMonitorTableOnce()
+    void initTestCase()
     {
-        auto& desktop = twoMonitors();
-        ScreenService service(false);
-        QCOMPARE(service.monitorCount, 2);
-        desktop.monitorTable.push_back({3840, 0, 4000, 100});
-        QCOMPARE(service.monitorCount, 2);
-        QCOMPARE(static_cast<int>(service.monitors().size()), 2);
+        platform::memoryDesktop().reset(3840, 1080);
+        for (int y = 0; y < 1080; ++y)
+            for (int x = 0; x < 3840; ++x)
+                platform::memoryDesktop().screen.at<cv::Vec4b>(y, x) = at(x, y, 0);
     }
 
-    void subRectangleOfTheSecondMonitorIsReadAtItsDesktopPosition()
+    // Monitors 0 and 1 side by side; 2 (1000 x 500) and 3 (1000 x 562) over 0's corner.
+    void init()
     {
-        twoMonitors();
-        ScreenService service(false);
-        cv::Mat out;
-        const platform::Rect sub{100, 50, 500, 350};
-        service.captureScreen(&out, 1, &sub, 0, nullptr);
-        QCOMPARE(out.cols, 400);
-        QCOMPARE(out.rows, 300);
-        QCOMPARE(out.type(), CV_8UC4);
-        QVERIFY(out.isContinuous());
-        QCOMPARE(out.at<cv::Vec4b>(0, 0), expectedAt(2020, 50));
-        QCOMPARE(out.at<cv::Vec4b>(299, 399), expectedAt(2419, 349));
+        platform::memoryDesktop().monitorTable
+            = { { 0, 0, 1920, 1080 }, { 1920, 0, 3840, 1080 }, { 0, 0, 1000, 500 }, { 0, 0, 1000, 562 } };
     }
 
-    void wholeMonitorForms()
+    void capture_data()
     {
-        twoMonitors();
-        ScreenService service(false);
-        cv::Mat whole, same, negative;
-        service.captureScreen(&whole, 1, nullptr, 0, nullptr);
-        const platform::Rect full{0, 0, 1920, 1080};
-        service.captureScreen(&same, 1, &full, 0, nullptr);
-        const platform::Rect noRect{-1, 7, 9, 11};
-        service.captureScreen(&negative, 1, &noRect, 0, nullptr);
-        QCOMPARE(whole.cols, 1920);
-        QCOMPARE(whole.rows, 1080);
-        QCOMPARE(whole.at<cv::Vec4b>(0, 0), expectedAt(1920, 0));
-        QCOMPARE(cv::norm(whole, same, cv::NORM_INF), 0.0);
-        QCOMPARE(cv::norm(whole, negative, cv::NORM_INF), 0.0);
+        QTest::addColumn<Case>("c");
+        const std::vector<std::pair<QPoint, QPoint>> wholeMonitor1 { { { 0, 0 }, { 1920, 0 } },
+            { { 1919, 1079 }, { 3839, 1079 } } };
+        const std::vector<std::pair<QPoint, QPoint>> wholeMonitor0 { { { 4, 3 }, { 4, 3 } } };
+        const float fifth = 400.0f / 1920.0f;
+        const Case cases[] = {
+            { "sub-rectangle of monitor 1", 1, platform::Rect { 100, 50, 500, 350 }, 0, false, 400, 300, 0,
+                { { { 0, 0 }, { 2020, 50 } }, { { 399, 299 }, { 2419, 349 } } } },
+            { "whole monitor 1", 1, std::nullopt, 0, false, 1920, 1080, 0, wholeMonitor1 },
+            { "sub-rectangle equal to the monitor", 1, platform::Rect { 0, 0, 1920, 1080 }, 0, false, 1920, 1080, 0,
+                wholeMonitor1 },
+            { "left -1 is the whole monitor", 1, platform::Rect { -1, 7, 9, 11 }, 0, false, 1920, 1080, 0,
+                wholeMonitor1 },
+            { "width 0 with a scale pointer: native", 3, std::nullopt, 0, true, 1000, 562, 0.0f,
+                { { { 999, 561 }, { 999, 561 } } } },
+            { "256 of 1000 x 500", 2, std::nullopt, 256, true, 256, 128, 0.256f, {} },
+            { "256 of 1000 x 562", 3, std::nullopt, 256, true, 256, 143, 0.256f, {} }, // 143.872 truncated
+            { "a width without a scale pointer is ignored", 3, std::nullopt, 256, false, 1000, 562, 0, {} },
+            // 4 : 1 takes source pixel 4i + 1.
+            { "nearest pixels", 0, platform::Rect { 0, 0, 1600, 900 }, 400, true, 400, 225, 0.25f,
+                { { { 0, 0 }, { 1, 1 } }, { { 3, 1 }, { 13, 5 } }, { { 399, 224 }, { 1597, 897 } } } },
+            // A monitor unplugged since its index was stored: the first one, never outside the table.
+            { "monitor 4", 4, std::nullopt, 0, false, 1920, 1080, 0, wholeMonitor0 },
+            { "monitor -1", -1, std::nullopt, 0, false, 1920, 1080, 0, wholeMonitor0 },
+            { "monitor INT_MIN", INT_MIN, std::nullopt, 0, false, 1920, 1080, 0, wholeMonitor0 },
+            // Zero width would give an infinite scale and an empty picture.
+            { "zero width", 0, platform::Rect { 100, 100, 100, 300 }, 400, true, 400, 225, fifth, {} },
+            { "zero height", 0, platform::Rect { 100, 100, 300, 100 }, 400, true, 400, 225, fifth, {} },
+            { "inverted", 0, platform::Rect { 500, 500, 100, 100 }, 400, true, 400, 225, fifth, {} },
+            // Desktop x 3820..3919, y 1000..1199: opaque black past 3839 and 1079.
+            { "past the desktop's edge", 1, platform::Rect { 1900, 1000, 2000, 1200 }, 0, false, 100, 200, 0,
+                { { { 19, 0 }, { 3839, 1000 } }, { { 20, 0 }, kBlack }, { { 0, 79 }, { 3820, 1079 } },
+                    { { 0, 80 }, kBlack }, { { 99, 199 }, kBlack } } },
+            // From a damaged settings file: coordinates held to 2^20, no overflow, no gigabytes.
+            { "huge", 0, platform::Rect { 0, 0, INT_MAX, INT_MAX }, 400, true, 400, 400, 400.0f / (1 << 20), {} },
+            // No taller than four times the width, as a selection is, or every cycle would crawl.
+            { "sliver", 0, platform::Rect { 0, 0, 1, INT_MAX }, 600, true, 600, 2400, 600.0f, {} },
+            { "tallest selection", 0, platform::Rect { 0, 0, 40, 160 }, 600, true, 600, 2400, 15.0f, {} },
+        };
+        for (const Case& c : cases)
+            QTest::newRow(c.name) << c;
     }
 
-    void scaleAndOutputSize()
+    void capture()
     {
-        auto& desktop = platform::memoryDesktop();
-        desktop.reset(1000, 562, cv::Scalar(10, 20, 30));
-        desktop.monitorTable = {{0, 0, 1000, 500}, {0, 0, 1000, 562}};
+        QFETCH(Case, c);
         ScreenService service(false);
         cv::Mat out;
         float scale = -1.0f;
-
-        service.captureScreen(&out, 0, nullptr, 256, &scale);
-        QCOMPARE(scale, 0.256f);
-        QCOMPARE(out.cols, 256);
-        QCOMPARE(out.rows, 128);
-
-        service.captureScreen(&out, 1, nullptr, 256, &scale);
-        QCOMPARE(out.rows, 143); // 562 * 0.256 = 143.872, truncated
-
-        service.captureScreen(&out, 1, nullptr, 0, &scale);
-        QCOMPARE(scale, 0.0f);
-        QCOMPARE(out.cols, 1000);
-        QCOMPARE(out.rows, 562);
-
-        service.captureScreen(&out, 1, nullptr, 256, nullptr); // a width without a scale pointer is ignored
-        QCOMPARE(out.cols, 1000);
-        QCOMPARE(out.at<cv::Vec4b>(5, 5), cv::Vec4b(10, 20, 30, 255));
+        service.captureScreen(
+            &out, c.monitor, c.sub ? &*c.sub : nullptr, c.targetWidth, c.scalePointer ? &scale : nullptr);
+        QCOMPARE(out.cols, c.cols);
+        QCOMPARE(out.rows, c.rows);
+        QCOMPARE(out.type(), CV_8UC4);
+        QVERIFY(out.isContinuous());
+        if (c.scalePointer)
+            QCOMPARE(scale, c.scale);
+        for (const auto& [o, d] : c.probes)
+            QCOMPARE(out.at<cv::Vec4b>(o.y(), o.x()), d == kBlack ? cv::Vec4b(0, 0, 0, 255) : at(d.x(), d.y()));
     }
 
-    void scaledPixelsAreTheNearestSourcePixels()
+    void monitorsReadOnceAndBufferKept()
     {
-        twoMonitors();
         ScreenService service(false);
-        cv::Mat out;
-        float scale = 0.0f;
-        const platform::Rect sub{0, 0, 1600, 900};
-        service.captureScreen(&out, 0, &sub, 400, &scale);
-        QCOMPARE(out.cols, 400);
-        QCOMPARE(out.rows, 225);
-        for (int y : {0, 1, 100, 224})
-            for (int x : {0, 1, 3, 200, 399})
-                QCOMPARE(out.at<cv::Vec4b>(y, x),
-                         expectedAt(platform::nearestSourceIndex(x, 1600, 400), platform::nearestSourceIndex(y, 900, 225)));
-    }
-
-    void keepsTheCallersBufferWhileTheSizeHolds()
-    {
-        twoMonitors();
-        ScreenService service(false);
+        platform::memoryDesktop().monitorTable.push_back({ 3840, 0, 4000, 100 });
+        QCOMPARE(service.monitorCount, 4);
+        QCOMPARE(int(service.monitors().size()), 4);
         cv::Mat out;
         float scale = 0.0f;
         service.captureScreen(&out, 0, nullptr, 400, &scale);
@@ -133,104 +127,16 @@ private slots:
         QCOMPARE(out.data, buffer);
     }
 
-    // A monitor that was unplugged since its index was stored must not make
-    // the capture read outside the monitor table.
-    void monitorIndexOutsideTheTableFallsBackToTheFirst()
-    {
-        twoMonitors();
-        ScreenService service(false);
-        cv::Mat out;
-        for (int index : {2, 7, -1, INT_MIN}) {
-            service.captureScreen(&out, index, nullptr, 0, nullptr);
-            QCOMPARE(out.cols, 1920);
-            QCOMPARE(out.at<cv::Vec4b>(3, 4), expectedAt(4, 3));
-        }
-    }
-
-    // A rectangle of zero width would give an infinite scale and an empty picture.
-    void emptyOrInvertedRectangleMeansTheWholeMonitor()
-    {
-        twoMonitors();
-        ScreenService service(false);
-        cv::Mat out;
-        float scale = 0.0f;
-        for (const platform::Rect sub : {platform::Rect{100, 100, 100, 300}, platform::Rect{100, 100, 300, 100},
-                                         platform::Rect{500, 500, 100, 100}}) {
-            service.captureScreen(&out, 0, &sub, 400, &scale);
-            QCOMPARE(scale, 400.0f / 1920.0f);
-            QCOMPARE(out.cols, 400);
-            QCOMPARE(out.rows, 225);
-        }
-    }
-
-    void partsPastTheDesktopAreOpaqueBlack()
-    {
-        twoMonitors();
-        ScreenService service(false);
-        cv::Mat out;
-        const platform::Rect sub{1900, 1000, 2000, 1200}; // on monitor 1: desktop x 3820..3919, y 1000..1199
-        service.captureScreen(&out, 1, &sub, 0, nullptr);
-        QCOMPARE(out.cols, 100);
-        QCOMPARE(out.rows, 200);
-        QCOMPARE(out.at<cv::Vec4b>(0, 19), expectedAt(3839, 1000));
-        QCOMPARE(out.at<cv::Vec4b>(0, 20), cv::Vec4b(0, 0, 0, 255));
-        QCOMPARE(out.at<cv::Vec4b>(79, 0), expectedAt(3820, 1079));
-        QCOMPARE(out.at<cv::Vec4b>(80, 0), cv::Vec4b(0, 0, 0, 255));
-        QCOMPARE(out.at<cv::Vec4b>(199, 99), cv::Vec4b(0, 0, 0, 255));
-    }
-
-    // Hostile values from a settings file must not overflow or allocate gigabytes.
-    void extremeRectanglesStayBounded()
-    {
-        twoMonitors();
-        ScreenService service(false);
-        cv::Mat out;
-        float scale = 0.0f;
-        const platform::Rect huge{0, 0, INT_MAX, INT_MAX};
-        service.captureScreen(&out, 0, &huge, 400, &scale);
-        QVERIFY(out.rows >= 1 && out.rows <= 16384);
-        const platform::Rect sliver{0, 0, 1, INT_MAX};
-        service.captureScreen(&out, 0, &sliver, 600, &scale);
-        QCOMPARE(out.cols, 600);
-        QCOMPARE(out.rows, 2400); // no taller than a selection can be, or every cycle would crawl
-        const platform::Rect tallestSelection{0, 0, 40, 160};
-        service.captureScreen(&out, 0, &tallestSelection, 600, &scale);
-        QCOMPARE(out.rows, 2400);
-    }
-
     void noMonitorsGivesOneBlackRow()
     {
-        auto& desktop = platform::memoryDesktop();
-        desktop.reset(10, 10);
-        desktop.monitorTable.clear();
+        platform::memoryDesktop().monitorTable.clear();
         ScreenService service(false);
-        QCOMPARE(service.monitorCount, 0);
         cv::Mat out;
         float scale = -1.0f;
         service.captureScreen(&out, 0, nullptr, 400, &scale);
         QCOMPARE(scale, 0.0f);
-        QCOMPARE(out.cols, 400);
-        QCOMPARE(out.rows, 1);
+        QCOMPARE(out.size(), cv::Size(400, 1));
         QCOMPARE(out.at<cv::Vec4b>(0, 0), cv::Vec4b(0, 0, 0, 255));
-    }
-
-    void debugLogNamesEveryStep()
-    {
-        QFile::remove(QStringLiteral("log.txt"));
-        twoMonitors();
-        ScreenService quiet(false);
-        cv::Mat out;
-        quiet.captureScreen(&out, 0, nullptr, 0, nullptr);
-        QVERIFY(!QFile::exists(QStringLiteral("log.txt")));
-
-        ScreenService service(true);
-        service.captureScreen(&out, 0, nullptr, 0, nullptr);
-        QFile log(QStringLiteral("log.txt"));
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        QCOMPARE(log.readAll(),
-                 QByteArray("scrsvc create\nscrsvc A\nscrsvc B\nscrsvc C\nscrsvc D\n"
-                            "scrsvc scr A\nscrsvc scr B\nscrsvc scr C\nscrsvc scr D\nscrsvc scr E\n"
-                            "scrsvc scr F\nscrsvc scr G\nscrsvc scr H\nscrsvc scr I\nscrsvc scr J\n"));
     }
 };
 
