@@ -354,9 +354,11 @@ __attribute__((target("avx2,fma"))) void countWide(const std::uint32_t* pixels, 
         ++counts[places[k]];
 }
 
-__attribute__((target("avx2,fma"))) void countFrameWide(const cv::Mat& frame, const Placement& p,
+__attribute__((target("avx2,fma"))) void countFrameWide(const cv::Mat& frame, const Placement& placement,
     const int* countLimit, std::uint32_t* counts, std::vector<int>& places, std::vector<int>& exact, Bounds& result)
 {
+    // A copy the counting cannot write over, so its numbers stay in registers.
+    const Placement p = placement;
     __m256 bounds[4] = { _mm256_set1_ps(1e9f), _mm256_set1_ps(-1e9f), _mm256_set1_ps(1e9f), _mm256_set1_ps(-1e9f) };
     places.resize(static_cast<size_t>(frame.cols));
     for (int y = 0; y < frame.rows; ++y)
@@ -455,9 +457,11 @@ __attribute__((target(HUELENS_WIDEST), always_inline)) inline __m512i placeSixte
     return _mm512_mask_blend_epi32(counted, _mm512_set1_epi32(-1), result);
 }
 
-__attribute__((target(HUELENS_WIDEST))) void countFrameWidest(const cv::Mat& frame, const Placement& p,
+__attribute__((target(HUELENS_WIDEST))) void countFrameWidest(const cv::Mat& frame, const Placement& placement,
     const int* countLimit, std::uint32_t* counts, std::vector<int>& places, std::vector<int>& exact, Bounds& result)
 {
+    // A copy the counting cannot write over, so its numbers stay in registers.
+    const Placement p = placement;
     __m512 bounds[4] = { _mm512_set1_ps(1e9f), _mm512_set1_ps(-1e9f), _mm512_set1_ps(1e9f), _mm512_set1_ps(-1e9f) };
     const int n = frame.cols;
     places.resize(static_cast<size_t>(n));
@@ -467,7 +471,32 @@ __attribute__((target(HUELENS_WIDEST))) void countFrameWidest(const cv::Mat& fra
         const std::uint32_t* pixels = frame.ptr<std::uint32_t>(y);
         // Sixteen at a time; a row's last pixels with the sixteen that end
         // the row, the lanes already done left out.
-        for (int i = 0; i < n;) {
+        int i = 0;
+        // Two vectors at a time: their long chains of arithmetic overlap.
+        for (; i + 32 <= n; i += 32) {
+            __m512 nx0, ny0, nx1, ny1;
+            __mmask16 placed0, placed1;
+            const __m512i result0 = placeSixteen(_mm512_loadu_si512(pixels + i), p, countLimit, nx0, ny0, placed0);
+            const __m512i result1
+                = placeSixteen(_mm512_loadu_si512(pixels + i + 16), p, countLimit, nx1, ny1, placed1);
+            const __mmask16 unsure0 = _mm512_cmpeq_epi32_mask(result0, _mm512_set1_epi32(-2));
+            const __mmask16 unsure1 = _mm512_cmpeq_epi32_mask(result1, _mm512_set1_epi32(-2));
+            if (unsure0 | unsure1) {
+                for (std::uint32_t u = unsure0 | static_cast<std::uint32_t>(unsure1) << 16; u; u &= u - 1)
+                    exact.push_back(y * n + i + __builtin_ctz(u));
+            }
+            _mm512_storeu_si512(place + i, _mm512_mask_blend_epi32(placed0, nowhere, result0));
+            _mm512_storeu_si512(place + i + 16, _mm512_mask_blend_epi32(placed1, nowhere, result1));
+            bounds[0] = _mm512_mask_min_ps(bounds[0], placed0, bounds[0], nx0);
+            bounds[0] = _mm512_mask_min_ps(bounds[0], placed1, bounds[0], nx1);
+            bounds[1] = _mm512_mask_max_ps(bounds[1], placed0, bounds[1], nx0);
+            bounds[1] = _mm512_mask_max_ps(bounds[1], placed1, bounds[1], nx1);
+            bounds[2] = _mm512_mask_min_ps(bounds[2], placed0, bounds[2], ny0);
+            bounds[2] = _mm512_mask_min_ps(bounds[2], placed1, bounds[2], ny1);
+            bounds[3] = _mm512_mask_max_ps(bounds[3], placed0, bounds[3], ny0);
+            bounds[3] = _mm512_mask_max_ps(bounds[3], placed1, bounds[3], ny1);
+        }
+        while (i < n) {
             const int at = i + 16 <= n ? i : n - 16;
             const __mmask16 fresh = static_cast<__mmask16>(0xffffu << (i - at));
             __m512 nx, ny;
@@ -813,9 +842,24 @@ __attribute__((target("avx2,fma"))) void cellValuesWide(
     cellValuesNarrow(counts + i, weights, out + i, n - i);
 }
 
+__attribute__((target(HUELENS_WIDEST))) void cellValuesWidest(
+    const std::uint32_t* counts, const float* weights, float* out, int n)
+{
+    int i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m512i c = _mm512_loadu_si512(counts + i);
+        const __mmask16 lit = _mm512_test_epi32_mask(c, c);
+        _mm512_storeu_ps(out + i, lit ? _mm512_mask_i32gather_ps(_mm512_setzero_ps(), lit, c, weights, 4)
+                                      : _mm512_setzero_ps());
+    }
+    cellValuesWide(counts + i, weights, out + i, n - i);
+}
+
 void cellValues(const std::uint32_t* counts, const float* weights, float* out, int n)
 {
-    if (wideVectors())
+    if (widestVectors())
+        cellValuesWidest(counts, weights, out, n);
+    else if (wideVectors())
         cellValuesWide(counts, weights, out, n);
     else
         cellValuesNarrow(counts, weights, out, n);
@@ -849,8 +893,22 @@ __attribute__((target("avx2,fma"))) float addAndFindLargestWide(const float* cel
     return result;
 }
 
+__attribute__((target(HUELENS_WIDEST))) float addAndFindLargestWidest(const float* cells, float* sum, int n)
+{
+    __m512 largest = _mm512_setzero_ps();
+    int i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m512 s = _mm512_add_ps(_mm512_loadu_ps(cells + i), _mm512_loadu_ps(sum + i));
+        _mm512_storeu_ps(sum + i, s);
+        largest = _mm512_max_ps(largest, s);
+    }
+    return std::max(_mm512_reduce_max_ps(largest), addAndFindLargestWide(cells + i, sum + i, n - i));
+}
+
 float addAndFindLargest(const float* cells, float* sum, int n)
 {
+    if (widestVectors())
+        return addAndFindLargestWidest(cells, sum, n);
     return wideVectors() ? addAndFindLargestWide(cells, sum, n) : addAndFindLargestNarrow(cells, sum, n);
 }
 

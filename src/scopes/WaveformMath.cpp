@@ -183,12 +183,17 @@ void highlightMatchingLevels(
     }
 
     const float sp = static_cast<float>(scopeCols) / static_cast<float>(frameBgra.cols);
+    // trunc(c x sp) never falls as c grows, so the columns within reach of
+    // the pointer are one run: found once, then only they are walked.
+    int first = 0;
+    while (first < frameBgra.cols && static_cast<int>(static_cast<float>(first) * sp) < px - kHighlightColumns)
+        ++first;
+    int last = first;
+    while (last < frameBgra.cols && static_cast<int>(static_cast<float>(last) * sp) <= px + kHighlightColumns)
+        ++last;
     for (int y = 0; y < frameBgra.rows; ++y) {
-        uchar* pixel = frameBgra.ptr<uchar>(y);
-        for (int c = 0; c < frameBgra.cols; ++c, pixel += 4) {
-            const int xx = static_cast<int>(static_cast<float>(c) * sp);
-            if (std::abs(xx - px) > kHighlightColumns)
-                continue;
+        uchar* pixel = frameBgra.ptr<uchar>(y) + first * 4;
+        for (int c = first; c < last; ++c, pixel += 4) {
             if (std::fabs(pixelLevel(pixel, channel) - level) < kHighlightLevels)
                 paintRed(pixel);
         }
