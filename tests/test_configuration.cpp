@@ -1,340 +1,304 @@
-// The "apps" rules text, capture records, and what config.ini keeps across a
-// restart of the program.
+// The "apps" rules text, capture records, what config.ini keeps across a
+// restart of the program, and the settings dialog driven through its widgets.
 #include "apps/AppsFormat.h"
+#include "apps/SettingsFile.h"
 #include "platform/memory/MemoryDesktop.h"
 #include "shell/MainWindow.h"
 #include "support/TestSupport.h"
 
-#include <QSettings>
+#include <QAction>
+#include <QLabel>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTextEdit>
+#include <QTimer>
+#include <QToolBar>
 #include <QtTest>
 
 #include <memory>
-#include <utility>
-#include <vector>
 
 struct ConfigurationTag;
 template <> struct MainWindowProbe<ConfigurationTag> {
-    static const QMap<QString, std::array<int, 4>>& regions(MainWindow& w) { return w.appRegions; }
-    static const QMap<QString, int>& adapters(MainWindow& w) { return w.appAdapters; }
-    static const QList<AppProfile>& profiles(MainWindow& w) { return w.appProfiles; }
     static QString currentApp(MainWindow& w) { return w.currentApp; }
-    static int windowSize(MainWindow& w) { return w.windowSize; }
     static const cv::Mat& frame(MainWindow& w) { return w.frameImage; }
     static void store(MainWindow& w, int monitor, const platform::Rect& rect) { w.storeCaptureTarget(monitor, rect); }
+    // "adapter|left|top|right|bottom" as loaded, or "" when nothing is.
+    static QString target(MainWindow& w, const QString& name)
+    {
+        return w.appRegions.contains(name) ? formatCaptureRecord(w.appAdapters.value(name), w.appRegions.value(name))
+                                           : QString();
+    }
+    static double scopeRadius(MainWindow& w) { return w.scopeRadius; }
+    static QTimer* resizeTimer(MainWindow& w) { return w.resizeTimer; }
+    static QTimer* appInfoTimer(MainWindow& w) { return w.appInfoTimer; }
+    static int profileCount(MainWindow& w) { return w.appProfiles.size(); }
 };
 using Probe = MainWindowProbe<ConfigurationTag>;
 
-Q_DECLARE_METATYPE(CaptureRect)
-
 namespace {
 
-constexpr platform::WindowHandle kTerminal = 0x500001;
-constexpr platform::WindowHandle kResolve = 0x500002;
-constexpr platform::WindowHandle kPhotoshop = 0x500003;
-constexpr platform::WindowHandle kRuleWindow = 0x500004;
+constexpr platform::WindowHandle kTerminal = 0x500001, kResolve = 0x500002, kPhotoshop = 0x500003, kGimp = 0x500004,
+                                 kSpaced = 0x500005, kRuleWindow = 0x500006, kFirefox = 0x500007, kHugin = 0x500008,
+                                 kDialog = 0x500009, kWineApp = 0x50000a;
 
-const CaptureRect kWholeMonitor { -1, -1, -1, -1 };
-
-QString describe(const QList<AppProfile>& profiles)
+// The file's bytes, not a QSettings: QSettings objects on one path share
+// what is not yet written.
+QString storedOnDisk(const QString& key)
 {
-    QStringList parts;
-    for (const AppProfile& p : profiles)
-        parts << QStringLiteral("[%1|%2|%3|%4]").arg(p.name, p.windowClass, p.windowTitle, p.executable);
-    return parts.join(QLatin1Char(' '));
+    return readSettingsText(testSandbox().readFile(testSandbox().configFile())).value(key).toString();
 }
 
-std::unique_ptr<MainWindow> startProgram()
+// One capture cycle: the frame's size, and whether every pixel (bytes B, G,
+// R, A) is pure red.
+QString capture(MainWindow& w)
 {
-    return std::make_unique<MainWindow>(nullptr, false, 0);
+    w.updateScreen();
+    const cv::Mat& frame = Probe::frame(w);
+    const double n = static_cast<double>(frame.total());
+    const bool red = n > 0 && cv::sum(frame) == cv::Scalar(0, 0, 255 * n, 255 * n);
+    return QStringLiteral("%1x%2 %3").arg(frame.cols).arg(frame.rows).arg(red ? "red" : "not red");
 }
-
-QVariant storedOnDisk(const QString& key)
-{
-    QSettings disk(testSandbox().configFile(), QSettings::IniFormat);
-    return disk.value(key);
-}
-
-// Share of the frame's pixels that are pure red (frame bytes B, G, R, A).
-double redShare(const cv::Mat& frame)
-{
-    int red = 0;
-    for (int y = 0; y < frame.rows; ++y)
-        for (int x = 0; x < frame.cols; ++x) {
-            const cv::Vec4b& p = frame.at<cv::Vec4b>(y, x);
-            if (p[0] == 0 && p[1] == 0 && p[2] == 255)
-                ++red;
-        }
-    return static_cast<double>(red) / static_cast<double>(frame.total());
-}
-
-} // namespace
 
 class ConfigurationTest : public QObject {
     Q_OBJECT
 
+    std::unique_ptr<MainWindow> program; // the settings dialog's owner
+
+    void startProgram(const QByteArray& config = QByteArray())
+    {
+        testSandbox().writeConfig(config);
+        program = std::make_unique<MainWindow>(nullptr, false, 0);
+        program->show();
+        QVERIFY(QTest::qWaitForWindowExposed(program.get()));
+    }
+    template <typename T> T* find(const char* name) { return program->findChild<T*>(QLatin1String(name)); }
+    QString label(const char* name) { return find<QLabel>(name)->text(); }
+    void press(const char* button) { QTest::mousePress(find<QPushButton>(button), Qt::LeftButton); }
+    // As the user does it: a click on the toolbar's settings button.
+    void openDialog()
+    {
+        auto* toolBar = find<QToolBar>("toolBar");
+        for (QAction* action : toolBar->actions())
+            if (action->text() == QLatin1String("Settings"))
+                QTest::mouseClick(toolBar->widgetForAction(action), Qt::LeftButton);
+        QVERIFY(find<QMainWindow>("settingsWindow"));
+    }
+    void waitUntilClosed()
+    {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QTRY_VERIFY(!find<QMainWindow>("settingsWindow"));
+    }
+
 private slots:
-    void init();
+    // Monitor 0 black; monitor 1, 800 x 600 right of it, red.
+    void init()
+    {
+        testSandbox().writeConfig(QByteArray());
+        platform::MemoryDesktop& d = platform::memoryDesktop();
+        d.reset(2400, 900);
+        d.monitorTable = { { 0, 0, 1600, 900 }, { 1600, 0, 2400, 600 } };
+        d.screen(cv::Rect(1600, 0, 800, 600)).setTo(cv::Scalar(0, 0, 255, 255));
+        d.windows[kTerminal] = { { "xterm.XTerm", "user@host: ~" }, "/usr/bin/xterm" };
+        d.windows[kResolve] = { { "resolve.resolve", "DaVinci Resolve - Project 1" }, "/opt/resolve/bin/resolve" };
+        d.windows[kPhotoshop] = { { "photoshop.exe.Wine", "Adobe Photoshop 2024" }, "/usr/bin/wine64-preloader" };
+        d.windows[kGimp] = { { "gimp-2.10.Gimp-2.10", "[IMG_0042] (imported)-1.0 \u2013 GIMP" }, "/usr/bin/gimp-2.10" };
+        d.windows[kSpaced] = { { " cls ", "A tool" }, "/usr/bin/tool" };
+        d.windows[kRuleWindow] = { { "someclass.Someclass", "A tool" }, "/usr/bin/sometool" };
+        d.windows[kFirefox]
+            = { { "MozillaWindowClass", "Colour theory - Mozilla Firefox" }, "/usr/lib/firefox-esr/firefox-esr" };
+        d.windows[kHugin] = { { "hugin.Hugin", "IMG_0042.pto - hugin" }, "/usr/bin/hugin" };
+        d.windows[kDialog] = { { "huelens.Huelens", "Huelens Settings" }, "/usr/bin/huelens" };
+        d.windows[kWineApp] = { { "editor.exe.Wine", "Editor" }, "C:\\Program Files\\Editor\\editor.exe" };
+        d.foregroundWindow = kTerminal;
+    }
+    void cleanup() { program.reset(); }
 
-    void appsText();
-    void captureRecord_data();
-    void captureRecord();
+    // Each line "name:class[:title[:executable]]"; fields keep their blanks.
+    void appsText()
+    {
+        const std::pair<const char*, const char*> cases[] = {
+            { "Darktable:", "" }, // a name and one ":" match nothing
+            { "Darktable:::", "" },
+            { ":darktable:Darktable:darktable", "" }, // empty name
+            { "Darktable::lighttable", "[Darktable||lighttable|]" },
+            { "Darktable:darktable::darktable", "[Darktable|darktable||darktable]" },
+            { " My App : cls : a title : tool ", "[ My App | cls | a title | tool ]" },
+            { "Gimp:gimp:GIMP:gimp:extra:more", "[Gimp|gimp|GIMP|gimp]" },
+            { "B:b\n\nA::a\n:x\nC:::c", "[B|b||] [A||a|] [C|||c]" },
+            { "Dt:darktable\nDt::lighttable", "[Dt|darktable||] [Dt||lighttable|]" },
+        };
+        for (const auto& [text, expected] : cases) {
+            QStringList parts;
+            for (const AppProfile& p : parseAppProfiles(QString::fromUtf8(text)))
+                parts << QStringLiteral("[%1|%2|%3|%4]").arg(p.name, p.windowClass, p.windowTitle, p.executable);
+            QCOMPARE(parts.join(QLatin1Char(' ')), QString::fromUtf8(expected));
+        }
+    }
 
-    void freshInstallation();
-    void builtinRecordUnderDisplayNameOrId();
-    void builtinRegionSurvivesRestart();
-    void unknownRegionSurvivesRestart();
-    void profileRecordsKeepTheirBlanks();
-    void damagedRecordsKeepTheDefault();
-    void negativeLeftCapturesTheWholeStoredMonitor();
-    void foreignKeysSurviveAndWritesReachTheDisk();
-    void ruleNamedLikeASettingCannotOverwriteIt();
+    // A record that does not parse leaves the values untouched (here 7).
+    void captureRecords()
+    {
+        const std::pair<const char*, const char*> cases[] = {
+            { "1|100|50|900|650", "1|100|50|900|650" },
+            { "x|10|abc|30|", "0|10|0|30|0" }, // not numbers read as 0
+            { "0|-2147483648|0|0|2147483647", "0|-2147483648|0|0|2147483647" },
+            // Guards against undefined overflow when converting damaged numbers.
+            { "99999999999|2147483648|0|10|-99999999999", "0|0|0|10|0" },
+            { "1|2|3|4", "7|7|7|7|7" },
+            { "1|2|3|4|5|6", "7|7|7|7|7" },
+        };
+        for (const auto& [record, expected] : cases) {
+            int adapter = 7;
+            CaptureRect rect { 7, 7, 7, 7 };
+            const bool parsed = qstrcmp(expected, "7|7|7|7|7") != 0;
+            QCOMPARE(parseCaptureRecord(QString::fromLatin1(record), adapter, rect), parsed);
+            QCOMPARE(formatCaptureRecord(adapter, rect), QString::fromLatin1(expected));
+        }
+    }
+
+    // What a start reads and captures, and that a region chosen with an
+    // application in front is written at once (read back while the program
+    // runs: only a sync puts it there), keeps the keys the program does not
+    // use, comes back at the next start and is captured.
+    void targetsSurviveRestart()
+    {
+        const std::tuple<platform::WindowHandle, const char*, QString, const char*, const char*> cases[] = {
+            // Guards a lost region: records were read only under the built-in
+            // id while the region selection writes them under the display
+            // name, and a region chosen for a built-in was gone at the next start.
+            { kResolve, "resolve=1|10|20|30|40\n", "DaVinci Resolve", "1|10|20|30|40", "400x400 red" },
+            // A negative left means the whole monitor: 600 * 400 / 800 rows.
+            { kPhotoshop, "photoshop=3|9|9|9|9\nPhotoshop=1|-5|100|300|200\n", "Photoshop", "1|-5|100|300|200",
+                "400x300 red" },
+            // A damaged record means the whole monitor 0: 900 * 400 / 1600 rows.
+            { kGimp, "GIMP=1|2|3|4\n", "GIMP", "0|-1|-1|-1|-1", "400x225 not red" },
+            // Guards a lost region: one chosen while nothing was recognised
+            // was written under "Unknown" and never read back.
+            { kTerminal, "Unknown=1|5|6|7|8\n", "Unknown", "1|5|6|7|8", "400x400 red" },
+            { kSpaced, "apps=\" Spaced : cls \"\n%20Spaced%20=0|1|2|3|4\n", " Spaced ", "0|1|2|3|4",
+                "400x400 not red" },
+        };
+        for (const auto& [window, config, name, before, frame] : cases) {
+            testSandbox().writeConfig(
+                QByteArray("[General]\nfavourite_colour=teal\n") + config + "[plugins]\nenabled=true\n");
+            platform::memoryDesktop().foregroundWindow = window;
+            {
+                MainWindow w(nullptr, false, 0);
+                QCOMPARE(Probe::currentApp(w), name);
+                QCOMPARE(Probe::target(w, name), QLatin1String(before));
+                QCOMPARE(capture(w), QLatin1String(frame));
+                Probe::store(w, 1, { 100, 100, 300, 200 });
+                QCOMPARE(capture(w), QStringLiteral("400x200 red"));
+                QCOMPARE(storedOnDisk(name), QStringLiteral("1|100|100|300|200"));
+                QCOMPARE(storedOnDisk(QStringLiteral("favourite_colour")), QStringLiteral("teal"));
+                QCOMPARE(storedOnDisk(QStringLiteral("plugins/enabled")), QStringLiteral("true"));
+            }
+            MainWindow w(nullptr, false, 0);
+            QCOMPARE(Probe::target(w, name), QStringLiteral("1|100|100|300|200"));
+            QCOMPARE(capture(w), QStringLiteral("400x200 red"));
+        }
+    }
+
+    // Guards lost settings: a region chosen for a rule named "apps" overwrote
+    // the rules themselves. It keeps its region for the run only.
+    void ruleNamedLikeASettingCannotOverwriteIt()
+    {
+        testSandbox().writeConfig("[General]\napps=apps:someclass\nwindow_size=300\n");
+        platform::memoryDesktop().foregroundWindow = kRuleWindow;
+        MainWindow w(nullptr, false, 0);
+        QCOMPARE(Probe::currentApp(w), QStringLiteral("apps"));
+        Probe::store(w, 0, { 1, 2, 3, 4 });
+        QCOMPARE(Probe::target(w, QStringLiteral("apps")), QStringLiteral("0|1|2|3|4"));
+        QCOMPARE(storedOnDisk(QStringLiteral("apps")), QStringLiteral("apps:someclass"));
+        QCOMPARE(storedOnDisk(QStringLiteral("window_size")), QStringLiteral("300"));
+    }
+
+    void settingsOkSavesAndApplies()
+    {
+        platform::memoryDesktop().foregroundWindow = kFirefox;
+        startProgram("[General]\nwindow_size=320\napps=\"Bad:\\n<b>Gimp</b>:gimp\"\n");
+        openDialog();
+        auto* size = find<QSpinBox>("windowSizeSpin");
+        auto* apps = find<QTextEdit>("appsEdit");
+        QCOMPARE(size->value(), 320);
+        // Lines that give no rule are shown as stored, so the user can mend them.
+        QCOMPARE(apps->toPlainText(), QStringLiteral("Bad:\n<b>Gimp</b>:gimp"));
+        size->selectAll();
+        QTest::keyClicks(size, QStringLiteral("300"));
+        QTest::keyClick(apps, Qt::Key_End, Qt::ControlModifier);
+        QTest::keyClick(apps, Qt::Key_Return);
+        QTest::keyClicks(apps, QStringLiteral("Hg:hugin"));
+
+        // Hugin is in front while OK is pressed: the refresh that OK runs
+        // still uses the old rules.
+        platform::memoryDesktop().foregroundWindow = kHugin;
+        Probe::resizeTimer(*program)->stop();
+        press("okButton"); // the press alone applies; no release follows
+        QCOMPARE(storedOnDisk(QStringLiteral("window_size")), QStringLiteral("300"));
+        QCOMPARE(storedOnDisk(QStringLiteral("apps")), QStringLiteral("Bad:\n<b>Gimp</b>:gimp\nHg:hugin"));
+        QCOMPARE(program->width(), 300);
+        QCOMPARE(Probe::scopeRadius(*program), 112.5); // (300 / 2) * 0.75
+        QVERIFY(Probe::resizeTimer(*program)->isActive());
+        QCOMPARE(Probe::currentApp(*program), QStringLiteral("Firefox"));
+        QCOMPARE(Probe::profileCount(*program), 2);
+        waitUntilClosed();
+        program->updateScreen(); // the next recognition
+        QCOMPARE(Probe::currentApp(*program), QStringLiteral("Hg"));
+    }
+
+    // Cancel saves nothing. Guards a use after free: the dialog deletes its
+    // labels when it closes, and a tick may still arrive.
+    void settingsCancelSavesNothing()
+    {
+        startProgram();
+        openDialog();
+        auto* size = find<QSpinBox>("windowSizeSpin");
+        size->selectAll();
+        QTest::keyClicks(size, QStringLiteral("250"));
+        QTest::keyClicks(find<QTextEdit>("appsEdit"), QStringLiteral("Hg:hugin"));
+        press("cancelButton");
+        program->updateApplicationData();
+        waitUntilClosed();
+        QVERIFY(!Probe::appInfoTimer(*program));
+        program->updateApplicationData();
+        QCOMPARE(storedOnDisk(QStringLiteral("window_size")), QString());
+        QCOMPARE(storedOnDisk(QStringLiteral("apps")), QString());
+        QCOMPARE(program->width(), 400);
+        QCOMPARE(Probe::profileCount(*program), 0);
+    }
+
+    // The labels show what a rule has to match: empty until the timer's first
+    // tick, half a second after opening, then the window in front; they keep
+    // their text while the dialog or the main window is in front.
+    void settingsLabelsShowTheWindowInFront()
+    {
+        platform::memoryDesktop().foregroundWindow = kFirefox;
+        startProgram();
+        openDialog();
+        for (const char* name : { "classLabel", "titleLabel", "executableLabel" })
+            QCOMPARE(label(name), QString());
+        QCOMPARE(Probe::appInfoTimer(*program)->interval(), 500);
+        QTRY_COMPARE(label("classLabel"), QStringLiteral("MozillaWindowClass"));
+        QCOMPARE(label("titleLabel"), QStringLiteral("Colour theory - Mozilla Firefox"));
+        QCOMPARE(label("executableLabel"), QStringLiteral("firefox-esr"));
+
+        platform::memoryDesktop().foregroundWindow = kWineApp;
+        QTRY_COMPARE(label("executableLabel"), QStringLiteral("editor.exe"));
+        QCOMPARE(label("classLabel"), QStringLiteral("editor.exe.Wine"));
+
+        const auto own = static_cast<platform::WindowHandle>(program->winId());
+        platform::memoryDesktop().windows[own] = { { "huelens.Huelens", "Korvant Huelens 1.0: Unknown" }, "" };
+        for (platform::WindowHandle front : { kHugin, kDialog, own }) {
+            platform::memoryDesktop().foregroundWindow = front;
+            program->updateApplicationData();
+            QCOMPARE(label("classLabel"), QStringLiteral("hugin.Hugin"));
+            QCOMPARE(label("titleLabel"), QStringLiteral("IMG_0042.pto - hugin"));
+            QCOMPARE(label("executableLabel"), QStringLiteral("hugin"));
+        }
+    }
 };
 
-void ConfigurationTest::init()
-{
-    testSandbox().writeConfig(QByteArray());
-    platform::MemoryDesktop& d = platform::memoryDesktop();
-    d.reset(1600, 900);
-    d.windows[kTerminal] = { { "xterm.XTerm", "user@host: ~" }, "/usr/bin/xterm" };
-    d.windows[kResolve] = { { "resolve.resolve", "DaVinci Resolve - Project 1" }, "/opt/resolve/bin/resolve" };
-    d.windows[kPhotoshop] = { { "photoshop.exe.Wine", "Adobe Photoshop 2024" }, "/usr/bin/wine64-preloader" };
-    d.windows[kRuleWindow] = { { "someclass.Someclass", "A tool" }, "/usr/bin/sometool" };
-    d.foregroundWindow = kTerminal;
-}
-
-void ConfigurationTest::appsText()
-{
-    const std::vector<std::pair<const char*, const char*>> cases {
-        { "", "" },
-        { "Darktable", "" },
-        { "Darktable:", "" }, // a name and one ":" match nothing
-        { "Darktable:::", "" },
-        { ":darktable:Darktable:darktable", "" }, // empty name
-        { "Darktable::lighttable", "[Darktable||lighttable|]" },
-        { "Darktable:darktable::darktable", "[Darktable|darktable||darktable]" },
-        { " My App : cls : a title : tool ", "[ My App | cls | a title | tool ]" },
-        { "Gimp:gimp:GIMP:gimp:extra:more", "[Gimp|gimp|GIMP|gimp]" },
-        { "B:b\n\nA::a\n:x\nC:::c", "[B|b||] [A||a|] [C|||c]" },
-        { "Dt:darktable\nDt::lighttable", "[Dt|darktable||] [Dt||lighttable|]" },
-    };
-    for (const auto& [text, profiles] : cases)
-        QCOMPARE(describe(parseAppProfiles(QString::fromUtf8(text))), QString::fromUtf8(profiles));
-}
-
-void ConfigurationTest::captureRecord_data()
-{
-    QTest::addColumn<QString>("record");
-    QTest::addColumn<bool>("parsed");
-    QTest::addColumn<int>("adapter");
-    QTest::addColumn<CaptureRect>("rect");
-
-    // Outputs start at 7 so that "untouched" is visible.
-    const CaptureRect untouched { 7, 7, 7, 7 };
-    QTest::newRow("five fields") << "1|100|50|900|650" << true << 1 << CaptureRect { 100, 50, 900, 650 };
-    QTest::newRow("default record") << "0|-1|-1|-1|-1" << true << 0 << kWholeMonitor;
-    QTest::newRow("not numbers read as 0") << "x|10|abc|30|" << true << 0 << CaptureRect { 10, 0, 30, 0 };
-    QTest::newRow("trailing garbage is not a number")
-        << "2|10px|20|30|40" << true << 2 << CaptureRect { 0, 20, 30, 40 };
-    QTest::newRow("32-bit limits kept") << "0|-2147483648|0|0|2147483647" << true << 0
-                                        << CaptureRect { -2147483648, 0, 0, 2147483647 };
-    // Guards against undefined overflow when converting damaged numbers.
-    QTest::newRow("overflowing numbers read as 0")
-        << "99999999999|2147483648|0|10|-99999999999" << true << 0 << CaptureRect { 0, 0, 10, 0 };
-    QTest::newRow("four fields") << "1|2|3|4" << false << 7 << untouched;
-    QTest::newRow("six fields") << "1|2|3|4|5|6" << false << 7 << untouched;
-    QTest::newRow("other separator") << "1,2,3,4,5" << false << 7 << untouched;
-}
-
-void ConfigurationTest::captureRecord()
-{
-    QFETCH(QString, record);
-    QFETCH(bool, parsed);
-    QFETCH(int, adapter);
-    QFETCH(CaptureRect, rect);
-
-    int gotAdapter = 7;
-    CaptureRect gotRect { 7, 7, 7, 7 };
-    QCOMPARE(parseCaptureRecord(record, gotAdapter, gotRect), parsed);
-    QCOMPARE(gotAdapter, adapter);
-    QCOMPARE(gotRect, rect);
-}
-
-void ConfigurationTest::freshInstallation()
-{
-    QFile::remove(testSandbox().configFile());
-    auto w = startProgram();
-
-    QCOMPARE(Probe::windowSize(*w), 400);
-    QVERIFY(Probe::profiles(*w).isEmpty());
-    const QMap<QString, QString> builtins = builtinApplications();
-    QCOMPARE(builtins.size(), 25);
-    for (const QString& name : builtins) {
-        QCOMPARE(Probe::regions(*w).value(name, { 0, 0, 0, 0 }), kWholeMonitor);
-        QCOMPARE(Probe::adapters(*w).value(name, -1), 0);
-    }
-    QCOMPARE(Probe::regions(*w).value(QStringLiteral("unknown")), kWholeMonitor);
-}
-
-// Guards a lost region: records were read only under the built-in id while
-// the region selection writes them under the display name.
-void ConfigurationTest::builtinRecordUnderDisplayNameOrId()
-{
-    testSandbox().writeConfig("[General]\n"
-                              "resolve=1|10|20|30|40\n"
-                              "photoshop=3|9|9|9|9\n"
-                              "Photoshop=2|1|2|3|4\n"
-                              "Capture%20One=1|5|6|7|8\n");
-    auto w = startProgram();
-
-    QCOMPARE(Probe::regions(*w).value(QStringLiteral("DaVinci Resolve")), (CaptureRect { 10, 20, 30, 40 }));
-    QCOMPARE(Probe::adapters(*w).value(QStringLiteral("DaVinci Resolve")), 1);
-    QCOMPARE(Probe::regions(*w).value(QStringLiteral("Photoshop")), (CaptureRect { 1, 2, 3, 4 }));
-    QCOMPARE(Probe::adapters(*w).value(QStringLiteral("Photoshop")), 2);
-    QCOMPARE(Probe::regions(*w).value(QStringLiteral("Capture One")), (CaptureRect { 5, 6, 7, 8 }));
-    QVERIFY(!Probe::regions(*w).contains(QStringLiteral("resolve")));
-}
-
-// Guards a lost region: a region chosen for a built-in application was gone
-// at the next start.
-void ConfigurationTest::builtinRegionSurvivesRestart()
-{
-    testSandbox().writeConfig("[General]\nresolve=0|1|1|2|2\n");
-    platform::memoryDesktop().foregroundWindow = kResolve;
-    {
-        auto w = startProgram();
-        QCOMPARE(Probe::currentApp(*w), QStringLiteral("DaVinci Resolve"));
-        Probe::store(*w, 1, { 5, 6, 105, 106 });
-        QCOMPARE(storedOnDisk(QStringLiteral("DaVinci Resolve")).toString(), QStringLiteral("1|5|6|105|106"));
-    }
-    auto w = startProgram();
-    QCOMPARE(Probe::regions(*w).value(QStringLiteral("DaVinci Resolve")), (CaptureRect { 5, 6, 105, 106 }));
-    QCOMPARE(Probe::adapters(*w).value(QStringLiteral("DaVinci Resolve")), 1);
-}
-
-// Guards a lost region: a region chosen while nothing was recognised was
-// written under "Unknown" and never read back.
-void ConfigurationTest::unknownRegionSurvivesRestart()
-{
-    platform::MemoryDesktop& d = platform::memoryDesktop();
-    d.screen(cv::Rect(100, 100, 200, 100)).setTo(cv::Scalar(0, 0, 255, 255));
-    {
-        auto w = startProgram();
-        QCOMPARE(Probe::currentApp(*w), QStringLiteral("Unknown"));
-        Probe::store(*w, 0, { 100, 100, 300, 200 });
-        QCOMPARE(storedOnDisk(QStringLiteral("Unknown")).toString(), QStringLiteral("0|100|100|300|200"));
-    }
-    auto w = startProgram();
-    QCOMPARE(Probe::regions(*w).value(QStringLiteral("Unknown")), (CaptureRect { 100, 100, 300, 200 }));
-
-    w->updateScreen();
-    const cv::Mat& frame = Probe::frame(*w);
-    QCOMPARE(frame.cols, 400);
-    QCOMPARE(frame.rows, 200);
-    QCOMPARE(redShare(frame), 1.0);
-}
-
-void ConfigurationTest::profileRecordsKeepTheirBlanks()
-{
-    testSandbox().writeConfig("[General]\n"
-                              "apps=\" Spaced : cls \\nDt:darktable\\nDt::lighttable\\nGone\"\n"
-                              "%20Spaced%20=1|5|5|50|50\n"
-                              "Spaced=0|1|1|2|2\n"
-                              "Dt=1|1|2|3|4\n"
-                              "Deleted=1|9|9|90|90\n");
-    auto w = startProgram();
-
-    QCOMPARE(Probe::profiles(*w).size(), 3);
-    QCOMPARE(Probe::regions(*w).value(QStringLiteral(" Spaced ")), (CaptureRect { 5, 5, 50, 50 }));
-    QCOMPARE(Probe::adapters(*w).value(QStringLiteral(" Spaced ")), 1);
-    QCOMPARE(Probe::regions(*w).value(QStringLiteral("Dt")), (CaptureRect { 1, 2, 3, 4 }));
-    QVERIFY(!Probe::regions(*w).contains(QStringLiteral("Spaced")));
-    QVERIFY(!Probe::regions(*w).contains(QStringLiteral("Deleted")));
-
-    platform::memoryDesktop().foregroundWindow = kRuleWindow;
-    platform::memoryDesktop().windows[kRuleWindow].texts.windowClass = " cls ";
-    {
-        auto again = startProgram();
-        Probe::store(*again, 0, { 10, 10, 20, 20 });
-        QCOMPARE(Probe::currentApp(*again), QStringLiteral(" Spaced "));
-    }
-    QCOMPARE(storedOnDisk(QStringLiteral(" Spaced ")).toString(), QStringLiteral("0|10|10|20|20"));
-    QCOMPARE(storedOnDisk(QStringLiteral("Spaced")).toString(), QStringLiteral("0|1|1|2|2"));
-}
-
-void ConfigurationTest::damagedRecordsKeepTheDefault()
-{
-    testSandbox().writeConfig("[General]\n"
-                              "Photoshop=1|2|3|4\n"
-                              "Firefox=1|2|3|4|5|6\n"
-                              "Chrome=x|10|abc|30|40\n"
-                              "Lightroom=0|99999999999|0|10|10\n"
-                              "Illustrator=\n"
-                              "window_size=abc\n");
-    auto w = startProgram();
-
-    QCOMPARE(Probe::regions(*w).value(QStringLiteral("Photoshop")), kWholeMonitor);
-    QCOMPARE(Probe::adapters(*w).value(QStringLiteral("Photoshop")), 0);
-    QCOMPARE(Probe::regions(*w).value(QStringLiteral("Firefox")), kWholeMonitor);
-    QCOMPARE(Probe::adapters(*w).value(QStringLiteral("Firefox")), 0);
-    QCOMPARE(Probe::regions(*w).value(QStringLiteral("Chrome")), (CaptureRect { 10, 0, 30, 40 }));
-    QCOMPARE(Probe::regions(*w).value(QStringLiteral("Lightroom")), (CaptureRect { 0, 0, 10, 10 }));
-    QCOMPARE(Probe::regions(*w).value(QStringLiteral("Illustrator")), kWholeMonitor);
-    QCOMPARE(Probe::windowSize(*w), 400);
-}
-
-void ConfigurationTest::negativeLeftCapturesTheWholeStoredMonitor()
-{
-    // Monitor 0 black, monitor 1 (800 x 600, right of it) red.
-    platform::MemoryDesktop& d = platform::memoryDesktop();
-    d.reset(2400, 900);
-    d.monitorTable = { { 0, 0, 1600, 900 }, { 1600, 0, 2400, 600 } };
-    d.screen(cv::Rect(1600, 0, 800, 600)).setTo(cv::Scalar(0, 0, 255, 255));
-    d.windows[kPhotoshop] = { { "photoshop.exe.Wine", "Adobe Photoshop 2024" }, "" };
-    d.foregroundWindow = kPhotoshop;
-    testSandbox().writeConfig("[General]\nPhotoshop=1|-5|100|300|200\n");
-    auto w = startProgram();
-
-    w->updateScreen();
-    const cv::Mat& frame = Probe::frame(*w);
-    QCOMPARE(frame.cols, 400);
-    QCOMPARE(frame.rows, 300); // 600 * 400 / 800
-    QCOMPARE(redShare(frame), 1.0);
-}
-
-void ConfigurationTest::foreignKeysSurviveAndWritesReachTheDisk()
-{
-    testSandbox().writeConfig("[General]\n"
-                              "favourite_colour=teal\n"
-                              "Photoshop=0|1|1|2|2\n"
-                              "[plugins]\n"
-                              "enabled=true\n");
-    platform::memoryDesktop().foregroundWindow = kPhotoshop;
-    auto w = startProgram();
-    // Read back while the program still runs: only a sync puts it there.
-    Probe::store(*w, 1, { 0, 0, 640, 480 });
-
-    QCOMPARE(storedOnDisk(QStringLiteral("Photoshop")).toString(), QStringLiteral("1|0|0|640|480"));
-    QCOMPARE(storedOnDisk(QStringLiteral("favourite_colour")).toString(), QStringLiteral("teal"));
-    QCOMPARE(storedOnDisk(QStringLiteral("plugins/enabled")).toString(), QStringLiteral("true"));
-    QCOMPARE(Probe::regions(*w).value(QStringLiteral("Photoshop")), (CaptureRect { 0, 0, 640, 480 }));
-    QCOMPARE(Probe::adapters(*w).value(QStringLiteral("Photoshop")), 1);
-}
-
-// Guards lost settings: a region chosen for a rule named "apps" overwrote the
-// rules themselves.
-void ConfigurationTest::ruleNamedLikeASettingCannotOverwriteIt()
-{
-    testSandbox().writeConfig("[General]\napps=apps:someclass\nwindow_size=300\n");
-    platform::memoryDesktop().foregroundWindow = kRuleWindow;
-    auto w = startProgram();
-    QCOMPARE(Probe::currentApp(*w), QStringLiteral("apps"));
-    QCOMPARE(Probe::regions(*w).value(QStringLiteral("apps")), kWholeMonitor);
-
-    Probe::store(*w, 0, { 1, 2, 3, 4 });
-    QCOMPARE(Probe::regions(*w).value(QStringLiteral("apps")), (CaptureRect { 1, 2, 3, 4 }));
-    QCOMPARE(storedOnDisk(QStringLiteral("apps")).toString(), QStringLiteral("apps:someclass"));
-    QCOMPARE(storedOnDisk(QStringLiteral("window_size")).toInt(), 300);
-}
+} // namespace
 
 QTEST_MAIN(ConfigurationTest)
 #include "test_configuration.moc"
