@@ -32,8 +32,8 @@ inline cv::Mat coverPhoto(int width, int height, const std::string& path = photo
     const double scale = std::max(double(width) / image.cols, double(height) / image.rows);
     cv::Mat scaled;
     cv::resize(image, scaled,
-        cv::Size(std::max(width, int(image.cols * scale + 0.5)), std::max(height, int(image.rows * scale + 0.5))), 0,
-        0, cv::INTER_AREA);
+        cv::Size(std::max(width, int(image.cols * scale + 0.5)), std::max(height, int(image.rows * scale + 0.5))), 0, 0,
+        cv::INTER_AREA);
     cv::Mat bgra;
     cv::cvtColor(scaled(cv::Rect((scaled.cols - width) / 2, (scaled.rows - height) / 2, width, height)), bgra,
         cv::COLOR_BGR2BGRA);
@@ -55,8 +55,8 @@ inline void paintStep(const cv::Mat& base, long step, cv::Mat& frame, int square
     base.copyTo(frame);
     const int x = int((step * 7) % (frame.cols - square));
     const int y = int((step * 5) % (frame.rows - square));
-    const cv::Scalar colour(double((step * 37) % 256), double((step * 91 + 60) % 256), double((step * 53 + 120) % 256),
-        255);
+    const cv::Scalar colour(
+        double((step * 37) % 256), double((step * 91 + 60) % 256), double((step * 53 + 120) % 256), 255);
     frame(cv::Rect(x, y, square, square)).setTo(colour);
     static thread_local std::uint32_t previousSum = 0;
     std::uint32_t sum = byteSum(frame);

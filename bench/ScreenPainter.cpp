@@ -24,8 +24,8 @@ cv::Mat coverScreen(const std::string& path, int width, int height)
     const double scale = std::max(double(width) / image.cols, double(height) / image.rows);
     cv::Mat scaled;
     cv::resize(image, scaled,
-        cv::Size(std::max(width, int(image.cols * scale + 0.5)), std::max(height, int(image.rows * scale + 0.5))), 0,
-        0, cv::INTER_LINEAR);
+        cv::Size(std::max(width, int(image.cols * scale + 0.5)), std::max(height, int(image.rows * scale + 0.5))), 0, 0,
+        cv::INTER_LINEAR);
     cv::Mat bgra;
     cv::cvtColor(scaled(cv::Rect((scaled.cols - width) / 2, (scaled.rows - height) / 2, width, height)), bgra,
         cv::COLOR_BGR2BGRA);
@@ -85,8 +85,8 @@ void ScreenPainter::paintStep(long step)
         return;
     const cv::Rect previous = square;
     restore(previous);
-    square = cv::Rect(int((step * 37) % (photo.cols - kSquare)), int((step * 23) % (photo.rows - kSquare)), kSquare,
-        kSquare);
+    square = cv::Rect(
+        int((step * 37) % (photo.cols - kSquare)), int((step * 23) % (photo.rows - kSquare)), kSquare, kSquare);
     const unsigned long colour = ((step * 53 + 120) % 256) << 16 | ((step * 91 + 60) % 256) << 8 | ((step * 37) % 256);
     XSetForeground(display, static_cast<GC>(gc), colour);
     XFillRectangle(display, pixmap, static_cast<GC>(gc), square.x, square.y, kSquare, kSquare);

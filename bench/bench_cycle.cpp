@@ -33,8 +33,7 @@
 #include <string>
 
 struct CycleBenchTag;
-template <>
-struct MainWindowProbe<CycleBenchTag> {
+template <> struct MainWindowProbe<CycleBenchTag> {
     static void setDisplayMode(MainWindow& w, int mode) { w.displayMode = mode; }
 };
 
@@ -80,8 +79,8 @@ public:
             base(square).copyTo(restored);
         }
         square = cv::Rect(int((step * 37) % (desktop.cols - 24)), int((step * 23) % (desktop.rows - 24)), 24, 24);
-        desktop(square).setTo(cv::Scalar(double((step * 37) % 256), double((step * 91 + 60) % 256),
-            double((step * 53 + 120) % 256), 255));
+        desktop(square).setTo(cv::Scalar(
+            double((step * 37) % 256), double((step * 91 + 60) % 256), double((step * 53 + 120) % 256), 255));
 #endif
     }
 
@@ -127,13 +126,13 @@ MainWindow& window()
     if (!w) {
         w = [] {
 #ifdef HUELENS_BENCH_X11
-        splitScreen();
+            splitScreen();
 #endif
-        auto made = std::make_unique<MainWindow>(nullptr, false, 0);
-        made->move(kScreenWidth, 0);
-        made->show();
-        QApplication::processEvents();
-        return made;
+            auto made = std::make_unique<MainWindow>(nullptr, false, 0);
+            made->move(kScreenWidth, 0);
+            made->show();
+            QApplication::processEvents();
+            return made;
         }();
     }
     return *w;

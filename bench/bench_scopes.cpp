@@ -96,7 +96,8 @@ void vectorscopeNewFramePlain(benchmark::State& state)
     cv::Mat colorImage;
     long i = 0;
     for (auto _ : state) {
-        cv::Mat scope = scopes::reference::vectorscopePlot(list[i++ % kFrames], wheel(size), radiusOf(size), colorImage);
+        cv::Mat scope
+            = scopes::reference::vectorscopePlot(list[i++ % kFrames], wheel(size), radiusOf(size), colorImage);
         benchmark::DoNotOptimize(scope.data);
     }
     setFrameCounters(state);
@@ -161,7 +162,10 @@ void waveformPlain(benchmark::State& state)
     }
     setFrameCounters(state);
 }
-BENCHMARK(waveformPlain)->ArgsProduct({ { 400 }, { 0, 1 } })->ArgNames({ "size", "parade" })->Unit(benchmark::kMicrosecond);
+BENCHMARK(waveformPlain)
+    ->ArgsProduct({ { 400 }, { 0, 1 } })
+    ->ArgNames({ "size", "parade" })
+    ->Unit(benchmark::kMicrosecond);
 
 // The dominant-hue search on a 400 x 225 frame: the samples of the colour
 // image and the k-means on the hue circle with the window's settings.

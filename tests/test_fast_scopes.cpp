@@ -77,8 +77,8 @@ cv::Mat everyByteFrame(int cols, int rows)
     cv::Mat frame(rows, cols, CV_8UC4);
     for (int y = 0; y < rows; ++y)
         for (int x = 0; x < cols; ++x)
-            frame.at<cv::Vec4b>(y, x) = cv::Vec4b(static_cast<uchar>(x + y), static_cast<uchar>(3 * x + 7 * y),
-                static_cast<uchar>(x * y + 11 * x), 255);
+            frame.at<cv::Vec4b>(y, x) = cv::Vec4b(
+                static_cast<uchar>(x + y), static_cast<uchar>(3 * x + 7 * y), static_cast<uchar>(x * y + 11 * x), 255);
     return frame;
 }
 

@@ -131,8 +131,7 @@ bool writePng(const cv::Mat& scopeRgb, const char* path, std::string& error)
 // Reads frames of `frame`'s size one after another into the same buffer and
 // hands each to `analyse`. False, with `error` set, when the stream cannot be
 // opened, holds no frame or ends inside one.
-template <typename Analyse>
-bool forEachRawFrame(const char* path, cv::Mat& frame, Analyse analyse, std::string& error)
+template <typename Analyse> bool forEachRawFrame(const char* path, cv::Mat& frame, Analyse analyse, std::string& error)
 {
     std::ifstream stream(path, std::ios::binary);
     if (!stream) {

@@ -238,7 +238,8 @@ __attribute__((target(HUELENS_WIDE))) int down8(const float* k, const float* con
     for (int i = 0;; i += 8) {
         i = std::min(i, count - 8);
         const __m256 p1 = _mm256_add_ps(_mm256_loadu_ps(rows[r - 1] + i), _mm256_loadu_ps(rows[r + 1] + i));
-        const __m256 p2 = Taps == 5 ? _mm256_add_ps(_mm256_loadu_ps(rows[0] + i), _mm256_loadu_ps(rows[Taps - 1] + i)) : p1;
+        const __m256 p2
+            = Taps == 5 ? _mm256_add_ps(_mm256_loadu_ps(rows[0] + i), _mm256_loadu_ps(rows[Taps - 1] + i)) : p1;
         _mm256_storeu_ps(out + i, sum8<Taps, Form>(k0, k1, k2, _mm256_loadu_ps(rows[r] + i), p1, p2));
         if (i == count - 8)
             return count;
@@ -255,15 +256,15 @@ __attribute__((target(HUELENS_WIDEST))) int down16(const float* k, const float* 
     for (int i = 0;; i += 16) {
         i = std::min(i, count - 16);
         const __m512 p1 = _mm512_add_ps(_mm512_loadu_ps(rows[r - 1] + i), _mm512_loadu_ps(rows[r + 1] + i));
-        const __m512 p2 = Taps == 5 ? _mm512_add_ps(_mm512_loadu_ps(rows[0] + i), _mm512_loadu_ps(rows[Taps - 1] + i)) : p1;
+        const __m512 p2
+            = Taps == 5 ? _mm512_add_ps(_mm512_loadu_ps(rows[0] + i), _mm512_loadu_ps(rows[Taps - 1] + i)) : p1;
         _mm512_storeu_ps(out + i, sum16<Taps, Form>(k0, k1, k2, _mm512_loadu_ps(rows[r] + i), p1, p2));
         if (i == count - 16)
             return count;
     }
 }
 
-template <int Taps>
-int acrossVector(SumForm form, const float* k, const float* in, float* out, int count)
+template <int Taps> int acrossVector(SumForm form, const float* k, const float* in, float* out, int count)
 {
     const bool widest = widestVectors();
     switch (form) {
@@ -280,8 +281,7 @@ int acrossVector(SumForm form, const float* k, const float* in, float* out, int 
     }
 }
 
-template <int Taps>
-int downVector(SumForm form, const float* k, const float* const* rows, float* out, int count)
+template <int Taps> int downVector(SumForm form, const float* k, const float* const* rows, float* out, int count)
 {
     const bool widest = widestVectors();
     switch (form) {
@@ -402,8 +402,8 @@ void smoothDown(const SmoothingOrder& order, const float* const* rows, float* ou
     }
 }
 
-void smoothPicture(const SmoothingOrder& order, const cv::Mat& src, cv::Mat& dst, cv::Mat& rowPass,
-    std::vector<float>& padded)
+void smoothPicture(
+    const SmoothingOrder& order, const cv::Mat& src, cv::Mat& dst, cv::Mat& rowPass, std::vector<float>& padded)
 {
     CV_Assert(order.known && src.type() == CV_32FC1 && src.cols == order.width);
     const int rows = src.rows;

@@ -31,7 +31,7 @@ struct SmoothingOrder {
     int width = 0;
     float k[3] {}; // centre, next, outermost (0 for 3 taps)
     std::vector<SumForm> across; // per column, the horizontal pass
-    std::vector<SumForm> down;   // per column, the vertical pass
+    std::vector<SumForm> down; // per column, the vertical pass
     SumForm mainAcross = SumForm::Unfused; // the form of most columns
     SumForm mainDown = SumForm::Unfused;
     std::vector<int> oddAcross; // columns whose form is not the main one
@@ -57,8 +57,8 @@ void smoothDown(const SmoothingOrder& order, const float* const* rows, float* ou
 // Whole-picture smoothing with `order` (known), the border reflected as
 // BORDER_REFLECT_101 does: the same bits as cv::GaussianBlur. `rowPass` is
 // scratch, `padded` a row with its reflected margins.
-void smoothPicture(const SmoothingOrder& order, const cv::Mat& src, cv::Mat& dst, cv::Mat& rowPass,
-    std::vector<float>& padded);
+void smoothPicture(
+    const SmoothingOrder& order, const cv::Mat& src, cv::Mat& dst, cv::Mat& rowPass, std::vector<float>& padded);
 
 int reflect101(int i, int n);
 

@@ -14,8 +14,8 @@ std::uint32_t frameByteSum(const cv::Mat& frame)
         __m128i sums = _mm_setzero_si128();
         size_t i = 0;
         for (; i + 16 <= count; i += 16)
-            sums = _mm_add_epi64(sums, _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i)),
-                                           _mm_setzero_si128()));
+            sums = _mm_add_epi64(
+                sums, _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i)), _mm_setzero_si128()));
         total += static_cast<std::uint64_t>(_mm_cvtsi128_si64(sums))
             + static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
         for (; i < count; ++i)

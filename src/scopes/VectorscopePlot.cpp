@@ -409,8 +409,8 @@ __attribute__((target(HUELENS_WIDEST), always_inline)) inline __m512i placeSixte
     num = _mm512_mask_sub_epi32(num, gMax, b, r);
     num = _mm512_mask_sub_epi32(num, rMax, g, b);
     const __m512 cosA = _mm512_mask_blend_ps(rMax, _mm512_set1_ps(-0.5f), one);
-    const __m512 sinA = _mm512_mask_blend_ps(rMax,
-        _mm512_mask_blend_ps(gMax, _mm512_set1_ps(-kSin120), _mm512_set1_ps(kSin120)), _mm512_setzero_ps());
+    const __m512 sinA = _mm512_mask_blend_ps(
+        rMax, _mm512_mask_blend_ps(gMax, _mm512_set1_ps(-kSin120), _mm512_set1_ps(kSin120)), _mm512_setzero_ps());
 
     const __m512 df = _mm512_cvtepi32_ps(d);
     const __m512 phi = _mm512_mul_ps(
@@ -477,8 +477,7 @@ __attribute__((target(HUELENS_WIDEST))) void countFrameWidest(const cv::Mat& fra
             __m512 nx0, ny0, nx1, ny1;
             __mmask16 placed0, placed1;
             const __m512i result0 = placeSixteen(_mm512_loadu_si512(pixels + i), p, countLimit, nx0, ny0, placed0);
-            const __m512i result1
-                = placeSixteen(_mm512_loadu_si512(pixels + i + 16), p, countLimit, nx1, ny1, placed1);
+            const __m512i result1 = placeSixteen(_mm512_loadu_si512(pixels + i + 16), p, countLimit, nx1, ny1, placed1);
             const __mmask16 unsure0 = _mm512_cmpeq_epi32_mask(result0, _mm512_set1_epi32(-2));
             const __mmask16 unsure1 = _mm512_cmpeq_epi32_mask(result1, _mm512_set1_epi32(-2));
             if (unsure0 | unsure1) {
@@ -586,9 +585,15 @@ inline float powThreeTenths(float c)
     const float n = std::nearbyint(y);
     const float f = y - n;
     const float poly = 1.0f
-        + f * (0.693147182f
-            + f * (0.240226507f
-                + f * (5.55041097e-2f + f * (9.61812911e-3f + f * (1.33335581e-3f + f * (1.54035304e-4f + f * 1.52527338e-5f))))));
+        + f
+            * (0.693147182f
+                + f
+                    * (0.240226507f
+                        + f
+                            * (5.55041097e-2f
+                                + f
+                                    * (9.61812911e-3f
+                                        + f * (1.33335581e-3f + f * (1.54035304e-4f + f * 1.52527338e-5f))))));
     const std::uint32_t scaleBits = static_cast<std::uint32_t>(static_cast<int>(n) + 127) << 23;
     float scale;
     std::memcpy(&scale, &scaleBits, 4);
@@ -790,8 +795,8 @@ __attribute__((target(HUELENS_WIDEST))) int liftWidest(
             continue;
         }
         // Negligible cells get a = 0: their bytes stay, surely.
-        const __m512 a = _mm512_maskz_mul_ps(live, _mm512_set1_ps(2.0f),
-            powThreeTenthsWidest(_mm512_max_ps(c, _mm512_set1_ps(kNegligibleCell))));
+        const __m512 a = _mm512_maskz_mul_ps(
+            live, _mm512_set1_ps(2.0f), powThreeTenthsWidest(_mm512_max_ps(c, _mm512_set1_ps(kNegligibleCell))));
         if (_mm512_cmp_ps_mask(a, whiteAbove, _CMP_GT_OQ) == 0xffff) {
             std::memset(bytes, 255, 48);
             continue;
@@ -836,8 +841,7 @@ __attribute__((target("avx2,fma"))) void cellValuesWide(
     int i = 0;
     for (; i + 8 <= n; i += 8) {
         const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(counts + i));
-        _mm256_storeu_ps(out + i,
-            _mm256_testz_si256(c, c) ? _mm256_setzero_ps() : _mm256_i32gather_ps(weights, c, 4));
+        _mm256_storeu_ps(out + i, _mm256_testz_si256(c, c) ? _mm256_setzero_ps() : _mm256_i32gather_ps(weights, c, 4));
     }
     cellValuesNarrow(counts + i, weights, out + i, n - i);
 }
@@ -849,8 +853,8 @@ __attribute__((target(HUELENS_WIDEST))) void cellValuesWidest(
     for (; i + 16 <= n; i += 16) {
         const __m512i c = _mm512_loadu_si512(counts + i);
         const __mmask16 lit = _mm512_test_epi32_mask(c, c);
-        _mm512_storeu_ps(out + i, lit ? _mm512_mask_i32gather_ps(_mm512_setzero_ps(), lit, c, weights, 4)
-                                      : _mm512_setzero_ps());
+        _mm512_storeu_ps(
+            out + i, lit ? _mm512_mask_i32gather_ps(_mm512_setzero_ps(), lit, c, weights, 4) : _mm512_setzero_ps());
     }
     cellValuesWide(counts + i, weights, out + i, n - i);
 }
@@ -1059,7 +1063,8 @@ void VectorscopePlotter::draw(const cv::Mat& wheel, cv::Mat& scope)
             std::memcpy(to, from, static_cast<size_t>(size) * 3);
         } else {
             std::memcpy(to, from, static_cast<size_t>(region.x0) * 3);
-            std::memcpy(to + (region.x1 + 1) * 3, from + (region.x1 + 1) * 3, static_cast<size_t>(size - region.x1 - 1) * 3);
+            std::memcpy(
+                to + (region.x1 + 1) * 3, from + (region.x1 + 1) * 3, static_cast<size_t>(size - region.x1 - 1) * 3);
         }
     }
     brightenRegion(region, normalizeScale(largest), wheel, scope);

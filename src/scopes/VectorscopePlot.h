@@ -62,9 +62,9 @@ private:
     std::vector<int> rowPlaces;
     std::vector<float> weights; // weights[k]: a cell's value after k pixels
     float weightsFor = -1.0f;
-    std::vector<float> cellRows;  // cell values of the region's rows, with a margin
+    std::vector<float> cellRows; // cell values of the region's rows, with a margin
     std::vector<float> acrossRows; // the horizontal pass of the smoothing
-    std::vector<float> sums;       // cells + smoothed cells over the region
+    std::vector<float> sums; // cells + smoothed cells over the region
     std::vector<float> zeroRow;
     cv::Mat exactRgb, exactHsv; // batches of colours for OpenCV's conversion
     int lastExactPixels = 0;

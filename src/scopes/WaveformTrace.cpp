@@ -212,8 +212,8 @@ __attribute__((target("avx2,fma"))) void combineWide(
     const __m256i joinLanes = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
     for (int x = 0;; x += 8) {
         x = std::min(x, n - 8);
-        const __m256 sum = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(_mm256_loadu_ps(t + x), two),
-                                             _mm256_mul_ps(_mm256_loadu_ps(b3 + x), oneHalf)),
+        const __m256 sum = _mm256_add_ps(
+            _mm256_add_ps(_mm256_mul_ps(_mm256_loadu_ps(t + x), two), _mm256_mul_ps(_mm256_loadu_ps(b3 + x), oneHalf)),
             _mm256_loadu_ps(b5 + x));
         const __m256 m = _mm256_min_ps(_mm256_mul_ps(sum, g), one);
         // m x 255 exactly: the rounded product and its rounding error. A
@@ -221,8 +221,8 @@ __attribute__((target("avx2,fma"))) void combineWide(
         const __m256 p = _mm256_mul_ps(m, v255);
         const __m256 err = _mm256_fmsub_ps(m, v255, p);
         const __m256 whole = _mm256_round_ps(p, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
-        const __m256 roundedUp = _mm256_and_ps(
-            _mm256_cmp_ps(whole, p, _CMP_EQ_OQ), _mm256_cmp_ps(err, _mm256_setzero_ps(), _CMP_LT_OQ));
+        const __m256 roundedUp
+            = _mm256_and_ps(_mm256_cmp_ps(whole, p, _CMP_EQ_OQ), _mm256_cmp_ps(err, _mm256_setzero_ps(), _CMP_LT_OQ));
         const __m256 value = _mm256_sub_ps(whole, _mm256_and_ps(roundedUp, one));
         const __m256i packed
             = _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(_mm256_cvttps_epi32(value), lowBytes), joinLanes);
@@ -231,7 +231,6 @@ __attribute__((target("avx2,fma"))) void combineWide(
             return;
     }
 }
-
 
 __attribute__((target(HUELENS_WIDEST))) void combineWidest(
     const float* t, const float* b3, const float* b5, float gain, uchar* out, int n)
@@ -243,8 +242,8 @@ __attribute__((target(HUELENS_WIDEST))) void combineWidest(
     const __m512 v255 = _mm512_set1_ps(255.0f);
     for (int x = 0;; x += 16) {
         x = std::min(x, n - 16);
-        const __m512 sum = _mm512_add_ps(_mm512_add_ps(_mm512_mul_ps(_mm512_loadu_ps(t + x), two),
-                                             _mm512_mul_ps(_mm512_loadu_ps(b3 + x), oneHalf)),
+        const __m512 sum = _mm512_add_ps(
+            _mm512_add_ps(_mm512_mul_ps(_mm512_loadu_ps(t + x), two), _mm512_mul_ps(_mm512_loadu_ps(b3 + x), oneHalf)),
             _mm512_loadu_ps(b5 + x));
         const __m512 m = _mm512_min_ps(_mm512_mul_ps(sum, g), one);
         const __m512 p = _mm512_mul_ps(m, v255);
@@ -303,8 +302,8 @@ __attribute__((target(HUELENS_WIDE_INTERLEAVE))) void interleaveWide(
             __m128i bytes16 = zero;
             for (int plane = 0; plane < 3; ++plane)
                 bytes16 = _mm_or_si128(bytes16,
-                    _mm_shuffle_epi8(planes[plane],
-                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(masks[block][plane].data()))));
+                    _mm_shuffle_epi8(
+                        planes[plane], _mm_loadu_si128(reinterpret_cast<const __m128i*>(masks[block][plane].data()))));
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x * 3 + block * 16), bytes16);
         }
         if (x == n - 16)
@@ -384,7 +383,8 @@ bool WaveformRenderer::renderFast(const cv::Mat& frameBgra, int windowSize, bool
     const int height = waveformHeight(windowSize);
     const int width = traceWidth(windowSize, parade);
     // Counts are 16 bits wide: no cell may count more pixels than that.
-    const long pixelsPerColumn = static_cast<long>(frameBgra.rows) * ((frameBgra.cols + width - 1) / std::max(1, width) + 1);
+    const long pixelsPerColumn
+        = static_cast<long>(frameBgra.rows) * ((frameBgra.cols + width - 1) / std::max(1, width) + 1);
     if (!levelTable().usable || width < 5 || height < 5 || frameBgra.cols <= 0 || frameBgra.total() >= kExactFloatCounts
         || pixelsPerColumn > 65535 || !normalizeScalesOnly())
         return false;

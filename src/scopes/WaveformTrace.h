@@ -41,10 +41,10 @@ private:
     void countLevels(const cv::Mat& frameBgra, int width);
 
     std::vector<std::uint16_t> counts[3]; // per channel (blue, green, red): 128 level rows x width
-    std::vector<int> columnOf;             // frame column -> trace column
-    std::vector<float> rows;               // scratch rows of the stretched, smoothed traces
-    std::vector<uchar> bytes;              // one picture row per channel
-    std::array<cv::Mat, 3> shiftedTraces;  // whole traces without an empty cell, normalised by OpenCV
+    std::vector<int> columnOf; // frame column -> trace column
+    std::vector<float> rows; // scratch rows of the stretched, smoothed traces
+    std::vector<uchar> bytes; // one picture row per channel
+    std::array<cv::Mat, 3> shiftedTraces; // whole traces without an empty cell, normalised by OpenCV
     bool lastPlain = false;
 
     // The plain way.
