@@ -118,6 +118,9 @@ private slots:
         QTest::newRow("carriage returns") << QByteArray("a=1\rb=2\n\rc=3") << true;
         QTest::newRow("binary") << QByteArray("\x01\x02=\xff\xfe\x00\x80\n\x7f=\x1b[31m\n", 16) << true;
         QTest::newRow("empty list item") << QByteArray("l=,,\n") << true;
+        // Qt writes text holding a NUL character as "@String(...)"; keys the
+        // program does not use must come back as Qt wrote them.
+        QTest::newRow("text with a NUL") << QByteArray("k=@String(\\0a)\nl=x, @String(b\\0)\n") << true;
         QTest::newRow("section General and %General") << QByteArray("[GENERAL]\nk=1\n[%GENERAL]\nk=2\n") << true;
         QTest::newRow("quoted tab at the end") << QByteArray("t=\"x\\t\"\nu=1\n") << true;
         QTest::newRow("empty section name") << QByteArray("[]\nk=1\n[/]\nj=2\n[a//b]\nc/=3\n") << false;

@@ -282,9 +282,12 @@ bool isTypedForm(const QString& text)
     return text == QLatin1String("@Invalid()");
 }
 
-// "@@..." is text that begins with one "@".
+// "@@..." is text that begins with one "@"; "@String(...)" is text that
+// holds a NUL character, which is how Qt writes such text.
 QString plainText(const QString& text)
 {
+    if (text.startsWith(QLatin1String("@String(")) && text.endsWith(QLatin1Char(')')))
+        return text.mid(8, text.size() - 9);
     return text.startsWith(QLatin1String("@@")) ? text.mid(1) : text;
 }
 
@@ -416,6 +419,8 @@ void appendEscapedText(const QString& text, QByteArray& out)
 QString textOf(const QVariant& value)
 {
     const QString text = value.toString();
+    if (text.contains(QChar::Null))
+        return QStringLiteral("@String(") + text + QLatin1Char(')');
     return text.startsWith(QLatin1Char('@')) ? QLatin1Char('@') + text : text;
 }
 
