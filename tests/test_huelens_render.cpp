@@ -3,39 +3,32 @@
 #include "scopes/StillScope.h"
 
 #include <QDir>
-#include <QFile>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <fstream>
+
 namespace {
-
-struct Run {
-    int exitCode = -1;
-    QByteArray errorOutput;
-};
-
-Run render(const QStringList& arguments)
-{
-    QProcess process;
-    process.start(QStringLiteral(HUELENS_RENDER), arguments);
-    process.waitForFinished(120000);
-    return Run { process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-        process.readAllStandardError() };
-}
 
 // A small picture with a colourful left half and grey steps on the right. B, G, R.
 cv::Mat testImage()
 {
     cv::Mat image(90, 160, CV_8UC3);
-    for (int y = 0; y < image.rows; ++y)
-        for (int x = 0; x < image.cols; ++x)
-            image.at<cv::Vec3b>(y, x)
-                = x < 80 ? cv::Vec3b(x * 3, y * 2, 255 - x * 3) : cv::Vec3b::all(static_cast<uchar>((x / 10) * 16));
+    image.forEach<cv::Vec3b>([](cv::Vec3b& p, const int* at) {
+        const int y = at[0], x = at[1];
+        p = x < 80 ? cv::Vec3b(x * 3, y * 2, 255 - x * 3) : cv::Vec3b::all(static_cast<uchar>((x / 10) * 16));
+    });
     return image;
+}
+
+// Two captured frames of 150 x 84, back to back: the test image and its negative.
+std::vector<cv::Mat> rawFrames()
+{
+    const cv::Mat frame = scopes::frameFromImage(testImage(), 150);
+    return { frame, cv::Scalar(255, 255, 255, 510) - frame };
 }
 
 } // namespace
@@ -47,123 +40,108 @@ private slots:
     void init();
     void writesThePictureTheWindowShows_data();
     void writesThePictureTheWindowShows();
-    void refusesMalformedCommandLines_data();
-    void refusesMalformedCommandLines();
-    void reportsInputsItCannotRead();
-    void reportsOutputsItCannotWrite();
+    void failsWithOneLineAndNoOutput_data();
+    void failsWithOneLineAndNoOutput();
 
 private:
-    QStringList entries() const
+    QString path(const QString& name) const { return folder->filePath(name); }
+    QStringList entries() const { return QDir(folder->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot); }
+    // Runs the renderer in the folder init() prepares.
+    int render(const QString& arguments, QByteArray& errorOutput) const
     {
-        return QDir(folder->path()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot);
+        QProcess process;
+        process.setWorkingDirectory(folder->path());
+        process.start(QStringLiteral(HUELENS_RENDER), arguments.isEmpty() ? QStringList() : arguments.split(' '));
+        process.waitForFinished(120000);
+        errorOutput = process.readAllStandardError();
+        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     }
-    QString path(const char* name) const { return folder->filePath(QLatin1String(name)); }
 
     std::unique_ptr<QTemporaryDir> folder;
-    QString input;
 };
 
 void TestHuelensRender::init()
 {
     folder = std::make_unique<QTemporaryDir>();
-    QVERIFY(folder->isValid());
-    input = path("picture.png");
-    QVERIFY(cv::imwrite(input.toStdString(), testImage()));
+    QVERIFY(cv::imwrite(path("picture.png").toStdString(), testImage()));
+    cv::Mat stream;
+    cv::vconcat(rawFrames(), stream);
+    std::ofstream(path("frames.raw").toStdString()).write(stream.ptr<char>(), stream.total() * 4);
+    std::ofstream(path("short.raw").toStdString()).write(stream.ptr<char>(), 150 * 84 * 4 + 100); // a frame and a bit
+    std::ofstream(path("notes.png").toStdString()) << "not a picture\n";
+    QVERIFY(QDir(folder->path()).mkdir(QStringLiteral("taken.png")));
 }
 
 void TestHuelensRender::writesThePictureTheWindowShows_data()
 {
-    QTest::addColumn<QString>("mode");
-    QTest::addColumn<int>("displayMode");
+    QTest::addColumn<QString>("arguments"); // split at spaces
+    QTest::addColumn<int>("displayMode"); // -1: no picture
     QTest::addColumn<int>("size");
-    QTest::newRow("vectorscope 400") << "vectorscope" << 0 << 400;
-    QTest::newRow("waveform 150") << "waveform" << 1 << 150;
-    QTest::newRow("parade 600") << "parade" << 2 << 600;
+    QTest::newRow("vectorscope 400") << "vectorscope 400 picture.png scope.png" << 0 << 400;
+    QTest::newRow("waveform 150") << "waveform 150 picture.png scope.png" << 1 << 150;
+    QTest::newRow("parade 600") << "parade 600 picture.png scope.png" << 2 << 600;
+    // A stream of frames: the picture of the last one.
+    QTest::newRow("raw vectorscope") << "--raw 84 vectorscope 150 frames.raw scope.png" << 0 << 150;
+    QTest::newRow("raw waveform") << "--raw 84 waveform 150 frames.raw scope.png" << 1 << 150;
+    QTest::newRow("raw, reading only") << "--raw 84 none 150 frames.raw" << -1 << 150;
 }
 
 void TestHuelensRender::writesThePictureTheWindowShows()
 {
-    QFETCH(QString, mode);
+    QFETCH(QString, arguments);
     QFETCH(int, displayMode);
     QFETCH(int, size);
-    const QString output = path("scope.png");
-    const Run run = render({ mode, QString::number(size), input, output });
-    QCOMPARE(run.exitCode, 0);
-    QVERIFY(run.errorOutput.isEmpty());
-
-    cv::Mat written = cv::imread(output.toStdString(), cv::IMREAD_COLOR);
+    QByteArray errorOutput;
+    QCOMPARE(render(arguments, errorOutput), 0);
+    QCOMPARE(errorOutput, QByteArray());
+    QCOMPARE(QFile::exists(path("scope.png")), displayMode >= 0);
+    if (displayMode < 0)
+        return;
+    cv::Mat written = cv::imread(path("scope.png").toStdString(), cv::IMREAD_COLOR);
     QVERIFY(!written.empty());
     cv::cvtColor(written, written, cv::COLOR_BGR2RGB);
-    // 160 x 90 scaled to `size` columns keeps the shape: 400 -> 225 rows.
-    const cv::Mat frame = scopes::frameFromImage(testImage(), size);
-    QCOMPARE(frame.cols, size);
+    // The image is scaled to `size` columns keeping its shape, as a capture is.
+    const cv::Mat frame = arguments.startsWith("--raw") ? rawFrames()[1] : scopes::frameFromImage(testImage(), size);
     const cv::Mat expected = scopes::renderStillScope(frame, displayMode, size);
     QCOMPARE(written.size(), expected.size());
     QCOMPARE(cv::norm(written, expected, cv::NORM_INF), 0.0);
-    QCOMPARE(entries(), QStringList({ QStringLiteral("picture.png"), QStringLiteral("scope.png") }));
 }
 
-void TestHuelensRender::refusesMalformedCommandLines_data()
+void TestHuelensRender::failsWithOneLineAndNoOutput_data()
 {
-    QTest::addColumn<QStringList>("arguments");
-    QTest::newRow("nothing") << QStringList();
-    QTest::newRow("unknown mode") << QStringList { "histogram", "400", "IN", "OUT" };
-    QTest::newRow("size too small") << QStringList { "vectorscope", "149", "IN", "OUT" };
-    QTest::newRow("size too large") << QStringList { "vectorscope", "601", "IN", "OUT" };
-    QTest::newRow("size not a number") << QStringList { "waveform", "40x", "IN", "OUT" };
-    QTest::newRow("size empty") << QStringList { "waveform", "", "IN", "OUT" };
-    QTest::newRow("one argument too many") << QStringList { "parade", "400", "IN", "OUT", "more" };
+    // Status 2 for a malformed command line, 1 for what cannot be read or written.
+    QTest::addColumn<QString>("arguments"); // split at spaces
+    QTest::addColumn<int>("status");
+    QTest::newRow("nothing") << "" << 2;
+    QTest::newRow("unknown mode") << "histogram 400 picture.png scope.png" << 2;
+    QTest::newRow("size too small") << "vectorscope 149 picture.png scope.png" << 2;
+    QTest::newRow("size too large") << "vectorscope 601 picture.png scope.png" << 2;
+    QTest::newRow("size not a number") << "waveform 40x picture.png scope.png" << 2;
+    QTest::newRow("one argument too many") << "parade 400 picture.png scope.png more" << 2;
+    QTest::newRow("missing input") << "vectorscope 400 missing.png scope.png" << 1;
+    QTest::newRow("text as input") << "vectorscope 400 notes.png scope.png" << 1;
+    QTest::newRow("no such folder") << "parade 300 picture.png no-such-folder/scope.png" << 1;
+    QTest::newRow("folder as output") << "parade 300 picture.png taken.png" << 1;
+    QTest::newRow("raw rows out of range") << "--raw 0 parade 150 frames.raw scope.png" << 2;
+    QTest::newRow("raw picture of none") << "--raw 84 none 150 frames.raw scope.png" << 2;
+    QTest::newRow("raw ends inside a frame") << "--raw 84 waveform 150 short.raw scope.png" << 1;
+    QTest::newRow("raw missing") << "--raw 84 waveform 150 missing.raw scope.png" << 1;
 }
 
-void TestHuelensRender::refusesMalformedCommandLines()
+void TestHuelensRender::failsWithOneLineAndNoOutput()
 {
-    QFETCH(QStringList, arguments);
-    arguments.replaceInStrings(QStringLiteral("IN"), input);
-    arguments.replaceInStrings(QStringLiteral("OUT"), path("scope.png"));
-    const Run run = render(arguments);
-    QCOMPARE(run.exitCode, 2);
-    QVERIFY(run.errorOutput.startsWith("huelens-render: "));
-    QCOMPARE(run.errorOutput.count('\n'), 1);
-    QCOMPARE(entries(), QStringList { QStringLiteral("picture.png") });
-}
-
-void TestHuelensRender::reportsInputsItCannotRead()
-{
-    QFile text(path("notes.png"));
-    QVERIFY(text.open(QIODevice::WriteOnly));
-    text.write("not a picture\n");
-    text.close();
-
-    // An output from an earlier run is left as it was.
-    QFile earlier(path("scope.png"));
-    QVERIFY(earlier.open(QIODevice::WriteOnly));
-    earlier.write("earlier");
-    earlier.close();
-
-    for (const QString& source : { path("missing.png"), path("notes.png"), folder->path() }) {
-        const Run run = render({ QStringLiteral("vectorscope"), QStringLiteral("400"), source, path("scope.png") });
-        QCOMPARE(run.exitCode, 1);
-        QVERIFY(run.errorOutput.startsWith("huelens-render: "));
-        QCOMPARE(run.errorOutput.count('\n'), 1);
-    }
-    QFile kept(path("scope.png"));
-    QVERIFY(kept.open(QIODevice::ReadOnly));
-    QCOMPARE(kept.readAll(), QByteArray("earlier"));
-    QCOMPARE(entries().size(), 3);
-}
-
-void TestHuelensRender::reportsOutputsItCannotWrite()
-{
-    QVERIFY(QDir(folder->path()).mkdir(QStringLiteral("taken.png")));
-    for (const QString& target : { path("no-such-folder/scope.png"), path("taken.png") }) {
-        const Run run = render({ QStringLiteral("parade"), QStringLiteral("300"), input, target });
-        QCOMPARE(run.exitCode, 1);
-        QVERIFY(run.errorOutput.startsWith("huelens-render: "));
-        QCOMPARE(run.errorOutput.count('\n'), 1);
-    }
-    // Nothing written, no temporary file left over.
-    QCOMPARE(entries(), QStringList({ QStringLiteral("picture.png"), QStringLiteral("taken.png") }));
-    QVERIFY(QDir(path("taken.png")).isEmpty());
+    QFETCH(QString, arguments);
+    QFETCH(int, status);
+    // An output from an earlier run is left as it was, and no temporary file is left over.
+    std::ofstream(path("scope.png").toStdString()) << "earlier";
+    const QStringList before = entries();
+    QByteArray errorOutput;
+    QCOMPARE(render(arguments, errorOutput), status);
+    QVERIFY2(errorOutput.startsWith("huelens-render: ") && errorOutput.count('\n') == 1, errorOutput.constData());
+    QCOMPARE(entries(), before);
+    std::string earlier;
+    std::ifstream(path("scope.png").toStdString()) >> earlier;
+    QVERIFY(earlier == "earlier");
 }
 
 QTEST_GUILESS_MAIN(TestHuelensRender)
