@@ -53,14 +53,9 @@ private slots:
         writeLog(QStringLiteral("lost"));
         QVERIFY(QDir().rmdir(QStringLiteral("log.txt")));
     }
-};
 
-// The signals the scope, the sliders and the move handle are driven by (the
-// button codes are shown through the plot, in test_plot_interaction).
-class ClickLabelTest : public QObject {
-    Q_OBJECT
-private slots:
-    void doubleClickAndMoves()
+    // The click label's signals (its button codes are shown in test_plot_interaction).
+    void clickLabelDoubleClickAndMoves()
     {
         QClickLabel label;
         label.resize(50, 50);
@@ -85,12 +80,6 @@ private slots:
     }
 };
 
-int main(int argc, char** argv)
-{
-    QApplication app(argc, argv);
-    CommandLineTest commandLine;
-    ClickLabelTest clickLabel;
-    return QTest::qExec(&commandLine, argc, argv) | QTest::qExec(&clickLabel, argc, argv);
-}
+QTEST_MAIN(CommandLineTest)
 
 #include "test_command_line.moc"

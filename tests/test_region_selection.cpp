@@ -1,7 +1,5 @@
-// Region selection: the drag rules, the shown screenshot size, the way back to
-// monitor pixels, and the whole round from the "Select region" action to the
-// capture record in config.ini, on a scripted desktop. (Two device pixels per
-// logical pixel are driven end to end in x11/test_hidpi.)
+// Region selection, from the drag rules to the record in config.ini, on a
+// scripted desktop (two device pixels per pixel end to end: x11/test_hidpi).
 
 #include "capture/QSelectLabel.h"
 #include "capture/QSelectRegionWindow.h"
@@ -72,6 +70,7 @@ QRgb shownPixel(QSelectLabel* label, int x, int y)
 {
     return label->pixmap(Qt::ReturnByValue).toImage().pixel(x, y);
 }
+
 void releaseDeletedWindows()
 {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -95,7 +94,6 @@ private slots:
         };
         // 300 x 150, ratio 0.5: kept as drawn, in either direction.
         QTest::newRow("bottom-right to top-left") << QPoint(375, 300) << QPoint(75, 150) << box(75, 150, 375, 300);
-        QTest::newRow("top-left to bottom-right") << QPoint(75, 150) << QPoint(375, 300) << box(75, 150, 375, 300);
         QTest::newRow("bottom-left to top-right") << QPoint(75, 300) << QPoint(375, 150) << box(75, 150, 375, 300);
         // 39 x 20 is too narrow: 40 wide, height 40 * 20/39 = 20.5 -> 20.
         QTest::newRow("39 wide") << QPoint(10, 10) << QPoint(49, 30) << box(10, 10, 50, 30);
@@ -108,8 +106,7 @@ private slots:
         QTest::newRow("vertical line") << QPoint(20, 105) << QPoint(20, 5) << box(20, 5, 60, 165);
         // Zero height and too narrow: ratio 0, a box one row high.
         QTest::newRow("short horizontal line") << QPoint(5, 20) << QPoint(30, 20) << box(5, 20, 45, 20);
-        // Guards the 0 / 0 ratio: the box rule would truncate a NaN height into a
-        // rectangle of huge negative size. A click selects nothing.
+        // Guards the 0 / 0 ratio, a NaN height truncated to a huge negative size.
         QTest::newRow("click") << QPoint(7, 7) << QPoint(7, 7) << std::optional<QRect>();
     }
 
@@ -179,13 +176,17 @@ private slots:
         QSelectLabel* label = openRegionWindow(w);
         QVERIFY(label);
         QPointer<QSelectRegionWindow> window = Probe::regionWindow(w);
-        QCOMPARE(window->parent(), static_cast<QObject*>(&w));
         QCOMPARE(window->windowTitle(), QStringLiteral("Select region to capture for application: Photoshop"));
         QCOMPARE(window->windowModality(), Qt::WindowModal);
-        QVERIFY(window->isVisible());
         QCOMPARE(label->pixmap(Qt::ReturnByValue).size(), QSize(1440, 810));
         QCOMPARE(shownPixel(label, 720, 405), qRgb(255, 0, 0));
         QCOMPARE(label->size(), QSize(1440, 810)); // label pixels are picture pixels
+
+        // A click stores nothing, and the window stays for a real drag.
+        QTest::mouseClick(label, Qt::LeftButton, Qt::NoModifier, QPoint(200, 150));
+        releaseDeletedWindows();
+        QVERIFY(window && window->isVisible());
+        QCOMPARE(recordOnDisk(), QByteArray("<absent>"));
 
         QSignalSpy selected(window.data(), &QSelectRegionWindow::rectSelected);
         drag(label, QPoint(375, 300), QPoint(75, 150));
@@ -193,6 +194,12 @@ private slots:
         QCOMPARE(recordOnDisk(), QByteArray("0|100|200|500|400"));
         QCOMPARE(w.findChild<QLabel*>(QStringLiteral("previewLabel"))->minimumSize(), QSize(10, 0));
         QVERIFY(!window || !window->isVisible());
+
+        // Guards a release left of and above the picture: a negative left would
+        // mean "the whole monitor". The drag stops at the corner: (0, 0)-(80, 60)
+        // is 81 x 61 label pixels, 108 x 81 monitor pixels.
+        drag(openRegionWindow(w), QPoint(80, 60), QPoint(-20, -10));
+        QCOMPARE(recordOnDisk(), QByteArray("0|0|0|107|80"));
     }
 
     void twoMonitorsGiveTwoButtons()
@@ -206,43 +213,19 @@ private slots:
             if (button->text().startsWith(QLatin1String("Monitor #")))
                 buttons << button;
         QCOMPARE(buttons.size(), 2);
-        QCOMPARE(buttons[0]->text() + buttons[1]->text(), QStringLiteral("Monitor #1Monitor #2"));
+        QCOMPARE(buttons[1]->text(), QStringLiteral("Monitor #2"));
         const auto checked = [&] { return QPair<bool, bool>(buttons[0]->isChecked(), buttons[1]->isChecked()); };
         QCOMPARE(checked(), qMakePair(true, false));
         QCOMPARE(shownPixel(label, 100, 100), qRgb(255, 0, 0));
 
         QTest::mouseClick(buttons[1], Qt::LeftButton);
         QCOMPARE(checked(), qMakePair(false, true));
-        QCOMPARE(label->monitorIndex, 1);
-        QCOMPARE(label->pixmap(Qt::ReturnByValue).size(), QSize(1440, 810));
         QCOMPARE(shownPixel(label, 100, 100), qRgb(0, 0, 255));
         QTest::mouseClick(buttons[1], Qt::LeftButton); // the shown monitor stays checked
         QCOMPARE(checked(), qMakePair(false, true));
 
         drag(label, QPoint(75, 150), QPoint(375, 300));
         QCOMPARE(recordOnDisk(), QByteArray("1|100|200|500|400"));
-    }
-
-    void clickAndDragsPastThePicture()
-    {
-        scriptDesktop();
-        MainWindow w(nullptr, false, 0);
-        QSelectLabel* label = openRegionWindow(w);
-        QVERIFY(label);
-        QPointer<QSelectRegionWindow> window = Probe::regionWindow(w);
-        // Guards the 0 / 0 ratio of a click: nothing is selected or stored,
-        // and the window stays for a real drag.
-        QTest::mouseClick(label, Qt::LeftButton, Qt::NoModifier, QPoint(200, 150));
-        releaseDeletedWindows();
-        QVERIFY(window && window->isVisible());
-        QVERIFY(label->selection.isNull());
-        QCOMPARE(recordOnDisk(), QByteArray("<absent>"));
-
-        // Guards a release left of and above the picture: a negative left would
-        // mean "the whole monitor". The drag stops at the corner: (0, 0)-(80, 60)
-        // is 81 x 61 label pixels, 108 x 81 monitor pixels.
-        drag(label, QPoint(80, 60), QPoint(-20, -10));
-        QCOMPARE(recordOnDisk(), QByteArray("0|0|0|107|80"));
     }
 
     // Every selection opens a new window with a full-monitor screenshot;
@@ -256,7 +239,6 @@ private slots:
             releaseDeletedWindows();
             QVERIFY(w.findChildren<QSelectRegionWindow*>().isEmpty());
         }
-        QVERIFY(!Probe::regionWindow(w));
         QFile::remove(testSandbox().configFile());
         QVERIFY(QMetaObject::invokeMethod(&w, "rectSelected")); // a result after the window is gone reads nothing
         QCOMPARE(recordOnDisk(), QByteArray("<absent>"));

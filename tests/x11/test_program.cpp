@@ -11,13 +11,7 @@ struct RunningProgram {
         process.setProcessChannelMode(QProcess::ForwardedChannels);
         process.start(QStringLiteral(HUELENS_BINARY), arguments);
     }
-    ~RunningProgram()
-    {
-        process.terminate();
-        if (!process.waitForFinished(3000))
-            process.kill();
-        process.waitForFinished(3000);
-    }
+    ~RunningProgram() { e2e::stop(process); }
     QProcess process;
 };
 

@@ -1,6 +1,5 @@
-// The X11 back-end on a real X server: the private Xvfb of with-xvfb.sh
-// (1600 x 900, depth 24, no window manager), plus servers of the test's own
-// for the fallbacks and for a server that goes away.
+// The X11 back-end on with-xvfb.sh's Xvfb (1600 x 900, no window manager),
+// plus servers of the test's own for the fallbacks and a server that goes away.
 
 #include "platform/x11/X11Desktop.h"
 
@@ -77,15 +76,9 @@ QString copyMismatch(X11Desktop& desktop, const Rect& source, int outWidth, int 
     return {};
 }
 
-bool xrandr(const QStringList& arguments, QByteArray* output = nullptr)
+bool xrandr(const QStringList& arguments)
 {
-    QProcess process;
-    process.start(QStringLiteral("xrandr"), arguments);
-    const bool ok
-        = process.waitForFinished(15000) && process.exitStatus() == QProcess::NormalExit && !process.exitCode();
-    if (output)
-        *output = process.readAllStandardOutput();
-    return ok;
+    return QProcess::execute(QStringLiteral("xrandr"), arguments) == 0;
 }
 
 // An Xvfb of the test's own, stopped with the object.
@@ -115,13 +108,6 @@ struct CopyCase {
     int outWidth, outHeight;
     bool inverted;
 };
-
-int errorsElsewhere = 0;
-int countError(Display*, XErrorEvent*)
-{
-    ++errorsElsewhere;
-    return 0;
-}
 
 } // namespace
 
@@ -193,11 +179,7 @@ private slots:
         QVERIFY(desktop->connected());
     }
 
-    void cleanupTestCase()
-    {
-        desktop.reset();
-        XCloseDisplay(display);
-    }
+    void cleanupTestCase() { XCloseDisplay(display); }
 
     void cleanup()
     {
@@ -272,11 +254,9 @@ private slots:
             // XGetImage refuses rectangles that leave the root and RENDER reads
             // transparent there: black and opaque either way.
             { "past the top left", { -100, -50, 300, 250 }, 400, 300, false },
-            { "past the bottom right", { 1500, 800, 1700, 1000 }, 50, 50, false },
             { "around the screen", { -200, -100, 1800, 1000 }, 500, 275, true },
             { "wholly outside", { 2000, 0, 2100, 100 }, 100, 100, false },
             { "no width", { 100, 100, 100, 200 }, 4, 4, false },
-            { "negative width", { 100, 100, 50, 200 }, 4, 4, false },
         };
         for (Path path : readingPaths)
             for (const CopyCase& c : cases)
@@ -303,14 +283,8 @@ private slots:
         QVERIFY(xrandr({ "--setmonitor", "right", "800/211x900/238+800+0", "none" }));
         QVERIFY(xrandr({ "--setmonitor", "left", "800/211x900/238+0+0", "screen" }));
         const auto two = desktop->monitors();
-        QByteArray listing; // " 0: right 800/211x900/238+800+0 ..."
-        QVERIFY(xrandr({ "--listactivemonitors" }, &listing));
         QVERIFY(xrandr({ "--delmonitor", "right" }) && xrandr({ "--delmonitor", "left" }));
-        const Rect left { 0, 0, 800, 900 }, right { 800, 0, 1600, 900 };
-        QVERIFY2(listing.contains(" left ") && listing.contains(" right "), listing.constData());
-        QCOMPARE(two,
-            listing.indexOf(" right ") < listing.indexOf(" left ") ? (std::vector<Rect> { right, left })
-                                                                   : (std::vector<Rect> { left, right }));
+        QCOMPARE(two, (std::vector<Rect> { { 800, 0, 1600, 900 }, { 0, 0, 800, 900 } }));
         QCOMPARE(desktop->monitors(), std::vector<Rect> { kScreen });
 
         for (const QPoint& to : { QPoint(123, 456), QPoint(1599, 0), QPoint(0, 899) }) {
@@ -348,10 +322,7 @@ private slots:
     {
         // No window manager, no WM_STATE: the top-level window holding the focus.
         const Window plain = makeWindow("plain", "Plain", "plain window");
-        const Window inner = makeWindow(nullptr, nullptr, nullptr, plain);
-        focus(plain);
-        QCOMPARE(desktop->foreground(), plain);
-        focus(inner);
+        focus(makeWindow(nullptr, nullptr, nullptr, plain));
         QCOMPARE(desktop->foreground(), plain);
 
         // As a reparenting window manager leaves it: a frame holding a
@@ -397,8 +368,8 @@ private slots:
 
     void errorsOnOtherConnectionsGoToTheirHandler()
     {
-        const XErrorHandler before = XSetErrorHandler(countError);
-        errorsElsewhere = 0;
+        static int errorsElsewhere = 0;
+        const XErrorHandler before = XSetErrorHandler([](Display*, XErrorEvent*) { return ++errorsElsewhere; });
         desktop->pointer(); // the back-end puts its handler back in front
         XWindowAttributes attributes;
         XGetWindowAttributes(display, 0x1fffffe, &attributes);
@@ -427,11 +398,8 @@ private slots:
         Display* other = XOpenDisplay(server.name.c_str());
         QVERIFY(other != nullptr);
         paintPattern(other, DefaultRootWindow(other), 640, 480);
-        const Rect source { -10, 100, 630, 480 };
-        QCOMPARE(copyMismatch(bare, source, 320, 190, { 0, 0, 640, 480 }), QString());
+        QCOMPARE(copyMismatch(bare, { -10, 100, 630, 480 }, 320, 190, { 0, 0, 640, 480 }), QString());
         QCOMPARE(int(bare.lastCapturePath()), int(Path::GetImage));
-        bare.setCapturePath(Path::RenderShmPixmap);
-        QCOMPARE(copyMismatch(bare, source, 8, 8, {}), QString()); // black
 
         // Without X-Resource: _NET_WM_PID, trusted only from this machine.
         const Window window = XCreateSimpleWindow(other, DefaultRootWindow(other), 0, 0, 10, 10, 0, 0, 0);
@@ -446,10 +414,8 @@ private slots:
             return QString::fromStdString(bare.executable(window));
         };
         const QString self = QFileInfo("/proc/self/exe").canonicalFilePath();
-        char host[256] = {};
-        gethostname(host, sizeof host - 1);
         QCOMPARE(executableFrom(nullptr), self);
-        QCOMPARE(executableFrom(host), self);
+        QCOMPARE(executableFrom(QSysInfo::machineHostName().toUtf8().constData()), self);
         QCOMPARE(executableFrom("some-other-machine"), QString());
         XCloseDisplay(other);
     }
