@@ -3,6 +3,7 @@
 #include "scopes/StillScope.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 #include <QtTest>
 
@@ -36,13 +37,6 @@ std::vector<cv::Mat> rawFrames()
 class TestHuelensRender : public QObject {
     Q_OBJECT
 
-private slots:
-    void init();
-    void writesThePictureTheWindowShows_data();
-    void writesThePictureTheWindowShows();
-    void failsWithOneLineAndNoOutput_data();
-    void failsWithOneLineAndNoOutput();
-
 private:
     QString path(const QString& name) const { return folder->filePath(name); }
     QStringList entries() const { return QDir(folder->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot); }
@@ -58,91 +52,92 @@ private:
     }
 
     std::unique_ptr<QTemporaryDir> folder;
+
+private slots:
+
+    void init()
+    {
+        folder = std::make_unique<QTemporaryDir>();
+        QVERIFY(cv::imwrite(path("picture.png").toStdString(), testImage()));
+        cv::Mat stream;
+        cv::vconcat(rawFrames(), stream);
+        std::ofstream(path("frames.raw").toStdString()).write(stream.ptr<char>(), stream.total() * 4);
+        std::ofstream(path("short.raw").toStdString())
+            .write(stream.ptr<char>(), 150 * 84 * 4 + 100); // a frame and a bit
+        std::ofstream(path("notes.png").toStdString()) << "not a picture\n";
+        QVERIFY(QDir(folder->path()).mkdir(QStringLiteral("taken.png")));
+    }
+
+    void writesThePictureTheWindowShows_data()
+    {
+        QTest::addColumn<QString>("arguments"); // split at spaces
+        QTest::addColumn<int>("displayMode"); // -1: no picture
+        QTest::addColumn<int>("size");
+        QTest::newRow("vectorscope 400") << "vectorscope 400 picture.png scope.png" << 0 << 400;
+        QTest::newRow("waveform 150") << "waveform 150 picture.png scope.png" << 1 << 150;
+        QTest::newRow("parade 600") << "parade 600 picture.png scope.png" << 2 << 600;
+        // A stream of frames: the picture of the last one.
+        QTest::newRow("raw vectorscope") << "--raw 84 vectorscope 150 frames.raw scope.png" << 0 << 150;
+        QTest::newRow("raw waveform") << "--raw 84 waveform 150 frames.raw scope.png" << 1 << 150;
+        QTest::newRow("raw, reading only") << "--raw 84 none 150 frames.raw" << -1 << 150;
+    }
+
+    void writesThePictureTheWindowShows()
+    {
+        QFETCH(QString, arguments);
+        QFETCH(int, displayMode);
+        QFETCH(int, size);
+        QByteArray errorOutput;
+        QCOMPARE(render(arguments, errorOutput), 0);
+        QCOMPARE(errorOutput, QByteArray());
+        QCOMPARE(QFile::exists(path("scope.png")), displayMode >= 0);
+        if (displayMode < 0)
+            return;
+        cv::Mat written = cv::imread(path("scope.png").toStdString(), cv::IMREAD_COLOR);
+        cv::cvtColor(written, written, cv::COLOR_BGR2RGB);
+        // The image is scaled to `size` columns keeping its shape, as a capture is.
+        const cv::Mat frame
+            = arguments.startsWith("--raw") ? rawFrames()[1] : scopes::frameFromImage(testImage(), size);
+        const cv::Mat expected = scopes::renderStillScope(frame, displayMode, size);
+        QCOMPARE(written.size(), expected.size());
+        QCOMPARE(cv::norm(written, expected, cv::NORM_INF), 0.0);
+    }
+
+    void failsWithOneLineAndNoOutput_data()
+    {
+        // Status 2 for a malformed command line, 1 for what cannot be read or written.
+        QTest::addColumn<QString>("arguments"); // split at spaces
+        QTest::addColumn<int>("status");
+        QTest::newRow("nothing") << "" << 2;
+        QTest::newRow("unknown mode") << "histogram 400 picture.png scope.png" << 2;
+        QTest::newRow("size too small") << "vectorscope 149 picture.png scope.png" << 2;
+        QTest::newRow("size too large") << "vectorscope 601 picture.png scope.png" << 2;
+        QTest::newRow("size not a number") << "waveform 40x picture.png scope.png" << 2;
+        QTest::newRow("one argument too many") << "parade 400 picture.png scope.png more" << 2;
+        QTest::newRow("missing input") << "vectorscope 400 missing.png scope.png" << 1;
+        QTest::newRow("text as input") << "vectorscope 400 notes.png scope.png" << 1;
+        QTest::newRow("no such folder") << "parade 300 picture.png no-such-folder/scope.png" << 1;
+        QTest::newRow("folder as output") << "parade 300 picture.png taken.png" << 1;
+        QTest::newRow("raw rows out of range") << "--raw 0 parade 150 frames.raw scope.png" << 2;
+        QTest::newRow("raw picture of none") << "--raw 84 none 150 frames.raw scope.png" << 2;
+        QTest::newRow("raw ends inside a frame") << "--raw 84 waveform 150 short.raw scope.png" << 1;
+        QTest::newRow("raw missing") << "--raw 84 waveform 150 missing.raw scope.png" << 1;
+    }
+
+    void failsWithOneLineAndNoOutput()
+    {
+        QFETCH(QString, arguments);
+        QFETCH(int, status);
+        // An output from an earlier run is left as it was, and no temporary file is left over.
+        std::ofstream(path("scope.png").toStdString()) << "earlier";
+        const QStringList before = entries();
+        QByteArray errorOutput;
+        QCOMPARE(render(arguments, errorOutput), status);
+        QVERIFY2(errorOutput.startsWith("huelens-render: ") && errorOutput.count('\n') == 1, errorOutput.constData());
+        QCOMPARE(entries(), before);
+        QCOMPARE(QFileInfo(path("scope.png")).size(), qint64(7)); // still "earlier"
+    }
 };
-
-void TestHuelensRender::init()
-{
-    folder = std::make_unique<QTemporaryDir>();
-    QVERIFY(cv::imwrite(path("picture.png").toStdString(), testImage()));
-    cv::Mat stream;
-    cv::vconcat(rawFrames(), stream);
-    std::ofstream(path("frames.raw").toStdString()).write(stream.ptr<char>(), stream.total() * 4);
-    std::ofstream(path("short.raw").toStdString()).write(stream.ptr<char>(), 150 * 84 * 4 + 100); // a frame and a bit
-    std::ofstream(path("notes.png").toStdString()) << "not a picture\n";
-    QVERIFY(QDir(folder->path()).mkdir(QStringLiteral("taken.png")));
-}
-
-void TestHuelensRender::writesThePictureTheWindowShows_data()
-{
-    QTest::addColumn<QString>("arguments"); // split at spaces
-    QTest::addColumn<int>("displayMode"); // -1: no picture
-    QTest::addColumn<int>("size");
-    QTest::newRow("vectorscope 400") << "vectorscope 400 picture.png scope.png" << 0 << 400;
-    QTest::newRow("waveform 150") << "waveform 150 picture.png scope.png" << 1 << 150;
-    QTest::newRow("parade 600") << "parade 600 picture.png scope.png" << 2 << 600;
-    // A stream of frames: the picture of the last one.
-    QTest::newRow("raw vectorscope") << "--raw 84 vectorscope 150 frames.raw scope.png" << 0 << 150;
-    QTest::newRow("raw waveform") << "--raw 84 waveform 150 frames.raw scope.png" << 1 << 150;
-    QTest::newRow("raw, reading only") << "--raw 84 none 150 frames.raw" << -1 << 150;
-}
-
-void TestHuelensRender::writesThePictureTheWindowShows()
-{
-    QFETCH(QString, arguments);
-    QFETCH(int, displayMode);
-    QFETCH(int, size);
-    QByteArray errorOutput;
-    QCOMPARE(render(arguments, errorOutput), 0);
-    QCOMPARE(errorOutput, QByteArray());
-    QCOMPARE(QFile::exists(path("scope.png")), displayMode >= 0);
-    if (displayMode < 0)
-        return;
-    cv::Mat written = cv::imread(path("scope.png").toStdString(), cv::IMREAD_COLOR);
-    QVERIFY(!written.empty());
-    cv::cvtColor(written, written, cv::COLOR_BGR2RGB);
-    // The image is scaled to `size` columns keeping its shape, as a capture is.
-    const cv::Mat frame = arguments.startsWith("--raw") ? rawFrames()[1] : scopes::frameFromImage(testImage(), size);
-    const cv::Mat expected = scopes::renderStillScope(frame, displayMode, size);
-    QCOMPARE(written.size(), expected.size());
-    QCOMPARE(cv::norm(written, expected, cv::NORM_INF), 0.0);
-}
-
-void TestHuelensRender::failsWithOneLineAndNoOutput_data()
-{
-    // Status 2 for a malformed command line, 1 for what cannot be read or written.
-    QTest::addColumn<QString>("arguments"); // split at spaces
-    QTest::addColumn<int>("status");
-    QTest::newRow("nothing") << "" << 2;
-    QTest::newRow("unknown mode") << "histogram 400 picture.png scope.png" << 2;
-    QTest::newRow("size too small") << "vectorscope 149 picture.png scope.png" << 2;
-    QTest::newRow("size too large") << "vectorscope 601 picture.png scope.png" << 2;
-    QTest::newRow("size not a number") << "waveform 40x picture.png scope.png" << 2;
-    QTest::newRow("one argument too many") << "parade 400 picture.png scope.png more" << 2;
-    QTest::newRow("missing input") << "vectorscope 400 missing.png scope.png" << 1;
-    QTest::newRow("text as input") << "vectorscope 400 notes.png scope.png" << 1;
-    QTest::newRow("no such folder") << "parade 300 picture.png no-such-folder/scope.png" << 1;
-    QTest::newRow("folder as output") << "parade 300 picture.png taken.png" << 1;
-    QTest::newRow("raw rows out of range") << "--raw 0 parade 150 frames.raw scope.png" << 2;
-    QTest::newRow("raw picture of none") << "--raw 84 none 150 frames.raw scope.png" << 2;
-    QTest::newRow("raw ends inside a frame") << "--raw 84 waveform 150 short.raw scope.png" << 1;
-    QTest::newRow("raw missing") << "--raw 84 waveform 150 missing.raw scope.png" << 1;
-}
-
-void TestHuelensRender::failsWithOneLineAndNoOutput()
-{
-    QFETCH(QString, arguments);
-    QFETCH(int, status);
-    // An output from an earlier run is left as it was, and no temporary file is left over.
-    std::ofstream(path("scope.png").toStdString()) << "earlier";
-    const QStringList before = entries();
-    QByteArray errorOutput;
-    QCOMPARE(render(arguments, errorOutput), status);
-    QVERIFY2(errorOutput.startsWith("huelens-render: ") && errorOutput.count('\n') == 1, errorOutput.constData());
-    QCOMPARE(entries(), before);
-    std::string earlier;
-    std::ifstream(path("scope.png").toStdString()) >> earlier;
-    QVERIFY(earlier == "earlier");
-}
 
 QTEST_GUILESS_MAIN(TestHuelensRender)
 #include "test_huelens_render.moc"

@@ -1,6 +1,5 @@
-// The scopes inside a real main window on the scripted desktop: what a cycle
-// puts into the scope picture and the preview, when the vectorscope reuses its
-// cached plot and when it must not, and the overlays on an unchanged frame.
+// The scopes inside a real main window on the scripted desktop: the scope
+// picture and preview of a cycle, the cached plot, the overlays.
 
 #include "platform/memory/MemoryDesktop.h"
 #include "scopes/StillScope.h"
@@ -68,11 +67,6 @@ void showBusyScreen()
     screen().screen(cv::Rect(250, 150, 90, 60)).setTo(cv::Scalar(0, 200, 0, 255));
 }
 
-cv::Vec3b rgbAt(const cv::Mat& picture, int x, int y)
-{
-    return picture.at<cv::Vec3b>(y, x);
-}
-
 bool samePicture(const cv::Mat& a, const cv::Mat& b)
 {
     return a.size() == b.size() && a.type() == b.type() && cv::norm(a, b, cv::NORM_INF) == 0;
@@ -82,11 +76,9 @@ bool samePicture(const cv::Mat& a, const cv::Mat& b)
 // shares the opaque frame's pixels, so it always shows the frame as it is.)
 bool plotLabelShows(MainWindow& w, const cv::Mat& scope)
 {
-    const QImage image
-        = w.findChild<QLabel*>("plotLabel")->pixmap(Qt::ReturnByValue).toImage().convertToFormat(QImage::Format_RGB888);
-    return samePicture(cv::Mat(image.height(), image.width(), CV_8UC3, const_cast<uchar*>(image.constBits()),
-                           static_cast<size_t>(image.bytesPerLine())),
-        scope);
+    const QImage shown = w.findChild<QLabel*>("plotLabel")->pixmap(Qt::ReturnByValue).toImage();
+    return shown.convertToFormat(QImage::Format_RGB888)
+        == QImage(scope.data, scope.cols, scope.rows, static_cast<int>(scope.step), QImage::Format_RGB888);
 }
 
 const cv::Vec3b kWhite(255, 255, 255);
@@ -98,138 +90,124 @@ class TestScopeWindow : public QObject {
     Q_OBJECT
 
 private slots:
-    void everyModeShowsTheStillPictureOfANewFrame();
-    void vectorscopeReplotsWhenItMust();
-    void overlaysOfAnUnchangedFrameFollowThePointer();
+
+    void vectorscopeReplotsWhenItMust()
+    {
+        // Red (hue 0) is plotted at (200, 50), green (hue 120) at (70, 275).
+        showColour(255, 0, 0); // the window sizes its capture to the screen it starts on
+        auto w = std::make_unique<MainWindow>(nullptr, false, 0);
+        const auto plots = [&](bool red, bool green) {
+            return (Probe::scopeImage(*w).at<cv::Vec3b>(50, 200) == kWhite) == red
+                && (Probe::scopeImage(*w).at<cv::Vec3b>(275, 70) == kWhite) == green;
+        };
+        // Fault guarded: the change detector starts from 0, so a first frame whose
+        // byte sum is 0 counted as unchanged and found no cached plot to show.
+        // A sum of 0 needs 16 MB of frame to wrap around; the window is told
+        // instead that the first frame's sum is the one it starts from.
+        Probe::frameSum(*w) = Probe::vectorscopeFrameSum(*w) = 400u * 300u * (255u + 255u);
+        w->updateScreen();
+        QCOMPARE(Probe::frameSum(*w), 400u * 300u * 510u); // indeed no change seen
+        QCOMPARE(Probe::scopeImage(*w).size(), cv::Size(400, 400));
+        QVERIFY(plots(true, false));
+
+        // An unchanged frame keeps the cached plot: a mark in the cache where the
+        // wheel is black shows.
+        Probe::scopeCache(*w).at<cv::Vec3b>(10, 10) = cv::Vec3b(1, 2, 3);
+        w->updateScreen();
+        QCOMPARE(Probe::scopeImage(*w).at<cv::Vec3b>(10, 10), cv::Vec3b(1, 2, 3));
+
+        // Fault guarded: the change flag fires once per frame in whatever mode is
+        // shown, so a frame that changed while the Waveform was up reached the
+        // vectorscope as unchanged and the plot of an older frame stayed on screen.
+        QAction* display = Probe::displayAction(*w);
+        display->trigger(); // Waveform
+        QCOMPARE(Probe::displayMode(*w), 1);
+        showColour(0, 200, 0); // (pure green would have pure red's byte sum)
+        w->updateScreen();
+        display->trigger(); // Parade, same frame
+        display->trigger(); // Vectorscope, same frame again
+        QCOMPARE(Probe::displayMode(*w), 0);
+        QVERIFY(plots(false, true));
+        QCOMPARE(Probe::scopeImage(*w).at<cv::Vec3b>(10, 10), cv::Vec3b(0, 0, 0));
+        // The colour search reads the colour image: it must be the green frame's.
+        QCOMPARE(Probe::colorImage(*w).at<cv::Vec3f>(0, 0)[0], 120.0f);
+
+        // Fault guarded: the hover highlight walks the frame and the colour image
+        // in step; a colour image of another size was read past its end.
+        showColour(128, 0, 0);
+        w->updateScreen();
+        Probe::hover(*w, 0.5f, 1.0); // pointing at red: direction 0.5 turns, full saturation
+        Probe::colorImage(*w) = Probe::colorImage(*w).rowRange(0, 150).clone();
+        w->updateScreen();
+        QCOMPARE(Probe::colorImage(*w).size(), cv::Size(400, 300));
+        QCOMPARE(Probe::frameImage(*w).at<cv::Vec4b>(0, 0), kHighlight);
+        QCOMPARE(Probe::frameImage(*w).at<cv::Vec4b>(299, 399), kHighlight);
+    }
+
+    void overlaysFollowThePointerAndEveryModeShowsItsStillPicture()
+    {
+        // Fault guarded: the pointed pixel's hue, the colour image and the
+        // highlighted pixels are kept per analysed frame; on an unchanged frame
+        // the overlays must still follow the pointer and the picks, be drawn on
+        // a copy (never into the cached plot), and the preview be repainted from
+        // the capture. Fault guarded as well: the plot's label skips a picture
+        // with its own bytes; calling two different pictures the same left it
+        // on an older one.
+        showBusyScreen();
+        const cv::Mat frame = screen().screen.clone();
+        cv::Mat wheel, hsv;
+        scopes::renderColorWheel(wheel, 400, 400, 150.0);
+        const cv::Mat plot = scopes::reference::vectorscopePlot(frame, wheel, 150.0, hsv);
+        const struct {
+            platform::Point pointer;
+            std::vector<float> hues;
+            float hue;
+            double saturation; // -1: not pointing at the plot
+            bool anyHighlighted;
+        } cycles[] = {
+            { { 399, 5 }, {}, 0.0f, -1.0, false }, // no colour image yet: the last column's pixel alone
+            { { 10, 10 }, { 0.0f, 0.25f, 0.5f, 0.75f }, 0.5f, 1.0, true }, // on the red patch, pointing at red
+            { { 300, 200 }, { 0.1f }, 0.8333333f, 1.0, true }, // on green, pointing at green
+            { { 123, 45 }, {}, 0.1f, 1.5, false }, // pointing beyond the rim, where no pixel lies
+            { { -50, -50 }, {}, 0.0f, -1.0, false }, // nothing: the plain picture again
+        };
+        auto w = std::make_unique<MainWindow>(nullptr, false, 0);
+        for (const auto& c : cycles) {
+            screen().pointerPosition = c.pointer;
+            Probe::setDominantHues(*w, c.hues);
+            Probe::hover(*w, c.hue, c.saturation);
+            w->updateScreen();
+            cv::Mat scope = plot.clone(), preview = frame.clone();
+            scopes::drawPointerMarker(scope, hsv, c.pointer.x, c.pointer.y, 150.0);
+            scopes::drawDominantHueLines(scope, c.hues, static_cast<int>(c.hues.size()), 150.0);
+            scopes::drawSkinToneLine(scope, 150.0);
+            if (c.saturation >= 0)
+                scopes::highlightMatchingHues(preview, hsv, c.hue, c.saturation);
+            QVERIFY(samePicture(Probe::scopeImage(*w), scope));
+            QVERIFY(samePicture(Probe::frameImage(*w), preview));
+            QVERIFY(plotLabelShows(*w, scope));
+            QCOMPARE(cv::countNonZero(cv::Mat(preview != frame).reshape(1)) > 0, c.anyHighlighted);
+            QVERIFY(samePicture(Probe::scopeCache(*w), plot));
+        }
+        // Every mode shows the still picture of a new frame; with the pointer
+        // resting on the Waveform or the Parade at (200, 133), the preview is
+        // the capture with the matching pixels highlighted.
+        Probe::hover(*w, 0.0f, -1.0, 200.0, 133.0);
+        for (int mode = 0; mode < 3; ++mode) {
+            Probe::displayMode(*w) = mode;
+            Probe::frameSum(*w) = 0; // every mode sees a new frame
+            w->updateScreen();
+            QVERIFY2(samePicture(Probe::scopeImage(*w), scopes::renderStillScope(frame, mode, 400)),
+                qPrintable(QStringLiteral("display mode %1").arg(mode)));
+            cv::Mat preview = frame.clone();
+            if (mode > 0)
+                scopes::highlightMatchingLevels(preview, 400, 266, 200.0, 133.0, mode == 2);
+            QVERIFY(samePicture(Probe::frameImage(*w), preview));
+            QVERIFY(plotLabelShows(*w, Probe::scopeImage(*w)));
+            QCOMPARE(samePicture(preview, frame), mode == 0);
+        }
+    }
 };
-
-void TestScopeWindow::everyModeShowsTheStillPictureOfANewFrame()
-{
-    // With the pointer resting on the Waveform or the Parade at (200, 133),
-    // the preview is the capture with the matching pixels highlighted.
-    showBusyScreen();
-    const cv::Mat frame = screen().screen.clone();
-    auto w = std::make_unique<MainWindow>(nullptr, false, 0);
-    Probe::hover(*w, 0.0f, -1.0, 200.0, 133.0);
-    for (int mode = 0; mode < 3; ++mode) {
-        Probe::displayMode(*w) = mode;
-        Probe::frameSum(*w) = 0; // every mode sees a new frame
-        w->updateScreen();
-        QVERIFY2(samePicture(Probe::scopeImage(*w), scopes::renderStillScope(frame, mode, 400)),
-            qPrintable(QStringLiteral("display mode %1").arg(mode)));
-        cv::Mat preview = frame.clone();
-        if (mode > 0)
-            scopes::highlightMatchingLevels(preview, 400, 266, 200.0, 133.0, mode == 2);
-        QVERIFY(samePicture(Probe::frameImage(*w), preview));
-        QVERIFY(plotLabelShows(*w, Probe::scopeImage(*w)));
-        QCOMPARE(samePicture(preview, frame), mode == 0);
-    }
-}
-
-void TestScopeWindow::vectorscopeReplotsWhenItMust()
-{
-    // Red (hue 0) is plotted at (200, 50), green (hue 120) at (70, 275).
-    showColour(255, 0, 0); // the window sizes its capture to the screen it starts on
-    auto w = std::make_unique<MainWindow>(nullptr, false, 0);
-    const auto plots = [&](bool red, bool green) {
-        return (rgbAt(Probe::scopeImage(*w), 200, 50) == kWhite) == red
-            && (rgbAt(Probe::scopeImage(*w), 70, 275) == kWhite) == green;
-    };
-    // Fault guarded: the change detector starts from 0, so a first frame whose
-    // byte sum is 0 counted as unchanged and found no cached plot to show.
-    // A sum of 0 needs 16 MB of frame to wrap around; the window is told
-    // instead that the first frame's sum is the one it starts from.
-    Probe::frameSum(*w) = Probe::vectorscopeFrameSum(*w) = 400u * 300u * (255u + 255u);
-    w->updateScreen();
-    QCOMPARE(Probe::frameSum(*w), 400u * 300u * 510u); // indeed no change seen
-    QCOMPARE(Probe::scopeImage(*w).size(), cv::Size(400, 400));
-    QVERIFY(plots(true, false));
-
-    // An unchanged frame keeps the cached plot: a mark in the cache where the
-    // wheel is black shows.
-    Probe::scopeCache(*w).at<cv::Vec3b>(10, 10) = cv::Vec3b(1, 2, 3);
-    w->updateScreen();
-    QCOMPARE(rgbAt(Probe::scopeImage(*w), 10, 10), cv::Vec3b(1, 2, 3));
-
-    // Fault guarded: the change flag fires once per frame in whatever mode is
-    // shown, so a frame that changed while the Waveform was up reached the
-    // vectorscope as unchanged and the plot of an older frame stayed on screen.
-    QAction* display = Probe::displayAction(*w);
-    display->trigger(); // Waveform
-    QCOMPARE(Probe::displayMode(*w), 1);
-    showColour(0, 200, 0); // (pure green would have pure red's byte sum)
-    w->updateScreen();
-    display->trigger(); // Parade, same frame
-    display->trigger(); // Vectorscope, same frame again
-    QCOMPARE(Probe::displayMode(*w), 0);
-    QVERIFY(plots(false, true));
-    QCOMPARE(rgbAt(Probe::scopeImage(*w), 10, 10), cv::Vec3b(0, 0, 0));
-    // The colour search reads the colour image: it must be the green frame's.
-    QCOMPARE(Probe::colorImage(*w).at<cv::Vec3f>(0, 0)[0], 120.0f);
-
-    // Fault guarded: the hover highlight walks the frame and the colour image
-    // in step; a colour image of another size was read past its end.
-    showColour(128, 0, 0);
-    w->updateScreen();
-    Probe::hover(*w, 0.5f, 1.0); // pointing at red: direction 0.5 turns, full saturation
-    Probe::colorImage(*w) = Probe::colorImage(*w).rowRange(0, 150).clone();
-    w->updateScreen();
-    QCOMPARE(Probe::colorImage(*w).size(), cv::Size(400, 300));
-    QCOMPARE(Probe::frameImage(*w).at<cv::Vec4b>(0, 0), kHighlight);
-    QCOMPARE(Probe::frameImage(*w).at<cv::Vec4b>(299, 399), kHighlight);
-}
-
-void TestScopeWindow::overlaysOfAnUnchangedFrameFollowThePointer()
-{
-    // Fault guarded: the pointed pixel's hue, the colour image and the
-    // highlighted preview pixels are worked out once per analysed frame and
-    // kept; the overlays must still follow the pointer and the picks on an
-    // unchanged frame, be drawn on a copy (never into the cached plot), and
-    // the preview must be repainted from the capture every cycle. Every cycle
-    // equals the plain path: the plot, the marker from the whole frame's
-    // colour image, the dominant-hue lines and the skin-tone line; the
-    // highlight painted from the whole colour image.
-    //
-    // Fault guarded as well: a picture with the same bytes as the one the plot's
-    // label shows is not handed over again; a comparison that called two
-    // different pictures the same would leave the label on an older picture.
-    showBusyScreen();
-    const cv::Mat frame = screen().screen.clone();
-    cv::Mat wheel, hsv;
-    scopes::renderColorWheel(wheel, 400, 400, 150.0);
-    const cv::Mat plot = scopes::reference::vectorscopePlot(frame, wheel, 150.0, hsv);
-    const struct {
-        platform::Point pointer;
-        std::vector<float> hues;
-        float hue;
-        double saturation; // -1: not pointing at the plot
-        bool anyHighlighted;
-    } cycles[] = {
-        { { 399, 5 }, {}, 0.0f, -1.0, false }, // no colour image yet: the last column's pixel alone
-        { { 10, 10 }, { 0.0f, 0.25f, 0.5f, 0.75f }, 0.5f, 1.0, true }, // on the red patch, pointing at red
-        { { 300, 200 }, { 0.1f }, 0.8333333f, 1.0, true }, // on green, pointing at green
-        { { 123, 45 }, {}, 0.1f, 1.5, false }, // pointing beyond the rim, where no pixel lies
-        { { -50, -50 }, {}, 0.0f, -1.0, false }, // nothing: the plain picture again
-    };
-    auto w = std::make_unique<MainWindow>(nullptr, false, 0);
-    for (const auto& c : cycles) {
-        screen().pointerPosition = c.pointer;
-        Probe::setDominantHues(*w, c.hues);
-        Probe::hover(*w, c.hue, c.saturation);
-        w->updateScreen();
-        cv::Mat scope = plot.clone(), preview = frame.clone();
-        scopes::drawPointerMarker(scope, hsv, c.pointer.x, c.pointer.y, 150.0);
-        scopes::drawDominantHueLines(scope, c.hues, static_cast<int>(c.hues.size()), 150.0);
-        scopes::drawSkinToneLine(scope, 150.0);
-        if (c.saturation >= 0)
-            scopes::highlightMatchingHues(preview, hsv, c.hue, c.saturation);
-        QVERIFY(samePicture(Probe::scopeImage(*w), scope));
-        QVERIFY(samePicture(Probe::frameImage(*w), preview));
-        QVERIFY(plotLabelShows(*w, scope));
-        QCOMPARE(cv::countNonZero(cv::Mat(preview != frame).reshape(1)) > 0, c.anyHighlighted);
-        QVERIFY(samePicture(Probe::scopeCache(*w), plot));
-    }
-}
 
 QTEST_MAIN(TestScopeWindow)
 #include "test_scope_window.moc"
