@@ -2,7 +2,6 @@
 #include "capture/QClickLabel.h"
 #include "capture/QSelectRegionWindow.h"
 #include "platform/memory/MemoryDesktop.h"
-#include "shell/HelpPage.h"
 #include "shell/MainWindow.h"
 #include "support/TestSupport.h"
 
@@ -10,7 +9,6 @@
 #include <QClipboard>
 #include <QDesktopServices>
 #include <QLabel>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QToolBar>
 #include <QUrl>
@@ -32,7 +30,6 @@ template <> struct MainWindowProbe<ShellTag> {
 };
 using Probe = MainWindowProbe<ShellTag>;
 
-// Receives what the window asks the desktop to open.
 class UrlCatcher : public QObject {
     Q_OBJECT
 public:
@@ -93,7 +90,6 @@ Q_DECLARE_METATYPE(Shape)
 class MainWindowTest : public QObject {
     Q_OBJECT
 
-    // The window's parts: toolbar actions by place, children by name.
     static QAction* tool(MainWindow& w, int index) { return w.findChild<QToolBar*>()->actions().at(index); }
     template <class T = QLabel> static T* child(MainWindow& w, const char* name)
     {
@@ -217,20 +213,6 @@ private slots:
         QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
         QCOMPARE(catcher.opened.size(), 1);
         QVERIFY(catcher.opened.first().toLocalFile().endsWith(QLatin1String("/help.html")));
-    }
-
-    // Beside the program in the build folder, in share/huelens once installed.
-    void helpPageFoundBesideOrInstalled()
-    {
-        QTemporaryDir root;
-        const QString bin = root.filePath(QStringLiteral("bin"));
-        const QString installed = root.filePath(QStringLiteral("share/huelens/help.html"));
-        QVERIFY(QDir().mkpath(bin) && QDir().mkpath(QFileInfo(installed).path()));
-        QCOMPARE(helpPagePath(bin), bin + "/help.html"); // nowhere: opening it fails quietly
-        QVERIFY(QFile(installed).open(QIODevice::WriteOnly));
-        QCOMPARE(helpPagePath(bin), installed); // bin/../share/huelens, written without the ".."
-        QVERIFY(QFile(bin + "/help.html").open(QIODevice::WriteOnly));
-        QCOMPARE(helpPagePath(bin), bin + "/help.html");
     }
 
     // The search alone leaves its lines for the next refresh; the key refreshes.

@@ -51,9 +51,8 @@ void paintPattern(Display* display, Drawable drawable, int width, int height, bo
     XSync(display, False);
 }
 
-// Copies `source` to outWidth x outHeight and returns the first pixel that
-// is not the pattern's (B, G, R, 255) at nearestSourceIndex, or black outside
-// `screen`; empty when all are.
+// The first pixel of a copy that is not the pattern's at nearestSourceIndex
+// (black outside `screen`); empty when all are.
 QString copyMismatch(X11Desktop& desktop, const Rect& source, int outWidth, int outHeight, const Rect& screen = kScreen,
     bool inverted = false)
 {
@@ -81,7 +80,6 @@ bool xrandr(const QStringList& arguments)
     return QProcess::execute(QStringLiteral("xrandr"), arguments) == 0;
 }
 
-// An Xvfb of the test's own, stopped with the object.
 struct PrivateServer {
     bool start(const QStringList& options)
     {
@@ -211,8 +209,7 @@ private slots:
     }
 
     // Guards the client-side paths against picking other pixels than the
-    // server's scaling: a row and a column, thousands of length pairs, with
-    // an offset so that a scaled offset would show too.
+    // server's scaling, over thousands of length pairs, offset.
     void serverScalingPicksNearestSourceIndex()
     {
         if (!desktop->supports(Path::RenderShmPixmap))
@@ -235,9 +232,8 @@ private slots:
         }
     }
 
-    // Each path's rows run in order on one back-end, so they also guard the
-    // caches kept between copies: new contents and a new place of the same
-    // size must show.
+    // Rows run in order on one back-end, so they also guard the caches kept
+    // between copies: new contents and a new place of the same size must show.
     void copyIsPixelExact_data()
     {
         QTest::addColumn<Path>("path");
@@ -316,6 +312,18 @@ private slots:
         QCOMPARE(className(old), QStringLiteral("old.OldStyle"));
         const platform::WindowTexts none = desktop->texts(makeWindow(nullptr, nullptr, nullptr));
         QVERIFY(none.windowClass.empty() && none.title.empty());
+
+        // Guards against BadWindow reaching Xlib's default handler, which ends
+        // the process, and against a trapped error spoiling later calls.
+        setActiveWindow(old);
+        XDestroyWindow(display, old);
+        XSync(display, False);
+        QCOMPARE(desktop->foreground(), old); // the property still names it
+        QVERIFY(className(old).isEmpty() && desktop->texts(old).title.empty());
+        QVERIFY(desktop->executable(old).empty());
+        QVERIFY(desktop->connected());
+        showPattern();
+        QCOMPARE(copyMismatch(*desktop, kScreen, 400, 225), QString());
     }
 
     void foregroundFromInputFocus()
@@ -347,23 +355,6 @@ private slots:
         QCOMPARE(desktop->foreground(), plain);
         focus(None);
         QCOMPARE(desktop->foreground(), 0ul);
-    }
-
-    // Guards against BadWindow reaching Xlib's default handler, which ends
-    // the process, and against a trapped error spoiling later calls.
-    void windowGoneBetweenQueries()
-    {
-        const Window window = makeWindow("brief", "Brief", "soon gone");
-        QCOMPARE(className(window), QStringLiteral("brief.Brief"));
-        setActiveWindow(window);
-        XDestroyWindow(display, window);
-        XSync(display, False);
-        QCOMPARE(desktop->foreground(), window); // the property still names it
-        QVERIFY(className(window).isEmpty() && desktop->texts(window).title.empty());
-        QVERIFY(desktop->executable(window).empty());
-        QVERIFY(desktop->connected());
-        showPattern();
-        QCOMPARE(copyMismatch(*desktop, kScreen, 400, 225), QString());
     }
 
     void errorsOnOtherConnectionsGoToTheirHandler()
