@@ -70,7 +70,7 @@ private slots:
             { "256 of 1000 x 500", 2, std::nullopt, 256, true, 256, 128, 0.256f, {} },
             { "256 of 1000 x 562", 3, std::nullopt, 256, true, 256, 143, 0.256f, {} }, // 143.872 truncated
             { "a width without a scale pointer is ignored", 3, std::nullopt, 256, false, 1000, 562, 0, {} },
-            // 4 : 1 takes source pixel 4i + 1.
+            // 4 : 1: output centre 0 lands on 2.0, between pixels 1 and 2; the lower wins, so 4i + 1.
             { "nearest pixels", 0, platform::Rect { 0, 0, 1600, 900 }, 400, true, 400, 225, 0.25f,
                 { { { 0, 0 }, { 1, 1 } }, { { 3, 1 }, { 13, 5 } }, { { 399, 224 }, { 1597, 897 } } } },
             // A monitor unplugged since its index was stored: the first one, never outside the table.
