@@ -40,7 +40,6 @@ class TestHuelensRender : public QObject {
 private:
     QString path(const QString& name) const { return folder->filePath(name); }
     QStringList entries() const { return QDir(folder->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot); }
-    // Runs the renderer in the folder init() prepares.
     int render(const QString& arguments, QByteArray& errorOutput) const
     {
         QProcess process;
@@ -68,74 +67,64 @@ private slots:
         QVERIFY(QDir(folder->path()).mkdir(QStringLiteral("taken.png")));
     }
 
-    void writesThePictureTheWindowShows_data()
+    void rendersOrFailsWithOneLine_data()
     {
-        QTest::addColumn<QString>("arguments"); // split at spaces
-        QTest::addColumn<int>("displayMode"); // -1: no picture
-        QTest::addColumn<int>("size");
-        QTest::newRow("vectorscope 400") << "vectorscope 400 picture.png scope.png" << 0 << 400;
-        QTest::newRow("waveform 150") << "waveform 150 picture.png scope.png" << 1 << 150;
-        QTest::newRow("parade 600") << "parade 600 picture.png scope.png" << 2 << 600;
-        // A stream of frames: the picture of the last one.
-        QTest::newRow("raw vectorscope") << "--raw 84 vectorscope 150 frames.raw scope.png" << 0 << 150;
-        QTest::newRow("raw waveform") << "--raw 84 waveform 150 frames.raw scope.png" << 1 << 150;
-        QTest::newRow("raw, reading only") << "--raw 84 none 150 frames.raw" << -1 << 150;
-    }
-
-    void writesThePictureTheWindowShows()
-    {
-        QFETCH(QString, arguments);
-        QFETCH(int, displayMode);
-        QFETCH(int, size);
-        QByteArray errorOutput;
-        QCOMPARE(render(arguments, errorOutput), 0);
-        QCOMPARE(errorOutput, QByteArray());
-        QCOMPARE(QFile::exists(path("scope.png")), displayMode >= 0);
-        if (displayMode < 0)
-            return;
-        cv::Mat written = cv::imread(path("scope.png").toStdString(), cv::IMREAD_COLOR);
-        cv::cvtColor(written, written, cv::COLOR_BGR2RGB);
-        // The image is scaled to `size` columns keeping its shape, as a capture is.
-        const cv::Mat frame
-            = arguments.startsWith("--raw") ? rawFrames()[1] : scopes::frameFromImage(testImage(), size);
-        const cv::Mat expected = scopes::renderStillScope(frame, displayMode, size);
-        QCOMPARE(written.size(), expected.size());
-        QCOMPARE(cv::norm(written, expected, cv::NORM_INF), 0.0);
-    }
-
-    void failsWithOneLineAndNoOutput_data()
-    {
-        // Status 2 for a malformed command line, 1 for what cannot be read or written.
+        // Status 0 and the picture of display mode `mode` (-1: none); 2 for a
+        // malformed command line, 1 for what cannot be read or written.
         QTest::addColumn<QString>("arguments"); // split at spaces
         QTest::addColumn<int>("status");
-        QTest::newRow("nothing") << "" << 2;
-        QTest::newRow("unknown mode") << "histogram 400 picture.png scope.png" << 2;
-        QTest::newRow("size too small") << "vectorscope 149 picture.png scope.png" << 2;
-        QTest::newRow("size too large") << "vectorscope 601 picture.png scope.png" << 2;
-        QTest::newRow("size not a number") << "waveform 40x picture.png scope.png" << 2;
-        QTest::newRow("one argument too many") << "parade 400 picture.png scope.png more" << 2;
-        QTest::newRow("missing input") << "vectorscope 400 missing.png scope.png" << 1;
-        QTest::newRow("text as input") << "vectorscope 400 notes.png scope.png" << 1;
-        QTest::newRow("no such folder") << "parade 300 picture.png no-such-folder/scope.png" << 1;
-        QTest::newRow("folder as output") << "parade 300 picture.png taken.png" << 1;
-        QTest::newRow("raw rows out of range") << "--raw 0 parade 150 frames.raw scope.png" << 2;
-        QTest::newRow("raw picture of none") << "--raw 84 none 150 frames.raw scope.png" << 2;
-        QTest::newRow("raw ends inside a frame") << "--raw 84 waveform 150 short.raw scope.png" << 1;
-        QTest::newRow("raw missing") << "--raw 84 waveform 150 missing.raw scope.png" << 1;
+        QTest::addColumn<int>("mode");
+        QTest::newRow("vectorscope 400") << "vectorscope 400 picture.png scope.png" << 0 << 0;
+        QTest::newRow("waveform 150") << "waveform 150 picture.png scope.png" << 0 << 1;
+        QTest::newRow("parade 600") << "parade 600 picture.png scope.png" << 0 << 2;
+        // A stream of frames: the picture of the last one.
+        QTest::newRow("raw vectorscope") << "--raw 84 vectorscope 150 frames.raw scope.png" << 0 << 0;
+        QTest::newRow("raw waveform") << "--raw 84 waveform 150 frames.raw scope.png" << 0 << 1;
+        QTest::newRow("raw, reading only") << "--raw 84 none 150 frames.raw" << 0 << -1;
+        QTest::newRow("nothing") << "" << 2 << -1;
+        QTest::newRow("unknown mode") << "histogram 400 picture.png scope.png" << 2 << -1;
+        QTest::newRow("size too small") << "vectorscope 149 picture.png scope.png" << 2 << -1;
+        QTest::newRow("size too large") << "vectorscope 601 picture.png scope.png" << 2 << -1;
+        QTest::newRow("size not a number") << "waveform 40x picture.png scope.png" << 2 << -1;
+        QTest::newRow("one argument too many") << "parade 400 picture.png scope.png more" << 2 << -1;
+        QTest::newRow("missing input") << "vectorscope 400 missing.png scope.png" << 1 << -1;
+        QTest::newRow("text as input") << "vectorscope 400 notes.png scope.png" << 1 << -1;
+        QTest::newRow("no such folder") << "parade 300 picture.png no-such-folder/scope.png" << 1 << -1;
+        QTest::newRow("folder as output") << "parade 300 picture.png taken.png" << 1 << -1;
+        QTest::newRow("raw rows out of range") << "--raw 0 parade 150 frames.raw scope.png" << 2 << -1;
+        QTest::newRow("raw picture of none") << "--raw 84 none 150 frames.raw scope.png" << 2 << -1;
+        QTest::newRow("raw ends inside a frame") << "--raw 84 waveform 150 short.raw scope.png" << 1 << -1;
+        QTest::newRow("raw missing") << "--raw 84 waveform 150 missing.raw scope.png" << 1 << -1;
     }
 
-    void failsWithOneLineAndNoOutput()
+    void rendersOrFailsWithOneLine()
     {
         QFETCH(QString, arguments);
         QFETCH(int, status);
-        // An output from an earlier run is left as it was, and no temporary file is left over.
+        QFETCH(int, mode);
+        // An output from an earlier run is replaced only by a new picture, and
+        // no temporary file is left over.
         std::ofstream(path("scope.png").toStdString()) << "earlier";
         const QStringList before = entries();
         QByteArray errorOutput;
         QCOMPARE(render(arguments, errorOutput), status);
-        QVERIFY2(errorOutput.startsWith("huelens-render: ") && errorOutput.count('\n') == 1, errorOutput.constData());
+        QVERIFY2(status == 0 ? errorOutput.isEmpty()
+                             : errorOutput.startsWith("huelens-render: ") && errorOutput.count('\n') == 1,
+            errorOutput.constData());
         QCOMPARE(entries(), before);
-        QCOMPARE(QFileInfo(path("scope.png")).size(), qint64(7)); // still "earlier"
+        if (mode < 0) {
+            QCOMPARE(QFileInfo(path("scope.png")).size(), qint64(7)); // still "earlier"
+            return;
+        }
+        cv::Mat written = cv::imread(path("scope.png").toStdString(), cv::IMREAD_COLOR);
+        cv::cvtColor(written, written, cv::COLOR_BGR2RGB);
+        // The image is scaled to `size` columns keeping its shape, as a capture is.
+        const int size = arguments.section(' ', -3, -3).toInt();
+        const cv::Mat frame
+            = arguments.startsWith("--raw") ? rawFrames()[1] : scopes::frameFromImage(testImage(), size);
+        const cv::Mat expected = scopes::renderStillScope(frame, mode, size);
+        QCOMPARE(written.size(), expected.size());
+        QCOMPARE(cv::norm(written, expected, cv::NORM_INF), 0.0);
     }
 };
 

@@ -49,8 +49,7 @@ platform::MemoryDesktop& screen()
     return platform::memoryDesktop();
 }
 
-// One 400 x 300 monitor of one colour, the pointer off it: with the default
-// window size of 400 the frame is the screen, pixel for pixel.
+// One 400 x 300 monitor of one colour, the pointer off it: the frame, pixel for pixel.
 void showColour(int r, int g, int b)
 {
     screen().reset(400, 300, cv::Scalar(b, g, r));
@@ -72,8 +71,7 @@ bool samePicture(const cv::Mat& a, const cv::Mat& b)
     return a.size() == b.size() && a.type() == b.type() && cv::norm(a, b, cv::NORM_INF) == 0;
 }
 
-// Whether the plot's label shows this picture (R, G, B). (The preview's label
-// shares the opaque frame's pixels, so it always shows the frame as it is.)
+// Whether the plot's label shows this picture (R, G, B).
 bool plotLabelShows(MainWindow& w, const cv::Mat& scope)
 {
     const QImage shown = w.findChild<QLabel*>("plotLabel")->pixmap(Qt::ReturnByValue).toImage();
@@ -81,7 +79,6 @@ bool plotLabelShows(MainWindow& w, const cv::Mat& scope)
         == QImage(scope.data, scope.cols, scope.rows, static_cast<int>(scope.step), QImage::Format_RGB888);
 }
 
-const cv::Vec3b kWhite(255, 255, 255);
 const cv::Vec4b kHighlight(0, 0, 255, 255); // B, G, R, A
 
 } // namespace
@@ -97,8 +94,8 @@ private slots:
         showColour(255, 0, 0); // the window sizes its capture to the screen it starts on
         auto w = std::make_unique<MainWindow>(nullptr, false, 0);
         const auto plots = [&](bool red, bool green) {
-            return (Probe::scopeImage(*w).at<cv::Vec3b>(50, 200) == kWhite) == red
-                && (Probe::scopeImage(*w).at<cv::Vec3b>(275, 70) == kWhite) == green;
+            return (Probe::scopeImage(*w).at<cv::Vec3b>(50, 200) == cv::Vec3b::all(255)) == red
+                && (Probe::scopeImage(*w).at<cv::Vec3b>(275, 70) == cv::Vec3b::all(255)) == green;
         };
         // Fault guarded: the change detector starts from 0, so a first frame whose
         // byte sum is 0 counted as unchanged and found no cached plot to show.

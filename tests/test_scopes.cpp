@@ -16,7 +16,6 @@ cv::Mat solidFrame(int cols, int rows, int r, int g, int b)
     return cv::Mat(rows, cols, CV_8UC4, cv::Scalar(b, g, r, 255));
 }
 
-// Positions where two pictures of the same size differ.
 std::vector<cv::Point> differences(const cv::Mat& a, const cv::Mat& b)
 {
     std::vector<cv::Point> points;
@@ -38,7 +37,6 @@ const cv::Vec3b kBlack(0, 0, 0);
 const cv::Vec3b kWhite(255, 255, 255);
 const cv::Vec3b kGrid(50, 50, 50);
 const cv::Vec4b kHighlight(0, 0, 255, 255); // B, G, R, A
-const int kGridRows[] = { 0, 26, 53, 79, 106, 133, 159, 186, 212, 239 }; // trunc(i x 266 / 10)
 
 } // namespace
 
@@ -82,12 +80,11 @@ private slots:
 
     void solidFramesOnTheVectorscope()
     {
-        // At 400 (half 200, radius 150). Red: hue 0, S 1 -> (200, 50). Green: hue
-        // 120 -> (200 - round(129.9), 200 + 75) = (70, 275). Grey: S 0, the centre.
-        // All weight in one cell: it normalises to 1, a = 2, white. Its four side
-        // neighbours get 0.1238 / 1.2042 = 0.1028 of it after the smoothing,
-        // a = 2 x 0.1028^0.3 = 1.011, white as well; nothing further out changes.
-        // Black: V < 0.01 never counts, every cell stays 0 and k = 1 keeps the wheel.
+        // Radius 150 at 400: red (hue 0, S 1) -> (200, 50); green (hue 120) ->
+        // (200 - round(129.9), 200 + 75) = (70, 275); grey (S 0) the centre. One
+        // cell normalises to 1, a = 2: white; its side neighbours get 0.1238 /
+        // 1.2042 = 0.1028 of it after smoothing, a = 2 x 0.1028^0.3 = 1.011, white
+        // too. Black (V < 0.01) counts nowhere: k = 1 keeps the wheel.
         const std::pair<cv::Vec3i, cv::Point> cases[] = { { { 255, 0, 0 }, { 200, 50 } },
             { { 0, 255, 0 }, { 70, 275 } }, { { 128, 128, 128 }, { 200, 200 } }, { { 0, 0, 0 }, { -9, -9 } } };
         cv::Mat wheel, scope;
@@ -179,11 +176,10 @@ private slots:
     void hoverHighlightInTheVectorscope()
     {
         // Dark red (hue 0, S 1); hue 10.1 (R 255, G 43); hue 12 (G 51); green.
-        // Pointing at (200, 50) is direction 0.5 turns (red plus half a turn) at
-        // saturation 1. Hue 0: dh = 0; hue 10.1: dh = 0.0281, 0.00079 < 0.001;
-        // hue 12: dh = 0.0333, 0.00111, out; green: dh = 1/3. Saturation 1.03:
-        // ds = -0.03, 0.0009, in; 1.04: 0.0016, out. Green's own direction: hue
-        // 120 plus half a turn, 0.8333.
+        // (200, 50) is direction 0.5 turns (red plus half a turn), saturation 1.
+        // Hue 0: dh = 0; 10.1: dh = 0.0281, 0.00079 < 0.001; 12: dh = 0.0333,
+        // 0.00111, out; green: dh = 1/3. Saturation 1.03: ds = -0.03, 0.0009, in;
+        // 1.04: 0.0016, out. Green's own direction: 1/3 + 1/2 = 0.8333.
         const cv::Mat frame = (cv::Mat_<cv::Vec4b>(1, 4) << cv::Vec4b(0, 0, 128, 255), cv::Vec4b(0, 43, 255, 255),
             cv::Vec4b(0, 51, 255, 255), cv::Vec4b(0, 255, 0, 255));
         const cv::Mat hsv = hsvOf(frame);
@@ -219,7 +215,7 @@ private slots:
         scopes::renderWaveform(solidFrame(400, 225, 0, 0, 0), 400, true, buffers, parade);
         QCOMPARE(waveform.size(), cv::Size(400, 266));
         QCOMPARE(parade.size(), cv::Size(400, 266));
-        const std::set<int> grid(std::begin(kGridRows), std::end(kGridRows));
+        const std::set<int> grid = { 0, 26, 53, 79, 106, 133, 159, 186, 212, 239 }; // trunc(i x 266 / 10)
         for (int y = 0; y < 266; ++y) {
             const cv::Vec3b background = grid.count(y) ? kGrid : kBlack;
             for (int x : { 0, 200, 399 })
