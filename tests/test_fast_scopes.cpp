@@ -94,9 +94,8 @@ private slots:
                         if (cells[i] == -2)
                             ++unsure;
                         else if (cells[i] != plainVector[i] || cells[i] != plainScalar[i])
-                            QFAIL(qPrintable(
-                                QString::asprintf("size %d, colour #%06x, code path %d: cell %d, plain %d / %d", size,
-                                    pixels[i] & 0xffffffu, width, cells[i], plainVector[i], plainScalar[i])));
+                            QFAIL(qPrintable(QString::asprintf("size %d, #%06x, code path %d: cell %d, plain %d / %d",
+                                size, pixels[i] & 0xffffffu, width, cells[i], plainVector[i], plainScalar[i])));
                     }
                 }
             }
@@ -147,8 +146,7 @@ private slots:
             for (int width : { 50, 133, 150, 151, 199, 200, 266, 400, 437, 599, 600 }) {
                 const scopes::SmoothingOrder& order = scopes::gaussianOrder(taps, width);
                 if (!order.known) {
-                    qWarning(
-                        "%d taps, %d wide: OpenCV's own order is not repeated here; OpenCV is called", taps, width);
+                    qWarning("%d taps, %d wide: OpenCV's order is not repeated; OpenCV is called", taps, width);
                     continue;
                 }
                 cv::RNG rng(static_cast<uint64>(taps * 1000 + width));

@@ -11,6 +11,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <tuple>
 
 struct ScopeWindowTag;
 template <> struct MainWindowProbe<ScopeWindowTag> {
@@ -155,13 +156,8 @@ private slots:
         cv::Mat wheel, hsv;
         scopes::renderColorWheel(wheel, 400, 400, 150.0);
         const cv::Mat plot = scopes::reference::vectorscopePlot(frame, wheel, 150.0, hsv);
-        const struct {
-            platform::Point pointer;
-            std::vector<float> hues;
-            float hue;
-            double saturation; // -1: not pointing at the plot
-            bool anyHighlighted;
-        } cycles[] = {
+        // Pointer, dominant hues, the direction and saturation pointed at on the plot (-1: none), any highlighted.
+        const std::tuple<platform::Point, std::vector<float>, float, double, bool> cycles[] = {
             { { 399, 5 }, {}, 0.0f, -1.0, false }, // no colour image yet: the last column's pixel alone
             { { 10, 10 }, { 0.0f, 0.25f, 0.5f, 0.75f }, 0.5f, 1.0, true }, // on the red patch, pointing at red
             { { 300, 200 }, { 0.1f }, 0.8333333f, 1.0, true }, // on green, pointing at green
@@ -169,21 +165,21 @@ private slots:
             { { -50, -50 }, {}, 0.0f, -1.0, false }, // nothing: the plain picture again
         };
         auto w = std::make_unique<MainWindow>(nullptr, false, 0);
-        for (const auto& c : cycles) {
-            screen().pointerPosition = c.pointer;
-            Probe::setDominantHues(*w, c.hues);
-            Probe::hover(*w, c.hue, c.saturation);
+        for (const auto& [pointer, hues, hue, saturation, anyHighlighted] : cycles) {
+            screen().pointerPosition = pointer;
+            Probe::setDominantHues(*w, hues);
+            Probe::hover(*w, hue, saturation);
             w->updateScreen();
             cv::Mat scope = plot.clone(), preview = frame.clone();
-            scopes::drawPointerMarker(scope, hsv, c.pointer.x, c.pointer.y, 150.0);
-            scopes::drawDominantHueLines(scope, c.hues, static_cast<int>(c.hues.size()), 150.0);
+            scopes::drawPointerMarker(scope, hsv, pointer.x, pointer.y, 150.0);
+            scopes::drawDominantHueLines(scope, hues, static_cast<int>(hues.size()), 150.0);
             scopes::drawSkinToneLine(scope, 150.0);
-            if (c.saturation >= 0)
-                scopes::highlightMatchingHues(preview, hsv, c.hue, c.saturation);
+            if (saturation >= 0)
+                scopes::highlightMatchingHues(preview, hsv, hue, saturation);
             QVERIFY(samePicture(Probe::scopeImage(*w), scope));
             QVERIFY(samePicture(Probe::frameImage(*w), preview));
             QVERIFY(plotLabelShows(*w, scope));
-            QCOMPARE(cv::countNonZero(cv::Mat(preview != frame).reshape(1)) > 0, c.anyHighlighted);
+            QCOMPARE(cv::countNonZero(cv::Mat(preview != frame).reshape(1)) > 0, anyHighlighted);
             QVERIFY(samePicture(Probe::scopeCache(*w), plot));
         }
         // Every mode shows the still picture of a new frame; with the pointer

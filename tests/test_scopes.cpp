@@ -245,13 +245,8 @@ private slots:
         // x 10, blue, 30; x 300, red, 102.
         const cv::Scalar rows[2][3] = { { { 137, 137, 137, 255 }, { 138, 138, 138, 255 }, { 118, 118, 118, 255 } },
             { { 0, 120, 250, 255 }, { 127, 117, 127, 255 }, { 128, 137, 128, 255 } } }; // Waveform, Parade
-        const struct {
-            bool parade;
-            int width;
-            double x, y;
-            int first[3]; // per frame row, the first and last highlighted column; -1 none
-            int last[3];
-        } cases[] = {
+        // Parade, frame width, pointer; per frame row the first and last highlighted column, -1 none.
+        const std::tuple<bool, int, double, double, cv::Vec3i, cv::Vec3i> cases[] = {
             { false, 400, 100, 133, { 90, -1, 90 }, { 110, -1, 110 } },
             { false, 400, -1, -1, { -1, -1, -1 }, { -1, -1, -1 } }, // before the pointer was over the plot
             { false, 200, 100, 133, { 45, -1, 45 }, { 55, -1, 55 } },
@@ -259,14 +254,14 @@ private slots:
             { true, 400, 10, 133, { -1, 20, 20 }, { -1, 40, 40 } }, // blue 127 and 128 in, 0 out
             { true, 400, 300, 5, { 92, -1, -1 }, { 112, -1, -1 } }, // red 250 in
         };
-        for (const auto& c : cases) {
-            cv::Mat frame(3, c.width, CV_8UC4);
+        for (const auto& [parade, width, px, py, first, last] : cases) {
+            cv::Mat frame(3, width, CV_8UC4);
             for (int row = 0; row < 3; ++row)
-                frame.row(row).setTo(rows[c.parade][row]);
-            scopes::highlightMatchingLevels(frame, 400, 266, c.x, c.y, c.parade);
+                frame.row(row).setTo(rows[parade][row]);
+            scopes::highlightMatchingLevels(frame, 400, 266, px, py, parade);
             for (int row = 0; row < 3; ++row)
-                for (int x = 0; x < c.width; ++x)
-                    QCOMPARE(frame.at<cv::Vec4b>(row, x) == kHighlight, x >= c.first[row] && x <= c.last[row]);
+                for (int x = 0; x < width; ++x)
+                    QCOMPARE(frame.at<cv::Vec4b>(row, x) == kHighlight, x >= first[row] && x <= last[row]);
         }
     }
 
