@@ -1,7 +1,5 @@
 #pragma once
-// Helpers for the end-to-end tests on the private X server of with-xvfb.sh:
-// solid-coloured windows of a real foreign program (xterm), the real program
-// started as a user starts it, and the colour of a captured picture.
+// Helpers for the end-to-end tests on the private X server of with-xvfb.sh.
 
 #include "support/TestSupport.h"
 
@@ -49,7 +47,17 @@ inline QString uniformColour(const cv::Mat& frame)
     return QColor(p[2], p[1], p[0]).name();
 }
 
+// The first visible window a search (e.g. "--name", "^Title$") finds, or 0.
+inline unsigned long waitForWindow(const QStringList& search, int timeout = 10000)
+{
+    const QStringList command = QStringList { "search", "--onlyvisible" } + search;
+    unsigned long id = 0;
+    const auto found = [&] { return (id = xdotool(command).section('\n', 0, 0).toULong()) != 0; };
+    return QTest::qWaitFor(found, timeout) ? id : 0;
+}
+
 // A top-level value of config.ini as the file on disk holds it.
+
 inline QString valueOnDisk(const QString& key)
 {
     for (const QByteArray& line : testSandbox().readFile(testSandbox().configFile()).split('\n'))
@@ -58,10 +66,8 @@ inline QString valueOnDisk(const QString& key)
     return QStringLiteral("<absent>");
 }
 
-// An xterm of one solid colour (background, text and cursor), 484 x 316
-// pixels, held open after its command ends, so no child outlives it.
-// WM_CLASS is "instance", "windowClass": the program reads the class text
-// "instance.windowClass". Titles are plain words.
+// An xterm of one solid colour, 484 x 316 pixels, held open after its
+// command ends; the program reads its class as "instance.windowClass".
 struct ForeignWindow {
     ForeignWindow(const QString& instance, const QString& windowClass, const QString& title, const QColor& colour,
         const QPoint& topLeft)
@@ -75,17 +81,7 @@ struct ForeignWindow {
                 "true" });
     }
     ~ForeignWindow() { stop(process); }
-    // The window's id once it is on screen, or 0.
-    unsigned long waitUntilMapped()
-    {
-        QTest::qWaitFor(
-            [this] {
-                id = xdotool({ "search", "--onlyvisible", "--name", "^" + title + "$" }).section('\n', 0, 0).toULong();
-                return id != 0;
-            },
-            10000);
-        return id;
-    }
+    unsigned long waitUntilMapped() { return id = waitForWindow({ "--name", "^" + title + "$" }); }
 
     const QString title;
     const QColor colour;
@@ -93,10 +89,9 @@ struct ForeignWindow {
     QProcess process;
 };
 
-// The real program with -debug, in a folder of its own: `config` (unless
-// empty) in <folder>/data/huelens/config.ini, log.txt in <folder>/work.
-// `wrapper` runs it under another program (valgrind); `extra` adds to its
-// environment (DISPLAY).
+// The real program with -debug: `config` (unless empty) in
+// <folder>/data/huelens/config.ini, log.txt in <folder>/work, run under
+// `wrapper` (valgrind) with `extra` added to its environment.
 struct Program {
     Program(const QString& folder, const QByteArray& config, const QStringList& wrapper = {},
         const QProcessEnvironment& extra = {})
@@ -122,16 +117,15 @@ struct Program {
     // Waits (a minute: valgrind starts slowly) until the program's window is on screen.
     bool waitForWindow()
     {
-        QTest::qWaitFor(
-            [this] {
-                id = xdotool({ "search", "--onlyvisible", "--name", "^Korvant Huelens 1\\.0: " }).section('\n', 0, 0);
-                return !id.isEmpty() || process.state() == QProcess::NotRunning;
-            },
-            60000);
-        return !id.isEmpty();
+        const QStringList search { "search", "--onlyvisible", "--name", "^Korvant Huelens 1\\.0: " };
+        const auto shown = [&] {
+            id = xdotool(search).section('\n', 0, 0);
+            return !id.isEmpty() || process.state() == QProcess::NotRunning;
+        };
+        return QTest::qWaitFor(shown, 60000) && !id.isEmpty();
     }
     QString title() const { return xdotool({ "getwindowname", id }); }
-    // Clicks at a point of the window: the start button is at (12, 12).
+    // The start button is at (12, 12).
     void click(int x, int y) const
     {
         xdotool({ "mousemove", "--window", id, QString::number(x), QString::number(y), "click", "1" });
