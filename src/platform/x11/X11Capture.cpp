@@ -314,7 +314,7 @@ bool ScreenCopier::clientCopy(bool shared, const Rect& source, int outWidth, int
     // XGetImage fails with BadMatch for any part outside the root, so only
     // the part inside is read.
     Rect root;
-    if (!readRoot(root))
+    if (!readRootSize(display_, root_, root))
         return false;
     updateSampling(source, outWidth, outHeight, root);
     const int readWidth = readRect_.width();
@@ -360,7 +360,7 @@ bool ScreenCopier::clientCopy(bool shared, const Rect& source, int outWidth, int
     return true;
 }
 
-bool ScreenCopier::readRoot(Rect& root)
+bool readRootSize(Display* display, Window root, Rect& size)
 {
     Window rootReturn = 0;
     int x = 0;
@@ -369,9 +369,9 @@ bool ScreenCopier::readRoot(Rect& root)
     unsigned height = 0;
     unsigned border = 0;
     unsigned depth = 0;
-    if (!XGetGeometry(display_, root_, &rootReturn, &x, &y, &width, &height, &border, &depth))
+    if (!XGetGeometry(display, root, &rootReturn, &x, &y, &width, &height, &border, &depth))
         return false;
-    root = Rect { 0, 0, int(width), int(height) };
+    size = Rect { 0, 0, int(width), int(height) };
     return true;
 }
 

@@ -11,6 +11,10 @@ namespace platform::x11 {
 
 using CapturePath = X11Desktop::CapturePath;
 
+// The root window's size as a rectangle at the origin; false when the
+// server does not answer.
+bool readRootSize(Display* display, Window root, Rect& size);
+
 // Where one colour channel sits in a root pixel word.
 struct Channel {
     unsigned long mask = 0;
@@ -58,7 +62,6 @@ private:
     bool createSegment(SharedSegment& segment, std::size_t bytes);
 
     bool clientCopy(bool shared, const Rect& source, int outWidth, int outHeight, std::uint8_t* destination);
-    bool readRoot(Rect& root);
     void updateSampling(const Rect& source, int outWidth, int outHeight, const Rect& root);
     bool ensureRootImage(int width, int height);
     void sampleRows(const XImage& image, int imageTop, int firstRow, int endRow, std::uint8_t* destination) const;

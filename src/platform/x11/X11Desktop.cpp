@@ -125,15 +125,9 @@ std::vector<Rect> X11Desktop::monitors()
         result.clear();
     }
 
-    Window rootReturn = None;
-    int x = 0;
-    int y = 0;
-    unsigned width = 0;
-    unsigned height = 0;
-    unsigned border = 0;
-    unsigned depth = 0;
-    if (XGetGeometry(display, d->root, &rootReturn, &x, &y, &width, &height, &border, &depth) && !trap.failedSoFar())
-        result.push_back(Rect { 0, 0, int(width), int(height) });
+    Rect root;
+    if (readRootSize(display, d->root, root) && !trap.failedSoFar())
+        result.push_back(root);
     return result;
 }
 
