@@ -31,11 +31,12 @@ constexpr double kFrameByteToUnit = 0.00392156862745098; // 1 / 255
 constexpr int kVectorAlign = 16;
 
 // Placement. OpenCV's hue and saturation and the fast ones below each lie
-// within a few units in the last place of the exact quotients; on a plot of
-// radius 225 that moves a position by less than 5e-4 of a cell. A position
-// farther than kPlacementMargin from the middle between two cells is rounded
-// the same way by both; a closer one is placed the exact way.
-constexpr float kPlacementMargin = 1.5e-3f;
+// within a few units in the last place of the exact quotients. Over all 2^24
+// colours on the largest plot (radius 225) the fast position and the exact
+// one differ by less than 8e-5 of a cell. A position farther than
+// kPlacementMargin (three times that) from the middle between two cells is
+// rounded the same way by both; a closer one is placed the exact way.
+constexpr float kPlacementMargin = 2.5e-4f;
 constexpr float kNearestLimit = 0.5f - kPlacementMargin;
 // OpenCV adds FLT_EPSILON to the 0..1 values; in byte units that is 255 times as much.
 constexpr float kEpsilonBytes = 255.0f * FLT_EPSILON;
@@ -764,12 +765,23 @@ __attribute__((target(HUELENS_WIDEST), always_inline)) inline __m512 powThreeTen
     return _mm512_mul_ps(q, _mm512_castsi512_ps(scaleBits));
 }
 
-// liftWide for sixteen cells at a time.
-__attribute__((target(HUELENS_WIDEST))) int liftWidest(
-    const float* sums, float scale, const uchar* wheelRow, uchar* rgb, int n)
+// liftWide for up to sixteen cells: the first `count` of sums[], wheel[]
+// (three bytes per cell) and rgb[]; lanes past them are neither read nor written.
+__attribute__((target(HUELENS_WIDEST), always_inline)) inline int liftSixteen(
+    const float* sums, float scale, const uchar* wheel, uchar* bytes, int count)
 {
-    int exact = 0;
-    int i = 0;
+    const __mmask16 cellsIn = count >= 16 ? 0xffff : static_cast<__mmask16>((1u << count) - 1);
+    const std::uint64_t bytesIn = count >= 16 ? (std::uint64_t(1) << 48) - 1 : (std::uint64_t(1) << (3 * count)) - 1;
+    const __m512 c = _mm512_mul_ps(_mm512_maskz_loadu_ps(cellsIn, sums), _mm512_set1_ps(scale));
+    const __mmask16 live = _mm512_cmp_ps_mask(c, _mm512_set1_ps(kNegligibleCell), _CMP_GE_OQ);
+    if (!live) {
+        std::memcpy(bytes, wheel, static_cast<size_t>(count) * 3);
+        return 0;
+    }
+    if (count == 16 && _mm512_cmp_ps_mask(c, _mm512_set1_ps(kWhiteCell), _CMP_GE_OQ) == 0xffff) {
+        std::memset(bytes, 255, 48);
+        return 0;
+    }
     const __m512i spread[3] = {
         _mm512_setr_epi32(0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5),
         _mm512_setr_epi32(5, 5, 6, 6, 6, 7, 7, 7, 8, 8, 8, 9, 9, 9, 10, 10),
@@ -777,55 +789,47 @@ __attribute__((target(HUELENS_WIDEST))) int liftWidest(
     };
     const __m512 v255 = _mm512_set1_ps(255.0f);
     const __m512 whiteAbove = _mm512_set1_ps(1.0f + kWhiteMargin);
-    const __m512 nearWhite = _mm512_set1_ps(1.0f - kWhiteMargin);
-    const __m512 middle = _mm512_set1_ps(0.5f);
-    const __m512 clearance = _mm512_set1_ps(0.5f - kLiftMargin);
-    const __m512 scaleV = _mm512_set1_ps(scale);
-    for (; i + 16 <= n; i += 16) {
-        const __m512 c = _mm512_mul_ps(_mm512_loadu_ps(sums + i), scaleV);
-        const __mmask16 live = _mm512_cmp_ps_mask(c, _mm512_set1_ps(kNegligibleCell), _CMP_GE_OQ);
-        uchar* bytes = rgb + i * 3;
-        const uchar* wheel = wheelRow + i * 3;
-        if (!live) {
-            std::memcpy(bytes, wheel, 48);
-            continue;
-        }
-        if (_mm512_cmp_ps_mask(c, _mm512_set1_ps(kWhiteCell), _CMP_GE_OQ) == 0xffff) {
-            std::memset(bytes, 255, 48);
-            continue;
-        }
-        // Negligible cells get a = 0: their bytes stay, surely.
-        const __m512 a = _mm512_maskz_mul_ps(
-            live, _mm512_set1_ps(2.0f), powThreeTenthsWidest(_mm512_max_ps(c, _mm512_set1_ps(kNegligibleCell))));
-        if (_mm512_cmp_ps_mask(a, whiteAbove, _CMP_GT_OQ) == 0xffff) {
-            std::memset(bytes, 255, 48);
-            continue;
-        }
-        std::uint64_t unsure = 0;
-        for (int part = 0; part < 3; ++part) {
-            const __m512 ap = _mm512_permutexvar_ps(spread[part], a);
-            const __m512 v = _mm512_cvtepi32_ps(
-                _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(wheel + part * 16))));
-            const __m512 y = _mm512_fmadd_ps(_mm512_sub_ps(v255, v), ap, v);
-            const __m512 f = _mm512_roundscale_ps(y, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
-            const __mmask16 clear
-                = _mm512_cmp_ps_mask(_mm512_abs_ps(_mm512_sub_ps(_mm512_sub_ps(y, f), middle)), clearance, _CMP_LE_OQ);
-            const __mmask16 white = _mm512_cmp_ps_mask(ap, whiteAbove, _CMP_GT_OQ);
-            const __mmask16 still = _mm512_cmp_ps_mask(ap, _mm512_setzero_ps(), _CMP_EQ_OQ);
-            const __mmask16 near = _mm512_cmp_ps_mask(ap, nearWhite, _CMP_GE_OQ);
-            const __mmask16 sure = still | white | (clear & static_cast<__mmask16>(~near));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes + part * 16),
-                _mm512_cvtepi32_epi8(_mm512_cvttps_epi32(_mm512_min_ps(f, v255))));
-            unsure |= static_cast<std::uint64_t>(static_cast<__mmask16>(~sure)) << (part * 16);
-        }
-        while (unsure) {
-            const int k = __builtin_ctzll(unsure);
-            unsure &= unsure - 1;
-            bytes[k] = static_cast<uchar>(exactLift(sums[i + k / 3] * scale, wheel[k]));
-            ++exact;
-        }
+    // Negligible cells get a = 0: their bytes stay, surely.
+    const __m512 a = _mm512_maskz_mul_ps(
+        live, _mm512_set1_ps(2.0f), powThreeTenthsWidest(_mm512_max_ps(c, _mm512_set1_ps(kNegligibleCell))));
+    if (count == 16 && _mm512_cmp_ps_mask(a, whiteAbove, _CMP_GT_OQ) == 0xffff) {
+        std::memset(bytes, 255, 48);
+        return 0;
     }
-    return exact + liftWide(sums + i, scale, wheelRow + i * 3, rgb + i * 3, n - i);
+    std::uint64_t unsure = 0;
+    for (int part = 0; part < 3; ++part) {
+        const __mmask16 in = static_cast<__mmask16>(bytesIn >> (part * 16));
+        const __m512 ap = _mm512_permutexvar_ps(spread[part], a);
+        const __m512 v = _mm512_cvtepi32_ps(_mm512_cvtepu8_epi32(_mm_maskz_loadu_epi8(in, wheel + part * 16)));
+        const __m512 y = _mm512_fmadd_ps(_mm512_sub_ps(v255, v), ap, v);
+        const __m512 f = _mm512_roundscale_ps(y, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+        const __mmask16 clear = _mm512_cmp_ps_mask(_mm512_abs_ps(_mm512_sub_ps(_mm512_sub_ps(y, f), _mm512_set1_ps(0.5f))),
+            _mm512_set1_ps(0.5f - kLiftMargin), _CMP_LE_OQ);
+        const __mmask16 white = _mm512_cmp_ps_mask(ap, whiteAbove, _CMP_GT_OQ);
+        const __mmask16 still = _mm512_cmp_ps_mask(ap, _mm512_setzero_ps(), _CMP_EQ_OQ);
+        const __mmask16 near = _mm512_cmp_ps_mask(ap, _mm512_set1_ps(1.0f - kWhiteMargin), _CMP_GE_OQ);
+        const __mmask16 sure = still | white | (clear & static_cast<__mmask16>(~near));
+        _mm_mask_storeu_epi8(bytes + part * 16, in, _mm512_cvtepi32_epi8(_mm512_cvttps_epi32(_mm512_min_ps(f, v255))));
+        unsure |= static_cast<std::uint64_t>(static_cast<__mmask16>(~sure & in)) << (part * 16);
+    }
+    int exact = 0;
+    while (unsure) {
+        const int k = __builtin_ctzll(unsure);
+        unsure &= unsure - 1;
+        bytes[k] = static_cast<uchar>(exactLift(sums[k / 3] * scale, wheel[k]));
+        ++exact;
+    }
+    return exact;
+}
+
+// liftWide for sixteen cells at a time; the last few with one masked step.
+__attribute__((target(HUELENS_WIDEST))) int liftWidest(
+    const float* sums, float scale, const uchar* wheelRow, uchar* rgb, int n)
+{
+    int exact = 0;
+    for (int i = 0; i < n; i += 16)
+        exact += liftSixteen(sums + i, scale, wheelRow + i * 3, rgb + i * 3, std::min(16, n - i));
+    return exact;
 }
 
 // out[i] = weights[counts[i]]
@@ -1033,8 +1037,9 @@ void VectorscopePlotter::draw(const cv::Mat& wheel, cv::Mat& scope)
     }
 
     prepareWeights(pixelWeight(static_cast<int>(framePixels)), framePixels);
-    Area region;
-    const float largest = smoothTouchedCells(touched, size, region);
+    // Smoothing spreads a cell onto its eight neighbours.
+    const Area region { std::max(0, touched.x0 - 1), std::max(0, touched.y0 - 1), std::min(size - 1, touched.x1 + 1),
+        std::min(size - 1, touched.y1 + 1) };
     // normalize's smallest value is 0 unless every cell of the plot is lit,
     // which a plot cannot be (its corners lie beyond full saturation); should
     // it ever be, the plain smoothing takes over from the same cells.
@@ -1044,30 +1049,16 @@ void VectorscopePlotter::draw(const cv::Mat& wheel, cv::Mat& scope)
         for (int y = 0; y < size; ++y)
             for (int x = 0; x < size; ++x)
                 plainCells.at<float>(y, x) = weights[counts[static_cast<size_t>(y) * size + x]];
-    }
-    for (int y = touched.y0; y <= touched.y1; ++y)
-        std::fill_n(counts.begin() + static_cast<size_t>(y) * size + touched.x0, touched.x1 - touched.x0 + 1, 0u);
-    if (!plotHasEmptyCells) {
+        std::fill(counts.begin(), counts.end(), 0u);
         lastPlain = true;
         wheel.copyTo(scope);
         smoothCells(plainCells, plainBlurred);
         brightenScope(scope, plainCells);
         return;
     }
-    // The wheel where nothing is plotted; the region is lifted from it.
-    scope.create(size, size, CV_8UC3);
-    for (int y = 0; y < size; ++y) {
-        const uchar* from = wheel.ptr<uchar>(y);
-        uchar* to = scope.ptr<uchar>(y);
-        if (y < region.y0 || y > region.y1) {
-            std::memcpy(to, from, static_cast<size_t>(size) * 3);
-        } else {
-            std::memcpy(to, from, static_cast<size_t>(region.x0) * 3);
-            std::memcpy(
-                to + (region.x1 + 1) * 3, from + (region.x1 + 1) * 3, static_cast<size_t>(size - region.x1 - 1) * 3);
-        }
-    }
-    brightenRegion(region, normalizeScale(largest), wheel, scope);
+    findRowSpans(region, size);
+    const float largest = smoothCountedCells(region, size);
+    brightenSpans(region, normalizeScale(largest), wheel, scope);
 }
 
 void VectorscopePlotter::countPixels(const cv::Mat& frameBgra, int size, double radius, Area& touched)
@@ -1162,61 +1153,156 @@ void VectorscopePlotter::prepareWeights(float weight, std::uint32_t pixels)
     weightsFor = weight;
 }
 
-float VectorscopePlotter::smoothTouchedCells(const Area& touched, int size, Area& region)
+namespace {
+
+// The first and the last column of row[x0 .. x1] with a count; empty when none.
+VectorscopePlotter::Span countedColumnsNarrow(const std::uint32_t* row, int x0, int x1)
+{
+    while (x0 <= x1 && row[x0] == 0)
+        ++x0;
+    while (x1 >= x0 && row[x1] == 0)
+        --x1;
+    return { x0, x1 };
+}
+
+__attribute__((target(HUELENS_WIDEST))) VectorscopePlotter::Span countedColumnsWidest(
+    const std::uint32_t* row, int x0, int x1)
+{
+    // Most of a row is empty: sixteen columns per test.
+    for (; x0 + 15 <= x1; x0 += 16) {
+        const __m512i v = _mm512_loadu_si512(row + x0);
+        if (const __mmask16 lit = _mm512_test_epi32_mask(v, v)) {
+            x0 += __builtin_ctz(lit);
+            break;
+        }
+    }
+    for (; x1 - 15 >= x0; x1 -= 16) {
+        const __m512i v = _mm512_loadu_si512(row + x1 - 15);
+        if (const __mmask16 lit = _mm512_test_epi32_mask(v, v)) {
+            x1 -= __builtin_clz(static_cast<unsigned>(lit)) - 16;
+            break;
+        }
+    }
+    return countedColumnsNarrow(row, x0, x1);
+}
+
+VectorscopePlotter::Span countedColumns(const std::uint32_t* row, int x0, int x1)
+{
+    return widestVectors() ? countedColumnsWidest(row, x0, x1) : countedColumnsNarrow(row, x0, x1);
+}
+
+VectorscopePlotter::Span hull(VectorscopePlotter::Span a, VectorscopePlotter::Span b)
+{
+    return { std::min(a.x0, b.x0), std::max(a.x1, b.x1) };
+}
+
+constexpr VectorscopePlotter::Span kNoColumns { INT_MAX, INT_MIN };
+
+} // namespace
+
+void VectorscopePlotter::findRowSpans(const Area& region, int size)
+{
+    // counted[i]: the counted columns of region row i; lit[i]: the columns
+    // that smoothing lights (the counted ones of rows i-1 .. i+1, widened by one).
+    const int rows = region.y1 - region.y0 + 1;
+    countedSpans.assign(static_cast<size_t>(rows), kNoColumns);
+    litSpans.assign(static_cast<size_t>(rows), kNoColumns);
+    for (int y = touched.y0; y <= touched.y1; ++y)
+        countedSpans[static_cast<size_t>(y - region.y0)]
+            = countedColumns(&counts[static_cast<size_t>(y) * size], touched.x0, touched.x1);
+    for (int i = 0; i < rows; ++i) {
+        Span s = countedSpans[static_cast<size_t>(i)];
+        if (i > 0)
+            s = hull(s, countedSpans[static_cast<size_t>(i - 1)]);
+        if (i + 1 < rows)
+            s = hull(s, countedSpans[static_cast<size_t>(i + 1)]);
+        if (s.x0 <= s.x1)
+            litSpans[static_cast<size_t>(i)] = { std::max(region.x0, s.x0 - 1), std::min(region.x1, s.x1 + 1) };
+    }
+}
+
+float VectorscopePlotter::smoothCountedCells(const Area& region, int size)
 {
     const SmoothingOrder& order = gaussianOrder(3, size);
-    region = Area { std::max(0, touched.x0 - 1), std::max(0, touched.y0 - 1), std::min(size - 1, touched.x1 + 1),
-        std::min(size - 1, touched.y1 + 1) };
     const int width = region.x1 - region.x0 + 1;
     const int stride = width + 2; // one column of margin on each side
-    const int touchedRows = touched.y1 - touched.y0 + 1;
-    cellRows.resize(static_cast<size_t>(touchedRows) * stride);
-    acrossRows.resize(static_cast<size_t>(touchedRows) * width);
-    sums.resize(static_cast<size_t>(region.y1 - region.y0 + 1) * width);
+    const int rows = region.y1 - region.y0 + 1;
+    cellRows.resize(static_cast<size_t>(rows) * stride);
+    acrossRows.resize(static_cast<size_t>(rows) * width);
+    sums.resize(static_cast<size_t>(rows) * width);
     if (zeroRow.size() < static_cast<size_t>(stride))
         zeroRow.assign(static_cast<size_t>(stride), 0.0f);
+    const auto span = [&](const std::vector<Span>& spans, int i) {
+        return i >= 0 && i < rows ? spans[static_cast<size_t>(i)] : kNoColumns;
+    };
+    const auto counted = [&](int y) { return span(countedSpans, y - region.y0).x0 <= span(countedSpans, y - region.y0).x1; };
 
-    // Rows with plotted cells: their values, then the horizontal pass.
+    // Rows with counted cells: their values and the horizontal pass, over
+    // every column that the vertical pass of this row or its neighbours reads.
+    // Their counts are cleared for the next plot on the way.
     for (int y = touched.y0; y <= touched.y1; ++y) {
-        float* cells = &cellRows[static_cast<size_t>(y - touched.y0) * stride];
-        const std::uint32_t* count = &counts[static_cast<size_t>(y) * size];
-        cellValues(count + region.x0, weights.data(), cells + 1, width);
-        cells[0] = weights[count[reflect101(region.x0 - 1, size)]];
-        cells[stride - 1] = weights[count[reflect101(region.x1 + 1, size)]];
-        smoothAcross(order, cells, &acrossRows[static_cast<size_t>(y - touched.y0) * width], region.x0, width);
+        const int i = y - region.y0;
+        if (!counted(y))
+            continue;
+        const Span read = hull(hull(span(litSpans, i - 1), span(litSpans, i)), span(litSpans, i + 1));
+        const int n = read.x1 - read.x0 + 1;
+        float* cells = &cellRows[static_cast<size_t>(i) * stride + (read.x0 - region.x0)];
+        std::uint32_t* count = &counts[static_cast<size_t>(y) * size];
+        cellValues(count + read.x0, weights.data(), cells + 1, n);
+        cells[0] = weights[count[reflect101(read.x0 - 1, size)]];
+        cells[n + 1] = weights[count[reflect101(read.x1 + 1, size)]];
+        smoothAcross(order, cells, &acrossRows[static_cast<size_t>(i) * width + (read.x0 - region.x0)], read.x0, n);
+        const Span mine = countedSpans[static_cast<size_t>(i)];
+        std::fill(count + mine.x0, count + mine.x1 + 1, 0u);
     }
 
-    // The vertical pass over the region; rows without plotted cells are 0.
-    const auto across = [&](int y) {
-        return y >= touched.y0 && y <= touched.y1 ? &acrossRows[static_cast<size_t>(y - touched.y0) * width]
-                                                  : zeroRow.data();
+    // The vertical pass and the cells' own values over the lit columns;
+    // rows without counted cells are 0.
+    const auto across = [&](int y, int x) {
+        return counted(y) ? &acrossRows[static_cast<size_t>(y - region.y0) * width + (x - region.x0)] : zeroRow.data();
     };
     float largest = 0.0f;
     for (int y = region.y0; y <= region.y1; ++y) {
-        const float* rows[3] = { across(reflect101(y - 1, size)), across(y), across(reflect101(y + 1, size)) };
-        float* sum = &sums[static_cast<size_t>(y - region.y0) * width];
-        smoothDown(order, rows, sum, region.x0, width);
-        const float* cells = y >= touched.y0 && y <= touched.y1
-            ? &cellRows[static_cast<size_t>(y - touched.y0) * stride + 1]
+        const Span lit = litSpans[static_cast<size_t>(y - region.y0)];
+        if (lit.x0 > lit.x1)
+            continue;
+        const int n = lit.x1 - lit.x0 + 1;
+        const float* rows3[3]
+            = { across(reflect101(y - 1, size), lit.x0), across(y, lit.x0), across(reflect101(y + 1, size), lit.x0) };
+        float* sum = &sums[static_cast<size_t>(y - region.y0) * width + (lit.x0 - region.x0)];
+        smoothDown(order, rows3, sum, lit.x0, n);
+        const float* cells = counted(y)
+            ? &cellRows[static_cast<size_t>(y - region.y0) * stride + (lit.x0 - region.x0) + 1]
             : zeroRow.data();
-        largest = std::max(largest, addAndFindLargest(cells, sum, width));
+        largest = std::max(largest, addAndFindLargest(cells, sum, n));
     }
     return largest;
 }
 
-void VectorscopePlotter::brightenRegion(const Area& region, float scale, const cv::Mat& wheel, cv::Mat& scope)
+void VectorscopePlotter::brightenSpans(const Area& region, float scale, const cv::Mat& wheel, cv::Mat& scope)
 {
+    const int size = wheel.cols;
     const int width = region.x1 - region.x0 + 1;
     const bool wide = wideVectors();
     const bool widest = widestVectors();
+    scope.create(size, size, CV_8UC3);
     int exact = 0;
-    for (int y = region.y0; y <= region.y1; ++y) {
-        float* cells = &sums[static_cast<size_t>(y - region.y0) * width];
-        uchar* rgb = scope.ptr<uchar>(y) + region.x0 * 3;
-        const uchar* from = wheel.ptr<uchar>(y) + region.x0 * 3;
-        exact += widest ? liftWidest(cells, scale, from, rgb, width)
-            : wide      ? liftWide(cells, scale, from, rgb, width)
-                        : liftNarrow(cells, scale, from, rgb, width);
+    for (int y = 0; y < size; ++y) {
+        const uchar* from = wheel.ptr<uchar>(y);
+        uchar* to = scope.ptr<uchar>(y);
+        const Span lit = y >= region.y0 && y <= region.y1 ? litSpans[static_cast<size_t>(y - region.y0)] : kNoColumns;
+        if (lit.x0 > lit.x1) {
+            std::memcpy(to, from, static_cast<size_t>(size) * 3);
+            continue;
+        }
+        // The wheel where nothing is plotted; the lit cells are lifted from it.
+        std::memcpy(to, from, static_cast<size_t>(lit.x0) * 3);
+        std::memcpy(to + (lit.x1 + 1) * 3, from + (lit.x1 + 1) * 3, static_cast<size_t>(size - lit.x1 - 1) * 3);
+        const float* cells = &sums[static_cast<size_t>(y - region.y0) * width + (lit.x0 - region.x0)];
+        const int n = lit.x1 - lit.x0 + 1;
+        exact += widest ? liftWidest(cells, scale, from + lit.x0 * 3, to + lit.x0 * 3, n)
+            : wide      ? liftWide(cells, scale, from + lit.x0 * 3, to + lit.x0 * 3, n)
+                        : liftNarrow(cells, scale, from + lit.x0 * 3, to + lit.x0 * 3, n);
     }
     lastExactBytes = exact;
 }

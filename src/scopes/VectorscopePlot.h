@@ -44,6 +44,10 @@ public:
     // OpenCV does something the fast path does not know).
     bool usedPlainPath() const { return lastPlain; }
 
+    struct Span {
+        int x0, x1; // inclusive; empty when x0 > x1
+    };
+
 private:
     struct Area {
         int x0, y0, x1, y1; // inclusive; empty when x0 > x1
@@ -52,8 +56,9 @@ private:
     void countPixels(const cv::Mat& frameBgra, int size, double radius, Area& touched);
     void resolveExactly(const cv::Mat& frameBgra, int size, double radius, Area& touched);
     void prepareWeights(float weight, std::uint32_t pixels);
-    float smoothTouchedCells(const Area& touched, int size, Area& region);
-    void brightenRegion(const Area& region, float scale, const cv::Mat& wheel, cv::Mat& scope);
+    void findRowSpans(const Area& region, int size);
+    float smoothCountedCells(const Area& region, int size);
+    void brightenSpans(const Area& region, float scale, const cv::Mat& wheel, cv::Mat& scope);
 
     // Per plot: pixel counts per cell (all 0 between plots), the pixels that
     // go the exact way, the smoothed cells of the plotted region.
@@ -62,6 +67,8 @@ private:
     std::vector<int> rowPlaces;
     std::vector<float> weights; // weights[k]: a cell's value after k pixels
     float weightsFor = -1.0f;
+    std::vector<Span> countedSpans; // per row of the region: the columns with counts
+    std::vector<Span> litSpans; // per row of the region: the columns smoothing lights
     std::vector<float> cellRows; // cell values of the region's rows, with a margin
     std::vector<float> acrossRows; // the horizontal pass of the smoothing
     std::vector<float> sums; // cells + smoothed cells over the region
