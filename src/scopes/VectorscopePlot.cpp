@@ -15,6 +15,7 @@
 #include <immintrin.h>
 
 #include <algorithm>
+#include <array>
 #include <cfloat>
 #include <climits>
 #include <cmath>
@@ -765,6 +766,20 @@ __attribute__((target(HUELENS_WIDEST), always_inline)) inline __m512 powThreeTen
     return _mm512_mul_ps(q, _mm512_castsi512_ps(scaleBits));
 }
 
+// Each bit of a 16-bit mask three times: one per byte of a cell.
+inline std::uint64_t perByte(std::uint32_t cells)
+{
+    static const auto table = [] {
+        std::array<std::uint32_t, 256> t {};
+        for (std::uint32_t m = 0; m < 256; ++m)
+            for (int bit = 0; bit < 8; ++bit)
+                if (m & (1u << bit))
+                    t[m] |= 7u << (3 * bit);
+        return t;
+    }();
+    return table[cells & 0xff] | static_cast<std::uint64_t>(table[(cells >> 8) & 0xff]) << 24;
+}
+
 // liftWide for up to sixteen cells: the first `count` of sums[], wheel[]
 // (three bytes per cell) and rgb[]; lanes past them are neither read nor written.
 __attribute__((target(HUELENS_WIDEST), always_inline)) inline int liftSixteen(
@@ -787,31 +802,35 @@ __attribute__((target(HUELENS_WIDEST), always_inline)) inline int liftSixteen(
         _mm512_setr_epi32(5, 5, 6, 6, 6, 7, 7, 7, 8, 8, 8, 9, 9, 9, 10, 10),
         _mm512_setr_epi32(10, 11, 11, 11, 12, 12, 12, 13, 13, 13, 14, 14, 14, 15, 15, 15),
     };
-    const __m512 v255 = _mm512_set1_ps(255.0f);
-    const __m512 whiteAbove = _mm512_set1_ps(1.0f + kWhiteMargin);
-    // Negligible cells get a = 0: their bytes stay, surely.
+    // Negligible cells get a = 0: their bytes stay, surely. From a > 1 on a
+    // byte is at least 255, surely; a little below, it goes the exact way.
     const __m512 a = _mm512_maskz_mul_ps(
         live, _mm512_set1_ps(2.0f), powThreeTenthsWidest(_mm512_max_ps(c, _mm512_set1_ps(kNegligibleCell))));
-    if (count == 16 && _mm512_cmp_ps_mask(a, whiteAbove, _CMP_GT_OQ) == 0xffff) {
+    const __mmask16 white = _mm512_cmp_ps_mask(a, _mm512_set1_ps(1.0f + kWhiteMargin), _CMP_GT_OQ);
+    const __mmask16 nearWhite = _mm512_cmp_ps_mask(a, _mm512_set1_ps(1.0f - kWhiteMargin), _CMP_GE_OQ);
+    if (count == 16 && white == 0xffff) {
         std::memset(bytes, 255, 48);
         return 0;
     }
-    std::uint64_t unsure = 0;
+    const __m512 v255 = _mm512_set1_ps(255.0f);
+    const __m512 half = _mm512_set1_ps(0.5f);
+    std::uint64_t clear = 0;
     for (int part = 0; part < 3; ++part) {
         const __mmask16 in = static_cast<__mmask16>(bytesIn >> (part * 16));
         const __m512 ap = _mm512_permutexvar_ps(spread[part], a);
         const __m512 v = _mm512_cvtepi32_ps(_mm512_cvtepu8_epi32(_mm_maskz_loadu_epi8(in, wheel + part * 16)));
+        // v + (255 - v) a: at a = 0 exactly v; from a > 1 on at least 255.
         const __m512 y = _mm512_fmadd_ps(_mm512_sub_ps(v255, v), ap, v);
-        const __m512 f = _mm512_roundscale_ps(y, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
-        const __mmask16 clear = _mm512_cmp_ps_mask(_mm512_abs_ps(_mm512_sub_ps(_mm512_sub_ps(y, f), _mm512_set1_ps(0.5f))),
-            _mm512_set1_ps(0.5f - kLiftMargin), _CMP_LE_OQ);
-        const __mmask16 white = _mm512_cmp_ps_mask(ap, whiteAbove, _CMP_GT_OQ);
-        const __mmask16 still = _mm512_cmp_ps_mask(ap, _mm512_setzero_ps(), _CMP_EQ_OQ);
-        const __mmask16 near = _mm512_cmp_ps_mask(ap, _mm512_set1_ps(1.0f - kWhiteMargin), _CMP_GE_OQ);
-        const __mmask16 sure = still | white | (clear & static_cast<__mmask16>(~near));
-        _mm_mask_storeu_epi8(bytes + part * 16, in, _mm512_cvtepi32_epi8(_mm512_cvttps_epi32(_mm512_min_ps(f, v255))));
-        unsure |= static_cast<std::uint64_t>(static_cast<__mmask16>(~sure & in)) << (part * 16);
+        const __m512 fraction = _mm512_reduce_ps(y, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+        clear |= static_cast<std::uint64_t>(_mm512_cmp_ps_mask(_mm512_abs_ps(_mm512_sub_ps(fraction, half)),
+                     _mm512_set1_ps(0.5f - kLiftMargin), _CMP_LE_OQ))
+            << (part * 16);
+        // Bytes above 255 (white cells) saturate to 255.
+        _mm_mask_storeu_epi8(bytes + part * 16, in,
+            _mm512_cvtusepi32_epi8(_mm512_cvt_roundps_epi32(y, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC)));
     }
+    const std::uint64_t plotted = perByte(live & static_cast<__mmask16>(~white));
+    std::uint64_t unsure = plotted & (~clear | perByte(nearWhite)) & bytesIn;
     int exact = 0;
     while (unsure) {
         const int k = __builtin_ctzll(unsure);
