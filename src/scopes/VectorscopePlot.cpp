@@ -41,8 +41,13 @@ constexpr float kPlacementMargin = 2.5e-4f;
 constexpr float kNearestLimit = 0.5f - kPlacementMargin;
 // OpenCV adds FLT_EPSILON to the 0..1 values; in byte units that is 255 times as much.
 constexpr float kEpsilonBytes = 255.0f * FLT_EPSILON;
-constexpr float kPiThirds = 1.04719755119659774615f;
 constexpr float kSin120 = 0.86602540378443864676f;
+// sin(q pi / 3) and cos(q pi / 3) for |q| <= 1, fitted to the largest error
+// (below 7e-8 with these single-precision coefficients).
+constexpr float kSin1 = 1.047197461e+00f, kSin3 = -1.913948655e-01f, kSin5 = 1.048760582e-02f,
+                kSin7 = -2.647661313e-04f;
+constexpr float kCos2 = -5.483112931e-01f, kCos4 = 5.010722205e-02f, kCos6 = -1.830697991e-03f,
+                kCos8 = 3.479063889e-05f;
 
 // Brightening. The fast power is within 3e-7 (relative) of powf's and the
 // byte's value within 1e-4 of the exact one; bytes whose value lies closer
@@ -120,6 +125,8 @@ struct Placement {
         : size(size)
         , half(size / 2)
         , radius(static_cast<float>(radius))
+        , radiusCos120(-0.5f * this->radius)
+        , radiusSin120(kSin120 * this->radius)
         // Full saturation is `radius` from the centre: with a cell to spare,
         // every pixel lands inside the plot.
         , alwaysInside(half - static_cast<int>(std::ceil(radius)) - 2 >= 0
@@ -129,6 +136,7 @@ struct Placement {
     int size;
     int half;
     float radius;
+    float radiusCos120, radiusSin120; // the sector turns, scaled to the plot
     bool alwaysInside;
 };
 
@@ -136,13 +144,12 @@ struct Bounds {
     int minRow = INT_MAX, maxRow = INT_MIN, minCol = INT_MAX, maxCol = INT_MIN;
 };
 
-// sin and cos of |phi| <= pi / 3 by their series (error below 2e-7).
-inline void sinCosThird(float phi, float& s, float& c)
+// sin and cos of q sixths of a turn, |q| <= 1.
+inline void sinCosSixths(float q, float& s, float& c)
 {
-    const float p2 = phi * phi;
-    s = phi * (1.0f + p2 * (-1.66666672e-1f + p2 * (8.33333377e-3f + p2 * (-1.98412701e-4f + p2 * 2.75573188e-6f))));
-    c = 1.0f
-        + p2 * (-0.5f + p2 * (4.16666679e-2f + p2 * (-1.38888892e-3f + p2 * (2.48015876e-5f + p2 * -2.75573188e-7f))));
+    const float q2 = q * q;
+    s = q * (kSin1 + q2 * (kSin3 + q2 * (kSin5 + q2 * kSin7)));
+    c = 1.0f + q2 * (kCos2 + q2 * (kCos4 + q2 * (kCos6 + q2 * kCos8)));
 }
 
 inline int placeOne(std::uint32_t pixel, const Placement& p, const int* countLimit, int& row, int& col)
@@ -155,31 +162,29 @@ inline int placeOne(std::uint32_t pixel, const Placement& p, const int* countLim
     const int d = mx - mn;
     if (d <= countLimit[mx])
         return -1;
-    // Hue = 60 num / d, plus 0, 120 or 240 degrees by the largest channel.
+    // Hue = 60 num / d, plus 0, 120 or 240 degrees by the largest channel;
+    // (cosA, sinA) turns by the latter, at the plot's scale.
     int num;
     float cosA, sinA;
     if (r == mx) {
         num = g - b;
-        cosA = 1.0f;
+        cosA = p.radius;
         sinA = 0.0f;
     } else if (g == mx) {
         num = b - r;
-        cosA = -0.5f;
-        sinA = kSin120;
+        cosA = p.radiusCos120;
+        sinA = p.radiusSin120;
     } else {
         num = r - g;
-        cosA = -0.5f;
-        sinA = -kSin120;
+        cosA = p.radiusCos120;
+        sinA = -p.radiusSin120;
     }
     const float df = static_cast<float>(d);
-    const float phi = static_cast<float>(num) / (df + kEpsilonBytes) * kPiThirds;
     float s, c;
-    sinCosThird(phi, s, c);
-    const float sinT = s * cosA + c * sinA;
-    const float cosT = c * cosA - s * sinA;
-    const float sr = df / (static_cast<float>(mx) + kEpsilonBytes) * p.radius;
-    const float x = sr * sinT;
-    const float y = sr * cosT;
+    sinCosSixths(static_cast<float>(num) / (df + kEpsilonBytes), s, c);
+    const float sat = df / (static_cast<float>(mx) + kEpsilonBytes);
+    const float x = sat * (s * cosA + c * sinA);
+    const float y = sat * (c * cosA - s * sinA);
     const float nx = std::nearbyint(x);
     const float ny = std::nearbyint(y);
     if (!(std::fabs(x - nx) <= kNearestLimit && std::fabs(y - ny) <= kNearestLimit))
@@ -239,31 +244,26 @@ __attribute__((target("avx2,fma"), always_inline)) inline __m256i placeEight(
     const __m256i gMax = _mm256_andnot_si256(rMax, _mm256_cmpeq_epi32(g, mx));
     const __m256i num = _mm256_blendv_epi8(
         _mm256_blendv_epi8(_mm256_sub_epi32(r, g), _mm256_sub_epi32(b, r), gMax), _mm256_sub_epi32(g, b), rMax);
-    const __m256 cosA = _mm256_blendv_ps(_mm256_set1_ps(-0.5f), one, _mm256_castsi256_ps(rMax));
-    const __m256 sinA = _mm256_blendv_ps(
-        _mm256_blendv_ps(_mm256_set1_ps(-kSin120), _mm256_set1_ps(kSin120), _mm256_castsi256_ps(gMax)),
+    const __m256 cosA = _mm256_blendv_ps(
+        _mm256_set1_ps(p.radiusCos120), _mm256_set1_ps(p.radius), _mm256_castsi256_ps(rMax));
+    const __m256 sinA = _mm256_blendv_ps(_mm256_blendv_ps(_mm256_set1_ps(-p.radiusSin120),
+                                             _mm256_set1_ps(p.radiusSin120), _mm256_castsi256_ps(gMax)),
         _mm256_setzero_ps(), _mm256_castsi256_ps(rMax));
 
     const __m256 df = _mm256_cvtepi32_ps(d);
-    const __m256 phi = _mm256_mul_ps(
-        _mm256_mul_ps(_mm256_cvtepi32_ps(num), reciprocal(_mm256_add_ps(df, eps))), _mm256_set1_ps(kPiThirds));
-    const __m256 p2 = _mm256_mul_ps(phi, phi);
-    const __m256 p4 = _mm256_mul_ps(p2, p2);
+    const __m256 q = _mm256_mul_ps(_mm256_cvtepi32_ps(num), reciprocal(_mm256_add_ps(df, eps)));
+    const __m256 q2 = _mm256_mul_ps(q, q);
+    const __m256 q4 = _mm256_mul_ps(q2, q2);
     // Estrin's scheme: shorter chains than Horner's.
-    const __m256 s01 = _mm256_fmadd_ps(p2, _mm256_set1_ps(-1.66666672e-1f), one);
-    const __m256 s23 = _mm256_fmadd_ps(p2, _mm256_set1_ps(-1.98412701e-4f), _mm256_set1_ps(8.33333377e-3f));
-    const __m256 s
-        = _mm256_mul_ps(phi, _mm256_fmadd_ps(p4, _mm256_fmadd_ps(p4, _mm256_set1_ps(2.75573188e-6f), s23), s01));
-    const __m256 c01 = _mm256_fmadd_ps(p2, _mm256_set1_ps(-0.5f), one);
-    const __m256 c23 = _mm256_fmadd_ps(p2, _mm256_set1_ps(-1.38888892e-3f), _mm256_set1_ps(4.16666679e-2f));
-    const __m256 c45 = _mm256_fmadd_ps(p2, _mm256_set1_ps(-2.75573188e-7f), _mm256_set1_ps(2.48015876e-5f));
-    const __m256 c = _mm256_fmadd_ps(p4, _mm256_fmadd_ps(p4, c45, c23), c01);
-    const __m256 sinT = _mm256_fmadd_ps(s, cosA, _mm256_mul_ps(c, sinA));
-    const __m256 cosT = _mm256_fmsub_ps(c, cosA, _mm256_mul_ps(s, sinA));
-    const __m256 sr = _mm256_mul_ps(
-        _mm256_mul_ps(df, reciprocal(_mm256_add_ps(_mm256_cvtepi32_ps(mx), eps))), _mm256_set1_ps(p.radius));
-    const __m256 x = _mm256_mul_ps(sr, sinT);
-    const __m256 y = _mm256_mul_ps(sr, cosT);
+    const __m256 s = _mm256_mul_ps(q,
+        _mm256_fmadd_ps(q4, _mm256_fmadd_ps(q2, _mm256_set1_ps(kSin7), _mm256_set1_ps(kSin5)),
+            _mm256_fmadd_ps(q2, _mm256_set1_ps(kSin3), _mm256_set1_ps(kSin1))));
+    const __m256 c = _mm256_fmadd_ps(q4,
+        _mm256_fmadd_ps(q4, _mm256_set1_ps(kCos8), _mm256_fmadd_ps(q2, _mm256_set1_ps(kCos6), _mm256_set1_ps(kCos4))),
+        _mm256_fmadd_ps(q2, _mm256_set1_ps(kCos2), one));
+    const __m256 sat = _mm256_mul_ps(df, reciprocal(_mm256_add_ps(_mm256_cvtepi32_ps(mx), eps)));
+    const __m256 x = _mm256_mul_ps(sat, _mm256_fmadd_ps(s, cosA, _mm256_mul_ps(c, sinA)));
+    const __m256 y = _mm256_mul_ps(sat, _mm256_fmsub_ps(c, cosA, _mm256_mul_ps(s, sinA)));
     nx = _mm256_round_ps(x, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
     ny = _mm256_round_ps(y, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
     const __m256 absMask = _mm256_castsi256_ps(_mm256_set1_epi32(0x7fffffff));
@@ -388,9 +388,10 @@ __attribute__((target(HUELENS_WIDEST), always_inline)) inline __m512 reciprocal1
     return _mm512_mul_ps(r, _mm512_fnmadd_ps(x, r, _mm512_set1_ps(2.0f)));
 }
 
-// placeEight for sixteen pixels.
-__attribute__((target(HUELENS_WIDEST), always_inline)) inline __m512i placeSixteen(
-    __m512i v, const Placement& p, const int* countLimit, __m512& nx, __m512& ny, __mmask16& placed)
+// placeEight for sixteen pixels, the outcome in masks: `placed` lanes have
+// the returned cell, `unsure` lanes go the exact way, the others land nowhere.
+__attribute__((target(HUELENS_WIDEST), always_inline)) inline __m512i locateSixteen(__m512i v, const Placement& p,
+    const int* countLimit, __m512& nx, __m512& ny, __mmask16& placed, __mmask16& unsure)
 {
     const __m512i low = _mm512_set1_epi32(0xff);
     const __m512 eps = _mm512_set1_ps(kEpsilonBytes);
@@ -410,39 +411,37 @@ __attribute__((target(HUELENS_WIDEST), always_inline)) inline __m512i placeSixte
     __m512i num = _mm512_sub_epi32(r, g);
     num = _mm512_mask_sub_epi32(num, gMax, b, r);
     num = _mm512_mask_sub_epi32(num, rMax, g, b);
-    const __m512 cosA = _mm512_mask_blend_ps(rMax, _mm512_set1_ps(-0.5f), one);
-    const __m512 sinA = _mm512_mask_blend_ps(
-        rMax, _mm512_mask_blend_ps(gMax, _mm512_set1_ps(-kSin120), _mm512_set1_ps(kSin120)), _mm512_setzero_ps());
+    const __m512 cosA = _mm512_mask_blend_ps(rMax, _mm512_set1_ps(p.radiusCos120), _mm512_set1_ps(p.radius));
+    const __m512 sinA = _mm512_mask_blend_ps(rMax,
+        _mm512_mask_blend_ps(gMax, _mm512_set1_ps(-p.radiusSin120), _mm512_set1_ps(p.radiusSin120)),
+        _mm512_setzero_ps());
 
     const __m512 df = _mm512_cvtepi32_ps(d);
-    const __m512 phi = _mm512_mul_ps(
-        _mm512_mul_ps(_mm512_cvtepi32_ps(num), reciprocal16(_mm512_add_ps(df, eps))), _mm512_set1_ps(kPiThirds));
-    const __m512 p2 = _mm512_mul_ps(phi, phi);
-    const __m512 p4 = _mm512_mul_ps(p2, p2);
-    const __m512 s01 = _mm512_fmadd_ps(p2, _mm512_set1_ps(-1.66666672e-1f), one);
-    const __m512 s23 = _mm512_fmadd_ps(p2, _mm512_set1_ps(-1.98412701e-4f), _mm512_set1_ps(8.33333377e-3f));
-    const __m512 s
-        = _mm512_mul_ps(phi, _mm512_fmadd_ps(p4, _mm512_fmadd_ps(p4, _mm512_set1_ps(2.75573188e-6f), s23), s01));
-    const __m512 c01 = _mm512_fmadd_ps(p2, _mm512_set1_ps(-0.5f), one);
-    const __m512 c23 = _mm512_fmadd_ps(p2, _mm512_set1_ps(-1.38888892e-3f), _mm512_set1_ps(4.16666679e-2f));
-    const __m512 c45 = _mm512_fmadd_ps(p2, _mm512_set1_ps(-2.75573188e-7f), _mm512_set1_ps(2.48015876e-5f));
-    const __m512 c = _mm512_fmadd_ps(p4, _mm512_fmadd_ps(p4, c45, c23), c01);
-    const __m512 sinT = _mm512_fmadd_ps(s, cosA, _mm512_mul_ps(c, sinA));
-    const __m512 cosT = _mm512_fmsub_ps(c, cosA, _mm512_mul_ps(s, sinA));
-    const __m512 sr = _mm512_mul_ps(
-        _mm512_mul_ps(df, reciprocal16(_mm512_add_ps(_mm512_cvtepi32_ps(mx), eps))), _mm512_set1_ps(p.radius));
-    const __m512 x = _mm512_mul_ps(sr, sinT);
-    const __m512 y = _mm512_mul_ps(sr, cosT);
-    nx = _mm512_roundscale_ps(x, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
-    ny = _mm512_roundscale_ps(y, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    const __m512 q = _mm512_mul_ps(_mm512_cvtepi32_ps(num), reciprocal16(_mm512_add_ps(df, eps)));
+    const __m512 q2 = _mm512_mul_ps(q, q);
+    const __m512 q4 = _mm512_mul_ps(q2, q2);
+    const __m512 s = _mm512_mul_ps(q,
+        _mm512_fmadd_ps(q4, _mm512_fmadd_ps(q2, _mm512_set1_ps(kSin7), _mm512_set1_ps(kSin5)),
+            _mm512_fmadd_ps(q2, _mm512_set1_ps(kSin3), _mm512_set1_ps(kSin1))));
+    const __m512 c = _mm512_fmadd_ps(q4,
+        _mm512_fmadd_ps(q4, _mm512_set1_ps(kCos8), _mm512_fmadd_ps(q2, _mm512_set1_ps(kCos6), _mm512_set1_ps(kCos4))),
+        _mm512_fmadd_ps(q2, _mm512_set1_ps(kCos2), one));
+    const __m512 sat = _mm512_mul_ps(df, reciprocal16(_mm512_add_ps(_mm512_cvtepi32_ps(mx), eps)));
+    const __m512 x = _mm512_mul_ps(sat, _mm512_fmadd_ps(s, cosA, _mm512_mul_ps(c, sinA)));
+    const __m512 y = _mm512_mul_ps(sat, _mm512_fmsub_ps(c, cosA, _mm512_mul_ps(s, sinA)));
+    // x minus its nearest whole number, exactly; so x minus that is the number.
+    const __m512 fx = _mm512_reduce_ps(x, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    const __m512 fy = _mm512_reduce_ps(y, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    nx = _mm512_sub_ps(x, fx);
+    ny = _mm512_sub_ps(y, fy);
     const __m512 limit = _mm512_set1_ps(kNearestLimit);
-    const __mmask16 sure = _mm512_cmp_ps_mask(_mm512_abs_ps(_mm512_sub_ps(x, nx)), limit, _CMP_LE_OQ)
-        & _mm512_cmp_ps_mask(_mm512_abs_ps(_mm512_sub_ps(y, ny)), limit, _CMP_LE_OQ);
+    const __mmask16 sure = _mm512_cmp_ps_mask(_mm512_abs_ps(fx), limit, _CMP_LE_OQ)
+        & _mm512_cmp_ps_mask(_mm512_abs_ps(fy), limit, _CMP_LE_OQ);
     const __m512 sizeF = _mm512_set1_ps(static_cast<float>(p.size));
     const __m512 centre = _mm512_set1_ps(static_cast<float>(p.half * p.size + p.half));
     const __m512i cell = _mm512_cvtps_epi32(_mm512_fnmadd_ps(ny, sizeF, _mm512_sub_ps(centre, nx)));
-    __m512i result = cell;
     placed = counted & sure;
+    unsure = counted & static_cast<__mmask16>(~sure);
     if (!p.alwaysInside) {
         const __m512 halfF = _mm512_set1_ps(static_cast<float>(p.half));
         const __m512 col = _mm512_sub_ps(halfF, nx);
@@ -453,10 +452,19 @@ __attribute__((target(HUELENS_WIDEST), always_inline)) inline __m512i placeSixte
             & _mm512_cmp_ps_mask(col, highest, _CMP_LT_OQ) & _mm512_cmp_ps_mask(row, lowest, _CMP_GT_OQ)
             & _mm512_cmp_ps_mask(row, highest, _CMP_LT_OQ);
         placed &= inside;
-        result = _mm512_mask_blend_epi32(inside, _mm512_set1_epi32(-1), cell);
     }
-    result = _mm512_mask_blend_epi32(sure, _mm512_set1_epi32(-2), result);
-    return _mm512_mask_blend_epi32(counted, _mm512_set1_epi32(-1), result);
+    return cell;
+}
+
+// locateSixteen's outcome as placeOne gives it: the cell, -1 or -2.
+__attribute__((target(HUELENS_WIDEST), always_inline)) inline __m512i placeSixteen(
+    __m512i v, const Placement& p, const int* countLimit)
+{
+    __m512 nx, ny;
+    __mmask16 placed, unsure;
+    const __m512i cell = locateSixteen(v, p, countLimit, nx, ny, placed, unsure);
+    return _mm512_mask_blend_epi32(
+        unsure, _mm512_mask_blend_epi32(placed, _mm512_set1_epi32(-1), cell), _mm512_set1_epi32(-2));
 }
 
 __attribute__((target(HUELENS_WIDEST))) void countFrameWidest(const cv::Mat& frame, const Placement& placement,
@@ -477,11 +485,11 @@ __attribute__((target(HUELENS_WIDEST))) void countFrameWidest(const cv::Mat& fra
         // Two vectors at a time: their long chains of arithmetic overlap.
         for (; i + 32 <= n; i += 32) {
             __m512 nx0, ny0, nx1, ny1;
-            __mmask16 placed0, placed1;
-            const __m512i result0 = placeSixteen(_mm512_loadu_si512(pixels + i), p, countLimit, nx0, ny0, placed0);
-            const __m512i result1 = placeSixteen(_mm512_loadu_si512(pixels + i + 16), p, countLimit, nx1, ny1, placed1);
-            const __mmask16 unsure0 = _mm512_cmpeq_epi32_mask(result0, _mm512_set1_epi32(-2));
-            const __mmask16 unsure1 = _mm512_cmpeq_epi32_mask(result1, _mm512_set1_epi32(-2));
+            __mmask16 placed0, placed1, unsure0, unsure1;
+            const __m512i result0
+                = locateSixteen(_mm512_loadu_si512(pixels + i), p, countLimit, nx0, ny0, placed0, unsure0);
+            const __m512i result1
+                = locateSixteen(_mm512_loadu_si512(pixels + i + 16), p, countLimit, nx1, ny1, placed1, unsure1);
             if (unsure0 | unsure1) {
                 for (std::uint32_t u = unsure0 | static_cast<std::uint32_t>(unsure1) << 16; u; u &= u - 1)
                     exact.push_back(y * n + i + __builtin_ctz(u));
@@ -501,9 +509,9 @@ __attribute__((target(HUELENS_WIDEST))) void countFrameWidest(const cv::Mat& fra
             const int at = i + 16 <= n ? i : n - 16;
             const __mmask16 fresh = static_cast<__mmask16>(0xffffu << (i - at));
             __m512 nx, ny;
-            __mmask16 placed;
-            const __m512i result = placeSixteen(_mm512_loadu_si512(pixels + at), p, countLimit, nx, ny, placed);
-            __mmask16 unsure = _mm512_mask_cmpeq_epi32_mask(fresh, result, _mm512_set1_epi32(-2));
+            __mmask16 placed, unsure;
+            const __m512i result = locateSixteen(_mm512_loadu_si512(pixels + at), p, countLimit, nx, ny, placed, unsure);
+            unsure &= fresh;
             while (unsure) {
                 exact.push_back(y * n + at + __builtin_ctz(unsure));
                 unsure &= static_cast<__mmask16>(unsure - 1);
@@ -533,9 +541,7 @@ __attribute__((target(HUELENS_WIDEST))) void placeWidest(
 {
     int i = 0;
     for (; i + 16 <= n; i += 16) {
-        __m512 nx, ny;
-        __mmask16 placed;
-        _mm512_storeu_si512(cells + i, placeSixteen(_mm512_loadu_si512(pixels + i), p, countLimit, nx, ny, placed));
+        _mm512_storeu_si512(cells + i, placeSixteen(_mm512_loadu_si512(pixels + i), p, countLimit));
     }
     placeWide(pixels + i, n - i, p, countLimit, cells + i);
 }
