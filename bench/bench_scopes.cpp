@@ -78,11 +78,10 @@ void vectorscopeNewFrame(benchmark::State& state)
 {
     const int size = int(state.range(0));
     const auto& list = frames(size);
-    scopes::VectorscopeBuffers buffers;
-    cv::Mat scope;
+    scopes::VectorscopePlotter plotter;
     long i = 0;
     for (auto _ : state) {
-        scopes::plotVectorscope(list[i++ % kFrames], wheel(size), radiusOf(size), buffers, scope);
+        const cv::Mat scope = plotter.plot(list[i++ % kFrames], wheel(size), radiusOf(size));
         benchmark::DoNotOptimize(scope.data);
     }
     setFrameCounters(state);
@@ -110,9 +109,9 @@ void vectorscopeOverlayOnly(benchmark::State& state)
 {
     const int size = int(state.range(0));
     const cv::Mat& frame = frames(size)[0];
-    scopes::VectorscopeBuffers buffers;
-    cv::Mat rgbBytes, rgbFloat, colorImage, cache, scope, preview;
-    scopes::plotVectorscope(frame, wheel(size), radiusOf(size), buffers, cache);
+    scopes::VectorscopePlotter plotter;
+    cv::Mat rgbBytes, rgbFloat, colorImage, scope, preview;
+    const cv::Mat cache = plotter.plot(frame, wheel(size), radiusOf(size));
     scopes::frameToHsv(frame, rgbBytes, rgbFloat, colorImage);
     for (auto _ : state) {
         cache.copyTo(scope);

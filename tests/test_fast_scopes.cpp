@@ -235,10 +235,15 @@ private slots:
 
         // Every buffer first served another frame of another size and mode: none may carry it over.
         scopes::VectorscopePlotter plotter;
-        plotter.plot(patchyFrame(size + 3, 40, 1), wheel, radius, scope);
-        plotter.plot(frame, wheel, radius, scope);
+        plotter.plot(patchyFrame(size + 3, 40, 1), wheel, radius);
+        scope = plotter.plot(frame, wheel, radius);
         QVERIFY2(!plotter.usedPlainPath(), "the fast path was not taken");
         QVERIFY2(samePicture(scope, scopes::reference::vectorscopePlot(frame, wheel, radius, hsv)), "vectorscope");
+        // A stream of frames: each picture is rewritten only where its plot or
+        // the skin-tone line differs from the one before, and shows no trace of it.
+        scopes::FrameScope stream(0, size);
+        stream.render(patchyFrame(size, 30, 2));
+        QVERIFY2(samePicture(stream.render(frame), scopes::renderStillScope(frame, 0, size)), "stream");
         // The pointer marker reads one pixel alone; OpenCV converts a row's last
         // (width mod 8 or 16) pixels with other code.
         for (int y = 0; y < frame.rows; ++y)

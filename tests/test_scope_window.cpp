@@ -110,9 +110,11 @@ private slots:
 
         // An unchanged frame keeps the cached plot: a mark in the cache where the
         // wheel is black shows.
-        Probe::scopeCache(*w).at<cv::Vec3b>(10, 10) = cv::Vec3b(1, 2, 3);
+        cv::Vec3b& corner = Probe::scopeCache(*w).at<cv::Vec3b>(10, 10);
+        corner = cv::Vec3b(1, 2, 3);
         w->updateScreen();
         QCOMPARE(Probe::scopeImage(*w).at<cv::Vec3b>(10, 10), cv::Vec3b(1, 2, 3));
+        corner = cv::Vec3b(0, 0, 0); // the cache is the plotter's picture: only the plotter paints on it
 
         // Fault guarded: the change flag fires once per frame in whatever mode is
         // shown, so a frame that changed while the Waveform was up reached the

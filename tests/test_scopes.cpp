@@ -89,9 +89,9 @@ private slots:
             { { 0, 255, 0 }, { 70, 275 } }, { { 128, 128, 128 }, { 200, 200 } }, { { 0, 0, 0 }, { -9, -9 } } };
         cv::Mat wheel, scope;
         scopes::renderColorWheel(wheel, 400, 400, 150.0);
-        scopes::VectorscopeBuffers buffers;
+        scopes::VectorscopePlotter plotter; // one for all: each plot leaves nothing of the one before
         for (const auto& [rgb, cell] : cases) {
-            scopes::plotVectorscope(solidFrame(400, 300, rgb[0], rgb[1], rgb[2]), wheel, 150.0, buffers, scope);
+            scope = plotter.plot(solidFrame(400, 300, rgb[0], rgb[1], rgb[2]), wheel, 150.0);
             const std::vector<cv::Point> changed = differences(scope, wheel);
             for (const cv::Point d : changed) // black's cell, off the picture: nothing may change
                 QVERIFY(std::abs(d.x - cell.x) <= 1 && std::abs(d.y - cell.y) <= 1);

@@ -47,7 +47,8 @@ const cv::Mat& FrameScope::render(const cv::Mat& frameBgra)
         renderWaveform(frameBgra, windowSize, displayMode == 2, waveformBuffers, scope);
         return scope;
     }
-    plotVectorscope(frameBgra, wheel, radius, vectorscopeBuffers, scope);
+    // The plotter's own picture: the line drawn on it last time goes back to the wheel.
+    scope = vectorscopePlotter.plot(frameBgra, wheel, radius, skinToneLineArea(windowSize, radius));
     drawSkinToneLine(scope, radius);
     return scope;
 }

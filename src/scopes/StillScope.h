@@ -36,7 +36,7 @@ private:
     int windowSize;
     double radius;
     cv::Mat wheel;
-    VectorscopeBuffers vectorscopeBuffers;
+    VectorscopePlotter vectorscopePlotter;
     WaveformBuffers waveformBuffers;
     cv::Mat scope;
 };

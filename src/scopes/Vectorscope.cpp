@@ -21,20 +21,19 @@ void MainWindow::drawVectorscope(bool frameChanged, int cursorX, int cursorY)
         colorImageStale = true;
         highlightCurrent = false;
         log("ch A");
-        // The plot has the wheel's size, which is windowSize square.
+        // The plot has the wheel's size, which is windowSize square. The cache
+        // is the plotter's own picture, which nothing else paints on.
         vectorscopePlotter.count(frameImage, backgroundImage.cols, scopeRadius);
         log("ch B");
-        vectorscopePlotter.draw(backgroundImage, scopeImage);
+        scopeCache = vectorscopePlotter.draw(backgroundImage);
         log("ch C");
-        scopeImage.copyTo(scopeCache);
         vectorscopeFrameSum = frameSum;
         vectorscopeCurrent = true;
     }
 
     log("scr A");
     log("scr M changed");
-    if (!recompute)
-        scopeCache.copyTo(scopeImage);
+    scopeCache.copyTo(scopeImage);
 
     // The pointed pixel's hue and saturation, read from the colour image when
     // it is made, else worked out for that pixel alone: the same numbers.
@@ -86,6 +85,7 @@ void MainWindow::generateBackground(int width, int height, double radius)
     scopes::renderColorWheel(backgroundImage, width, height, radius);
     // The cached plot lies on the old wheel.
     vectorscopeCurrent = false;
+    vectorscopePlotter.forgetPicture();
 }
 
 void MainWindow::hsvToRgb(double h, double s, double v, double& r, double& g, double& b)

@@ -276,10 +276,14 @@ void paintHighlight(cv::Mat& frameBgra, const std::vector<int>& pixels)
     }
 }
 
-void plotVectorscope(
-    const cv::Mat& frameBgra, const cv::Mat& wheel, double radius, VectorscopeBuffers& buffers, cv::Mat& scope)
+cv::Rect skinToneLineArea(int size, double radius)
 {
-    buffers.plotter.plot(frameBgra, wheel, radius, scope);
+    const int half = size / 2;
+    const cv::Point end = plotPoint(half, kSkinToneAngle, lineLength(radius));
+    // A smoothed line reaches a pixel beyond its ends on every side.
+    return cv::Rect(cv::Point(std::min(half, end.x) - 2, std::min(half, end.y) - 2),
+               cv::Point(std::max(half, end.x) + 3, std::max(half, end.y) + 3))
+        & cv::Rect(0, 0, size, size);
 }
 
 namespace reference {

@@ -82,13 +82,8 @@ void highlightMatchingHues(cv::Mat& frameBgra, const cv::Mat& colorImage, float 
 void matchingHuePixels(const cv::Mat& colorImage, float hoverHue, double hoverSaturation, std::vector<int>& pixels);
 void paintHighlight(cv::Mat& frameBgra, const std::vector<int>& pixels);
 
-// Wheel + plot of one frame, everything the recomputation does, with all
-// buffers reused: the picture the overlays start from.
-struct VectorscopeBuffers {
-    VectorscopePlotter plotter;
-};
-void plotVectorscope(
-    const cv::Mat& frameBgra, const cv::Mat& wheel, double radius, VectorscopeBuffers& buffers, cv::Mat& scope);
+// Where drawSkinToneLine paints on a picture `size` wide.
+cv::Rect skinToneLineArea(int size, double radius);
 
 // Plain versions of the same arithmetic, written for clarity rather than
 // speed and allocating freely: the fast versions above are held to them.

@@ -1018,10 +1018,58 @@ cv::Vec3f hsvOfPixel(const cv::Mat& frameBgra, int x, int y)
     return cv::Vec3f(out[at * 3], out[at * 3 + 1], out[at * 3 + 2]);
 }
 
-void VectorscopePlotter::plot(const cv::Mat& frameBgra, const cv::Mat& wheel, double radius, cv::Mat& scope)
+namespace {
+
+// The first and the last column of row[x0 .. x1] with a count; empty when none.
+VectorscopePlotter::Span countedColumnsNarrow(const std::uint32_t* row, int x0, int x1)
+{
+    while (x0 <= x1 && row[x0] == 0)
+        ++x0;
+    while (x1 >= x0 && row[x1] == 0)
+        --x1;
+    return { x0, x1 };
+}
+
+__attribute__((target(HUELENS_WIDEST))) VectorscopePlotter::Span countedColumnsWidest(
+    const std::uint32_t* row, int x0, int x1)
+{
+    // Most of a row is empty: sixteen columns per test.
+    for (; x0 + 15 <= x1; x0 += 16) {
+        const __m512i v = _mm512_loadu_si512(row + x0);
+        if (const __mmask16 lit = _mm512_test_epi32_mask(v, v)) {
+            x0 += __builtin_ctz(lit);
+            break;
+        }
+    }
+    for (; x1 - 15 >= x0; x1 -= 16) {
+        const __m512i v = _mm512_loadu_si512(row + x1 - 15);
+        if (const __mmask16 lit = _mm512_test_epi32_mask(v, v)) {
+            x1 -= __builtin_clz(static_cast<unsigned>(lit)) - 16;
+            break;
+        }
+    }
+    return countedColumnsNarrow(row, x0, x1);
+}
+
+VectorscopePlotter::Span countedColumns(const std::uint32_t* row, int x0, int x1)
+{
+    return widestVectors() ? countedColumnsWidest(row, x0, x1) : countedColumnsNarrow(row, x0, x1);
+}
+
+VectorscopePlotter::Span hull(VectorscopePlotter::Span a, VectorscopePlotter::Span b)
+{
+    return { std::min(a.x0, b.x0), std::max(a.x1, b.x1) };
+}
+
+constexpr VectorscopePlotter::Span kNoColumns { INT_MAX, INT_MIN };
+
+} // namespace
+
+cv::Mat VectorscopePlotter::plot(
+    const cv::Mat& frameBgra, const cv::Mat& wheel, double radius, const cv::Rect& paintedOver)
 {
     count(frameBgra, wheel.cols, radius);
-    draw(wheel, scope);
+    return draw(wheel, paintedOver);
 }
 
 void VectorscopePlotter::count(const cv::Mat& frameBgra, int size, double radius)
@@ -1046,19 +1094,19 @@ void VectorscopePlotter::count(const cv::Mat& frameBgra, int size, double radius
     resolveExactly(frameBgra, size, radius, touched);
 }
 
-void VectorscopePlotter::draw(const cv::Mat& wheel, cv::Mat& scope)
+cv::Mat VectorscopePlotter::draw(const cv::Mat& wheel, const cv::Rect& paintedOver)
 {
     CV_Assert(wheel.type() == CV_8UC3 && wheel.rows == plotSize && wheel.cols == plotSize);
     const int size = plotSize;
+    startPicture(wheel, paintedOver);
     if (lastPlain) {
-        wheel.copyTo(scope);
-        smoothCells(plainCells, plainBlurred);
-        brightenScope(scope, plainCells);
-        return;
+        drawPlainly(wheel);
+        return picture;
     }
     if (touched.x0 > touched.x1) {
-        wheel.copyTo(scope); // nothing counted: the wheel as it is
-        return;
+        // Nothing counted: the wheel as it is.
+        liftSpans(Area { 0, 0, -1, -1 }, 0.0f, wheel);
+        return picture;
     }
 
     prepareWeights(pixelWeight(static_cast<int>(framePixels)), framePixels);
@@ -1076,14 +1124,42 @@ void VectorscopePlotter::draw(const cv::Mat& wheel, cv::Mat& scope)
                 plainCells.at<float>(y, x) = weights[counts[static_cast<size_t>(y) * size + x]];
         std::fill(counts.begin(), counts.end(), 0u);
         lastPlain = true;
-        wheel.copyTo(scope);
-        smoothCells(plainCells, plainBlurred);
-        brightenScope(scope, plainCells);
-        return;
+        drawPlainly(wheel);
+        return picture;
     }
     findRowSpans(region, size);
     const float largest = smoothCountedCells(region, size);
-    brightenSpans(region, normalizeScale(largest), wheel, scope);
+    liftSpans(region, normalizeScale(largest), wheel);
+    return picture;
+}
+
+void VectorscopePlotter::forgetPicture()
+{
+    pictureWheel = nullptr;
+}
+
+void VectorscopePlotter::startPicture(const cv::Mat& wheel, const cv::Rect& paintedOver)
+{
+    const int size = wheel.cols;
+    if (pictureWheel != wheel.data || picture.size() != wheel.size()) {
+        wheel.copyTo(picture);
+        pictureWheel = wheel.data;
+        pictureSpans.assign(static_cast<size_t>(size), kNoColumns);
+        return;
+    }
+    // The rest of the picture is the wheel already, but for the cells the
+    // previous plot lifted (put back while lifting) and what callers painted.
+    const cv::Rect painted = paintedOver & cv::Rect(0, 0, size, size);
+    if (!painted.empty())
+        wheel(painted).copyTo(picture(painted));
+}
+
+void VectorscopePlotter::drawPlainly(const cv::Mat& wheel)
+{
+    wheel.copyTo(picture);
+    smoothCells(plainCells, plainBlurred);
+    brightenScope(picture, plainCells);
+    pictureSpans.assign(static_cast<size_t>(wheel.rows), Span { 0, wheel.cols - 1 });
 }
 
 void VectorscopePlotter::countPixels(const cv::Mat& frameBgra, int size, double radius, Area& touched)
@@ -1178,52 +1254,6 @@ void VectorscopePlotter::prepareWeights(float weight, std::uint32_t pixels)
     weightsFor = weight;
 }
 
-namespace {
-
-// The first and the last column of row[x0 .. x1] with a count; empty when none.
-VectorscopePlotter::Span countedColumnsNarrow(const std::uint32_t* row, int x0, int x1)
-{
-    while (x0 <= x1 && row[x0] == 0)
-        ++x0;
-    while (x1 >= x0 && row[x1] == 0)
-        --x1;
-    return { x0, x1 };
-}
-
-__attribute__((target(HUELENS_WIDEST))) VectorscopePlotter::Span countedColumnsWidest(
-    const std::uint32_t* row, int x0, int x1)
-{
-    // Most of a row is empty: sixteen columns per test.
-    for (; x0 + 15 <= x1; x0 += 16) {
-        const __m512i v = _mm512_loadu_si512(row + x0);
-        if (const __mmask16 lit = _mm512_test_epi32_mask(v, v)) {
-            x0 += __builtin_ctz(lit);
-            break;
-        }
-    }
-    for (; x1 - 15 >= x0; x1 -= 16) {
-        const __m512i v = _mm512_loadu_si512(row + x1 - 15);
-        if (const __mmask16 lit = _mm512_test_epi32_mask(v, v)) {
-            x1 -= __builtin_clz(static_cast<unsigned>(lit)) - 16;
-            break;
-        }
-    }
-    return countedColumnsNarrow(row, x0, x1);
-}
-
-VectorscopePlotter::Span countedColumns(const std::uint32_t* row, int x0, int x1)
-{
-    return widestVectors() ? countedColumnsWidest(row, x0, x1) : countedColumnsNarrow(row, x0, x1);
-}
-
-VectorscopePlotter::Span hull(VectorscopePlotter::Span a, VectorscopePlotter::Span b)
-{
-    return { std::min(a.x0, b.x0), std::max(a.x1, b.x1) };
-}
-
-constexpr VectorscopePlotter::Span kNoColumns { INT_MAX, INT_MIN };
-
-} // namespace
 
 void VectorscopePlotter::findRowSpans(const Area& region, int size)
 {
@@ -1304,25 +1334,31 @@ float VectorscopePlotter::smoothCountedCells(const Area& region, int size)
     return largest;
 }
 
-void VectorscopePlotter::brightenSpans(const Area& region, float scale, const cv::Mat& wheel, cv::Mat& scope)
+void VectorscopePlotter::liftSpans(const Area& region, float scale, const cv::Mat& wheel)
 {
     const int size = wheel.cols;
     const int width = region.x1 - region.x0 + 1;
     const bool wide = wideVectors();
     const bool widest = widestVectors();
-    scope.create(size, size, CV_8UC3);
     int exact = 0;
     for (int y = 0; y < size; ++y) {
         const uchar* from = wheel.ptr<uchar>(y);
-        uchar* to = scope.ptr<uchar>(y);
+        uchar* to = picture.ptr<uchar>(y);
         const Span lit = y >= region.y0 && y <= region.y1 ? litSpans[static_cast<size_t>(y - region.y0)] : kNoColumns;
-        if (lit.x0 > lit.x1) {
-            std::memcpy(to, from, static_cast<size_t>(size) * 3);
-            continue;
+        // The cells the previous plot lifted and this one does not go back to the wheel.
+        Span& before = pictureSpans[static_cast<size_t>(y)];
+        if (before.x0 <= before.x1) {
+            const int leftEnd = std::min(before.x1, lit.x0 - 1);
+            if (leftEnd >= before.x0)
+                std::memcpy(to + before.x0 * 3, from + before.x0 * 3, static_cast<size_t>(leftEnd - before.x0 + 1) * 3);
+            const int rightStart = std::max(before.x0, lit.x1 + 1);
+            if (lit.x0 <= lit.x1 && rightStart <= before.x1)
+                std::memcpy(
+                    to + rightStart * 3, from + rightStart * 3, static_cast<size_t>(before.x1 - rightStart + 1) * 3);
         }
-        // The wheel where nothing is plotted; the lit cells are lifted from it.
-        std::memcpy(to, from, static_cast<size_t>(lit.x0) * 3);
-        std::memcpy(to + (lit.x1 + 1) * 3, from + (lit.x1 + 1) * 3, static_cast<size_t>(size - lit.x1 - 1) * 3);
+        before = lit;
+        if (lit.x0 > lit.x1)
+            continue;
         const float* cells = &sums[static_cast<size_t>(y - region.y0) * width + (lit.x0 - region.x0)];
         const int n = lit.x1 - lit.x0 + 1;
         exact += widest ? liftWidest(cells, scale, from + lit.x0 * 3, to + lit.x0 * 3, n)

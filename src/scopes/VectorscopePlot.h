@@ -27,14 +27,23 @@ namespace scopes {
 
 class VectorscopePlotter {
 public:
-    // scope := wheel with the plot of `frameBgra` (any size); `radius` is the
-    // distance of full saturation. Buffers are kept between calls.
-    void plot(const cv::Mat& frameBgra, const cv::Mat& wheel, double radius, cv::Mat& scope);
+    // The plot of `frameBgra` (any size) over `wheel`, whose cells lie
+    // `radius` from the centre at full saturation. Buffers are kept between
+    // calls.
+    //
+    // The picture is the plotter's own and stays valid until the next call;
+    // callers may paint on it and say where at the next call (`paintedOver`),
+    // so that only what changes is written: the cells lit by the previous plot
+    // and the painted area go back to the wheel. The wheel is taken to be
+    // unchanged while its data and size are; after changing its pixels in
+    // place, call forgetPicture().
+    cv::Mat plot(const cv::Mat& frameBgra, const cv::Mat& wheel, double radius, const cv::Rect& paintedOver = {});
+    void forgetPicture();
 
     // The same in two steps: every pixel onto the cells of a plot `size`
     // square, then the smoothing and brightening over the wheel (size x size).
     void count(const cv::Mat& frameBgra, int size, double radius);
-    void draw(const cv::Mat& wheel, cv::Mat& scope);
+    cv::Mat draw(const cv::Mat& wheel, const cv::Rect& paintedOver = {});
 
     // Pixels and bytes of the last plot that went the exact way: the price of
     // the guard, for tests and benchmarks.
@@ -56,9 +65,11 @@ private:
     void countPixels(const cv::Mat& frameBgra, int size, double radius, Area& touched);
     void resolveExactly(const cv::Mat& frameBgra, int size, double radius, Area& touched);
     void prepareWeights(float weight, std::uint32_t pixels);
+    void startPicture(const cv::Mat& wheel, const cv::Rect& paintedOver);
+    void drawPlainly(const cv::Mat& wheel);
     void findRowSpans(const Area& region, int size);
     float smoothCountedCells(const Area& region, int size);
-    void brightenSpans(const Area& region, float scale, const cv::Mat& wheel, cv::Mat& scope);
+    void liftSpans(const Area& region, float scale, const cv::Mat& wheel);
 
     // Per plot: pixel counts per cell (all 0 between plots), the pixels that
     // go the exact way, the smoothed cells of the plotted region.
@@ -74,6 +85,9 @@ private:
     std::vector<float> sums; // cells + smoothed cells over the region
     std::vector<float> zeroRow;
     cv::Mat exactRgb, exactHsv; // batches of colours for OpenCV's conversion
+    cv::Mat picture; // R, G, B: the wheel with the last plot
+    const uchar* pictureWheel = nullptr; // the wheel under it; null: start afresh
+    std::vector<Span> pictureSpans; // per row of the picture: the lifted columns
     int lastExactPixels = 0;
     int lastExactBytes = 0;
     bool lastPlain = false;
