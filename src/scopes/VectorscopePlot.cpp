@@ -696,7 +696,9 @@ __attribute__((target("avx2,fma"))) int liftWide(
     const __m256 clearance = _mm256_set1_ps(0.5f - kLiftMargin);
     const __m256 absMask = _mm256_castsi256_ps(_mm256_set1_epi32(0x7fffffff));
     const __m256 scaleV = _mm256_set1_ps(scale);
-    for (; i + 8 <= n; i += 8) {
+    // Eight at a time; the last eight end the row, overlapping cells done before.
+    for (int next = 0; n >= 8 && next < n; next = i + 8) {
+        i = std::min(next, n - 8);
         const __m256 c = _mm256_mul_ps(_mm256_loadu_ps(sums + i), scaleV);
         const __m256 live = _mm256_cmp_ps(c, _mm256_set1_ps(kNegligibleCell), _CMP_GE_OQ);
         uchar* bytes = rgb + i * 3;
@@ -739,7 +741,7 @@ __attribute__((target("avx2,fma"))) int liftWide(
             ++exact;
         }
     }
-    return exact + liftNarrow(sums + i, scale, wheelRow + i * 3, rgb + i * 3, n - i);
+    return n >= 8 ? exact : liftNarrow(sums, scale, wheelRow, rgb, n);
 }
 
 __attribute__((target(HUELENS_WIDEST), always_inline)) inline __m512 powThreeTenthsWidest(__m512 c)
