@@ -16,6 +16,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 namespace scopes {
 
@@ -178,7 +179,7 @@ __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,avx2,fma"))) void stre
 }
 
 // The largest value of the stretched trace row and whether it holds a 0.
-void stretchedLargest(const std::uint16_t* c0, const std::uint16_t* c1, const RowBlend& b, int n, float* scratch,
+void stretchedLargestRow(const std::uint16_t* c0, const std::uint16_t* c1, const RowBlend& b, int n, float* scratch,
     float& largest, bool& someZero)
 {
     if (widestVectors()) {
@@ -187,6 +188,53 @@ void stretchedLargest(const std::uint16_t* c0, const std::uint16_t* c1, const Ro
     }
     stretchedRow(c0, c1, b, 0.0f, scratch, n);
     largestAndZero(scratch, n, largest, someZero);
+}
+
+// The largest count of a level row, and whether some cell of it is 0.
+void rowPeakNarrow(const std::uint16_t* row, int n, std::uint16_t& peak, bool& someZero)
+{
+    for (int x = 0; x < n; ++x) {
+        peak = std::max(peak, row[x]);
+        someZero |= row[x] == 0;
+    }
+}
+
+__attribute__((target(HUELENS_WIDEST))) void rowPeakWidest(
+    const std::uint16_t* row, int n, std::uint16_t& peak, bool& someZero)
+{
+    __m512i high = _mm512_setzero_si512();
+    __mmask32 zeros = 0;
+    int x = 0;
+    for (; x + 32 <= n; x += 32) {
+        const __m512i v = _mm512_loadu_si512(row + x);
+        high = _mm512_max_epu16(high, v);
+        zeros |= _mm512_testn_epi16_mask(v, v);
+    }
+    alignas(64) std::uint16_t lanes[32];
+    _mm512_store_si512(lanes, high);
+    for (const std::uint16_t v : lanes)
+        peak = std::max(peak, v);
+    someZero |= zeros != 0;
+    rowPeakNarrow(row + x, n - x, peak, someZero);
+}
+
+void rowPeak(const std::uint16_t* row, int n, std::uint16_t& peak, bool& someZero)
+{
+    peak = 0;
+    someZero = false;
+    if (widestVectors())
+        rowPeakWidest(row, n, peak, someZero);
+    else
+        rowPeakNarrow(row, n, peak, someZero);
+}
+
+// Whether some column is 0 in both rows.
+bool bothZeroSomewhere(const std::uint16_t* a, const std::uint16_t* b, int n)
+{
+    for (int x = 0; x < n; ++x)
+        if ((a[x] | b[x]) == 0)
+            return true;
+    return false;
 }
 
 // v = gain ((2 t + 1.5 b3) + b5), each step one rounded operation as the
@@ -355,17 +403,19 @@ void WaveformRenderer::countLevels(const cv::Mat& frameBgra, int width)
     for (int c = 0; c < cols; ++c)
         columnOf[c] = std::min(static_cast<int>(static_cast<float>(c) * sx), width - 1);
 
-    std::uint16_t* blue = counts[Blue].data();
-    std::uint16_t* green = counts[Green].data();
-    std::uint16_t* red = counts[Red].data();
+    std::uint16_t* blue = levelCounts[Blue];
+    std::uint16_t* green = levelCounts[Green];
+    std::uint16_t* red = levelCounts[Red];
     int offset[256]; // a byte value's accumulator row, as an offset
     for (int v = 0; v < 256; ++v)
-        offset[v] = t.row[v] * width;
-    // Down strips of 32 frame columns: the cells they count into then lie in
-    // one cache line per level and channel, all of them in the first-level cache.
-    constexpr int kStrip = 32;
-    for (int c0 = 0; c0 < cols; c0 += kStrip) {
-        const int c1 = std::min(cols, c0 + kStrip);
+        offset[v] = t.row[v] * countStride;
+    // Down strips of frame columns whose cells lie in one cache line per level
+    // and channel: 384 lines, all of them in the first-level cache.
+    for (int c0 = 0; c0 < cols;) {
+        const int block = columnOf[c0] / kCellsPerLine;
+        int c1 = c0 + 1;
+        while (c1 < cols && columnOf[c1] / kCellsPerLine == block)
+            ++c1;
         for (int y = 0; y < frameBgra.rows; ++y) {
             const uchar* pixel = frameBgra.ptr<uchar>(y) + c0 * 4;
             for (int c = c0; c < c1; ++c, pixel += 4) {
@@ -375,7 +425,51 @@ void WaveformRenderer::countLevels(const cv::Mat& frameBgra, int width)
                 ++red[offset[pixel[2]] + x];
             }
         }
+        c0 = c1;
     }
+}
+
+float WaveformRenderer::stretchedLargest(const std::uint16_t* count, size_t stride, int width,
+    const std::vector<RowBlend>& blends, float* scratch, bool& someZero)
+{
+    // A stretched cell mixes two counts with weights b0, b1 >= 0, each product
+    // rounded, then added; rounding never decreases with its argument. So a
+    // row is at most its level rows' peaks mixed the same way, and only rows
+    // whose bound beats the largest value found so far need working out.
+    std::array<std::uint16_t, kLevels> peak {};
+    std::array<bool, kLevels> zeroIn {};
+    for (int level = 0; level < kLevels; ++level)
+        rowPeak(count + level * stride, width, peak[level], zeroIn[level]);
+    const auto bound = [&](const RowBlend& b) {
+        return static_cast<float>(peak[b.from0]) * b.b0 + static_cast<float>(peak[b.from1]) * b.b1;
+    };
+    size_t first = 0;
+    for (size_t dy = 1; dy < blends.size(); ++dy)
+        if (bound(blends[dy]) > bound(blends[first]))
+            first = dy;
+    float largest = 0.0f;
+    bool unused = false;
+    stretchedLargestRow(count + blends[first].from0 * stride, count + blends[first].from1 * stride, blends[first],
+        width, scratch, largest, unused);
+    for (const RowBlend& b : blends)
+        if (bound(b) > largest)
+            stretchedLargestRow(count + b.from0 * stride, count + b.from1 * stride, b, width, scratch, largest, unused);
+
+    // A cell is 0 where every count it mixes with a weight above 0 is 0.
+    someZero = false;
+    std::pair<int, int> tested { -1, -1 };
+    for (const RowBlend& b : blends) {
+        if (someZero)
+            break;
+        if (b.b0 == 0.0f || b.b1 == 0.0f) {
+            someZero = (b.b0 == 0.0f || zeroIn[b.from0]) && (b.b1 == 0.0f || zeroIn[b.from1]);
+        } else if (std::make_pair(b.from0, b.from1) != tested) {
+            tested = { b.from0, b.from1 };
+            someZero = zeroIn[b.from0] && zeroIn[b.from1]
+                && bothZeroSomewhere(count + b.from0 * stride, count + b.from1 * stride, width);
+        }
+    }
+    return largest;
 }
 
 bool WaveformRenderer::renderFast(const cv::Mat& frameBgra, int windowSize, bool parade, cv::Mat& scope)
@@ -394,10 +488,14 @@ bool WaveformRenderer::renderFast(const cv::Mat& frameBgra, int windowSize, bool
     if (!blends || !order3.known || !order5.known)
         return false;
 
-    const size_t cells = static_cast<size_t>(kLevels) * width;
-    for (auto& c : counts) {
-        c.resize(cells);
-        std::memset(c.data(), 0, cells * sizeof(c[0]));
+    // Rows of whole cache lines, each channel's first on a line of its own.
+    countStride = (width + kCellsPerLine - 1) / kCellsPerLine * kCellsPerLine;
+    const size_t cells = static_cast<size_t>(kLevels) * countStride;
+    for (int ch = 0; ch < 3; ++ch) {
+        counts[ch].resize(cells + kCellsPerLine);
+        const auto at = reinterpret_cast<std::uintptr_t>(counts[ch].data());
+        levelCounts[ch] = counts[ch].data() + (kLineBytes - at % kLineBytes) % kLineBytes / sizeof(std::uint16_t);
+        std::memset(levelCounts[ch], 0, cells * sizeof(std::uint16_t));
     }
     countLevels(frameBgra, width);
 
@@ -417,18 +515,15 @@ bool WaveformRenderer::renderFast(const cv::Mat& frameBgra, int windowSize, bool
     float* b5 = b3 + w;
     const std::uint32_t pixels = static_cast<std::uint32_t>(frameBgra.total());
     for (int ch = 0; ch < 3; ++ch) {
-        const std::uint16_t* count = counts[ch].data();
+        const std::uint16_t* count = levelCounts[ch];
+        const size_t stride = static_cast<size_t>(countStride);
         // The density sums the counts above 0.2 in rows 5 to 127: every pixel but those of rows 0 to 4.
         std::uint32_t brightest = 0;
-        for (size_t i = 0; i < 5 * w; ++i)
+        for (size_t i = 0; i < 5 * stride; ++i)
             brightest += count[i];
         gains[ch] = traceGain(static_cast<float>(pixels - brightest) / static_cast<float>(kLevels * width));
-        float largest = 0.0f;
         bool someZero = false;
-        for (int dy = 0; dy < height; ++dy) {
-            const RowBlend& b = (*blends)[dy];
-            stretchedLargest(count + b.from0 * width, count + b.from1 * width, b, width, normalised, largest, someZero);
-        }
+        const float largest = stretchedLargest(count, stride, width, *blends, normalised, someZero);
         scales[ch] = normalizeScale(largest);
         // A trace without an empty cell (every level of every column lit)
         // has a smallest value above 0, and normalize shifts it too, with an
@@ -440,7 +535,7 @@ bool WaveformRenderer::renderFast(const cv::Mat& frameBgra, int windowSize, bool
             trace.create(height, width, CV_32FC1);
             for (int dy = 0; dy < height; ++dy) {
                 const RowBlend& b = (*blends)[dy];
-                stretchedRow(count + b.from0 * width, count + b.from1 * width, b, 0.0f, trace.ptr<float>(dy), width);
+                stretchedRow(count + b.from0 * stride, count + b.from1 * stride, b, 0.0f, trace.ptr<float>(dy), width);
             }
             cv::normalize(trace, trace, 0, 1, cv::NORM_MINMAX);
         }
@@ -448,7 +543,8 @@ bool WaveformRenderer::renderFast(const cv::Mat& frameBgra, int windowSize, bool
 
     bytes.resize(3 * static_cast<size_t>(height) * width);
     for (int ch = 0; ch < 3; ++ch) {
-        const std::uint16_t* count = counts[ch].data();
+        const std::uint16_t* count = levelCounts[ch];
+        const size_t stride = static_cast<size_t>(countStride);
         // Row j of the trace: stretched, normalised, its borders reflected,
         // then both horizontal passes; kept in the rings at j mod 5.
         const auto produce = [&](int j) {
@@ -458,7 +554,7 @@ bool WaveformRenderer::renderFast(const cv::Mat& frameBgra, int windowSize, bool
             if (shifted[ch])
                 std::memcpy(row + 2, shiftedTraces[ch].ptr<float>(j), w * sizeof(float));
             else
-                stretchedRow(count + b.from0 * width, count + b.from1 * width, b, scales[ch], row + 2, width);
+                stretchedRow(count + b.from0 * stride, count + b.from1 * stride, b, scales[ch], row + 2, width);
             for (int i = 1; i <= 2; ++i) {
                 row[2 - i] = row[2 + reflect101(-i, width)];
                 row[1 + width + i] = row[2 + reflect101(width - 1 + i, width)];

@@ -5,6 +5,8 @@
 #include <opencv2/core.hpp>
 #include <vector>
 
+#include "scopes/FloatReplicas.h"
+
 // The Waveform's and the Parade's picture of one frame with the very bytes of
 // the plain arithmetic (reference::waveformPicture), at a fraction of its
 // cost:
@@ -39,8 +41,17 @@ public:
 private:
     bool renderFast(const cv::Mat& frameBgra, int windowSize, bool parade, cv::Mat& scope);
     void countLevels(const cv::Mat& frameBgra, int width);
+    // The largest value of a channel's stretched trace, and whether it has a 0.
+    float stretchedLargest(const std::uint16_t* count, size_t stride, int width, const std::vector<RowBlend>& blends,
+        float* scratch, bool& someZero);
 
-    std::vector<std::uint16_t> counts[3]; // per channel (blue, green, red): 128 level rows x width
+    // Per channel (blue, green, red): 128 level rows of countStride cells, in
+    // `counts` from the first cache line on (levelCounts).
+    static constexpr int kLineBytes = 64;
+    static constexpr int kCellsPerLine = kLineBytes / 2;
+    std::vector<std::uint16_t> counts[3];
+    std::uint16_t* levelCounts[3] {};
+    int countStride = 0;
     std::vector<int> columnOf; // frame column -> trace column
     std::vector<float> rows; // scratch rows of the stretched, smoothed traces
     std::vector<uchar> bytes; // one picture row per channel
