@@ -218,12 +218,32 @@ __attribute__((target(HUELENS_WIDEST))) void rowPeakWidest(
     rowPeakNarrow(row + x, n - x, peak, someZero);
 }
 
+__attribute__((target("avx2,fma"))) void rowPeakWide(const std::uint16_t* row, int n, std::uint16_t& peak, bool& someZero)
+{
+    __m256i high = _mm256_setzero_si256();
+    __m256i zeros = _mm256_setzero_si256();
+    int x = 0;
+    for (; x + 16 <= n; x += 16) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + x));
+        high = _mm256_max_epu16(high, v);
+        zeros = _mm256_or_si256(zeros, _mm256_cmpeq_epi16(v, _mm256_setzero_si256()));
+    }
+    alignas(32) std::uint16_t lanes[16];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), high);
+    for (const std::uint16_t v : lanes)
+        peak = std::max(peak, v);
+    someZero |= !_mm256_testz_si256(zeros, zeros);
+    rowPeakNarrow(row + x, n - x, peak, someZero);
+}
+
 void rowPeak(const std::uint16_t* row, int n, std::uint16_t& peak, bool& someZero)
 {
     peak = 0;
     someZero = false;
     if (widestVectors())
         rowPeakWidest(row, n, peak, someZero);
+    else if (wideVectors())
+        rowPeakWide(row, n, peak, someZero);
     else
         rowPeakNarrow(row, n, peak, someZero);
 }
