@@ -4,6 +4,7 @@
 #include "scopes/FloatReplicas.h"
 #include "scopes/FrameSum.h"
 #include "scopes/StillScope.h"
+#include "scopes/WaveformTrace.h"
 
 #include <QtTest>
 
@@ -103,6 +104,49 @@ private slots:
         // The guard sends only the colours near a cell's edge the exact way, not everything.
         QVERIFY2(unsure < 3 * (1L << 24) * static_cast<long>(scopes::vectorWidths().size()) / 50,
             qPrintable(QString::number(unsure)));
+    }
+
+    void traceBytesAgreeWithThePlainWayAtEveryWholeNumber()
+    {
+        // The fast paths take v x 255 in single precision, whose whole part
+        // must be the exact product's: the floats next to every k / 255, where
+        // a product could round up onto k, then every 4096th float of 0 .. 1.1
+        // (above 1 the byte is 255), through every code path.
+        std::vector<float> values;
+        for (int k = 1; k <= 255; ++k) {
+            float v = static_cast<float>(k / 255.0);
+            for (int i = 0; i < 8; ++i)
+                v = std::nextafter(v, 0.0f);
+            for (int i = 0; i < 16; ++i, v = std::nextafter(v, 2.0f))
+                values.push_back(v);
+        }
+        std::uint32_t bits;
+        for (float v = 1e-6f; v < 1.1f; bits += 4096, std::memcpy(&v, &bits, 4)) {
+            std::memcpy(&bits, &v, 4);
+            values.push_back(v);
+        }
+        constexpr int kRow = 37; // not a whole number of vectors
+        values.resize((values.size() + kRow - 1) / kRow * kRow, 0.5f);
+        const float gain = 1.0f;
+        std::vector<float> t(kRow), b3(kRow), b5(kRow, 0.0f);
+        std::vector<uchar> out(kRow);
+        for (size_t row = 0; row < values.size(); row += kRow) {
+            // v = (2 t + 1.5 b3) + b5 with b3 = 0: exactly v.
+            for (int i = 0; i < kRow; ++i) {
+                t[i] = values[row + i] / 2;
+                b3[i] = 0.0f;
+            }
+            for (int width : scopes::vectorWidths()) {
+                scopes::traceBytes(t.data(), b3.data(), b5.data(), gain, out.data(), kRow, width);
+                for (int i = 0; i < kRow; ++i) {
+                    const float v = ((t[i] * 2.0f + b3[i] * 1.5f) + b5[i]) * gain;
+                    const int plain = static_cast<int>(std::min(1.0, static_cast<double>(v)) * 255);
+                    if (out[i] != plain)
+                        QFAIL(qPrintable(QString::asprintf(
+                            "v %.9g, code path %d: %d, plain %d", static_cast<double>(v), width, out[i], plain)));
+                }
+            }
+        }
     }
 
     void brighteningAgreesWithThePlainWayOverTheWholeRange()

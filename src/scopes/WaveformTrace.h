@@ -63,4 +63,9 @@ private:
     std::array<cv::Mat, 3> plainCounts, plainTraces;
 };
 
+// The picture bytes of one trace row, trunc(min(1, v) x 255) with
+// v = gain ((2 t + 1.5 b3) + b5), with the code path of `vectorWidth` (16, 8
+// or 1; see vectorWidths()): for tests.
+void traceBytes(const float* t, const float* b3, const float* b5, float gain, uchar* out, int n, int vectorWidth);
+
 } // namespace scopes
