@@ -371,12 +371,64 @@ __attribute__((target(HUELENS_WIDE_INTERLEAVE))) void interleaveWide(
     }
 }
 
+bool byteShuffles()
+{
+    static const bool supported = widestVectors() && __builtin_cpu_supports("avx512vbmi");
+    return supported;
+}
+
+// interleaveWide for 64 pixels at a time, with byte permutes across whole
+// registers; the rest of the row as interleaveWide does it.
+__attribute__((target(HUELENS_WIDEST ",avx512vbmi"))) int interleaveWidest(
+    const uchar* r, const uchar* g, const uchar* b, uchar* out, int n)
+{
+    // For each of the three blocks of 64 output bytes: where red and green
+    // bytes come from (green's indices have bit 6 set), and where blue's do.
+    static const auto tables = [] {
+        struct Tables {
+            alignas(64) std::uint8_t redGreen[3][64];
+            alignas(64) std::uint8_t blue[3][64];
+            std::uint64_t blueMask[3];
+        } t {};
+        for (int block = 0; block < 3; ++block)
+            for (int i = 0; i < 64; ++i) {
+                const int at = block * 64 + i;
+                const int plane = at % 3;
+                const auto pixel = static_cast<std::uint8_t>(at / 3);
+                t.redGreen[block][i] = plane == 1 ? static_cast<std::uint8_t>(64 + pixel) : pixel;
+                t.blue[block][i] = pixel;
+                if (plane == 2)
+                    t.blueMask[block] |= std::uint64_t(1) << i;
+            }
+        return t;
+    }();
+    const __m512i zero = _mm512_setzero_si512();
+    int x = 0;
+    for (; x + 64 <= n; x += 64) {
+        const __m512i red = r ? _mm512_loadu_si512(r + x) : zero;
+        const __m512i green = g ? _mm512_loadu_si512(g + x) : zero;
+        const __m512i blue = b ? _mm512_loadu_si512(b + x) : zero;
+        for (int block = 0; block < 3; ++block) {
+            const __m512i rg = _mm512_permutex2var_epi8(red, _mm512_load_si512(tables.redGreen[block]), green);
+            _mm512_storeu_si512(out + x * 3 + block * 64,
+                _mm512_mask_permutexvar_epi8(rg, tables.blueMask[block], _mm512_load_si512(tables.blue[block]), blue));
+        }
+    }
+    return x;
+}
+
 void interleave(const uchar* r, const uchar* g, const uchar* b, uchar* out, int n)
 {
-    if (wideVectors() && n >= 16)
-        interleaveWide(r, g, b, out, n);
-    else
-        interleaveNarrow(r, g, b, out, n);
+    int x = byteShuffles() ? interleaveWidest(r, g, b, out, n) : 0;
+    if (x == n)
+        return;
+    // The rest, overlapping pixels done before when that makes a whole vector.
+    if (wideVectors() && n >= 16) {
+        x = std::min(x, n - 16);
+        interleaveWide(r ? r + x : nullptr, g ? g + x : nullptr, b ? b + x : nullptr, out + x * 3, n - x);
+    } else {
+        interleaveNarrow(r ? r + x : nullptr, g ? g + x : nullptr, b ? b + x : nullptr, out + x * 3, n - x);
+    }
 }
 
 } // namespace
