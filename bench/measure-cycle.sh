@@ -18,7 +18,7 @@
 # toolbar's start button; the pointer rests over the captured monitor.
 set -euo pipefail
 
-build=${1:-build}
+build=$(cd "${1:-build}" && pwd) # the program is started from another folder
 here=$(cd "$(dirname "$0")" && pwd)
 seconds=${HUELENS_MEASURE_SECONDS:-20}
 photo=${HUELENS_BENCH_PHOTO:-/usr/share/doc/opencv-doc/examples/data/baboon.jpg}
@@ -61,7 +61,7 @@ mkdir -p "$tmp/data" "$tmp/work"
 "$painter" "$photo" 25 $((3 * seconds + 30)) &
 pids+=($!)
 painting=$!
-(cd "$tmp/work" && XDG_DATA_HOME="$tmp/data" QT_QPA_PLATFORM=xcb exec "$(cd "$(dirname "$program")" && pwd)/$(basename "$program")") &
+(cd "$tmp/work" && XDG_DATA_HOME="$tmp/data" QT_QPA_PLATFORM=xcb exec "$program") &
 pids+=($!)
 huelens=$!
 
