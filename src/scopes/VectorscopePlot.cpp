@@ -1292,7 +1292,10 @@ float VectorscopePlotter::smoothCountedCells(const Area& region, int size)
     const auto span = [&](const std::vector<Span>& spans, int i) {
         return i >= 0 && i < rows ? spans[static_cast<size_t>(i)] : kNoColumns;
     };
-    const auto counted = [&](int y) { return span(countedSpans, y - region.y0).x0 <= span(countedSpans, y - region.y0).x1; };
+    const auto counted = [&](int y) {
+        const Span s = span(countedSpans, y - region.y0);
+        return s.x0 <= s.x1;
+    };
 
     // Rows with counted cells: their values and the horizontal pass, over
     // every column that the vertical pass of this row or its neighbours reads.
