@@ -1,0 +1,48 @@
+#pragma once
+
+#include "platform/Desktop.h"
+
+#include <memory>
+#include <string>
+
+namespace platform {
+
+// The windows of a Wayland desktop as far as the compositor tells other
+// programs about them: the activated toplevel, its app id and title, and its
+// process where the protocol gives one. Reached through a Wayland connection
+// of its own; GUI thread only; never blocks and never ends the program.
+class WaylandWindows {
+public:
+    enum class Source {
+        None, // the compositor publishes no toplevels (GNOME), or no display
+        WlrForeignToplevel, // zwlr_foreign_toplevel_manager_v1 (sway, Hyprland, labwc, ...)
+        KdePlasma, // org_kde_plasma_window_management (KDE Plasma)
+    };
+
+    // Connects to `displayName`, or to $WAYLAND_DISPLAY when it is empty.
+    explicit WaylandWindows(const std::string& displayName = {});
+    ~WaylandWindows();
+    WaylandWindows(const WaylandWindows&) = delete;
+    WaylandWindows& operator=(const WaylandWindows&) = delete;
+
+    Source source() const;
+
+    // Reads what the compositor has sent since the last call, without waiting.
+    void dispatchPending();
+
+    // The activated toplevel, or 0.
+    WindowHandle foreground();
+    // App id (as the class) and title; empty texts when the window is gone.
+    WindowTexts texts(WindowHandle window);
+    // Executable path from the window's process id, where the protocol gives one.
+    std::string executable(WindowHandle window);
+
+    // Why no window can be recognised here, for the user; empty when one can.
+    std::string problem() const;
+
+private:
+    struct State;
+    std::unique_ptr<State> d;
+};
+
+} // namespace platform
