@@ -10,8 +10,15 @@ packages=(
   qtbase5-dev qtbase5-dev-tools libqt5x11extras5-dev
   libopencv-dev
   libx11-dev libxext-dev libxrandr-dev libxrender-dev libxinerama-dev libxres-dev
+  # Wayland: the ScreenCast portal's PipeWire streams, the compositor's window lists,
+  # Qt's Wayland platform plugin
+  libpipewire-0.3-dev libwayland-dev libwayland-bin wayland-protocols plasma-wayland-protocols qtwayland5
   # tests: a real X server, a window manager, tools that drive foreign windows
   xvfb xauth openbox xdotool x11-xserver-utils x11-utils xterm xclip
+  # tests: a headless Wayland desktop (sway, PipeWire, WirePlumber, the portal and its
+  # wlroots back-end on a private session bus) and the tools that drive it
+  sway xdg-desktop-portal xdg-desktop-portal-wlr pipewire pipewire-bin wireplumber
+  dbus-daemon dbus-bin libglib2.0-bin bc foot wtype grim wl-clipboard
   # tests: the validators of the install tree, and a real Linux editor to recognise
   # (darktable: the smallest download of the editors Huelens knows)
   desktop-file-utils appstream darktable
