@@ -29,13 +29,15 @@ xrandr --setmonitor second 320/320x240/240+640+0 none >/dev/null
 export WINEPREFIX="$build/wineprefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=" # no offer to download Mono or Gecko
-if [ ! -f "$WINEPREFIX/.huelens-ready" ]; then
+if [ ! -f "$WINEPREFIX/.huelens-ready-2" ]; then
   echo "Making a Wine prefix in $WINEPREFIX (takes a few seconds)"
   rm -rf "$WINEPREFIX"
   wineboot -i >/dev/null 2>&1
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v UseXRandR /t REG_SZ /d N /f >/dev/null 2>&1
+  # A crash prints its backtrace and ends; no dialog waits for a click.
+  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
   wineserver -w
-  touch "$WINEPREFIX/.huelens-ready"
+  touch "$WINEPREFIX/.huelens-ready-2"
 fi
 wineserver -p
 cd "$build" && ctest --output-on-failure "${@:2}"
