@@ -264,15 +264,18 @@ void screenCopies(Win32Desktop& desktop)
                 + std::to_string(c.outHeight) + ": " + firstWrong);
     }
 
-    // An empty source or nothing to write into: black, or untouched.
+    // An empty source gives black; no output size writes nothing (and no
+    // buffer is no crash).
     std::vector<std::uint8_t> frame = capture(desktop, Rect { 5, 5, 5, 50 }, 4, 4);
     bool black = true;
     for (std::size_t i = 0; i < frame.size(); i += 4)
         black = black && frame[i] == 0 && frame[i + 1] == 0 && frame[i + 2] == 0 && frame[i + 3] == 255;
     CHECK(black, "a source of zero width gives black");
-    desktop.copy(kFirstMonitor, 0, 10, frame.data());
-    desktop.copy(kFirstMonitor, 10, 10, nullptr);
-    CHECK(true, "no output size or no buffer: nothing written");
+    std::vector<std::uint8_t> untouched(64, 0x5a);
+    desktop.copy(kFirstMonitor, 0, 4, untouched.data());
+    desktop.copy(kFirstMonitor, 4, -4, untouched.data());
+    desktop.copy(kFirstMonitor, 4, 4, nullptr);
+    CHECK(untouched == std::vector<std::uint8_t>(64, 0x5a), "no output size: nothing written");
 }
 
 LRESULT CALLBACK plainProc(HWND window, UINT message, WPARAM w, LPARAM l)
