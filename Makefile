@@ -65,3 +65,15 @@ fuzz: deps
 	CC=clang CXX=clang++ cmake -S fuzz -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=
 	cmake --build $(FUZZ_BUILD) -j$(JOBS)
 	bash fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+# The Windows back-end, cross-built with mingw-w64 and tested under Wine on a
+# private Xvfb (tests/win32). Installs its own packages (Wine is large, so
+# only this target asks for them); the Wine prefix lives in the build folder.
+WINDOWS_BUILD ?= build-windows
+.PHONY: test-windows
+test-windows:
+	bash scripts/install-deps.sh --windows
+	cmake -S tests/win32 -B $(WINDOWS_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/toolchain-mingw64.cmake
+	cmake --build $(WINDOWS_BUILD) -j$(JOBS)
+	bash tests/win32/run-tests.sh $(WINDOWS_BUILD)

@@ -1,0 +1,70 @@
+# The whole program on Windows: the same core as on Linux with the Win32
+# back-end in place of X11 and Wayland. Included by CMakeLists.txt when
+# building for Windows, which then stops reading (the rest of it is Linux
+# only). The compiler must be GCC or Clang (the scopes' vector paths use
+# their target attributes): MinGW-w64 as MSYS2 ships it, with Qt 5.15 and
+# OpenCV 4.5 or later built by the same compiler. README, "Windows", says how.
+# Keep the source lists in step with CMakeLists.txt.
+
+# GCC on Windows does not align the stack to 32 bytes, so a spilled 256- or
+# 512-bit register must not be stored with an aligned move.
+if(MINGW)
+  add_compile_options(-Wa,-muse-unaligned-vector-move)
+endif()
+
+file(GLOB_RECURSE HUELENS_CORE_SOURCES CONFIGURE_DEPENDS
+  ${CMAKE_SOURCE_DIR}/src/shell/*.cpp ${CMAKE_SOURCE_DIR}/src/shell/*.h
+  ${CMAKE_SOURCE_DIR}/src/scopes/*.cpp ${CMAKE_SOURCE_DIR}/src/scopes/*.h
+  ${CMAKE_SOURCE_DIR}/src/capture/*.cpp ${CMAKE_SOURCE_DIR}/src/capture/*.h
+  ${CMAKE_SOURCE_DIR}/src/palette/*.cpp ${CMAKE_SOURCE_DIR}/src/palette/*.h
+  ${CMAKE_SOURCE_DIR}/src/apps/*.cpp ${CMAKE_SOURCE_DIR}/src/apps/*.h)
+list(REMOVE_ITEM HUELENS_CORE_SOURCES ${CMAKE_SOURCE_DIR}/src/shell/main.cpp)
+
+file(GLOB HUELENS_PLATFORM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/platform/*.cpp ${CMAKE_SOURCE_DIR}/src/platform/*.h)
+add_library(huelens_platform STATIC ${HUELENS_PLATFORM_SOURCES})
+target_include_directories(huelens_platform PUBLIC ${CMAKE_SOURCE_DIR}/src)
+
+add_library(huelens_core STATIC ${HUELENS_CORE_SOURCES})
+target_link_libraries(huelens_core PUBLIC huelens_platform Qt5::Widgets ${OpenCV_LIBS})
+target_include_directories(huelens_core SYSTEM PUBLIC ${OpenCV_INCLUDE_DIRS})
+
+# The desktop: GDI, the window manager and the process interface.
+file(GLOB HUELENS_WIN32_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/platform/win32/*.cpp ${CMAKE_SOURCE_DIR}/src/platform/win32/*.h)
+add_library(huelens_win32 STATIC ${HUELENS_WIN32_SOURCES})
+target_link_libraries(huelens_win32 PUBLIC huelens_platform user32 gdi32)
+
+add_library(huelens_resources OBJECT ${CMAKE_SOURCE_DIR}/resources/huelens.qrc)
+target_link_libraries(huelens_resources PUBLIC Qt5::Core)
+
+# A GUI program (no console window); help.html lies beside it, in the build
+# folder and in the installed folder alike.
+add_executable(huelens WIN32 ${CMAKE_SOURCE_DIR}/src/shell/main.cpp $<TARGET_OBJECTS:huelens_resources>)
+target_link_libraries(huelens PRIVATE huelens_core huelens_win32)
+add_custom_command(TARGET huelens POST_BUILD
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${CMAKE_SOURCE_DIR}/resources/help.html $<TARGET_FILE_DIR:huelens>/help.html)
+install(TARGETS huelens RUNTIME DESTINATION .)
+install(FILES ${CMAKE_SOURCE_DIR}/resources/help.html DESTINATION .)
+
+add_subdirectory(tools)
+
+# The unit tests on the in-memory desktop. The X11 tests are Linux only, and
+# so is test_settings_file (it makes a FIFO).
+include(CTest)
+if(BUILD_TESTING)
+  file(GLOB HUELENS_MEMORY_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/platform/memory/*.cpp ${CMAKE_SOURCE_DIR}/src/platform/memory/*.h)
+  add_library(huelens_memory STATIC ${HUELENS_MEMORY_SOURCES})
+  target_link_libraries(huelens_memory PUBLIC huelens_platform ${OpenCV_LIBS})
+  target_include_directories(huelens_memory SYSTEM PUBLIC ${OpenCV_INCLUDE_DIRS})
+  file(GLOB HUELENS_UNIT_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/test_*.cpp)
+  list(REMOVE_ITEM HUELENS_UNIT_TESTS ${CMAKE_SOURCE_DIR}/tests/test_settings_file.cpp)
+  foreach(src ${HUELENS_UNIT_TESTS})
+    get_filename_component(name ${src} NAME_WE)
+    add_executable(${name} ${src} ${CMAKE_SOURCE_DIR}/tests/support/TestSupport.cpp $<TARGET_OBJECTS:huelens_resources>)
+    target_link_libraries(${name} PRIVATE huelens_core huelens_memory Qt5::Test)
+    target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+    add_test(NAME ${name} COMMAND ${name})
+    set_tests_properties(${name} PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 300)
+  endforeach()
+  target_compile_definitions(test_huelens_render PRIVATE HUELENS_RENDER="$<TARGET_FILE:huelens-render>")
+  add_dependencies(test_huelens_render huelens-render)
+endif()
