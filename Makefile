@@ -65,3 +65,10 @@ fuzz: deps
 	CC=clang CXX=clang++ cmake -S fuzz -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=
 	cmake --build $(FUZZ_BUILD) -j$(JOBS)
 	bash fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+# The Debian package: built by dpkg-buildpackage from a clean copy of the tree
+# in build-deb/ (with the display-free tests unless DEB_BUILD_OPTIONS=nocheck),
+# checked by lintian, left in dist/ (scripts/build-deb.sh).
+.PHONY: deb
+deb: deps
+	bash scripts/build-deb.sh
