@@ -110,7 +110,7 @@ exec_line=$(sed -n 's/^Exec=//p' "$desktop" | head -n 1)
 program=$!
 
 window=""
-for _ in $(seq 1 100); do
+for _ in $(seq 1 300); do # a first start on a busy machine reads every library from disk
     window=$(xdotool search --onlyvisible --name '^Korvant Huelens 1\.0: ' 2>/dev/null | head -n 1)
     [ -n "$window" ] && break
     sleep 0.1
