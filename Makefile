@@ -77,3 +77,15 @@ test-windows:
 		-DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/toolchain-mingw64.cmake
 	cmake --build $(WINDOWS_BUILD) -j$(JOBS)
 	bash tests/win32/run-tests.sh $(WINDOWS_BUILD)
+
+# The Debian package: built by dpkg-buildpackage from a clean copy of the tree
+# in build-deb/ (with the display-free tests unless DEB_BUILD_OPTIONS=nocheck),
+# checked by lintian, left in dist/ (scripts/build-deb.sh). `make test-deb`
+# installs it on this machine with apt, starts it on a private Xvfb, validates
+# and purges it (as root or with sudo; tests/check-deb.sh).
+.PHONY: deb test-deb
+deb: deps
+	bash scripts/build-deb.sh
+
+test-deb: deb
+	tests/with-xvfb.sh tests/check-deb.sh

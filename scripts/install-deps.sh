@@ -28,6 +28,9 @@ packages=(
   libbenchmark-dev ffmpeg
   # photographs the scope tests and benchmarks run on (examples/data)
   opencv-doc
+  # the Debian package (make deb) and its test: packaging tools, and a window
+  # dump (xwd) read through netpbm
+  debhelper dpkg-dev lintian x11-apps netpbm
 )
 
 # make test-windows asks for its own list: the cross compiler and Wine come

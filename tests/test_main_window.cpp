@@ -271,8 +271,8 @@ private slots:
         QCOMPARE(handle->toolTip(), QStringLiteral("Move window"));
         QVERIFY(!handle->pixmap(Qt::ReturnByValue).isNull()); // the compiled-in copy when images/ is not beside us
         QCOMPARE(w->actions().size(), 10);
-        const QString help = QString::fromUtf8(testSandbox().readFile(QFINDTESTDATA("../resources/help.html")));
-        const QString readme = QString::fromUtf8(testSandbox().readFile(QFINDTESTDATA("../README.md")));
+        const QString help = QString::fromUtf8(testSandbox().readFile(QStringLiteral(HUELENS_SOURCE_DIR "/resources/help.html")));
+        const QString readme = QString::fromUtf8(testSandbox().readFile(QStringLiteral(HUELENS_SOURCE_DIR "/README.md")));
         QVERIFY(help.contains(QLatin1String("<kbd>Esc</kbd>")) && readme.contains(QLatin1String("`Esc`")));
         for (QAction* key : w->actions()) { // on the window, never the toolbar, and only while it is in front
             QVERIFY(key->shortcutContext() == Qt::WindowShortcut
