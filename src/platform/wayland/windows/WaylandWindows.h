@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -27,6 +28,12 @@ public:
 
     Source source() const;
 
+    // The program's own windows are never reported in front: those of this
+    // process where the protocol tells the process (KDE), and those with one of
+    // these app ids (the app id Qt gives the program's windows, and the X11
+    // class of its windows when it runs on XWayland).
+    void setOwnAppIds(std::vector<std::string> appIds);
+
     // Reads what the compositor has sent since the last call, without waiting.
     void dispatchPending();
 
@@ -40,8 +47,9 @@ public:
     // Why no window can be recognised here, for the user; empty when one can.
     std::string problem() const;
 
+    struct State; // the connection and what it told us; in the .cpp only
+
 private:
-    struct State;
     std::unique_ptr<State> d;
 };
 
