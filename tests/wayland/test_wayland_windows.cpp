@@ -72,8 +72,8 @@ class WaylandWindowsTest : public QObject {
         p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         p->start(QStringLiteral("setpriv"),
             { QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups"),
-                QStringLiteral("foot"), QStringLiteral("--log-level=warning"), QStringLiteral("--app-id=") + appId, QStringLiteral("--title=") + title,
-                QStringLiteral("sh"), QStringLiteral("-c"), shell });
+                QStringLiteral("foot"), QStringLiteral("--log-level=warning"), QStringLiteral("--app-id=") + appId,
+                QStringLiteral("--title=") + title, QStringLiteral("sh"), QStringLiteral("-c"), shell });
         QVERIFY(p->waitForStarted());
         terminals.push_back(std::move(p));
     }
@@ -132,7 +132,8 @@ private slots:
         chmod(fifo.toLocal8Bit().constData(), 0666);
         WaylandWindows windows;
         openWindow(QStringLiteral("org.example.viewer"), QStringLiteral("Viewer"), fifo);
-        QTRY_COMPARE_WITH_TIMEOUT(titleOf(windows, QStringLiteral("org.example.viewer")), QStringLiteral("Viewer"), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            titleOf(windows, QStringLiteral("org.example.viewer")), QStringLiteral("Viewer"), 20000);
         QFile titles(fifo);
         QVERIFY(titles.open(QIODevice::WriteOnly)); // waits for the shell to open it
         titles.write("IMG_0042.CR3 - Viewer\n");
@@ -159,19 +160,21 @@ private slots:
     }
 
     // The tool's own window in front is never reported; the window the user
-    // goes to next is.
+    // goes to next is. Own are the app id the program adds, and those of its
+    // executable's name as Qt's Wayland plugin and XWayland give them (this
+    // test's executable stands in for the program).
     void ownWindowNeverInFront()
     {
         WaylandWindows windows;
-        windows.setOwnAppIds({ "org.korvant.huelens", "huelens" });
+        windows.addOwnAppId("org.korvant.huelens");
         openWindow(QStringLiteral("org.example.editor"), QStringLiteral("Editor"));
         QTRY_COMPARE_WITH_TIMEOUT(appInFront(windows), QStringLiteral("org.example.editor"), 20000);
-        openWindow(QStringLiteral("huelens"), QStringLiteral("Korvant Huelens 1.0: Unknown"));
-        QTRY_COMPARE_WITH_TIMEOUT(appInFront(windows), QStringLiteral("(none)"), 20000);
-        swaymsg(QStringLiteral("[app_id=\"org.example.editor\"] focus"));
-        QTRY_COMPARE_WITH_TIMEOUT(appInFront(windows), QStringLiteral("org.example.editor"), 20000);
-        swaymsg(QStringLiteral("[app_id=\"huelens\"] focus"));
-        QTRY_COMPARE_WITH_TIMEOUT(appInFront(windows), QStringLiteral("(none)"), 20000);
+        for (const char* own : { "org.korvant.huelens", "test_wayland_windows", "Test_wayland_windows" }) {
+            openWindow(QString::fromLatin1(own), QStringLiteral("Korvant Huelens 1.0: Unknown"));
+            QTRY_COMPARE_WITH_TIMEOUT(appInFront(windows), QStringLiteral("(none)"), 20000);
+            swaymsg(QStringLiteral("[app_id=\"org.example.editor\"] focus"));
+            QTRY_COMPARE_WITH_TIMEOUT(appInFront(windows), QStringLiteral("org.example.editor"), 20000);
+        }
     }
 };
 

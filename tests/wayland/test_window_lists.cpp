@@ -56,8 +56,8 @@ public:
             qFatal("cannot listen on %s", address.sun_path);
         wl_display_add_socket_fd(display_, listener);
         if (kdeVersion_)
-            wl_global_create(display_, &org_kde_plasma_window_management_interface, static_cast<int>(kdeVersion_),
-                this, bindManager);
+            wl_global_create(display_, &org_kde_plasma_window_management_interface, static_cast<int>(kdeVersion_), this,
+                bindManager);
         wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         wl_event_loop_add_fd(wl_display_get_event_loop(display_), wake_, WL_EVENT_READABLE, runQueued, this);
         thread_ = std::thread([this] { wl_display_run(display_); });
@@ -168,12 +168,12 @@ private:
     static void bindManager(wl_client* client, void* data, std::uint32_t version, std::uint32_t id)
     {
         auto* self = static_cast<FakeCompositor*>(data);
-        wl_resource* manager = wl_resource_create(client, &org_kde_plasma_window_management_interface,
-            static_cast<int>(version), id);
+        wl_resource* manager
+            = wl_resource_create(client, &org_kde_plasma_window_management_interface, static_cast<int>(version), id);
         wl_resource_set_implementation(manager, &managerImplementation, self, [](wl_resource* r) {
             auto* self = static_cast<FakeCompositor*>(wl_resource_get_user_data(r));
-            self->managers_.erase(std::remove(self->managers_.begin(), self->managers_.end(), r),
-                self->managers_.end());
+            self->managers_.erase(
+                std::remove(self->managers_.begin(), self->managers_.end(), r), self->managers_.end());
         });
         self->managers_.push_back(manager);
         for (const auto& entry : self->windows_)
@@ -228,15 +228,15 @@ private:
 };
 
 const struct org_kde_plasma_window_management_interface FakeCompositor::managerImplementation = [] {
-    struct org_kde_plasma_window_management_interface i {};
-    i.show_desktop = [](wl_client*, wl_resource*, std::uint32_t) { };
+    struct org_kde_plasma_window_management_interface i { };
+    i.show_desktop = [](wl_client*, wl_resource*, std::uint32_t) {};
     i.get_window = getWindow;
     i.get_window_by_uuid = getWindowByUuid;
     return i;
 }();
 
 const struct org_kde_plasma_window_interface FakeCompositor::windowImplementation = [] {
-    struct org_kde_plasma_window_interface i {};
+    struct org_kde_plasma_window_interface i { };
     i.destroy = [](wl_client*, wl_resource* r) { wl_resource_destroy(r); };
     return i;
 }();
@@ -288,7 +288,7 @@ private slots:
         QFETCH(QString, script);
         ToplevelTracker tracker;
         tracker.setOwnProcess(4242);
-        tracker.setOwnAppIds({ "huelens", "self" });
+        tracker.addOwnAppId("self");
         std::map<QChar, WindowHandle> handles;
         for (QChar name : { 'A', 'B', 'P', 'S' }) {
             handles[name] = tracker.add();
@@ -315,7 +315,8 @@ private slots:
             for (const auto& [name, handle] : handles)
                 if (handle == tracker.foreground(now))
                     got = name;
-            QVERIFY2(got == expected, qPrintable(step + QStringLiteral(": in front ") + (got.isEmpty() ? "none" : got)));
+            QVERIFY2(
+                got == expected, qPrintable(step + QStringLiteral(": in front ") + (got.isEmpty() ? "none" : got)));
         }
     }
 

@@ -1,6 +1,7 @@
 #include "platform/wayland/windows/ToplevelTracker.h"
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cstdio>
 #include <unistd.h>
@@ -112,6 +113,19 @@ std::string executableOfProcess(long pid)
     if (result.size() > deleted.size() && result.compare(result.size() - deleted.size(), deleted.size(), deleted) == 0)
         result.resize(result.size() - deleted.size());
     return result;
+}
+
+std::vector<std::string> defaultAppIds(const std::string& executablePath)
+{
+    std::string name = executablePath.substr(executablePath.find_last_of('/') + 1);
+    name = name.substr(0, name.find('.'));
+    if (name.empty())
+        return {};
+    std::string capital = name;
+    capital[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(capital[0])));
+    if (capital == name)
+        return { name };
+    return { name, capital };
 }
 
 } // namespace platform

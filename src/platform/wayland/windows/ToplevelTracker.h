@@ -54,7 +54,7 @@ public:
     // Windows of this program itself: those of this process id, and those
     // whose app id is one of these. Such a window in front gives 0.
     void setOwnProcess(long pid) { ownPid_ = pid; }
-    void setOwnAppIds(std::vector<std::string> appIds) { ownAppIds_ = std::move(appIds); }
+    void addOwnAppId(const std::string& appId) { ownAppIds_.push_back(appId); }
 
     // The activated toplevel (the latest activated if several claim it), or
     // the last one that lost its activation less than kActivationGap ago and
@@ -84,5 +84,9 @@ private:
 // The path of a process's executable from /proc, without the " (deleted)" an
 // upgrade leaves behind; empty when the process is gone or not readable.
 std::string executableOfProcess(long pid);
+
+// The app ids a toolkit gives the windows of the program at `executablePath`:
+// its file name up to the first dot, and that with a capital first letter.
+std::vector<std::string> defaultAppIds(const std::string& executablePath);
 
 } // namespace platform

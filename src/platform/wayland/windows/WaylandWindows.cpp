@@ -79,8 +79,8 @@ bool desktopIsKde()
 const char* const kNoDisplay = "Huelens cannot reach the Wayland display, so it cannot tell which window is in front.";
 const char* const kNoProtocol
     = "This desktop does not tell other programs which window is in front, so no application can be recognised here.";
-const char* const kKdeRestricted = "KDE Plasma tells only programs started from their menu entry which window is in "
-                                   "front. Start Huelens from its menu entry to have applications recognised.";
+const char* const kKdeRestricted = "KDE Plasma tells only programs whose installed menu entry asks for it which "
+                                   "window is in front, so no application can be recognised here.";
 const char* const kLost = "Huelens lost its connection to the Wayland display and no longer knows which window is in "
                           "front.";
 
@@ -123,14 +123,19 @@ struct WaylandWindows::State {
 
     template <typename T> void erase(std::vector<std::unique_ptr<T>>& list, const T* item)
     {
-        list.erase(std::remove_if(list.begin(), list.end(), [item](const auto& p) { return p.get() == item; }),
-            list.end());
+        list.erase(
+            std::remove_if(list.begin(), list.end(), [item](const auto& p) { return p.get() == item; }), list.end());
     }
 };
 
 namespace {
 
 using State = WaylandWindows::State;
+
+// For the events this program has no use for.
+template <typename... Args> void ignore(Args...)
+{
+}
 
 // --- wlr-foreign-toplevel ------------------------------------------------
 
@@ -143,9 +148,6 @@ void wlrAppId(void* data, zwlr_foreign_toplevel_handle_v1*, const char* appId)
 {
     static_cast<State::WlrToplevel*>(data)->appId = appId ? appId : "";
 }
-
-void wlrOutputEnter(void*, zwlr_foreign_toplevel_handle_v1*, wl_output*) { }
-void wlrOutputLeave(void*, zwlr_foreign_toplevel_handle_v1*, wl_output*) { }
 
 void wlrState(void* data, zwlr_foreign_toplevel_handle_v1*, wl_array* states)
 {
@@ -175,17 +177,15 @@ void wlrClosed(void* data, zwlr_foreign_toplevel_handle_v1* proxy)
     state->erase(state->wlrToplevels, t);
 }
 
-void wlrParent(void*, zwlr_foreign_toplevel_handle_v1*, zwlr_foreign_toplevel_handle_v1*) { }
-
 const zwlr_foreign_toplevel_handle_v1_listener wlrToplevelListener = {
     wlrTitle,
     wlrAppId,
-    wlrOutputEnter,
-    wlrOutputLeave,
+    ignore<void*, zwlr_foreign_toplevel_handle_v1*, wl_output*>,
+    ignore<void*, zwlr_foreign_toplevel_handle_v1*, wl_output*>,
     wlrState,
     wlrDone,
     wlrClosed,
-    wlrParent,
+    ignore<void*, zwlr_foreign_toplevel_handle_v1*, zwlr_foreign_toplevel_handle_v1*>,
 };
 
 void wlrToplevel(void* data, zwlr_foreign_toplevel_manager_v1*, zwlr_foreign_toplevel_handle_v1* proxy)
@@ -234,9 +234,6 @@ void kdeStateChanged(void* data, org_kde_plasma_window*, std::uint32_t flags)
         w->handle, (flags & ORG_KDE_PLASMA_WINDOW_MANAGEMENT_STATE_ACTIVE) != 0, Clock::now());
 }
 
-void kdeVirtualDesktopChanged(void*, org_kde_plasma_window*, std::int32_t) { }
-void kdeThemedIconNameChanged(void*, org_kde_plasma_window*, const char*) { }
-
 void kdeUnmapped(void* data, org_kde_plasma_window* proxy)
 {
     auto* w = static_cast<State::KdeWindow*>(data);
@@ -249,45 +246,31 @@ void kdeUnmapped(void* data, org_kde_plasma_window* proxy)
     state->erase(state->kdeWindows, w);
 }
 
-void kdeInitialState(void*, org_kde_plasma_window*) { }
-void kdeParentWindow(void*, org_kde_plasma_window*, org_kde_plasma_window*) { }
-void kdeGeometry(void*, org_kde_plasma_window*, std::int32_t, std::int32_t, std::uint32_t, std::uint32_t) { }
-void kdeIconChanged(void*, org_kde_plasma_window*) { }
-
 void kdePidChanged(void* data, org_kde_plasma_window*, std::uint32_t pid)
 {
     auto* w = static_cast<State::KdeWindow*>(data);
     w->state->tracker.setPid(w->handle, static_cast<long>(pid));
 }
 
-void kdeVirtualDesktopEntered(void*, org_kde_plasma_window*, const char*) { }
-void kdeVirtualDesktopLeft(void*, org_kde_plasma_window*, const char*) { }
-void kdeApplicationMenu(void*, org_kde_plasma_window*, const char*, const char*) { }
-void kdeActivityEntered(void*, org_kde_plasma_window*, const char*) { }
-void kdeActivityLeft(void*, org_kde_plasma_window*, const char*) { }
-void kdeResourceNameChanged(void*, org_kde_plasma_window*, const char*) { }
-
 const org_kde_plasma_window_listener kdeWindowListener = {
     kdeTitle,
     kdeAppId,
     kdeStateChanged,
-    kdeVirtualDesktopChanged,
-    kdeThemedIconNameChanged,
+    ignore<void*, org_kde_plasma_window*, std::int32_t>,
+    ignore<void*, org_kde_plasma_window*, const char*>,
     kdeUnmapped,
-    kdeInitialState,
-    kdeParentWindow,
-    kdeGeometry,
-    kdeIconChanged,
+    ignore<void*, org_kde_plasma_window*>,
+    ignore<void*, org_kde_plasma_window*, org_kde_plasma_window*>,
+    ignore<void*, org_kde_plasma_window*, std::int32_t, std::int32_t, std::uint32_t, std::uint32_t>,
+    ignore<void*, org_kde_plasma_window*>,
     kdePidChanged,
-    kdeVirtualDesktopEntered,
-    kdeVirtualDesktopLeft,
-    kdeApplicationMenu,
-    kdeActivityEntered,
-    kdeActivityLeft,
-    kdeResourceNameChanged,
+    ignore<void*, org_kde_plasma_window*, const char*>,
+    ignore<void*, org_kde_plasma_window*, const char*>,
+    ignore<void*, org_kde_plasma_window*, const char*, const char*>,
+    ignore<void*, org_kde_plasma_window*, const char*>,
+    ignore<void*, org_kde_plasma_window*, const char*>,
+    ignore<void*, org_kde_plasma_window*, const char*>,
 };
-
-void kdeShowDesktopChanged(void*, org_kde_plasma_window_management*, std::uint32_t) { }
 
 // Before version 13 a new window is announced by its number only.
 void kdeWindow(void* data, org_kde_plasma_window_management* manager, std::uint32_t id)
@@ -298,9 +281,6 @@ void kdeWindow(void* data, org_kde_plasma_window_management* manager, std::uint3
     state->addKdeWindow(org_kde_plasma_window_management_get_window(manager, id));
 }
 
-void kdeStackingOrderChanged(void*, org_kde_plasma_window_management*, wl_array*) { }
-void kdeStackingOrderUuidChanged(void*, org_kde_plasma_window_management*, const char*) { }
-
 void kdeWindowWithUuid(void* data, org_kde_plasma_window_management* manager, std::uint32_t, const char* uuid)
 {
     auto* state = static_cast<State*>(data);
@@ -310,10 +290,10 @@ void kdeWindowWithUuid(void* data, org_kde_plasma_window_management* manager, st
 }
 
 const org_kde_plasma_window_management_listener kdeManagerListener = {
-    kdeShowDesktopChanged,
+    ignore<void*, org_kde_plasma_window_management*, std::uint32_t>,
     kdeWindow,
-    kdeStackingOrderChanged,
-    kdeStackingOrderUuidChanged,
+    ignore<void*, org_kde_plasma_window_management*, wl_array*>,
+    ignore<void*, org_kde_plasma_window_management*, const char*>,
     kdeWindowWithUuid,
 };
 
@@ -338,9 +318,7 @@ void registryGlobal(void* data, wl_registry* registry, std::uint32_t name, const
     }
 }
 
-void registryGlobalRemove(void*, wl_registry*, std::uint32_t) { }
-
-const wl_registry_listener registryListener = { registryGlobal, registryGlobalRemove };
+const wl_registry_listener registryListener = { registryGlobal, ignore<void*, wl_registry*, std::uint32_t> };
 
 void syncDone(void* data, wl_callback* callback, std::uint32_t)
 {
@@ -443,6 +421,8 @@ WaylandWindows::WaylandWindows(const std::string& displayName)
     : d(std::make_unique<State>())
 {
     d->tracker.setOwnProcess(static_cast<long>(getpid()));
+    for (const std::string& appId : defaultAppIds(executableOfProcess(static_cast<long>(getpid()))))
+        d->tracker.addOwnAppId(appId);
     const int fd = connectToDisplay(displayName);
     if (fd >= 0)
         d->display = wl_display_connect_to_fd(fd);
@@ -467,9 +447,15 @@ WaylandWindows::WaylandWindows(const std::string& displayName)
 
 WaylandWindows::~WaylandWindows() = default;
 
-WaylandWindows::Source WaylandWindows::source() const { return d->source; }
+WaylandWindows::Source WaylandWindows::source() const
+{
+    return d->source;
+}
 
-void WaylandWindows::setOwnAppIds(std::vector<std::string> appIds) { d->tracker.setOwnAppIds(std::move(appIds)); }
+void WaylandWindows::addOwnAppId(const std::string& appId)
+{
+    d->tracker.addOwnAppId(appId);
+}
 
 void WaylandWindows::dispatchPending()
 {
@@ -479,7 +465,10 @@ void WaylandWindows::dispatchPending()
         d->lose();
 }
 
-WindowHandle WaylandWindows::foreground() { return d->tracker.foreground(Clock::now()); }
+WindowHandle WaylandWindows::foreground()
+{
+    return d->tracker.foreground(Clock::now());
+}
 
 WindowTexts WaylandWindows::texts(WindowHandle window)
 {
@@ -493,6 +482,9 @@ std::string WaylandWindows::executable(WindowHandle window)
     return t ? executableOfProcess(t->pid) : std::string();
 }
 
-std::string WaylandWindows::problem() const { return d->problem; }
+std::string WaylandWindows::problem() const
+{
+    return d->problem;
+}
 
 } // namespace platform

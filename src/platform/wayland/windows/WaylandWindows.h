@@ -29,10 +29,13 @@ public:
     Source source() const;
 
     // The program's own windows are never reported in front: those of this
-    // process where the protocol tells the process (KDE), and those with one of
-    // these app ids (the app id Qt gives the program's windows, and the X11
-    // class of its windows when it runs on XWayland).
-    void setOwnAppIds(std::vector<std::string> appIds);
+    // process where the protocol tells the process (KDE), and those whose app
+    // id is the program's own. Known from the start: the executable's name up
+    // to its first dot (the app id Qt's Wayland plugin gives a program that
+    // sets no desktop file name) and the same with a capital first letter (the
+    // X11 class, which a compositor reports for the program on XWayland).
+    // A program that sets a desktop file name adds that name without ".desktop".
+    void addOwnAppId(const std::string& appId);
 
     // Reads what the compositor has sent since the last call, without waiting.
     void dispatchPending();
