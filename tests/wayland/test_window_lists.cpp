@@ -59,7 +59,8 @@ public:
             wl_global_create(display_, &org_kde_plasma_window_management_interface, static_cast<int>(kdeVersion_), this,
                 bindManager);
         wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-        wl_event_loop_add_fd(wl_display_get_event_loop(display_), wake_, WL_EVENT_READABLE, runQueued, this);
+        wakeSource_
+            = wl_event_loop_add_fd(wl_display_get_event_loop(display_), wake_, WL_EVENT_READABLE, runQueued, this);
         thread_ = std::thread([this] { wl_display_run(display_); });
     }
 
@@ -72,6 +73,7 @@ public:
             return;
         run([this] { wl_display_terminate(display_); });
         thread_.join();
+        wl_event_source_remove(wakeSource_);
         wl_display_destroy_clients(display_);
         wl_display_destroy(display_);
         close(wake_);
@@ -219,6 +221,7 @@ private:
     std::uint32_t kdeVersion_;
     wl_display* display_ = nullptr;
     int wake_ = -1;
+    wl_event_source* wakeSource_ = nullptr;
     std::thread thread_;
     std::mutex mutex_;
     std::condition_variable done_;
