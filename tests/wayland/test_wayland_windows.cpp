@@ -124,6 +124,28 @@ private slots:
         QCOMPARE(noWindow, 0);
     }
 
+    // The program sits idle (no capture, no settings dialog) while the user
+    // switches windows for a long time. Guards the recognition going dead for
+    // good: sway drops a client that leaves that much unread, and the window
+    // list then has to connect again. (Whether sway drops it depends on how
+    // its writes happen to batch; the answer must be right either way.)
+    void idleThroughManyFocusChanges()
+    {
+        openWindow(QStringLiteral("org.example.first"), QStringLiteral("First"));
+        openWindow(QStringLiteral("org.example.second"), QStringLiteral("Second"));
+        WaylandWindows windows;
+        QTRY_COMPARE_WITH_TIMEOUT(appInFront(windows), QStringLiteral("org.example.second"), 20000);
+        QProcess user;
+        user.start(QStringLiteral("sh"),
+            { QStringLiteral("-c"),
+                QStringLiteral("for i in $(seq 2000); do swaymsg -q '[app_id=org.example.first] focus'; "
+                               "swaymsg -q '[app_id=org.example.second] focus'; done; "
+                               "swaymsg -q '[app_id=org.example.first] focus'") });
+        QVERIFY(user.waitForFinished(240000));
+        QTRY_COMPARE_WITH_TIMEOUT(appInFront(windows), QStringLiteral("org.example.first"), 20000);
+        QCOMPARE(windows.source(), WaylandWindows::Source::WlrForeignToplevel);
+    }
+
     // A program renames its window (a document opened): the new title counts.
     void titleChangeFollowed()
     {

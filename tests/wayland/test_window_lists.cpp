@@ -52,6 +52,7 @@ public:
         sockaddr_un address {};
         address.sun_family = AF_UNIX;
         qstrncpy(address.sun_path, socketPath.toLocal8Bit().constData(), sizeof address.sun_path);
+        unlink(address.sun_path); // left by a compositor before this one
         if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listener, 4) != 0)
             qFatal("cannot listen on %s", address.sun_path);
         wl_display_add_socket_fd(display_, listener);
@@ -77,6 +78,13 @@ public:
         wl_display_destroy_clients(display_);
         wl_display_destroy(display_);
         close(wake_);
+    }
+
+    // Closes every client connection, as a compositor does with a client
+    // that leaves too much unread.
+    void dropClients()
+    {
+        run([this] { wl_display_destroy_clients(display_); });
     }
 
     void run(std::function<void()> job)
@@ -391,13 +399,28 @@ private slots:
         compositor.activate("own");
         QTRY_COMPARE(titleInFront(windows), QStringLiteral("(none)"));
 
-        // The compositor goes away: nothing is in front any more, and the user is told why.
+        // The compositor drops the connection: the next reads connect again
+        // and find the same windows.
         compositor.activate("a");
         QTRY_COMPARE(titleInFront(windows), QStringLiteral("photo.kra - Krita"));
+        const WindowHandle beforeDrop = front(windows);
+        compositor.dropClients();
+        QTRY_COMPARE_WITH_TIMEOUT(titleInFront(windows), QStringLiteral("photo.kra - Krita"), 20000);
+        QVERIFY(front(windows) != beforeDrop); // a new connection, new handles
+        QCOMPARE(windows.problem(), std::string());
+
+        // The compositor goes away: nothing is in front any more, and the user
+        // is told why; when it comes back (a restarted session), its windows count.
         compositor.stop();
         QTRY_COMPARE(titleInFront(windows), QStringLiteral("(none)"));
         QCOMPARE(windows.source(), WaylandWindows::Source::None);
-        QVERIFY(!windows.problem().empty());
+        QVERIFY(QString::fromStdString(windows.problem()).contains(QLatin1String("lost its connection")));
+        FakeCompositor restarted(socketPath(), version);
+        restarted.addWindow("d", "org.darktable.darktable", "darktable 4.2", 0);
+        restarted.activate("d");
+        QTRY_COMPARE_WITH_TIMEOUT(titleInFront(windows), QStringLiteral("darktable 4.2"), 20000);
+        QCOMPARE(windows.source(), WaylandWindows::Source::KdePlasma);
+        QCOMPARE(windows.problem(), std::string());
         editor.kill();
         editor.waitForFinished();
     }

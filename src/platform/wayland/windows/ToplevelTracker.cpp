@@ -1,6 +1,7 @@
 #include "platform/wayland/windows/ToplevelTracker.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <climits>
 #include <cstdio>
@@ -10,7 +11,8 @@ namespace platform {
 
 WindowHandle ToplevelTracker::add()
 {
-    const WindowHandle window = next_++;
+    static std::atomic<WindowHandle> next { kFirstHandle };
+    const WindowHandle window = next++;
     toplevels_.emplace(window, Toplevel {});
     return window;
 }

@@ -41,7 +41,8 @@ public:
         unsigned long activation = 0; // order of the last activation; larger is later
     };
 
-    // A new toplevel, not activated; its handle is never given out again.
+    // A new toplevel, not activated; its handle is never given out again in
+    // this process, not even by another tracker (a new connection's).
     WindowHandle add();
     // Forgets a closed toplevel; its handle then has no texts and is never in front.
     void remove(WindowHandle window);
@@ -73,7 +74,6 @@ private:
     Toplevel* get(WindowHandle window);
 
     std::map<WindowHandle, Toplevel> toplevels_;
-    WindowHandle next_ = kFirstHandle;
     unsigned long activations_ = 0;
     WindowHandle lastDeactivated_ = 0;
     Clock::time_point deactivatedAt_ {};

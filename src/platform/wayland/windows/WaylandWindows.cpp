@@ -31,9 +31,13 @@ constexpr std::uint32_t kKdeVersion = 16;
 // hangs must not hang the program.
 constexpr int kStartTimeoutMs = 1000;
 
-// Reading what arrived never waits; a burst larger than one read is finished
-// by the next call.
-constexpr int kMaxReadsPerDispatch = 8;
+// Reading what arrived never waits. One read takes at most 4 KiB; what a
+// long idle time left (up to 1 MiB) is read at once, a larger backlog by the
+// next calls.
+constexpr int kMaxReadsPerDispatch = 256;
+
+// How often a lost connection is tried again while the display cannot be reached.
+constexpr auto kRetryInterval = std::chrono::seconds(2);
 
 // The socket of a display name the way libwayland resolves it. Connecting
 // ourselves keeps wl_display_connect() from taking a WAYLAND_SOCKET meant for
@@ -103,6 +107,10 @@ struct WaylandWindows::State {
         WindowHandle handle = 0;
     };
 
+    // What a new connection needs to know again.
+    std::string displayName;
+    std::vector<std::string> ownAppIds;
+
     wl_display* display = nullptr;
     wl_registry* registry = nullptr;
     zwlr_foreign_toplevel_manager_v1* wlrManager = nullptr;
@@ -113,8 +121,12 @@ struct WaylandWindows::State {
     ToplevelTracker tracker;
     std::vector<std::unique_ptr<WlrToplevel>> wlrToplevels;
     std::vector<std::unique_ptr<KdeWindow>> kdeWindows;
+    bool lost = false; // the connection ended after it worked
+    Clock::time_point openedAt {};
+    Clock::time_point retryAt {};
 
     ~State();
+    void open();
     bool roundtrip(int timeoutMs);
     bool readAvailable();
     void lose();
@@ -394,6 +406,10 @@ void State::lose()
     tracker.clear();
     source = Source::None;
     problem = kLost;
+    lost = true;
+    // At once, unless this connection was itself opened moments ago: a
+    // compositor that keeps dropping us is not asked again every cycle.
+    retryAt = openedAt + kRetryInterval;
 }
 
 State::~State()
@@ -416,32 +432,40 @@ State::~State()
     wl_display_disconnect(display);
 }
 
+void State::open()
+{
+    openedAt = Clock::now();
+    tracker.setOwnProcess(static_cast<long>(getpid()));
+    for (const std::string& appId : ownAppIds)
+        tracker.addOwnAppId(appId);
+    const int fd = connectToDisplay(displayName);
+    if (fd >= 0)
+        display = wl_display_connect_to_fd(fd);
+    if (!display) { // wl_display_connect_to_fd() closed the socket
+        problem = kNoDisplay;
+        return;
+    }
+    registry = wl_display_get_registry(display);
+    wl_registry_add_listener(registry, &registryListener, this);
+    // Globals; then the toplevels the manager announces when bound and their
+    // state; KDE's windows need one more turn, since each is asked for by name.
+    bool answered = roundtrip(kStartTimeoutMs) && roundtrip(kStartTimeoutMs);
+    if (answered && source == Source::KdePlasma)
+        answered = roundtrip(kStartTimeoutMs);
+    if (wl_display_get_error(display) != 0) {
+        lose();
+        return;
+    }
+    if (source == Source::None)
+        problem = desktopIsKde() ? kKdeRestricted : kNoProtocol;
+}
+
 WaylandWindows::WaylandWindows(const std::string& displayName)
     : d(std::make_unique<State>())
 {
-    d->tracker.setOwnProcess(static_cast<long>(getpid()));
-    for (const std::string& appId : defaultAppIds(executableOfProcess(static_cast<long>(getpid()))))
-        d->tracker.addOwnAppId(appId);
-    const int fd = connectToDisplay(displayName);
-    if (fd >= 0)
-        d->display = wl_display_connect_to_fd(fd);
-    if (!d->display) { // wl_display_connect_to_fd() closed the socket
-        d->problem = kNoDisplay;
-        return;
-    }
-    d->registry = wl_display_get_registry(d->display);
-    wl_registry_add_listener(d->registry, &registryListener, d.get());
-    // Globals; then the toplevels the manager announces when bound and their
-    // state; KDE's windows need one more turn, since each is asked for by name.
-    bool answered = d->roundtrip(kStartTimeoutMs) && d->roundtrip(kStartTimeoutMs);
-    if (answered && d->source == Source::KdePlasma)
-        answered = d->roundtrip(kStartTimeoutMs);
-    if (wl_display_get_error(d->display) != 0) {
-        d->lose();
-        return;
-    }
-    if (d->source == Source::None)
-        d->problem = desktopIsKde() ? kKdeRestricted : kNoProtocol;
+    d->displayName = displayName;
+    d->ownAppIds = defaultAppIds(executableOfProcess(static_cast<long>(getpid())));
+    d->open();
 }
 
 WaylandWindows::~WaylandWindows() = default;
@@ -453,11 +477,33 @@ WaylandWindows::Source WaylandWindows::source() const
 
 void WaylandWindows::addOwnAppId(const std::string& appId)
 {
+    d->ownAppIds.push_back(appId);
     d->tracker.addOwnAppId(appId);
 }
 
+// A compositor drops a client that leaves too much unread (the program sat
+// idle, no capture and no settings dialog, while focus and titles changed for
+// a long time), and a compositor may restart under a running session. Either
+// way a new connection brings the whole current state, so the next call
+// connects again; while that fails, every kRetryInterval.
 void WaylandWindows::dispatchPending()
 {
+    if (d->lost) {
+        const Clock::time_point now = Clock::now();
+        if (now < d->retryAt)
+            return;
+        auto fresh = std::make_unique<State>();
+        fresh->displayName = d->displayName;
+        fresh->ownAppIds = d->ownAppIds;
+        d = std::move(fresh);
+        d->open();
+        if (d->source == Source::None) {
+            d->lost = true;
+            d->problem = kLost;
+            d->retryAt = now + kRetryInterval;
+        }
+        return;
+    }
     if (!d->display || d->source == Source::None)
         return;
     if (!d->readAvailable())
