@@ -275,6 +275,23 @@ private slots:
         QCOMPARE(program->width(), 400);
         QCOMPARE(Probe::profileCount(*program), 0);
     }
+
+    // A desktop that does not tell which window is in front: the class line
+    // says why instead of staying empty, and nothing of a window is shown.
+    void settingsLabelsWhereTheDesktopHidesWindows()
+    {
+        platform::MemoryDesktop& d = platform::memoryDesktop();
+        d.foregroundWindow = kFirefox;
+        d.problemText = "This desktop does not tell other programs which window is in front.";
+        startProgram();
+        openDialog();
+        QTRY_COMPARE(label("classLabel"), QString::fromStdString(d.problemText));
+        QVERIFY(find<QLabel>("classLabel")->wordWrap()); // the dialog keeps its width
+        QCOMPARE(label("titleLabel"), QString());
+        QCOMPARE(label("executableLabel"), QString());
+        press("cancelButton");
+        waitUntilClosed();
+    }
 };
 
 } // namespace

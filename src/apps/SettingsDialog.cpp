@@ -106,6 +106,22 @@ void MainWindow::settingsTrigger()
 // of the application the user wants to describe.
 void MainWindow::updateApplicationData()
 {
+    // Some desktops (GNOME on Wayland) tell no program which window is in
+    // front; empty lines would look like a fault of the program, so the class
+    // line says why there is nothing to show.
+    const std::string problem = desktop.windowsProblem();
+    if (!problem.empty()) {
+        if (classLabel) {
+            classLabel->setWordWrap(true);
+            classLabel->setText(QString::fromStdString(problem));
+        }
+        if (titleLabel)
+            titleLabel->clear();
+        if (executableLabel)
+            executableLabel->clear();
+        return;
+    }
+
     const platform::WindowHandle window = desktop.foreground();
     if (isOwnWindow(window))
         return;

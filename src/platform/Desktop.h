@@ -62,6 +62,10 @@ public:
 
     // Path of the executable of the process that owns the window; empty when unknown.
     virtual std::string executable(WindowHandle window) = 0;
+
+    // Why this desktop cannot tell which window is in front, as a sentence for
+    // the user; empty when it can.
+    virtual std::string windowsProblem() { return {}; }
 };
 
 // The back-end linked into this binary.

@@ -15,6 +15,7 @@ void MemoryDesktop::reset(int width, int height, const cv::Scalar& bgr)
     foregroundWindow = 0;
     windows.clear();
     copyCount = 0;
+    problemText.clear();
 }
 
 std::vector<Rect> MemoryDesktop::monitors()
@@ -63,6 +64,11 @@ std::string MemoryDesktop::executable(WindowHandle window)
 {
     const auto found = windows.find(window);
     return found == windows.end() ? std::string() : found->second.executable;
+}
+
+std::string MemoryDesktop::windowsProblem()
+{
+    return problemText;
 }
 
 MemoryDesktop& memoryDesktop()

@@ -25,6 +25,8 @@ public:
     WindowHandle foregroundWindow = 0;
     std::map<WindowHandle, Window> windows;
     int copyCount = 0;
+    // What windowsProblem() says; empty on a desktop that tells its windows.
+    std::string problemText;
 
     // One monitor of the given size at the origin, filled with a colour (B, G, R).
     void reset(int width, int height, const cv::Scalar& bgr = cv::Scalar(0, 0, 0));
@@ -35,6 +37,7 @@ public:
     WindowHandle foreground() override;
     WindowTexts texts(WindowHandle window) override;
     std::string executable(WindowHandle window) override;
+    std::string windowsProblem() override;
 };
 
 // The in-memory back-end linked into this binary.

@@ -4,13 +4,16 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace platform {
 
 // The windows of a Wayland desktop as far as the compositor tells other
 // programs about them: the activated toplevel, its app id and title, and its
 // process where the protocol gives one. Reached through a Wayland connection
-// of its own; GUI thread only; never blocks and never ends the program.
+// of its own (plain libwayland-client); GUI thread only. Waits for the
+// compositor only while connecting (at most a second per step, so a hung
+// compositor cannot hang the program) and never ends the program.
 class WaylandWindows {
 public:
     enum class Source {
@@ -19,7 +22,9 @@ public:
         KdePlasma, // org_kde_plasma_window_management (KDE Plasma)
     };
 
-    // Connects to `displayName`, or to $WAYLAND_DISPLAY when it is empty.
+    // Connects to `displayName` (a socket name in $XDG_RUNTIME_DIR or an
+    // absolute path), or to $WAYLAND_DISPLAY when it is empty, and reads the
+    // windows there are.
     explicit WaylandWindows(const std::string& displayName = {});
     ~WaylandWindows();
     WaylandWindows(const WaylandWindows&) = delete;
@@ -27,10 +32,25 @@ public:
 
     Source source() const;
 
+    // The program's own windows are never reported in front: those of this
+    // process where the protocol tells the process (KDE), and those whose app
+    // id is the program's own. Known from the start: the executable's name up
+    // to its first dot (the app id Qt's Wayland plugin gives a program that
+    // sets no desktop file name) and the same with a capital first letter (the
+    // X11 class, which a compositor reports for the program on XWayland).
+    // A program that sets a desktop file name adds that name without ".desktop".
+    void addOwnAppId(const std::string& appId);
+
     // Reads what the compositor has sent since the last call, without waiting.
+    // Call it once before each foreground(). After the connection was lost
+    // (the compositor dropped it or restarted) it connects again, at once and
+    // then every 2 s while that fails.
     void dispatchPending();
 
-    // The activated toplevel, or 0.
+    // The activated toplevel, or 0 when none is, when it is one of the
+    // program's own windows, or while no window list can be read. For 0.3 s
+    // after the last activated toplevel lost its state it stays in front, so
+    // the moment between two activations never shows as "no window".
     WindowHandle foreground();
     // App id (as the class) and title; empty texts when the window is gone.
     WindowTexts texts(WindowHandle window);
@@ -40,8 +60,9 @@ public:
     // Why no window can be recognised here, for the user; empty when one can.
     std::string problem() const;
 
+    struct State; // the connection and what it told us; in the .cpp only
+
 private:
-    struct State;
     std::unique_ptr<State> d;
 };
 
