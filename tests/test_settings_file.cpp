@@ -108,6 +108,16 @@ private slots:
         QTest::newRow("lists") << QByteArray("l= a , b ,\"c \", @@d\nm=,\nn=@@x\n") << true;
         QTest::newRow("no equals, no bracket") << QByteArray("junk line\n[unclosed\nk=v\n=novalue\n") << true;
         QTest::newRow("carriage returns") << QByteArray("a=1\rb=2\n\rc=3") << true;
+        // Guards rules lost from hand-written files: the indented key after a
+        // comment was read with its blanks, and a comment ran past a lone
+        // carriage return; values after a byte-order mark are UTF-8.
+        QTest::newRow("indented line after a comment")
+            << QByteArray("[General]\n; my rules\n    apps=MyEditor:myeditor\n") << true;
+        QTest::newRow("indented line after a trailing comment")
+            << QByteArray("[General]\nwindow_size=300 ; note\n\t apps=MyEditor:myeditor\n") << true;
+        QTest::newRow("comments ended by carriage returns") << QByteArray("a=1\r; c\rb=2\r;d\r  c=3\r") << true;
+        QTest::newRow("byte-order mark")
+            << QByteArray("\xef\xbb\xbf[General]\napps=Caf\xc3\xa9:x\nCaf\xc3\xa9=\"\xc3\xa9\\x41\", \xc3\xa9\xff\n") << true;
         QTest::newRow("binary") << QByteArray("\x01\x02=\xff\xfe\x00\x80\n\x7f=\x1b[31m\n", 16) << true;
         QTest::newRow("empty list item") << QByteArray("l=,,\n") << true;
         // Qt writes text holding a NUL character as "@String(...)".
@@ -142,6 +152,15 @@ private slots:
         QCOMPARE(QStringList(ours.keys()), reachable);
         for (const QString& key : qAsConst(reachable))
             QVERIFY2(sameValue(ours.value(key), qt.value(key)), qPrintable(key));
+    }
+
+    // Qt keeps the mark in the first key when no section header comes
+    // first, so a rule list saved by a Windows editor was lost; we do not.
+    void byteOrderMarkBeforeTheFirstKey()
+    {
+        const QSettings::SettingsMap map = readSettingsText("\xef\xbb\xbf" "apps=Caf\xc3\xa9:x\n");
+        QCOMPARE(map.keys(), QStringList { "apps" });
+        QCOMPARE(map.value("apps").toString(), QStringLiteral("Caf\u00e9:x"));
     }
 
     // Guards a hang at start-up: Qt opened a FIFO named config.ini and waited

@@ -3,6 +3,7 @@
 #include <QFileInfo>
 #include <QIODevice>
 #include <QMap>
+#include <QTextCodec>
 #include <QVariant>
 
 #include <cstring>
@@ -39,7 +40,8 @@ struct Line {
 };
 
 // Finds the line that starts at or after `pos` and moves `pos` past it.
-// Comments (";" at the start of a line) are skipped; a ";" later on, outside
+// Comments (";" at the start of a line, up to a line feed or a carriage
+// return) are skipped with the blanks after them; a ";" later on, outside
 // quotes, ends the line. False at the end of the text.
 bool nextLine(const QByteArray& data, int& pos, Line& line)
 {
@@ -82,7 +84,9 @@ bool nextLine(const QByteArray& data, int& pos, Line& line)
             break;
         case ';':
             if (i == start + 1) {
-                while (i < size && data[i] != '\n')
+                while (i < size && data[i] != '\n' && data[i] != '\r')
+                    ++i;
+                while (i < size && isLineSpace(data[i]))
                     ++i;
                 start = i;
             } else if (!inQuotes) {
@@ -154,9 +158,11 @@ void chopTrailingBlanks(QString& text, int limit)
 }
 
 // A value: quotes group, backslash escapes as in C (\xHH.., octal, \n, ...),
-// bytes are Latin-1, and a comma outside quotes makes a list. Blanks around
+// bytes are Latin-1 (UTF-8 with `utf8`, run by run between escapes, quotes
+// and commas), and a comma outside quotes makes a list. Blanks around
 // unquoted items are dropped. Returns whether it was a list.
-bool unescapedValue(const QByteArray& data, int from, int to, QString& single, QStringList& list)
+bool unescapedValue(
+    const QByteArray& data, int from, int to, QTextCodec* utf8, QString& single, QStringList& list)
 {
     bool isList = false;
     bool inQuotes = false;
@@ -258,7 +264,10 @@ bool unescapedValue(const QByteArray& data, int from, int to, QString& single, Q
             int j = i + 1;
             while (j < to && data[j] != '\\' && data[j] != '"' && data[j] != ',')
                 ++j;
-            single += QLatin1String(data.constData() + i, j - i);
+            if (utf8)
+                single += utf8->toUnicode(data.constData() + i, j - i);
+            else
+                single += QLatin1String(data.constData() + i, j - i);
             i = j;
         }
     }
@@ -495,6 +504,12 @@ QSettings::SettingsMap readSettingsText(const QByteArray& text)
     QSettings::SettingsMap map;
     QString section; // "" or "name/"
     int pos = 0;
+    // A byte-order mark, as Windows editors write one, makes the values UTF-8.
+    QTextCodec* utf8 = nullptr;
+    if (text.startsWith("\xef\xbb\xbf")) {
+        utf8 = QTextCodec::codecForMib(106);
+        pos = 3;
+    }
     Line line;
     QStringList list;
     while (nextLine(text, pos, line)) {
@@ -528,7 +543,7 @@ QSettings::SettingsMap readSettingsText(const QByteArray& text)
             continue;
         QString single;
         list.clear();
-        const bool isList = unescapedValue(text, line.equals + 1, end, single, list);
+        const bool isList = unescapedValue(text, line.equals + 1, end, utf8, single, list);
         map.insert(key, valueOf(isList, single, list));
     }
     return map;

@@ -33,5 +33,7 @@ QSettings::Format settingsFileFormat();
 // The two halves of the format, on bytes. Reading never fails: lines that
 // are not "key=value" are skipped. Values come back as QString, QStringList
 // or StoredText; keys as "key" (the [General] section) or "section/key".
+// A UTF-8 byte-order mark at the start makes values UTF-8; keys, section
+// names and values without one are Latin-1.
 QSettings::SettingsMap readSettingsText(const QByteArray& text);
 QByteArray writeSettingsText(const QSettings::SettingsMap& map);
