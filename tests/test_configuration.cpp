@@ -7,6 +7,8 @@
 #include "support/TestSupport.h"
 
 #include <QAction>
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QPushButton>
 #include <QSpinBox>
@@ -197,6 +199,35 @@ private slots:
         QCOMPARE(Probe::target(w, QStringLiteral("apps")), QStringLiteral("0|1|2|3|4"));
         QCOMPARE(storedOnDisk(QStringLiteral("apps")), QStringLiteral("apps:someclass"));
         QCOMPARE(storedOnDisk(QStringLiteral("window_size")), QStringLiteral("300"));
+    }
+
+    // Guards settings lost without a word: a write that cannot be made (here
+    // config.ini.lock is a folder) is said once over the plot, why goes to
+    // the debug log, and the next write that can be made hides it again.
+    void unsavedSettingsAreSaid()
+    {
+        testSandbox().writeConfig("[General]\nwindow_size=300\n");
+        const QString lock = testSandbox().configFile() + QStringLiteral(".lock");
+        const QString log = testSandbox().workingDir() + QStringLiteral("/log.txt");
+        QFile::remove(log);
+        QVERIFY(QDir().mkdir(lock));
+        MainWindow w(nullptr, true, 0);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(!w.findChild<QLabel*>(QStringLiteral("settingsNotice")));
+        w.showPreviewTrigger();
+        w.showPreviewTrigger();
+        Probe::store(w, 0, { 1, 2, 3, 4 });
+        QCOMPARE(w.findChildren<QLabel*>(QStringLiteral("settingsNotice")).size(), 1);
+        QVERIFY(w.findChild<QLabel*>(QStringLiteral("settingsNotice"))->isVisible());
+        QCOMPARE(testSandbox().readFile(testSandbox().configFile()), QByteArray("[General]\nwindow_size=300\n"));
+        QCOMPARE(testSandbox().readFile(log).count("settings not saved: config.ini.lock is not a lock file\n"), 3);
+
+        QVERIFY(QDir().rmdir(lock));
+        w.showPreviewTrigger();
+        QVERIFY(!w.findChild<QLabel*>(QStringLiteral("settingsNotice"))->isVisible());
+        QCOMPARE(storedOnDisk(QStringLiteral("preview_enabled")), QStringLiteral("false"));
+        QCOMPARE(storedOnDisk(QStringLiteral("Unknown")), QStringLiteral("0|1|2|3|4"));
     }
 
     void settingsOkSavesAndApplies()
