@@ -187,18 +187,24 @@ private slots:
         }
     }
 
-    // Guards lost settings: a region chosen for a rule named "apps" overwrote
-    // the rules themselves. It keeps its region for the run only.
+    // Guards lost settings: a region chosen for a rule named "apps" (or
+    // "apps/", "/window_size", ... which the settings file spells "apps",
+    // "window_size") overwrote the rules themselves. It keeps its region for
+    // the run only, and the file keeps exactly the keys it had.
     void ruleNamedLikeASettingCannotOverwriteIt()
     {
-        testSandbox().writeConfig("[General]\napps=apps:someclass\nwindow_size=300\n");
-        platform::memoryDesktop().foregroundWindow = kRuleWindow;
-        MainWindow w(nullptr, false, 0);
-        QCOMPARE(Probe::currentApp(w), QStringLiteral("apps"));
-        Probe::store(w, 0, { 1, 2, 3, 4 });
-        QCOMPARE(Probe::target(w, QStringLiteral("apps")), QStringLiteral("0|1|2|3|4"));
-        QCOMPARE(storedOnDisk(QStringLiteral("apps")), QStringLiteral("apps:someclass"));
-        QCOMPARE(storedOnDisk(QStringLiteral("window_size")), QStringLiteral("300"));
+        const QByteArray stored = "window_size=300\npreview_enabled=false\n";
+        for (const char* name :
+            { "apps", "apps/", "/apps", "//window_size//", "/preview_enabled", "screencast_token/", "/" }) {
+            testSandbox().writeConfig("[General]\napps=" + QByteArray(name) + ":someclass\n" + stored);
+            platform::memoryDesktop().foregroundWindow = kRuleWindow;
+            MainWindow w(nullptr, false, 0);
+            QCOMPARE(Probe::currentApp(w), QLatin1String(name));
+            Probe::store(w, 0, { 1, 2, 3, 4 });
+            QCOMPARE(Probe::target(w, QLatin1String(name)), QStringLiteral("0|1|2|3|4"));
+            QCOMPARE(testSandbox().readFile(testSandbox().configFile()),
+                "[General]\napps=" + QByteArray(name) + ":someclass\n" + stored);
+        }
     }
 
     // Guards settings lost without a word: a write that cannot be made (here
