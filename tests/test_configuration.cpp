@@ -7,6 +7,8 @@
 #include "support/TestSupport.h"
 
 #include <QAction>
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QPushButton>
 #include <QSpinBox>
@@ -185,18 +187,53 @@ private slots:
         }
     }
 
-    // Guards lost settings: a region chosen for a rule named "apps" overwrote
-    // the rules themselves. It keeps its region for the run only.
+    // Guards lost settings: a region chosen for a rule named "apps" (or
+    // "apps/", "/window_size", ... which the settings file spells "apps",
+    // "window_size") overwrote the rules themselves. It keeps its region for
+    // the run only, and the file keeps exactly the keys it had.
     void ruleNamedLikeASettingCannotOverwriteIt()
     {
-        testSandbox().writeConfig("[General]\napps=apps:someclass\nwindow_size=300\n");
-        platform::memoryDesktop().foregroundWindow = kRuleWindow;
-        MainWindow w(nullptr, false, 0);
-        QCOMPARE(Probe::currentApp(w), QStringLiteral("apps"));
+        const QByteArray stored = "window_size=300\npreview_enabled=false\n";
+        for (const char* name :
+            { "apps", "apps/", "/apps", "//window_size//", "/preview_enabled", "screencast_token/", "/" }) {
+            testSandbox().writeConfig("[General]\napps=" + QByteArray(name) + ":someclass\n" + stored);
+            platform::memoryDesktop().foregroundWindow = kRuleWindow;
+            MainWindow w(nullptr, false, 0);
+            QCOMPARE(Probe::currentApp(w), QLatin1String(name));
+            Probe::store(w, 0, { 1, 2, 3, 4 });
+            QCOMPARE(Probe::target(w, QLatin1String(name)), QStringLiteral("0|1|2|3|4"));
+            QCOMPARE(testSandbox().readFile(testSandbox().configFile()),
+                "[General]\napps=" + QByteArray(name) + ":someclass\n" + stored);
+        }
+    }
+
+    // Guards settings lost without a word: a write that cannot be made (here
+    // config.ini.lock is a folder) is said once over the plot, why goes to
+    // the debug log, and the next write that can be made hides it again.
+    void unsavedSettingsAreSaid()
+    {
+        testSandbox().writeConfig("[General]\nwindow_size=300\n");
+        const QString lock = testSandbox().configFile() + QStringLiteral(".lock");
+        const QString log = testSandbox().workingDir() + QStringLiteral("/log.txt");
+        QFile::remove(log);
+        QVERIFY(QDir().mkdir(lock));
+        MainWindow w(nullptr, true, 0);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(!w.findChild<QLabel*>(QStringLiteral("settingsNotice")));
+        w.showPreviewTrigger();
+        w.showPreviewTrigger();
         Probe::store(w, 0, { 1, 2, 3, 4 });
-        QCOMPARE(Probe::target(w, QStringLiteral("apps")), QStringLiteral("0|1|2|3|4"));
-        QCOMPARE(storedOnDisk(QStringLiteral("apps")), QStringLiteral("apps:someclass"));
-        QCOMPARE(storedOnDisk(QStringLiteral("window_size")), QStringLiteral("300"));
+        QCOMPARE(w.findChildren<QLabel*>(QStringLiteral("settingsNotice")).size(), 1);
+        QVERIFY(w.findChild<QLabel*>(QStringLiteral("settingsNotice"))->isVisible());
+        QCOMPARE(testSandbox().readFile(testSandbox().configFile()), QByteArray("[General]\nwindow_size=300\n"));
+        QCOMPARE(testSandbox().readFile(log).count("settings not saved: config.ini.lock is not a lock file\n"), 3);
+
+        QVERIFY(QDir().rmdir(lock));
+        w.showPreviewTrigger();
+        QVERIFY(!w.findChild<QLabel*>(QStringLiteral("settingsNotice"))->isVisible());
+        QCOMPARE(storedOnDisk(QStringLiteral("preview_enabled")), QStringLiteral("false"));
+        QCOMPARE(storedOnDisk(QStringLiteral("Unknown")), QStringLiteral("0|1|2|3|4"));
     }
 
     void settingsOkSavesAndApplies()

@@ -1,5 +1,7 @@
 #include "apps/AppsFormat.h"
 
+#include "apps/SettingsFile.h"
+
 #include <QStringList>
 
 namespace {
@@ -91,6 +93,18 @@ QMap<QString, QString> builtinApplications()
 
 bool isReservedSettingsKey(const QString& key)
 {
-    return key == QLatin1String("apps") || key == QLatin1String("window_size")
-        || key == QLatin1String("preview_enabled");
+    // The program's own top-level keys; one added here can never be taken by
+    // an application's capture record.
+    static const char* const ownKeys[] = { "apps", "window_size", "preview_enabled", "screencast_token" };
+    // Compared as the settings file spells keys, or "apps/" and "/apps" would
+    // still reach "apps". A name that spells no key at all ("/") cannot be
+    // stored either.
+    const QString stored = normalisedSettingsKey(key);
+    if (stored.isEmpty())
+        return true;
+    for (const char* own : ownKeys) {
+        if (stored == QLatin1String(own))
+            return true;
+    }
+    return false;
 }

@@ -31,7 +31,8 @@ QString defaultCaptureRecord();
 // display names are the names recognition gives them.
 QMap<QString, QString> builtinApplications();
 
-// Keys of config.ini that hold the program's own settings. An application
-// with such a name cannot keep its capture record in the file, or storing a
-// region would overwrite the rules, the window size or the preview switch.
+// Keys of config.ini that hold the program's own settings, in any spelling
+// that reaches them ("/apps", "window_size/"). An application with such a
+// name cannot keep its capture record in the file, or storing a region would
+// overwrite the rules, the window size or the preview switch.
 bool isReservedSettingsKey(const QString& key);

@@ -1,8 +1,10 @@
 #include "shell/MainWindow.h"
 
 #include "apps/AppsFormat.h"
+#include "capture/QClickLabel.h"
+#include "shell/Log.h"
 
-#include <QSettings>
+#include <QLabel>
 
 namespace {
 
@@ -64,4 +66,35 @@ void MainWindow::storeCaptureTarget(int monitorIndex, const platform::Rect& rect
         return;
     settings->setValue(currentApp, formatCaptureRecord(monitorIndex, region));
     settings->sync();
+}
+
+void MainWindow::watchSettingsFile()
+{
+    connect(settings, &SettingsFile::saveFailed, this, &MainWindow::settingsNotSaved);
+    connect(settings, &SettingsFile::saveRecovered, this, &MainWindow::settingsSaved);
+}
+
+// The settings live on in memory and every later write tries again, so one
+// quiet line over the plot is enough: no dialog in front of the user's work.
+void MainWindow::settingsNotSaved(const QString& reason)
+{
+    if (debugMode)
+        writeLog(QStringLiteral("settings not saved: ") + reason);
+    if (!plotLabel)
+        return;
+    if (!settingsNotice) {
+        settingsNotice = new QLabel(QStringLiteral("Settings not saved"), plotLabel);
+        settingsNotice->setObjectName(QStringLiteral("settingsNotice"));
+        settingsNotice->setStyleSheet(QStringLiteral("QLabel{color:white;background:rgba(120,0,0,160);padding:1px 4px;}"));
+        settingsNotice->move(6, 26); // under the cycle time
+        settingsNotice->adjustSize();
+    }
+    settingsNotice->setToolTip(QStringLiteral("Kept until Huelens ends: ") + reason);
+    settingsNotice->show();
+}
+
+void MainWindow::settingsSaved()
+{
+    if (settingsNotice)
+        settingsNotice->hide();
 }

@@ -1,11 +1,23 @@
 #include "apps/SettingsFile.h"
 
+#include <QFile>
 #include <QFileInfo>
-#include <QIODevice>
+#include <QLockFile>
 #include <QMap>
+#include <QSaveFile>
+#include <QTextCodec>
 #include <QVariant>
 
 #include <cstring>
+#include <iterator>
+#include <new>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -39,7 +51,8 @@ struct Line {
 };
 
 // Finds the line that starts at or after `pos` and moves `pos` past it.
-// Comments (";" at the start of a line) are skipped; a ";" later on, outside
+// Comments (";" at the start of a line, up to a line feed or a carriage
+// return) are skipped with the blanks after them; a ";" later on, outside
 // quotes, ends the line. False at the end of the text.
 bool nextLine(const QByteArray& data, int& pos, Line& line)
 {
@@ -82,7 +95,9 @@ bool nextLine(const QByteArray& data, int& pos, Line& line)
             break;
         case ';':
             if (i == start + 1) {
-                while (i < size && data[i] != '\n')
+                while (i < size && data[i] != '\n' && data[i] != '\r')
+                    ++i;
+                while (i < size && isLineSpace(data[i]))
                     ++i;
                 start = i;
             } else if (!inQuotes) {
@@ -154,9 +169,11 @@ void chopTrailingBlanks(QString& text, int limit)
 }
 
 // A value: quotes group, backslash escapes as in C (\xHH.., octal, \n, ...),
-// bytes are Latin-1, and a comma outside quotes makes a list. Blanks around
+// bytes are Latin-1 (UTF-8 with `utf8`, run by run between escapes, quotes
+// and commas), and a comma outside quotes makes a list. Blanks around
 // unquoted items are dropped. Returns whether it was a list.
-bool unescapedValue(const QByteArray& data, int from, int to, QString& single, QStringList& list)
+bool unescapedValue(
+    const QByteArray& data, int from, int to, QTextCodec* utf8, QString& single, QStringList& list)
 {
     bool isList = false;
     bool inQuotes = false;
@@ -258,7 +275,10 @@ bool unescapedValue(const QByteArray& data, int from, int to, QString& single, Q
             int j = i + 1;
             while (j < to && data[j] != '\\' && data[j] != '"' && data[j] != ',')
                 ++j;
-            single += QLatin1String(data.constData() + i, j - i);
+            if (utf8)
+                single += utf8->toUnicode(data.constData() + i, j - i);
+            else
+                single += QLatin1String(data.constData() + i, j - i);
             i = j;
         }
     }
@@ -305,21 +325,6 @@ QVariant valueOf(bool isList, const QString& single, QStringList& list)
     for (QString& item : list)
         item = plainText(item);
     return QVariant(list);
-}
-
-// "a//b/" and "/a/b" are the key "a/b", as QSettings spells keys.
-QString normalisedKey(const QString& key)
-{
-    QString result;
-    result.reserve(key.size());
-    for (const QChar c : key) {
-        if (c == QLatin1Char('/') && (result.isEmpty() || result.endsWith(QLatin1Char('/'))))
-            continue;
-        result += c;
-    }
-    if (result.endsWith(QLatin1Char('/')))
-        result.chop(1);
-    return result;
 }
 
 // ---------------------------------------------------------------- writing
@@ -476,25 +481,33 @@ void appendValue(const QVariant& value, QByteArray& out)
     }
 }
 
-bool readDevice(QIODevice& device, QSettings::SettingsMap& map)
-{
-    map = readSettingsText(device.readAll());
-    return true;
-}
-
-bool writeDevice(QIODevice& device, const QSettings::SettingsMap& map)
-{
-    const QByteArray text = writeSettingsText(map);
-    return device.write(text) == text.size();
-}
-
 } // namespace
+
+QString normalisedSettingsKey(const QString& key)
+{
+    QString result;
+    result.reserve(key.size());
+    for (const QChar c : key) {
+        if (c == QLatin1Char('/') && (result.isEmpty() || result.endsWith(QLatin1Char('/'))))
+            continue;
+        result += c;
+    }
+    if (result.endsWith(QLatin1Char('/')))
+        result.chop(1);
+    return result;
+}
 
 QSettings::SettingsMap readSettingsText(const QByteArray& text)
 {
     QSettings::SettingsMap map;
     QString section; // "" or "name/"
     int pos = 0;
+    // A byte-order mark, as Windows editors write one, makes the values UTF-8.
+    QTextCodec* utf8 = nullptr;
+    if (text.startsWith("\xef\xbb\xbf")) {
+        utf8 = QTextCodec::codecForMib(106);
+        pos = 3;
+    }
     Line line;
     QStringList list;
     while (nextLine(text, pos, line)) {
@@ -523,12 +536,12 @@ QSettings::SettingsMap readSettingsText(const QByteArray& text)
         const QString name = unescapedKey(text, line.start, keyEnd);
         if (name.isEmpty() || name.endsWith(QLatin1Char('/')))
             continue;
-        const QString key = normalisedKey(section + name);
+        const QString key = normalisedSettingsKey(section + name);
         if (key.isEmpty())
             continue;
         QString single;
         list.clear();
-        const bool isList = unescapedValue(text, line.equals + 1, end, single, list);
+        const bool isList = unescapedValue(text, line.equals + 1, end, utf8, single, list);
         map.insert(key, valueOf(isList, single, list));
     }
     return map;
@@ -564,20 +577,330 @@ QByteArray writeSettingsText(const QSettings::SettingsMap& map)
     return out;
 }
 
-QSettings::Format settingsFileFormat()
+// ---------------------------------------------------------------- the file
+
+namespace {
+
+// Long enough for another instance to finish its write, short enough that
+// the window does not seem to hang when the lock is never given up.
+constexpr int kLockWaitMilliseconds = 500;
+
+QString fileNameOf(const QString& path)
 {
-    static const QSettings::Format format = QSettings::registerFormat(QStringLiteral("ini"), readDevice, writeDevice);
-    return format;
+    return QFileInfo(path).fileName();
 }
 
-QSettings* openSettingsFile(const QString& path)
+// Opens `path` for reading only when it is a regular file. On Unix the open
+// cannot block (a FIFO put there after any check would wait for a writer),
+// and what was opened is checked, not what was there a moment before.
+bool openRegularFile(const QString& path, QFile& file, bool& missing, QString& reason)
 {
-    // Only a regular file is used. Opening a FIFO for reading waits for a
-    // writer, for ever; a directory or a device is no settings file either.
-    // The settings then live in memory for this run, as when the file cannot
-    // be written, and whatever is at the path stays untouched.
+    missing = false;
+#ifdef Q_OS_UNIX
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        missing = errno == ENOENT;
+        reason = QStringLiteral("cannot read %1: %2").arg(fileNameOf(path), qt_error_string(errno));
+        return false;
+    }
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        reason = QStringLiteral("%1 is not a regular file").arg(fileNameOf(path));
+        return false;
+    }
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        reason = QStringLiteral("cannot read %1: %2").arg(fileNameOf(path), file.errorString());
+        return false;
+    }
+    return true;
+#else
+    const QFileInfo info(path);
+    missing = !info.exists();
+    if (!missing && !info.isFile()) {
+        reason = QStringLiteral("%1 is not a regular file").arg(fileNameOf(path));
+        return false;
+    }
+    file.setFileName(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        reason = QStringLiteral("cannot read %1: %2").arg(fileNameOf(path), file.errorString());
+        return false;
+    }
+    return true;
+#endif
+}
+
+// The new text must be on the disk before it replaces the old one.
+bool flushToDisk(QFileDevice& file, QString& reason)
+{
+#ifdef Q_OS_UNIX
+    if (::fsync(file.handle()) != 0) {
+        reason = qt_error_string(errno);
+        return false;
+    }
+#else
+    Q_UNUSED(file)
+    Q_UNUSED(reason) // QSaveFile::commit flushes the file's buffers itself
+#endif
+    return true;
+}
+
+// So that the rename itself survives a power cut. Best effort.
+void flushFolder(const QString& path)
+{
+#ifdef Q_OS_UNIX
+    const int fd = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+#else
+    Q_UNUSED(path)
+#endif
+}
+
+// `key` itself or a key in its group.
+bool isUnder(const QString& key, const QString& removedKey)
+{
+    return key.startsWith(removedKey)
+        && (key.size() == removedKey.size() || key.at(removedKey.size()) == QLatin1Char('/'));
+}
+
+} // namespace
+
+SettingsFile::SettingsFile(const QString& path, QObject* parent)
+    : QObject(parent)
+    , path(path)
+{
+    QString reason;
+    if (readFile(onDisk, reason) == ReadResult::Failed) {
+        // A file that could not be read is never written: its keys would be lost.
+        memoryOnly = true;
+        memoryOnlyReason = reason;
+    }
+    rememberFileState();
+}
+
+SettingsFile::~SettingsFile()
+{
+    // One last try for changes an earlier write could not save.
+    if (!memoryOnly && (!changed.isEmpty() || !removed.isEmpty())) {
+        blockSignals(true);
+        sync();
+    }
+}
+
+QVariant SettingsFile::value(const QString& key, const QVariant& defaultValue) const
+{
+    const QString k = normalisedSettingsKey(key);
+    const auto found = changed.constFind(k);
+    if (found != changed.cend())
+        return found.value();
+    for (const QString& gone : removed) {
+        if (isUnder(k, gone))
+            return defaultValue;
+    }
+    return onDisk.value(k, defaultValue);
+}
+
+void SettingsFile::setValue(const QString& key, const QVariant& value)
+{
+    const QString k = normalisedSettingsKey(key);
+    if (!k.isEmpty())
+        changed.insert(k, value);
+}
+
+void SettingsFile::remove(const QString& key)
+{
+    const QString k = normalisedSettingsKey(key);
+    if (k.isEmpty())
+        return;
+    for (auto it = changed.begin(); it != changed.end();)
+        it = isUnder(it.key(), k) ? changed.erase(it) : std::next(it);
+    removed.insert(k);
+}
+
+bool SettingsFile::contains(const QString& key) const
+{
+    const QString k = normalisedSettingsKey(key);
+    if (changed.contains(k))
+        return true;
+    for (const QString& gone : removed) {
+        if (isUnder(k, gone))
+            return false;
+    }
+    return onDisk.contains(k);
+}
+
+QStringList SettingsFile::allKeys() const
+{
+    QSettings::SettingsMap all = onDisk;
+    for (const QString& gone : removed) {
+        for (auto it = all.begin(); it != all.end();)
+            it = isUnder(it.key(), gone) ? all.erase(it) : std::next(it);
+    }
+    for (auto it = changed.cbegin(); it != changed.cend(); ++it)
+        all.insert(it.key(), it.value());
+    return all.keys();
+}
+
+bool SettingsFile::sync()
+{
+    const bool pending = !changed.isEmpty() || !removed.isEmpty();
+    if (memoryOnly)
+        return pending ? fail(memoryOnlyReason) : true;
+
+    if (!pending) {
+        // Another instance may have written meanwhile.
+        if (fileChanged()) {
+            QSettings::SettingsMap keys;
+            QString reason;
+            if (readFile(keys, reason) != ReadResult::Failed) {
+                onDisk = keys;
+                rememberFileState();
+            }
+        }
+        return true;
+    }
+
+    const QString name = fileNameOf(path);
     const QFileInfo info(path);
     if (info.exists() && !info.isFile())
-        return new QSettings(QString(), settingsFileFormat());
-    return new QSettings(path, settingsFileFormat());
+        return fail(QStringLiteral("%1 is not a regular file").arg(name));
+
+    // QLockFile waits for good on a lock that is a folder or a dangling link,
+    // and opening a FIFO there to see who holds it blocks: none of them is a
+    // lock any instance made.
+    const QString lockPath = path + QStringLiteral(".lock");
+    const QFileInfo lockInfo(lockPath);
+    if (lockInfo.isSymLink() || (lockInfo.exists() && !lockInfo.isFile()))
+        return fail(QStringLiteral("%1.lock is not a lock file").arg(name));
+    QLockFile lock(lockPath);
+    if (!lock.tryLock(kLockWaitMilliseconds)) {
+        return fail(lock.error() == QLockFile::LockFailedError
+                ? QStringLiteral("%1.lock is held by another program").arg(name)
+                : QStringLiteral("cannot create %1.lock").arg(name));
+    }
+
+    // What another instance wrote meanwhile is kept.
+    if (fileChanged()) {
+        QSettings::SettingsMap keys;
+        QString reason;
+        if (readFile(keys, reason) == ReadResult::Failed)
+            return fail(reason);
+        onDisk = keys;
+    }
+    QSettings::SettingsMap merged = onDisk;
+    for (const QString& gone : qAsConst(removed)) {
+        for (auto it = merged.begin(); it != merged.end();)
+            it = isUnder(it.key(), gone) ? merged.erase(it) : std::next(it);
+    }
+    for (auto it = changed.cbegin(); it != changed.cend(); ++it)
+        merged.insert(it.key(), it.value());
+
+    QString reason;
+    if (!writeFile(writeSettingsText(merged), reason))
+        return fail(QStringLiteral("cannot write %1: %2").arg(name, reason));
+    onDisk = merged;
+    changed.clear();
+    removed.clear();
+    rememberFileState();
+    if (!lastError.isEmpty()) {
+        lastError.clear();
+        emit saveRecovered();
+    }
+    return true;
+}
+
+SettingsFile::ReadResult SettingsFile::readFile(QSettings::SettingsMap& keys, QString& reason)
+{
+    keys.clear();
+    QFile file;
+    bool missing = false;
+    if (!openRegularFile(path, file, missing, reason))
+        return missing ? ReadResult::Missing : ReadResult::Failed;
+    const qint64 size = file.size();
+    if (size > kLargestSettingsFile) {
+        reason = QStringLiteral("%1 is too large to read").arg(fileNameOf(path));
+        return ReadResult::Failed;
+    }
+    QByteArray text;
+    try {
+        text.resize(int(size));
+    } catch (const std::bad_alloc&) {
+        reason = QStringLiteral("%1 is too large to read").arg(fileNameOf(path));
+        return ReadResult::Failed;
+    }
+    // Only as much as it held when opened: a file that grows meanwhile is read next time.
+    qint64 done = 0;
+    while (done < size) {
+        const qint64 n = file.read(text.data() + done, size - done);
+        if (n < 0) {
+            reason = QStringLiteral("cannot read %1: %2").arg(fileNameOf(path), file.errorString());
+            return ReadResult::Failed;
+        }
+        if (n == 0)
+            break;
+        done += n;
+    }
+    text.truncate(int(done));
+    keys = readSettingsText(text);
+    return ReadResult::Read;
+}
+
+bool SettingsFile::writeFile(const QByteArray& text, QString& reason)
+{
+    // Unbuffered, so that every write reports its own failure: with
+    // QSaveFile's buffer the last write fails unnoticed at commit, and a
+    // cut or empty file replaced the old one.
+    QSaveFile file(path);
+    file.setDirectWriteFallback(false);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        reason = file.errorString();
+        return false;
+    }
+    for (qint64 done = 0; done < text.size();) {
+        const qint64 n = file.write(text.constData() + done, text.size() - done);
+        if (n <= 0) {
+            reason = file.error() == QFileDevice::NoError ? QStringLiteral("write failed") : file.errorString();
+            return false; // QSaveFile removes the temporary file
+        }
+        done += n;
+    }
+    if (!flushToDisk(file, reason))
+        return false;
+    if (!file.commit()) {
+        reason = file.errorString();
+        return false;
+    }
+    flushFolder(path);
+    return true;
+}
+
+bool SettingsFile::fileChanged() const
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return diskSize != -1;
+    return info.size() != diskSize || info.lastModified() != diskTime;
+}
+
+void SettingsFile::rememberFileState()
+{
+    const QFileInfo info(path);
+    diskSize = info.exists() ? info.size() : -1;
+    diskTime = info.exists() ? info.lastModified() : QDateTime();
+}
+
+bool SettingsFile::fail(const QString& reason)
+{
+    lastError = reason;
+    emit saveFailed(reason);
+    return false;
+}
+
+SettingsFile* openSettingsFile(const QString& path)
+{
+    return new SettingsFile(path);
 }

@@ -1,10 +1,14 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QMetaType>
+#include <QObject>
+#include <QSet>
 #include <QSettings>
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 
 // config.ini is read and written in the INI text form Qt's own INI format
 // uses (sections, %-escaped keys, backslash escapes, quoted values, comma
@@ -24,14 +28,86 @@ struct StoredText {
 };
 Q_DECLARE_METATYPE(StoredText)
 
-// Opens the settings file at `path` in the format above. When something other
-// than a regular file is there (a folder, a FIFO, a device), the settings
-// live in memory only and the path is left alone.
-QSettings* openSettingsFile(const QString& path);
-QSettings::Format settingsFileFormat();
+// The program's settings: what config.ini holds, kept in memory, and
+// written to the file after changes. Keys are spelled as QSettings spells
+// them ("/a//b/" is "a/b"), case counts, and the [General] section holds
+// the keys without a "/".
+//
+// The file is never left worse than it was:
+// - it is replaced only once the whole new text is on the disk (every write
+//   and the flush checked, synced before the rename); a write that fails
+//   leaves the old file byte for byte and removes the temporary;
+// - whatever is at the path is checked before every read and every write,
+//   and nothing there can block: a folder, a FIFO or a device at the path is
+//   left alone, and so is a file too large to read;
+// - the lock other instances share, config.ini.lock, is waited for only a
+//   short, bounded time; a lock that is not a file is never waited for.
+// A change that cannot be written stays in memory: value() returns it, and
+// every later sync() tries again (and the last one at destruction).
+class SettingsFile : public QObject {
+    Q_OBJECT
+public:
+    // Reads the file. When something other than a regular file is at the
+    // path, or a file that cannot be read whole, the settings live in memory
+    // for the run and the path is never written.
+    explicit SettingsFile(const QString& path, QObject* parent = nullptr);
+    ~SettingsFile() override;
+
+    QString fileName() const { return path; }
+    QVariant value(const QString& key, const QVariant& defaultValue = QVariant()) const;
+    void setValue(const QString& key, const QVariant& value);
+    void remove(const QString& key);
+    bool contains(const QString& key) const;
+    QStringList allKeys() const;
+
+    // Writes the changes made since the last write, over whatever another
+    // instance wrote meanwhile; with no changes, reads what another wrote.
+    // True when the file holds every change.
+    bool sync();
+
+    // Empty while every change is on the disk; else why the last write failed.
+    QString saveError() const { return lastError; }
+
+signals:
+    // A write failed; the changes stay in memory. `reason` says why in a few words.
+    void saveFailed(const QString& reason);
+    // A write succeeded after one had failed.
+    void saveRecovered();
+
+private:
+    enum class ReadResult { Read, Missing, Failed };
+    ReadResult readFile(QSettings::SettingsMap& keys, QString& reason);
+    bool writeFile(const QByteArray& text, QString& reason);
+    bool fileChanged() const;
+    void rememberFileState();
+    bool fail(const QString& reason);
+
+    QString path;
+    bool memoryOnly = false;       // the path was not a readable regular file at start
+    QString memoryOnlyReason;
+    QSettings::SettingsMap onDisk; // as last read or written
+    QSettings::SettingsMap changed;
+    QSet<QString> removed;
+    qint64 diskSize = -1;
+    QDateTime diskTime;
+    QString lastError;
+};
+
+// Opens the settings file at `path` (see SettingsFile).
+SettingsFile* openSettingsFile(const QString& path);
+
+// A key as QSettings spells it: "a//b/" and "/a/b" are "a/b". Empty when
+// nothing but slashes is left; no such key can be stored.
+QString normalisedSettingsKey(const QString& key);
+
+// The largest config.ini that is read. A larger file is left as it is, and
+// the settings live in memory for the run.
+constexpr qint64 kLargestSettingsFile = qint64(256) * 1024 * 1024;
 
 // The two halves of the format, on bytes. Reading never fails: lines that
 // are not "key=value" are skipped. Values come back as QString, QStringList
 // or StoredText; keys as "key" (the [General] section) or "section/key".
+// A UTF-8 byte-order mark at the start makes values UTF-8; keys, section
+// names and values without one are Latin-1.
 QSettings::SettingsMap readSettingsText(const QByteArray& text);
 QByteArray writeSettingsText(const QSettings::SettingsMap& map);

@@ -57,6 +57,7 @@ MainWindow::MainWindow(QWidget* parent, bool debugMode, int skipUpdateScreen)
     configDir = configurationDirectory();
     QDir().mkpath(configDir);
     settings = openSettingsFile(configDir + QStringLiteral("/config.ini"));
+    watchSettingsFile();
     settings->sync();
 
     parseApps(settings->value(QStringLiteral("apps"), QString()).toString());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "apps/AppProfile.h"
+#include "apps/SettingsFile.h"
 #include "platform/Desktop.h"
 #include "scopes/VectorscopePlot.h"
 #include "scopes/WaveformMath.h"
@@ -102,7 +103,7 @@ private:
     bool debugMode;
     int skipUpdateScreen;
     ScreenService* screenService = nullptr;
-    QSettings* settings = nullptr;
+    SettingsFile* settings = nullptr;
     QString configDir;
     int windowSize = 400;
     double scopeRadius = 150.0;
@@ -223,6 +224,11 @@ private:
     void showCurrentApp();
     QString storedCaptureRecord(const QString& key, const QString& fallbackKey = QString()) const;
     void setCaptureTarget(const QString& name, const QString& record);
+    // A settings write that failed is said once in the window (and why in the
+    // debug log) until a later write succeeds.
+    void watchSettingsFile();
+    void settingsNotSaved(const QString& reason);
+    void settingsSaved();
 
     QString currentApp = QStringLiteral("unknown");
     QString previousApp;
@@ -233,6 +239,7 @@ private:
     QMap<QString, QString> builtinApps; // id -> display name
     QMap<QString, std::array<int, 4>> appRegions; // left, top, right, bottom
     QMap<QString, int> appAdapters;
+    QPointer<QLabel> settingsNotice; // shown while settings cannot be saved
 
     // --- apps/: settings dialog ------------------------------------------
     // The dialog deletes itself on close; the guarded pointers then read null.
