@@ -260,6 +260,26 @@ private slots:
         QTest::mouseClick(samplePicture(), Qt::RightButton, Qt::NoModifier, QPoint(5, 5));
         QVERIFY(ended());
         QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("#123456"));
+        // Closed by the window manager (Alt+F4): the picture was the last
+        // window shown, and closing it ended the whole program.
+        QSignalSpy lastClosed(qApp, &QGuiApplication::lastWindowClosed);
+        sample();
+        samplePicture()->windowHandle()->close();
+        QVERIFY(ended());
+        QCOMPARE(lastClosed.count(), 0);
+    }
+
+    // With -skipus no picture is taken; the window used to hide anyway and
+    // nothing could bring it back.
+    void sampleWithSkippedCaptureKeepsTheWindow()
+    {
+        for (int skip : { 1, 2 }) {
+            auto w = makeWindow(false, skip);
+            QVERIFY(activate(*w));
+            press(*w, Qt::Key_S);
+            QVERIFY(w->isVisible());
+            QVERIFY(!samplePicture());
+        }
     }
 
     // As written on the keyboard: "Ctrl+,", "F1", "Space", single letters.
