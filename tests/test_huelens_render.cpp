@@ -32,6 +32,36 @@ std::vector<cv::Mat> rawFrames()
     return { frame, cv::Scalar(255, 255, 255, 510) - frame };
 }
 
+uint32_t crc32(const QByteArray& bytes)
+{
+    uint32_t crc = 0xffffffffu;
+    for (const char byte : bytes) {
+        crc ^= static_cast<uint8_t>(byte);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+QByteArray bigEndian(uint32_t value)
+{
+    const char bytes[] = { char(value >> 24), char(value >> 16), char(value >> 8), char(value) };
+    return QByteArray(bytes, 4);
+}
+
+// A black PNG of one bit per pixel: a few kilobytes of file for any size.
+QByteArray blackPng(uint32_t width, uint32_t height)
+{
+    const auto chunk = [](const char* type, const QByteArray& data) {
+        const QByteArray typed = QByteArray(type) + data;
+        return bigEndian(static_cast<uint32_t>(data.size())) + typed + bigEndian(crc32(typed));
+    };
+    const QByteArray header = bigEndian(width) + bigEndian(height) + QByteArray("\x01\x00\x00\x00\x00", 5);
+    const QByteArray rows(static_cast<int>(height * (1 + (width + 7) / 8)), '\0'); // filter 0, black
+    const QByteArray zlib = qCompress(rows, 9).mid(4); // without Qt's length prefix
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + chunk("IDAT", zlib) + chunk("IEND", {});
+}
+
 } // namespace
 
 class TestHuelensRender : public QObject {
@@ -92,6 +122,7 @@ private slots:
         QTest::newRow("no such folder") << "parade 300 picture.png no-such-folder/scope.png" << 1 << -1;
         QTest::newRow("folder as output") << "parade 300 picture.png taken.png" << 1 << -1;
         QTest::newRow("raw rows out of range") << "--raw 0 parade 150 frames.raw scope.png" << 2 << -1;
+        QTest::newRow("raw rows over 4 x size") << "--raw 601 parade 150 frames.raw scope.png" << 2 << -1;
         QTest::newRow("raw picture of none") << "--raw 84 none 150 frames.raw scope.png" << 2 << -1;
         QTest::newRow("raw ends inside a frame") << "--raw 84 waveform 150 short.raw scope.png" << 1 << -1;
         QTest::newRow("raw missing") << "--raw 84 waveform 150 missing.raw scope.png" << 1 << -1;
@@ -125,6 +156,32 @@ private slots:
         const cv::Mat expected = scopes::renderStillScope(frame, mode, size);
         QCOMPARE(written.size(), expected.size());
         QCOMPARE(cv::norm(written, expected, cv::NORM_INF), 0.0);
+    }
+
+    // A 160-byte strip of 1 x 20000 pixels at size 600 asked for a frame of
+    // 12 million rows and ended in an uncaught OpenCV exception (abort); a
+    // picture claiming 144 million pixels was decoded whole (432 MB), and
+    // one of 30000 x 30000 took 6 GB.
+    void picturesBeyondTheLimits()
+    {
+        const cv::Mat strip(20000, 1, CV_8UC3, cv::Scalar(40, 200, 90));
+        QVERIFY(cv::imwrite(path("strip.png").toStdString(), strip));
+        QFile bomb(path("bomb.png"));
+        QVERIFY(bomb.open(QIODevice::WriteOnly) && bomb.write(blackPng(12000, 12000)) > 0);
+        bomb.close();
+
+        QByteArray errorOutput;
+        QCOMPARE(render("vectorscope 600 strip.png scope.png", errorOutput), 0);
+        QVERIFY2(errorOutput.isEmpty(), errorOutput.constData());
+        const cv::Mat frame = scopes::frameFromImage(strip, 600); // squeezed as a capture is
+        QCOMPARE(frame.size(), cv::Size(600, 2400));
+        cv::Mat written = cv::imread(path("scope.png").toStdString(), cv::IMREAD_COLOR);
+        cv::cvtColor(written, written, cv::COLOR_BGR2RGB);
+        QCOMPARE(cv::norm(written, scopes::renderStillScope(frame, 0, 600), cv::NORM_INF), 0.0);
+
+        QCOMPARE(render("waveform 400 bomb.png bomb-scope.png", errorOutput), 1);
+        QCOMPARE(errorOutput, QByteArray("huelens-render: cannot read an image from 'bomb.png'\n"));
+        QVERIFY(!QFile::exists(path("bomb-scope.png")));
     }
 };
 

@@ -260,6 +260,26 @@ private slots:
         QTest::mouseClick(samplePicture(), Qt::RightButton, Qt::NoModifier, QPoint(5, 5));
         QVERIFY(ended());
         QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("#123456"));
+        // Closed by the window manager (Alt+F4): the picture was the last
+        // window shown, and closing it ended the whole program.
+        QSignalSpy lastClosed(qApp, &QGuiApplication::lastWindowClosed);
+        sample();
+        samplePicture()->windowHandle()->close();
+        QVERIFY(ended());
+        QCOMPARE(lastClosed.count(), 0);
+    }
+
+    // With -skipus no picture is taken; the window used to hide anyway and
+    // nothing could bring it back.
+    void sampleWithSkippedCaptureKeepsTheWindow()
+    {
+        for (int skip : { 1, 2 }) {
+            auto w = makeWindow(false, skip);
+            QVERIFY(activate(*w));
+            press(*w, Qt::Key_S);
+            QVERIFY(w->isVisible());
+            QVERIFY(!samplePicture());
+        }
     }
 
     // As written on the keyboard: "Ctrl+,", "F1", "Space", single letters.
@@ -337,10 +357,13 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(w.get()));
         const QPoint start = w->pos();
         auto* handle = child<QClickLabel>(*w, "moveHandle");
-        const auto send = [handle](QEvent::Type type, QPoint at, Qt::MouseButtons held) {
-            QMouseEvent event(type, at, handle->mapToGlobal(at),
-                type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, held, Qt::NoModifier);
+        const auto sendAt = [handle](QEvent::Type type, QPoint at, QPoint global, Qt::MouseButtons held) {
+            QMouseEvent event(type, at, global, type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, held,
+                Qt::NoModifier);
             QApplication::sendEvent(handle, &event);
+        };
+        const auto send = [&](QEvent::Type type, QPoint at, Qt::MouseButtons held) {
+            sendAt(type, at, handle->mapToGlobal(at), held);
         };
         send(QEvent::MouseButtonPress, QPoint(5, 5), Qt::LeftButton);
         send(QEvent::MouseMove, QPoint(35, 15), Qt::LeftButton);
@@ -348,6 +371,17 @@ private slots:
         QCOMPARE(w->pos(), start + QPoint(30, 10));
         send(QEvent::MouseMove, QPoint(50, 50), Qt::NoButton);
         QCOMPARE(w->pos(), start + QPoint(30, 10));
+
+        // A fast drag: 30 moves of (4, 2) arrive before the window manager has
+        // applied any of them, so each is measured on the handle from where the
+        // window stood at the press. The window went (1860, 930) for a pointer
+        // that went (120, 60).
+        const QPoint pressed = handle->mapToGlobal(QPoint(5, 5));
+        sendAt(QEvent::MouseButtonPress, QPoint(5, 5), pressed, Qt::LeftButton);
+        for (int k = 1; k <= 30; ++k)
+            sendAt(QEvent::MouseMove, QPoint(5 + 4 * k, 5 + 2 * k), pressed + QPoint(4 * k, 2 * k), Qt::LeftButton);
+        sendAt(QEvent::MouseButtonRelease, QPoint(125, 65), pressed + QPoint(120, 60), Qt::NoButton);
+        QCOMPARE(w->pos(), start + QPoint(150, 70));
     }
 
     // Last: once the application was asked to quit, no event loop runs again.

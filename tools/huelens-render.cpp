@@ -5,10 +5,14 @@
 // is a new frame, with the pointer outside the capture and nothing picked:
 // the colour wheel with the plot and the skin-tone line (vectorscope), or the
 // Waveform or the Parade. The image is read like a capture: alpha dropped,
-// scaled by nearest neighbour to SIZE columns.
+// scaled by nearest neighbour to SIZE columns and at most 4 x SIZE rows (a
+// taller image is squeezed, as the window squeezes a taller capture). Images
+// of more than 2^27 pixels (134 million) are not read: decoding needs their
+// whole size in memory however small the file is. OPENCV_IO_MAX_IMAGE_PIXELS
+// in the environment sets another limit.
 //
 // With --raw, INPUT.raw is a stream of captured frames, SIZE columns by ROWS
-// rows of B, G, R, A bytes each, back to back. Every frame is analysed as a
+// rows (at most 4 x SIZE) of B, G, R, A bytes each, back to back. Every frame is analysed as a
 // new capture, with the buffers kept from frame to frame as the window keeps
 // them, so the run costs what the window pays for that many new frames; the
 // picture of the last frame goes to OUTPUT.png when it is given. MODE "none"
@@ -28,6 +32,9 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -45,10 +52,13 @@ constexpr int kFailure = 1;
 const char* const kUsage = "usage: huelens-render vectorscope|waveform|parade SIZE INPUT OUTPUT.png, "
                            "or huelens-render --raw ROWS vectorscope|waveform|parade|none SIZE FRAMES.raw [OUTPUT.png]";
 constexpr int kNoScope = -1;
-constexpr int kMaxRawRows = 1 << 16;
+// More pixels than the largest camera pictures (about 100 million).
+const char* const kPixelLimit = "134217728";
+const char* const kPixelLimitVariable = "OPENCV_IO_MAX_IMAGE_PIXELS";
 
-int fail(int status, const std::string& message)
+int fail(int status, std::string message)
 {
+    std::replace(message.begin(), message.end(), '\n', ' ');
     std::fprintf(stderr, "huelens-render: %s\n", message.c_str());
     return status;
 }
@@ -155,14 +165,24 @@ template <typename Analyse> bool forEachRawFrame(const char* path, cv::Mat& fram
     return true;
 }
 
+// Decoding allocates the picture's whole size before it reads a pixel, so a
+// file of a few kilobytes can claim billions of pixels. OpenCV refuses
+// pictures above OPENCV_IO_MAX_IMAGE_PIXELS, but reads the variable once, as
+// the library is loaded: the program puts its limit into the environment and
+// starts itself again. A limit already in the environment is kept; where the
+// program cannot be started again, OpenCV's own limit (2^30) holds.
+void limitDecodedPixels(char** argv)
+{
+    if (std::getenv(kPixelLimitVariable) != nullptr)
+        return;
+    if (setenv(kPixelLimitVariable, kPixelLimit, 0) == 0)
+        execv("/proc/self/exe", argv);
+}
+
 int renderRaw(int argc, char** argv)
 {
     if (argc != 6 && argc != 7)
         return fail(kUsageError, kUsage);
-    const std::optional<int> rows = wholeNumberOf(argv[2], 1, kMaxRawRows);
-    if (!rows)
-        return fail(kUsageError,
-            "ROWS must be a whole number from 1 to " + std::to_string(kMaxRawRows) + ", not '" + argv[2] + "'");
     const std::optional<int> displayMode = displayModeOf(argv[3], true);
     if (!displayMode)
         return fail(kUsageError, "unknown mode '" + std::string(argv[3]) + "' (vectorscope, waveform, parade or none)");
@@ -171,6 +191,11 @@ int renderRaw(int argc, char** argv)
         return fail(kUsageError,
             "SIZE must be a whole number from " + std::to_string(scopes::kMinWindowSize) + " to "
                 + std::to_string(scopes::kMaxWindowSize) + ", not '" + argv[4] + "'");
+    const int maxRows = scopes::kMaxFrameAspect * *windowSize;
+    const std::optional<int> rows = wholeNumberOf(argv[2], 1, maxRows);
+    if (!rows)
+        return fail(kUsageError,
+            "ROWS must be a whole number from 1 to " + std::to_string(maxRows) + " (4 x SIZE), not '" + argv[2] + "'");
     const char* output = argc == 7 ? argv[6] : nullptr;
     if (output && *displayMode == kNoScope)
         return fail(kUsageError, "mode 'none' draws no picture to write");
@@ -195,12 +220,8 @@ int renderRaw(int argc, char** argv)
     return EXIT_SUCCESS;
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+int render(int argc, char** argv)
 {
-    cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
-
     if (argc > 1 && std::strcmp(argv[1], "--raw") == 0)
         return renderRaw(argc, argv);
     if (argc != 5)
@@ -214,6 +235,7 @@ int main(int argc, char** argv)
             "SIZE must be a whole number from " + std::to_string(scopes::kMinWindowSize) + " to "
                 + std::to_string(scopes::kMaxWindowSize) + ", not '" + argv[2] + "'");
 
+    limitDecodedPixels(argv);
     const std::optional<cv::Mat> frame = loadFrame(argv[3], *windowSize);
     if (!frame)
         return fail(kFailure, "cannot read an image from '" + std::string(argv[3]) + "'");
@@ -223,4 +245,20 @@ int main(int argc, char** argv)
     if (!writePng(scope, argv[4], error))
         return fail(kFailure, error);
     return EXIT_SUCCESS;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
+    // Whatever OpenCV cannot do (memory, sizes it refuses) ends the run like
+    // any other failure, with one line, never with an abort.
+    try {
+        return render(argc, argv);
+    } catch (const cv::Exception& e) {
+        return fail(kFailure, "OpenCV cannot do it: " + e.err);
+    } catch (const std::bad_alloc&) {
+        return fail(kFailure, "not enough memory");
+    }
 }

@@ -11,6 +11,7 @@ QClickLabel::QClickLabel(QWidget* parent)
 void QClickLabel::mousePressEvent(QMouseEvent* event)
 {
     mousePos = event->pos();
+    globalPos = event->globalPos();
     switch (event->button()) {
     case Qt::LeftButton:
         mouseButton = 1;
@@ -28,6 +29,7 @@ void QClickLabel::mousePressEvent(QMouseEvent* event)
 void QClickLabel::mouseReleaseEvent(QMouseEvent* event)
 {
     mousePos = event->pos();
+    globalPos = event->globalPos();
     emit released();
 }
 
@@ -35,12 +37,14 @@ void QClickLabel::mouseReleaseEvent(QMouseEvent* event)
 void QClickLabel::mouseDoubleClickEvent(QMouseEvent* event)
 {
     mousePos = event->pos();
+    globalPos = event->globalPos();
     emit dblclicked();
 }
 
 void QClickLabel::mouseMoveEvent(QMouseEvent* event)
 {
     mousePos = event->pos();
+    globalPos = event->globalPos();
     mouseButton = 0;
     emit moved();
 }

@@ -11,6 +11,7 @@ public:
     explicit QClickLabel(QWidget* parent = nullptr);
 
     QPoint mousePos;     // last mouse event, label coordinates
+    QPoint globalPos;    // last mouse event, desktop coordinates (as the windowing system reports them)
     int mouseButton = 0; // 1 left, 2 right, 3 other after a press; 0 after a move
 
 signals:

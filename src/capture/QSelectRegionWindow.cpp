@@ -15,6 +15,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 // The screen that holds the pointer; the window opens there.
@@ -35,7 +37,7 @@ QSelectRegionWindow::QSelectRegionWindow(const QString& appName, ScreenService* 
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Select region to capture for application: ") + appName);
     setWindowModality(Qt::WindowModal);
-    show();
+    grabMonitors();
 
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
@@ -74,7 +76,7 @@ QSelectRegionWindow::~QSelectRegionWindow() = default;
 
 void QSelectRegionWindow::switchDevice(int adapter_index)
 {
-    grabMonitor(adapter_index);
+    showScreenshot(adapter_index);
     label->monitorIndex = adapter_index;
     // A click on the checked button unchecks it; the shown monitor stays checked.
     for (QToolButton* button : qAsConst(buttons))
@@ -83,17 +85,39 @@ void QSelectRegionWindow::switchDevice(int adapter_index)
         buttons[adapter_index]->setChecked(true);
 }
 
+void QSelectRegionWindow::grabMonitors()
+{
+    const int count = service ? service->monitorCount : 0;
+    screenshots.resize(std::max(1, count));
+    for (int i = 0; i < count; ++i)
+        grabMonitor(i);
+    if (count == 0)
+        screenshots[0].picture = cv::Mat(1, 1, CV_8UC4, cv::Scalar(0, 0, 0, 255));
+}
+
 void QSelectRegionWindow::grabMonitor(int index)
 {
-    // The window must not appear in its own screenshot.
-    hide();
-    setProperty("windowOpacity", 0.0);
+    Screenshot& shot = screenshots[index];
+    const platform::Rect monitor = service->monitors()[index];
+    const int width = monitor.width();
+    const int height = monitor.height();
+    if (width <= kMaxScreenshotSide && height <= kMaxScreenshotSide) {
+        service->captureScreen(&shot.picture, index, nullptr, 0, nullptr);
+    } else {
+        const double fit = std::min(double(kMaxScreenshotSide) / width, double(kMaxScreenshotSide) / height);
+        float scale = 0.0f;
+        service->captureScreen(&shot.picture, index, nullptr, std::max(1, int(width * fit)), &scale);
+        shot.monitorPixelsX = double(width) / shot.picture.cols;
+        shot.monitorPixelsY = double(height) / shot.picture.rows;
+    }
+    scaleScreenshotForDisplay(shot.picture);
+}
 
-    if (service)
-        service->captureScreen(&screenshot, index, nullptr, 0, nullptr);
-    else
-        screenshot = cv::Mat(1, 1, CV_8UC4, cv::Scalar(0, 0, 0, 255));
-    scaleScreenshotForDisplay(screenshot);
+void QSelectRegionWindow::showScreenshot(int index)
+{
+    // An index without a monitor shows the first, as a capture of it would.
+    shownIndex = index >= 0 && index < int(screenshots.size()) ? index : 0;
+    const cv::Mat& screenshot = screenshots[shownIndex].picture;
 
     const QScreen* screen = cursorScreen();
     pixelRatio = screen ? screen->devicePixelRatio() : devicePixelRatioF();
@@ -104,7 +128,6 @@ void QSelectRegionWindow::grabMonitor(int index)
     picture.setDevicePixelRatio(pixelRatio);
     label->setPixmap(picture);
 
-    setProperty("windowOpacity", 1.0);
     show();
     adjustSize();
     placeOnCursorScreen();
@@ -122,6 +145,13 @@ void QSelectRegionWindow::rectSelectedSlot()
     selection = label->selection;
     monitorIndex = label->monitorIndex;
     selection = labelToMonitor(selection, pixelRatio);
+    const Screenshot& shot = screenshots[shownIndex];
+    if (shot.monitorPixelsX != 1.0 || shot.monitorPixelsY != 1.0) {
+        // A monitor read scaled down: from its screenshot's pixels to its own.
+        const auto x = [&shot](int v) { return static_cast<int>(v * shot.monitorPixelsX); };
+        const auto y = [&shot](int v) { return static_cast<int>(v * shot.monitorPixelsY); };
+        selection = QRect(x(selection.x()), y(selection.y()), x(selection.width()), y(selection.height()));
+    }
     emit rectSelected();
     close();
 }

@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QClipboard>
+#include <QEvent>
 #include <QGuiApplication>
 #include <QImage>
 #include <QKeySequence>
@@ -15,6 +16,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
+#include <functional>
 
 namespace {
 
@@ -52,6 +54,29 @@ QString colorCode(QRgb rgb)
         .arg(qGreen(rgb), 2, 16, QLatin1Char('0'))
         .arg(qBlue(rgb), 2, 16, QLatin1Char('0'));
 }
+
+// Ends the sampling when the picture is closed by the window manager (its
+// close button, Alt+F4): the tool window is hidden then, so the picture is
+// the program's last window, and closing it would otherwise end the program.
+class SampleCloseWatcher : public QObject {
+public:
+    SampleCloseWatcher(QObject* parent, std::function<void()> closed)
+        : QObject(parent)
+        , closed(std::move(closed))
+    {
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Close)
+            closed();
+        return false;
+    }
+
+private:
+    std::function<void()> closed;
+};
 
 } // namespace
 
@@ -106,12 +131,14 @@ void MainWindow::copyColor3()
 // places windows in logical pixels, so the picture carries the window's pixel
 // ratio: one picture pixel per screen pixel, also on scaled (high-DPI) screens.
 // A left click copies the colour under the pointer; any click or Escape ends
-// the sampling and brings the tool window back.
+// the sampling and brings the tool window back, and so does closing the
+// picture. With -skipus no picture is taken, and the tool window stays: hidden
+// without a picture, nothing could bring it back.
 void MainWindow::startSampleColor()
 {
-    hide();
     if (skipUpdateScreen != 0 || !screenService)
         return;
+    hide();
 
     cv::Mat monitor;
     screenService->captureScreen(&monitor, 0, nullptr, 0, nullptr);
@@ -135,6 +162,8 @@ void MainWindow::startSampleColor()
     back->setShortcut(QKeySequence(Qt::Key_Escape));
     sampleLabel->addAction(back);
     connect(back, &QAction::triggered, this, &MainWindow::endSampleColor);
+    sampleLabel->setAttribute(Qt::WA_QuitOnClose, false);
+    sampleLabel->installEventFilter(new SampleCloseWatcher(sampleLabel.get(), [this] { endSampleColor(); }));
     sampleLabel->show();
     sampleLabel->raise();
     sampleLabel->activateWindow();

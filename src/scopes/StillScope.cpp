@@ -26,7 +26,8 @@ cv::Mat frameFromImage(const cv::Mat& image, int width)
     }
     }
     const float scale = static_cast<float>(width) / static_cast<float>(bgra.cols);
-    const int height = std::max(1, static_cast<int>(static_cast<float>(bgra.rows) * scale));
+    const float rows = std::min(static_cast<float>(bgra.rows) * scale, static_cast<float>(kMaxFrameAspect * width));
+    const int height = std::max(1, static_cast<int>(rows));
     cv::Mat frame;
     cv::resize(bgra, frame, cv::Size(width, height), 0, 0, cv::INTER_NEAREST);
     return frame;

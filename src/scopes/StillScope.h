@@ -13,9 +13,14 @@ namespace scopes {
 constexpr int kMinWindowSize = 150;
 constexpr int kMaxWindowSize = 600;
 
+// A capture is never more than this many times as high as it is wide.
+constexpr int kMaxFrameAspect = 4;
+
 // An 8-bit B, G, R (or grey, or B, G, R, A) image turned into the captured
 // frame form (B, G, R, fourth byte 255) and scaled to `width` columns by
-// nearest neighbour, keeping the aspect ratio; never fewer than 1 row.
+// nearest neighbour, keeping the aspect ratio; never fewer than 1 row, and
+// never more than kMaxFrameAspect x width rows (a taller image is squeezed,
+// as a taller capture is).
 cv::Mat frameFromImage(const cv::Mat& image, int width);
 
 // The picture the window shows for a new frame when nothing is pointed at or

@@ -115,6 +115,9 @@ private:
     int lastPlotHeight = 0;
     bool dragging = false;
     QPoint dragOrigin;
+    // Where the pointer (desktop coordinates) and the window were at the press.
+    QPoint dragPointerStart;
+    QPoint dragWindowStart;
     float saturation = 0.75f;
     float lightness = 0.5f;
     int sliderLength = 185;

@@ -109,15 +109,20 @@ void MainWindow::exitApp()
 void MainWindow::dragWindowStarted()
 {
     dragOrigin = moveHandle->mousePos;
+    dragPointerStart = moveHandle->globalPos;
+    dragWindowStart = pos();
     dragging = true;
 }
 
-// The handle moves with the window, so the pointer's position on the handle
-// returns to dragOrigin after every move and the difference is only the new motion.
+// The window goes where the pointer's motion since the press takes it. The
+// pointer's position on the handle cannot be used: it is measured from where
+// the window stood when the event was made, and until the window manager has
+// applied the previous move that is an old place, so the same motion counted
+// once for every move still under way and the window overshot.
 void MainWindow::dragWindowMove()
 {
     if (dragging)
-        move(pos() + (moveHandle->mousePos - dragOrigin));
+        move(dragWindowStart + (moveHandle->globalPos - dragPointerStart));
 }
 
 void MainWindow::dragWindowEnded()

@@ -3,10 +3,22 @@
 #include "shell/MainWindow.h"
 
 #include <QApplication>
+#include <QScreen>
+
+#include <cstdio>
 
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
+    // Qt draws nothing on a screen of fewer than 15 bits per pixel (8-bit
+    // colour maps): the window would come up blank, without a toolbar or a
+    // way to quit it. Say why and stop instead.
+    if (const QScreen* screen = QGuiApplication::primaryScreen(); screen && screen->depth() < 15) {
+        std::fprintf(stderr,
+            "huelens: the screen has %d bits per pixel; Huelens needs 15 bits or more (16 or 24 bit colour)\n",
+            screen->depth());
+        return 1;
+    }
     // QApplication has removed its own options from argc and argv by now.
     const CommandLine commandLine = parseCommandLine(argc, argv);
     if (commandLine.debug) {

@@ -5,6 +5,7 @@
 
 #include "capture/QSelectLabel.h"
 #include "capture/QSelectRegionWindow.h"
+#include "capture/RegionMath.h"
 #include "platform/Desktop.h"
 #include "shell/MainWindow.h"
 
@@ -59,6 +60,38 @@ private slots:
         QTRY_COMPARE(program.title(), QStringLiteral("Korvant Huelens 1.0: Photoshop"));
         QVERIFY(activate(editor.id));
         QTRY_COMPARE(program.title(), QStringLiteral("Korvant Huelens 1.0: MyEditor"));
+    }
+
+    // The region window's picture is the screen as it was before the window
+    // appeared: it never holds the window's own frame or an empty window. (A
+    // race: while the window was shown, hidden and the screen read at once,
+    // this caught it in about one run of two; test_region_window holds the order.)
+    void regionPictureNeverHoldsTheRegionWindow()
+    {
+        ForeignWindow viewer("viewer", "Viewer", "picture", QColor(0x3070c0u), QPoint(0, 0));
+        QVERIFY(viewer.waitUntilMapped());
+        QVERIFY(activate(viewer.id));
+        testSandbox().writeConfig(QByteArray());
+        MainWindow w(nullptr, false, 0);
+        w.move(1000, 300);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        for (int attempt = 0; attempt < 10; ++attempt) {
+            QTest::qWait(300);
+            cv::Mat screen(900, 1600, CV_8UC4);
+            platform::desktop().copy({ 0, 0, 1600, 900 }, 1600, 900, screen.data);
+            scaleScreenshotForDisplay(screen);
+            w.selectRegion();
+            QSelectRegionWindow* window = Probe::regionWindow(w);
+            QVERIFY(window);
+            QImage shown = window->findChild<QSelectLabel*>()->pixmap(Qt::ReturnByValue).toImage();
+            shown = shown.convertToFormat(QImage::Format_ARGB32);
+            const cv::Mat picture(shown.height(), shown.width(), CV_8UC4, shown.bits(), shown.bytesPerLine());
+            QCOMPARE(picture.size(), screen.size());
+            QVERIFY2(cv::norm(picture, screen, cv::NORM_INF) == 0.0, qPrintable(QString::number(attempt)));
+            window->close();
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        }
     }
 
     void darktableIsRecognisedAndKeepsItsRegion()

@@ -65,6 +65,21 @@ private slots:
         QVERIFY(logText().startsWith("APP started\n-skipus=2\nMainWindow created\nScreenShot created\n"));
         QVERIFY(!logText().contains("scrsvc"));
     }
+
+    // On an 8-bit screen Qt draws nothing: the window came up blank, with no
+    // toolbar to quit it and no word why.
+    void eightBitScreenIsRefusedWithAReason()
+    {
+        QProcess program;
+        program.start(QStringLiteral(HUELENS_SOURCE_DIR "/tests/with-xvfb.sh"),
+            { "-s", "640x480x8", QStringLiteral(HUELENS_BINARY) });
+        QVERIFY(program.waitForFinished(20000) || (e2e::stop(program), false));
+        QCOMPARE(program.exitCode(), 1);
+        const QByteArray errors = '\n' + program.readAllStandardError();
+        QVERIFY2(errors.contains("\nhuelens: the screen has 8 bits per pixel; Huelens needs 15 bits or more (16 or "
+                                 "24 bit colour)\n"),
+            errors.constData());
+    }
 };
 
 QTEST_GUILESS_MAIN(ProgramTest)

@@ -281,6 +281,17 @@ private slots:
         QCOMPARE(two, (std::vector<Rect> { { 800, 0, 1600, 900 }, { 0, 0, 800, 900 } }));
         QCOMPARE(desktop->monitors(), std::vector<Rect> { kScreen });
 
+        // Any client may declare monitors, of any size and anywhere; only the
+        // part on the screen is a monitor (a 32767 x 32767 one made region
+        // selection read gigabytes), and one beyond the screen is none.
+        QVERIFY(xrandr({ "--setmonitor", "huge", "32767/100x32767/100+0+0", "none" }));
+        QVERIFY(xrandr({ "--setmonitor", "beyond", "800/211x900/238+1600+0", "none" }));
+        QVERIFY(xrandr({ "--setmonitor", "across", "800/211x900/238+1200+500", "none" }));
+        const auto declared = desktop->monitors();
+        QVERIFY(xrandr({ "--delmonitor", "huge" }) && xrandr({ "--delmonitor", "beyond" })
+            && xrandr({ "--delmonitor", "across" }));
+        QCOMPARE(declared, (std::vector<Rect> { kScreen, { 1200, 500, 1600, 900 }, kScreen }));
+
         for (const QPoint& to : { QPoint(123, 456), QPoint(1599, 0), QPoint(0, 899) }) {
             XWarpPointer(display, None, root, 0, 0, 0, 0, to.x(), to.y());
             XSync(display, False);

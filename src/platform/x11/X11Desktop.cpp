@@ -8,11 +8,33 @@
 #include <X11/extensions/Xinerama.h>
 #include <X11/extensions/Xrandr.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace platform {
 
 using namespace x11;
+
+namespace {
+
+// Any X client may declare monitors (RandR's SetMonitor takes any size and
+// place), but no pixel lies outside the screen: a monitor is the part of it
+// on the screen, and one wholly beyond the screen is no monitor at all. A
+// declared 32767 x 32767 monitor on a 1600 x 900 screen otherwise made
+// region selection read and scale gigabytes of black.
+std::vector<Rect> onScreen(const std::vector<Rect>& monitors, const Rect& screen)
+{
+    std::vector<Rect> result;
+    for (const Rect& m : monitors) {
+        const Rect clipped { std::max(m.left, screen.left), std::max(m.top, screen.top),
+            std::min(m.right, screen.right), std::min(m.bottom, screen.bottom) };
+        if (clipped.width() > 0 && clipped.height() > 0)
+            result.push_back(clipped);
+    }
+    return result;
+}
+
+} // namespace
 
 struct X11Desktop::State {
     DisplayPtr display; // first: outlives everything made on it
@@ -96,6 +118,9 @@ std::vector<Rect> X11Desktop::monitors()
         return {};
     std::vector<Rect> result;
     ErrorTrap trap(display);
+    Rect screen;
+    if (!readRootSize(display, d->root, screen) || trap.failedSoFar())
+        return {};
 
     if (d->randrMonitors) {
         int count = 0;
@@ -106,6 +131,7 @@ std::vector<Rect> X11Desktop::monitors()
             }
             XRRFreeMonitors(monitors);
         }
+        result = onScreen(result, screen);
         if (!result.empty() && !trap.failedSoFar())
             return result;
         result.clear();
@@ -120,14 +146,13 @@ std::vector<Rect> X11Desktop::monitors()
             }
             XFree(screens);
         }
+        result = onScreen(result, screen);
         if (!result.empty() && !trap.failedSoFar())
             return result;
         result.clear();
     }
 
-    Rect root;
-    if (readRootSize(display, d->root, root) && !trap.failedSoFar())
-        result.push_back(root);
+    result.push_back(screen);
     return result;
 }
 
