@@ -87,8 +87,9 @@ private slots:
                     { { 0, 80 }, kBlack }, { { 99, 199 }, kBlack } } },
             // From a damaged settings file: coordinates held to 2^20, no overflow, no gigabytes.
             { "huge", 0, platform::Rect { 0, 0, INT_MAX, INT_MAX }, 400, true, 400, 400, 400.0f / (1 << 20), {} },
-            // No taller than four times the width, as a selection is, or every cycle would crawl.
-            { "sliver", 0, platform::Rect { 0, 0, 1, INT_MAX }, 600, true, 600, 2400, 600.0f, {} },
+            // No taller than a selection can be (4 x width + 7), or every cycle
+            // would crawl: the top 11 rows of the sliver, unsqueezed.
+            { "sliver", 0, platform::Rect { 0, 0, 1, INT_MAX }, 600, true, 600, 6600, 600.0f, {} },
             { "tallest selection", 0, platform::Rect { 0, 0, 40, 160 }, 600, true, 600, 2400, 15.0f, {} },
         };
         for (const Case& c : cases)

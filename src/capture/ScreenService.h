@@ -22,7 +22,9 @@ public:
     // to the monitor's top-left corner; null or a negative left means the
     // whole monitor), into `output`. With `targetWidth` > 0 and a `scale`
     // pointer, the picture is scaled to targetWidth columns; `scale` always
-    // receives targetWidth / source width. `output` keeps its buffer when
+    // receives targetWidth / source width; a scaled capture is never taller
+    // than a selection can be (tallestSelectionHeight), the rest of a taller
+    // rectangle is left out. `output` keeps its buffer when
     // the size is unchanged.
     void captureScreen(cv::Mat* output, int monitorIndex, const platform::Rect* subRect, int targetWidth, float* scale);
 
