@@ -40,7 +40,7 @@ void ScreenService::log(const char* text) const
 }
 
 void ScreenService::captureScreen(cv::Mat* output, int monitorIndex, const platform::Rect* subRect, int targetWidth,
-                                  float* scale)
+                                  float* scale, platform::Rect* captured)
 {
     log("scrsvc scr A");
     log("scrsvc scr B");
@@ -86,6 +86,8 @@ void ScreenService::captureScreen(cv::Mat* output, int monitorIndex, const platf
     // Every consumer divides by the pixel count: never hand out an empty frame.
     outWidth = std::clamp(outWidth, 1, kMaxOutputSide);
     outHeight = std::clamp(outHeight, 1, kMaxOutputSide);
+    if (captured)
+        *captured = source;
     log("scrsvc scr F");
 
     output->create(outHeight, outWidth, CV_8UC4);

@@ -25,8 +25,11 @@ public:
     // receives targetWidth / source width; a scaled capture is never taller
     // than a selection can be (tallestSelectionHeight), the rest of a taller
     // rectangle is left out. `output` keeps its buffer when
-    // the size is unchanged.
-    void captureScreen(cv::Mat* output, int monitorIndex, const platform::Rect* subRect, int targetWidth, float* scale);
+    // the size is unchanged. `captured`, when given, receives the desktop
+    // rectangle that was read: the whole monitor whenever the sub-rectangle
+    // could not be used, so a caller can place the pointer on the picture.
+    void captureScreen(cv::Mat* output, int monitorIndex, const platform::Rect* subRect, int targetWidth, float* scale,
+                       platform::Rect* captured = nullptr);
 
 private:
     void log(const char* text) const;
