@@ -160,6 +160,10 @@ private slots:
             { "1|50|40|250|40", { 510, 70 }, true },
             { "0|30|30|30|200", { 110, 70 }, true },
             { "0|50|40|250|190", { 510, 70 }, false }, // on monitor 1, off monitor 0's rectangle
+            // Damaged records: the pointer far off the frame, without an
+            // overflowing difference or an out-of-range conversion on the way.
+            { "0|0|-2147483648|1|100", { 110, 70 }, false },
+            { "0|0|-2000000000|1|100", { 110, 70 }, false },
         };
         for (const auto& [record, pointer, marked] : cases) {
             screen().reset(800, 300, cv::Scalar::all(128));

@@ -8,14 +8,12 @@
 
 namespace {
 
-// No real desktop is larger; anything beyond comes from a damaged settings
-// file and must not turn into a huge allocation or an overflowing sum.
-constexpr int kCoordinateLimit = 1 << 20;
 constexpr int kMaxOutputSide = 16384;
 
+// Keeps the sums below from overflowing, whoever calls.
 int clampCoordinate(int v)
 {
-    return std::clamp(v, -kCoordinateLimit, kCoordinateLimit);
+    return std::clamp(v, -ScreenService::coordinateLimit, ScreenService::coordinateLimit);
 }
 
 } // namespace

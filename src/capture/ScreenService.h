@@ -13,6 +13,11 @@ class ScreenService {
 public:
     explicit ScreenService(bool debugMode, platform::Desktop& desktop = platform::desktop());
 
+    // Sub-rectangle coordinates beyond this many pixels are held to it: no
+    // real desktop is larger, and larger values come from a damaged settings
+    // file. Capture records are held to it where they are read.
+    static constexpr int coordinateLimit = 1 << 20;
+
     // The monitor table; its positions are the monitor indices stored per application.
     int monitorCount = 0;
 
