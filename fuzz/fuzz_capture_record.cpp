@@ -33,6 +33,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!parseCaptureRecord(formatCaptureRecord(adapter, rect), again, rectAgain) || again != adapter
             || rectAgain != rect)
             std::abort();
+        for (const int v : rect)
+            if (v < -ScreenService::coordinateLimit || v > ScreenService::coordinateLimit)
+                std::abort();
     }
 
     ScreenService service(false, platform::memoryDesktop());

@@ -1,8 +1,8 @@
 // A drag on the region window's screenshot, from the pointer positions to
 // the capture record stored for the application: points kept on the picture,
 // the selection, its monitor pixels at any screen scale, and the record's
-// text read back. No selection may reach the capture with a negative size or
-// a negative left (which would mean "the whole monitor").
+// text read back. No selection may reach the capture with a size below one
+// pixel or a negative left (either would mean "the whole monitor").
 #include "apps/AppsFormat.h"
 #include "capture/RegionMath.h"
 
@@ -34,7 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const QRect monitor = labelToMonitor(*selection, pixelRatio);
     const CaptureRect stored { monitor.left(), monitor.top(), monitor.right(), monitor.bottom() };
-    if (stored[2] - stored[0] < 0 || stored[3] - stored[1] < 0)
+    // The capture reads right - left by bottom - top; 0 would be the whole monitor.
+    if (stored[2] - stored[0] < 1 || stored[3] - stored[1] < 1)
         std::abort();
     if (!picture.isEmpty() && (stored[0] < 0 || stored[1] < 0))
         std::abort();

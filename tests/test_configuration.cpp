@@ -135,7 +135,11 @@ private slots:
         const std::pair<const char*, const char*> cases[] = {
             { "1|100|50|900|650", "1|100|50|900|650" },
             { "x|10|abc|30|", "0|10|0|30|0" }, // not numbers read as 0
-            { "0|-2147483648|0|0|2147483647", "0|-2147483648|0|0|2147483647" },
+            // Guards the pointer arithmetic: held to the 2^20 pixels the capture
+            // accepts, a top of -2^31 or -2e9 no longer overflows once the pointer's
+            // distance from it is taken or scaled. The adapter is the capture's to check.
+            { "0|-2147483648|0|0|2147483647", "0|-1048576|0|0|1048576" },
+            { "-5|0|-2000000000|1|100", "-5|0|-1048576|1|100" },
             // Guards against undefined overflow when converting damaged numbers.
             { "99999999999|2147483648|0|10|-99999999999", "0|0|0|10|0" },
             { "1|2|3|4", "7|7|7|7|7" },

@@ -11,6 +11,9 @@
 #include <QLabel>
 #include <QtTest>
 
+#include <algorithm>
+#include <cstdlib>
+
 struct PlotTag;
 template <> struct MainWindowProbe<PlotTag> {
     static double& selectedHue(MainWindow& w) { return w.selectedHue; }
@@ -19,6 +22,14 @@ template <> struct MainWindowProbe<PlotTag> {
     static QPair<bool, int> drag(MainWindow& w) { return { w.plotDragging, w.plotDragButton }; }
     static float saturation(MainWindow& w) { return w.saturation; }
     static bool colorsShown(MainWindow& w) { return w.colorsShown; }
+    static bool& capturing(MainWindow& w) { return w.capturing; }
+    // The harmony lines alone, drawn on a black picture of the scope's size.
+    static const cv::Mat& harmonyLines(MainWindow& w)
+    {
+        w.scopeImage = cv::Mat::zeros(w.windowSize, w.windowSize, CV_8UC3);
+        w.updateHarmonySwatches();
+        return w.scopeImage;
+    }
     static const std::vector<float>& dominantHues(MainWindow& w) { return w.dominantHues; }
     static int dominantHueCount(MainWindow& w) { return w.dominantHueCount; }
 };
@@ -63,6 +74,18 @@ QStringList shown(MainWindow& w)
 }
 const QStringList nothingShown { "-", "-", "-", "-", "---" };
 
+// A pixel of an anti-aliased line on black: the line's colour at some
+// intensity, each channel within rounding of the same fraction.
+bool lineColour(const cv::Vec3b& pixel, const cv::Vec3b& colour)
+{
+    const int p = std::max({ pixel[0], pixel[1], pixel[2] });
+    const int c = std::max({ colour[0], colour[1], colour[2] });
+    for (int i = 0; i < 3; ++i)
+        if (p == 0 || std::abs(pixel[i] * c - colour[i] * p) > c)
+            return false;
+    return true;
+}
+
 QList<QClickLabel*> sampleWindows()
 {
     QList<QClickLabel*> labels;
@@ -105,6 +128,12 @@ private slots:
             QTest::mouseClick(swatch(w, i), Qt::LeftButton, Qt::NoModifier, QPoint(10, 10));
             QCOMPARE(QGuiApplication::clipboard()->text(), shown(w)[i].section(QLatin1Char(' '), 1));
         }
+        // The lines, R, G, B: base up, complement down, the spread's two sides left and right.
+        const cv::Mat& lines = Probe::harmonyLines(w);
+        QVERIFY(lineColour(lines.at<cv::Vec3b>(100, 200), cv::Vec3b(255, 255, 0)));
+        QVERIFY(lineColour(lines.at<cv::Vec3b>(300, 200), cv::Vec3b(150, 150, 25)));
+        QVERIFY(lineColour(lines.at<cv::Vec3b>(200, 100), cv::Vec3b(0, 255, 0)));
+        QVERIFY(lineColour(lines.at<cv::Vec3b>(200, 300), cv::Vec3b(50, 150, 50)));
 
         // S 0: every swatch is the grey round(0.5 * 255) = 128. At full saturation
         // L 1 is white and L 0 black, whatever the hue. A double click resets.
@@ -180,6 +209,14 @@ private slots:
         moveTo(plot, QPoint(200, 390), Qt::RightButton);
         QCOMPARE(Probe::picks(w), qMakePair(0.25, 0.25 - 1.0));
         QTest::mouseRelease(plot, Qt::RightButton, Qt::NoModifier, QPoint(200, 390));
+
+        // While capturing, the next tick shows a pick; the click itself captures nothing.
+        Probe::capturing(w) = true;
+        const int whileCapturing = refreshes();
+        QTest::mouseClick(plot, Qt::LeftButton, Qt::NoModifier, QPoint(100, 200));
+        QCOMPARE(Probe::picks(w).first, 0.75);
+        QCOMPARE(refreshes(), whileCapturing);
+        Probe::capturing(w) = false;
     }
 
     void controlsFollowADragAndResetOnDoubleClick()

@@ -4,6 +4,7 @@
 #include "capture/QSelectLabel.h"
 #include "capture/QSelectRegionWindow.h"
 #include "capture/RegionMath.h"
+#include "capture/ScreenService.h"
 #include "platform/memory/MemoryDesktop.h"
 #include "shell/MainWindow.h"
 #include "support/TestSupport.h"
@@ -150,8 +151,10 @@ private slots:
         QTest::addColumn<QRect>("monitor");
         // 75/0.75, 150/0.75, 301/0.75 = 401.3, 151/0.75 = 201.3.
         QTest::newRow("worked example") << QRect(75, 150, 301, 151) << 1.0 << QRect(100, 200, 401, 201);
-        // 1/0.75 = 1.33 and 41/0.75 = 54.67 truncate.
-        QTest::newRow("truncation") << QRect(1, 1, 41, 1) << 1.0 << QRect(1, 1, 54, 1);
+        // 1/0.75 = 1.33 and 41/0.75 = 54.67 truncate; a side is at least 2
+        // (a flat drag's single row), so the record's right - left and
+        // bottom - top, which the capture reads, are at least 1.
+        QTest::newRow("truncation") << QRect(1, 1, 41, 1) << 1.0 << QRect(1, 1, 54, 2);
         // Two device pixels per label pixel: 75 * 2 / 0.75 = 200, 151 * 2 / 0.75 = 402.7.
         QTest::newRow("ratio 2") << QRect(75, 150, 151, 151) << 2.0 << QRect(200, 400, 402, 402);
         QTest::newRow("ratio 1.5") << QRect(10, 20, 100, 50) << 1.5 << QRect(20, 40, 200, 100);
@@ -163,6 +166,54 @@ private slots:
         QFETCH(double, pixelRatio);
         QFETCH(QRect, monitor);
         QCOMPARE(labelToMonitor(label, pixelRatio), monitor);
+    }
+
+    // A drag at a screen scale, followed to the capture of the record it
+    // stores (right and bottom inclusive), 400 columns wide: the capture reads
+    // the stored rectangle, not the whole monitor, and does not squeeze it.
+    void selectionsAreCapturedAsDrawn_data()
+    {
+        QTest::addColumn<double>("pixelRatio");
+        QTest::addColumn<QPoint>("from");
+        QTest::addColumn<QPoint>("to");
+        for (const double ratio : { 0.5, 1.0, 1.25, 2.0 }) {
+            // Guards a flat drag: its one label row became a record whose bottom
+            // equals its top, which the capture reads as the whole monitor.
+            QTest::addRow("flat, scale %g", ratio) << ratio << QPoint(100, 100) << QPoint(300, 100);
+            QTest::addRow("one row, scale %g", ratio) << ratio << QPoint(100, 100) << QPoint(300, 101);
+            // Guards the height cap: at scale 1 a 100 x 400 drag (stored 133 x 533)
+            // came out 1600 rows high instead of 1603, the smallest box (53 x 213)
+            // 1600 instead of 1607.
+            QTest::addRow("ratio 4, scale %g", ratio) << ratio << QPoint(10, 10) << QPoint(110, 410);
+            QTest::addRow("smallest box, scale %g", ratio) << ratio << QPoint(20, 165) << QPoint(20, 5);
+        }
+    }
+
+    void selectionsAreCapturedAsDrawn()
+    {
+        QFETCH(double, pixelRatio);
+        QFETCH(QPoint, from);
+        QFETCH(QPoint, to);
+        // Every desktop pixel names its position: B, G = x, y mod 256, R = their high bits.
+        auto& desktop = platform::memoryDesktop();
+        desktop.reset(1920, 1080);
+        desktop.screen.forEach<cv::Vec4b>([](cv::Vec4b& p, const int* yx) {
+            p = cv::Vec4b(yx[1] & 255, yx[0] & 255, ((yx[1] >> 8) << 4) | (yx[0] >> 8), 255);
+        });
+        const QRect monitor = labelToMonitor(*selectionFromDrag(from, to), pixelRatio);
+        const platform::Rect stored { monitor.left(), monitor.top(), monitor.right(), monitor.bottom() };
+        QVERIFY2(stored.width() >= 1 && stored.height() >= 1, "a record the capture reads as the whole monitor");
+
+        ScreenService service(false);
+        cv::Mat frame;
+        float scale = 0.0f;
+        service.captureScreen(&frame, 0, &stored, 400, &scale);
+        QCOMPARE(scale, 400.0f / static_cast<float>(stored.width()));
+        // Never an empty frame: a flat drag scaled down is one row.
+        QCOMPARE(frame.rows, std::max(1, static_cast<int>(static_cast<float>(stored.height()) * scale)));
+        const int x = stored.left + platform::nearestSourceIndex(0, stored.width(), frame.cols);
+        const int y = stored.top + platform::nearestSourceIndex(0, stored.height(), frame.rows);
+        QCOMPARE(frame.at<cv::Vec4b>(0, 0), cv::Vec4b(x & 255, y & 255, ((x >> 8) << 4) | (y >> 8), 255));
     }
 
     // 1920 x 1080 shown at 1440 x 810; the drag (375, 300) -> (75, 150) is

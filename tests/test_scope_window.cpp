@@ -144,6 +144,41 @@ private slots:
         QCOMPARE(Probe::frameImage(*w).at<cv::Vec4b>(299, 399), kHighlight);
     }
 
+    // The pointer marker sits where the pointer is on the captured picture.
+    // Two 400 x 300 monitors side by side, grey with a green patch at
+    // (100, 60)-(139, 99) of each; green (hue 120) is plotted at (70, 275), so
+    // the marker's right arm crosses (74, 275) only when the pointer's frame
+    // position lands on the patch. Recorded as a region chosen with no
+    // application recognised.
+    void pointerMapsOntoTheCapturedRectangle()
+    {
+        const std::tuple<const char*, platform::Point, bool> cases[] = {
+            { "1|-1|-1|-1|-1", { 510, 70 }, true }, // guards monitor 1's own origin
+            { "1|50|40|250|190", { 510, 70 }, true }, // 200 x 150 at scale 2: frame (120, 60)
+            // Guards the whole-monitor fallbacks: zero height and zero width are
+            // captured whole, and the pointer mapped with what was captured.
+            { "1|50|40|250|40", { 510, 70 }, true },
+            { "0|30|30|30|200", { 110, 70 }, true },
+            { "0|50|40|250|190", { 510, 70 }, false }, // on monitor 1, off monitor 0's rectangle
+            // Damaged records: the pointer far off the frame, without an
+            // overflowing difference or an out-of-range conversion on the way.
+            { "0|0|-2147483648|1|100", { 110, 70 }, false },
+            { "0|0|-2000000000|1|100", { 110, 70 }, false },
+        };
+        for (const auto& [record, pointer, marked] : cases) {
+            screen().reset(800, 300, cv::Scalar::all(128));
+            screen().monitorTable = { { 0, 0, 400, 300 }, { 400, 0, 800, 300 } };
+            for (const int left : { 100, 500 })
+                screen().screen(cv::Rect(left, 60, 40, 40)).setTo(cv::Scalar(0, 255, 0, 255));
+            screen().pointerPosition = pointer;
+            testSandbox().writeConfig(QByteArray("[General]\nUnknown=") + record + "\n");
+            MainWindow w(nullptr, false, 0);
+            w.updateScreen();
+            QVERIFY2((Probe::scopeImage(w).at<cv::Vec3b>(275, 74) == cv::Vec3b(255, 0, 0)) == marked, record);
+        }
+        QFile::remove(testSandbox().configFile());
+    }
+
     void overlaysFollowThePointerAndEveryModeShowsItsStillPicture()
     {
         // Fault guarded: the pointed pixel's hue, the colour image and the

@@ -26,6 +26,7 @@ struct Case {
     int cols, rows;
     float scale; // checked when there is a pointer
     std::vector<std::pair<QPoint, QPoint>> probes; // output pixel -> desktop pixel (or black)
+    std::optional<platform::Rect> source = std::nullopt; // the desktop rectangle the capture reports it read
 };
 
 } // namespace
@@ -57,14 +58,16 @@ private slots:
             { { 1919, 1079 }, { 3839, 1079 } } };
         const std::vector<std::pair<QPoint, QPoint>> wholeMonitor0 { { { 4, 3 }, { 4, 3 } } };
         const float fifth = 400.0f / 1920.0f;
+        const platform::Rect monitor0 { 0, 0, 1920, 1080 }, monitor1 { 1920, 0, 3840, 1080 };
         const Case cases[] = {
             { "sub-rectangle of monitor 1", 1, platform::Rect { 100, 50, 500, 350 }, 0, false, 400, 300, 0,
-                { { { 0, 0 }, { 2020, 50 } }, { { 399, 299 }, { 2419, 349 } } } },
-            { "whole monitor 1", 1, std::nullopt, 0, false, 1920, 1080, 0, wholeMonitor1 },
+                { { { 0, 0 }, { 2020, 50 } }, { { 399, 299 }, { 2419, 349 } } },
+                platform::Rect { 2020, 50, 2420, 350 } },
+            { "whole monitor 1", 1, std::nullopt, 0, false, 1920, 1080, 0, wholeMonitor1, monitor1 },
             { "sub-rectangle equal to the monitor", 1, platform::Rect { 0, 0, 1920, 1080 }, 0, false, 1920, 1080, 0,
                 wholeMonitor1 },
             { "left -1 is the whole monitor", 1, platform::Rect { -1, 7, 9, 11 }, 0, false, 1920, 1080, 0,
-                wholeMonitor1 },
+                wholeMonitor1, monitor1 },
             { "width 0 with a scale pointer: native", 3, std::nullopt, 0, true, 1000, 562, 0.0f,
                 { { { 999, 561 }, { 999, 561 } } } },
             { "256 of 1000 x 500", 2, std::nullopt, 256, true, 256, 128, 0.256f, {} },
@@ -74,21 +77,24 @@ private slots:
             { "nearest pixels", 0, platform::Rect { 0, 0, 1600, 900 }, 400, true, 400, 225, 0.25f,
                 { { { 0, 0 }, { 1, 1 } }, { { 3, 1 }, { 13, 5 } }, { { 399, 224 }, { 1597, 897 } } } },
             // A monitor unplugged since its index was stored: the first one, never outside the table.
-            { "monitor 4", 4, std::nullopt, 0, false, 1920, 1080, 0, wholeMonitor0 },
+            { "monitor 4", 4, std::nullopt, 0, false, 1920, 1080, 0, wholeMonitor0, monitor0 },
             { "monitor -1", -1, std::nullopt, 0, false, 1920, 1080, 0, wholeMonitor0 },
             { "monitor INT_MIN", INT_MIN, std::nullopt, 0, false, 1920, 1080, 0, wholeMonitor0 },
             // Zero width would give an infinite scale and an empty picture.
             { "zero width", 0, platform::Rect { 100, 100, 100, 300 }, 400, true, 400, 225, fifth, {} },
-            { "zero height", 0, platform::Rect { 100, 100, 300, 100 }, 400, true, 400, 225, fifth, {} },
+            { "zero height", 0, platform::Rect { 100, 100, 300, 100 }, 400, true, 400, 225, fifth, {}, monitor0 },
             { "inverted", 0, platform::Rect { 500, 500, 100, 100 }, 400, true, 400, 225, fifth, {} },
             // Desktop x 3820..3919, y 1000..1199: opaque black past 3839 and 1079.
             { "past the desktop's edge", 1, platform::Rect { 1900, 1000, 2000, 1200 }, 0, false, 100, 200, 0,
                 { { { 19, 0 }, { 3839, 1000 } }, { { 20, 0 }, kBlack }, { { 0, 79 }, { 3820, 1079 } },
                     { { 0, 80 }, kBlack }, { { 99, 199 }, kBlack } } },
             // From a damaged settings file: coordinates held to 2^20, no overflow, no gigabytes.
-            { "huge", 0, platform::Rect { 0, 0, INT_MAX, INT_MAX }, 400, true, 400, 400, 400.0f / (1 << 20), {} },
-            // No taller than four times the width, as a selection is, or every cycle would crawl.
-            { "sliver", 0, platform::Rect { 0, 0, 1, INT_MAX }, 600, true, 600, 2400, 600.0f, {} },
+            { "huge", 0, platform::Rect { 0, 0, INT_MAX, INT_MAX }, 400, true, 400, 400, 400.0f / (1 << 20), {},
+                platform::Rect { 0, 0, 1 << 20, 1 << 20 } },
+            // No taller than a selection can be (4 x width + 7), or every cycle
+            // would crawl: the top 11 rows of the sliver, unsqueezed.
+            { "sliver", 0, platform::Rect { 0, 0, 1, INT_MAX }, 600, true, 600, 6600, 600.0f, {},
+                platform::Rect { 0, 0, 1, 11 } },
             { "tallest selection", 0, platform::Rect { 0, 0, 40, 160 }, 600, true, 600, 2400, 15.0f, {} },
         };
         for (const Case& c : cases)
@@ -101,8 +107,11 @@ private slots:
         ScreenService service(false);
         cv::Mat out;
         float scale = -1.0f;
+        platform::Rect source;
         service.captureScreen(
-            &out, c.monitor, c.sub ? &*c.sub : nullptr, c.targetWidth, c.scalePointer ? &scale : nullptr);
+            &out, c.monitor, c.sub ? &*c.sub : nullptr, c.targetWidth, c.scalePointer ? &scale : nullptr, &source);
+        if (c.source)
+            QVERIFY(source == *c.source);
         QCOMPARE(out.cols, c.cols);
         QCOMPARE(out.rows, c.rows);
         QCOMPARE(out.type(), CV_8UC4);

@@ -1,8 +1,11 @@
 #include "apps/AppsFormat.h"
 
 #include "apps/SettingsFile.h"
+#include "capture/ScreenService.h"
 
 #include <QStringList>
+
+#include <algorithm>
 
 namespace {
 
@@ -45,8 +48,11 @@ bool parseCaptureRecord(const QString& record, int& adapter, CaptureRect& rect)
     if (fields.size() != 5)
         return false;
     adapter = recordField(fields[0]);
+    // Held here, once, to what the capture accepts: the cycle measures the
+    // pointer from these values, and -2^31 would overflow that arithmetic.
+    constexpr int limit = ScreenService::coordinateLimit;
     for (int i = 0; i < 4; ++i)
-        rect[static_cast<size_t>(i)] = recordField(fields[i + 1]);
+        rect[static_cast<size_t>(i)] = std::clamp(recordField(fields[i + 1]), -limit, limit);
     return true;
 }
 

@@ -20,7 +20,8 @@ QList<AppProfile> parseAppProfiles(const QString& text);
 
 // A capture record is "adapter|left|top|right|bottom" in decimal. Only a
 // record of exactly five fields sets the outputs; a field that is not a
-// 32-bit decimal integer counts as 0. Returns whether the outputs were set.
+// 32-bit decimal integer counts as 0, and the rectangle's fields are held to
+// +-ScreenService::coordinateLimit. Returns whether the outputs were set.
 bool parseCaptureRecord(const QString& record, int& adapter, CaptureRect& rect);
 QString formatCaptureRecord(int adapter, const CaptureRect& rect);
 

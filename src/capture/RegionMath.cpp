@@ -69,9 +69,11 @@ QRect labelToMonitor(const QRect& labelSelection, double pixelRatio)
 {
     // Multiplying first keeps ratio 1 exactly the plain v / 0.75.
     auto scaled = [pixelRatio](int v) { return static_cast<int>(v * pixelRatio / kScreenshotScale); };
-    // Below 0.75 screenshot pixels per label pixel (a screen scale under 1),
-    // a one-pixel side would truncate to 0 and store a rectangle whose right
-    // lies left of its left.
+    // The record keeps the inclusive right and bottom, and the capture reads
+    // right - left by bottom - top: a side of 1 (a flat drag's single row,
+    // truncated) would be captured as 0, which means the whole monitor. Below
+    // 0.75 screenshot pixels per label pixel a side would even truncate to 0.
     return QRect(scaled(labelSelection.left()), scaled(labelSelection.top()),
-        std::max(1, scaled(labelSelection.width())), std::max(1, scaled(labelSelection.height())));
+        std::max(kSmallestMonitorSide, scaled(labelSelection.width())),
+        std::max(kSmallestMonitorSide, scaled(labelSelection.height())));
 }

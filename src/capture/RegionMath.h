@@ -41,8 +41,23 @@ QSize shownScreenshotSize(int columns, int rows);
 // Scales a screenshot (B, G, R, A) to shownScreenshotSize, bilinear.
 void scaleScreenshotForDisplay(cv::Mat& screenshot);
 
+// A selection in monitor pixels is never less than this on a side, so the
+// stored record captures at least one pixel each way.
+constexpr int kSmallestMonitorSide = 2;
+
+// The most rows a stored selection asks the capture for, for a capture
+// `width` pixels wide (right - left of the record). On the label a selection
+// is at most 4 w + 1 high for w + 1 wide; scaled by any factor, truncated and
+// stored with inclusive right and bottom, that stays below 4 width + 8 rows.
+// Anything taller comes from a hand-written or damaged record.
+constexpr long long tallestSelectionHeight(int width)
+{
+    return 4LL * width + 7;
+}
+
 // A selection on the label (logical pixels, inclusive) in monitor pixels.
 // `pixelRatio` is the number of screenshot pixels per logical label pixel
 // (the shown pixmap's device pixel ratio); each coordinate and each side is
-// scaled by pixelRatio / 0.75 in double precision and truncated.
+// scaled by pixelRatio / 0.75 in double precision and truncated, a side to at
+// least kSmallestMonitorSide.
 QRect labelToMonitor(const QRect& labelSelection, double pixelRatio);

@@ -1,5 +1,6 @@
 #include "capture/ScreenService.h"
 
+#include "capture/RegionMath.h"
 #include "shell/Log.h"
 
 #include <algorithm>
@@ -7,17 +8,12 @@
 
 namespace {
 
-// No real desktop is larger; anything beyond comes from a damaged settings
-// file and must not turn into a huge allocation or an overflowing sum.
-constexpr int kCoordinateLimit = 1 << 20;
 constexpr int kMaxOutputSide = 16384;
-// The tallest region a selection can store is four times as high as wide; a
-// taller record comes from a damaged file and would make every cycle slow.
-constexpr int kMaxScaledAspect = 4;
 
+// Keeps the sums below from overflowing, whoever calls.
 int clampCoordinate(int v)
 {
-    return std::clamp(v, -kCoordinateLimit, kCoordinateLimit);
+    return std::clamp(v, -ScreenService::coordinateLimit, ScreenService::coordinateLimit);
 }
 
 } // namespace
@@ -42,7 +38,7 @@ void ScreenService::log(const char* text) const
 }
 
 void ScreenService::captureScreen(cv::Mat* output, int monitorIndex, const platform::Rect* subRect, int targetWidth,
-                                  float* scale)
+                                  float* scale, platform::Rect* captured)
 {
     log("scrsvc scr A");
     log("scrsvc scr B");
@@ -68,20 +64,28 @@ void ScreenService::captureScreen(cv::Mat* output, int monitorIndex, const platf
                                     monitor.top + sub.bottom};
     }
 
+    // A rectangle taller than any selection (a sliver from a damaged file)
+    // would make every cycle crawl; its top part is captured, unsqueezed, so
+    // rows and columns keep one scale and the pointer lands where it points.
+    const bool scaled = targetWidth > 0 && scale;
+    if (scaled && source.width() > 0 && source.height() > tallestSelectionHeight(source.width()))
+        source.bottom = source.top + static_cast<int>(tallestSelectionHeight(source.width()));
+
     const int sourceWidth = source.width();
     const int sourceHeight = source.height();
     int outWidth = sourceWidth;
     int outHeight = sourceHeight;
     if (scale)
         *scale = sourceWidth > 0 ? static_cast<float>(targetWidth) / static_cast<float>(sourceWidth) : 0.0f;
-    if (targetWidth > 0 && scale) {
+    if (scaled) {
         outWidth = targetWidth;
         outHeight = static_cast<int>(static_cast<float>(sourceHeight) * *scale);
-        outHeight = std::min(outHeight, kMaxScaledAspect * outWidth);
     }
     // Every consumer divides by the pixel count: never hand out an empty frame.
     outWidth = std::clamp(outWidth, 1, kMaxOutputSide);
     outHeight = std::clamp(outHeight, 1, kMaxOutputSide);
+    if (captured)
+        *captured = source;
     log("scrsvc scr F");
 
     output->create(outHeight, outWidth, CV_8UC4);

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QPixmap>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -32,6 +33,16 @@ bool sameBytes(const cv::Mat& a, const cv::Mat& b)
         && std::memcmp(a.data, b.data, a.total() * a.elemSize()) == 0;
 }
 
+// A pointer coordinate on the frame: its distance from the captured
+// rectangle's edge times the scale, truncated. A position this far off the
+// frame is as good as any further one, and keeps the conversion defined.
+int framePosition(int pointer, int edge, float scale)
+{
+    constexpr float kFarOff = 1 << 24;
+    const float position = static_cast<float>(static_cast<long long>(pointer) - edge) * scale;
+    return static_cast<int>(std::clamp(position, -kFarOff, kFarOff));
+}
+
 } // namespace
 
 void MainWindow::updateScreen()
@@ -53,17 +64,20 @@ void MainWindow::updateScreen()
     log("adapter selected");
 
     float scale = 0.0f;
-    screenService->captureScreen(&captureImage, monitorIndex, useRect ? &rect : nullptr, windowSize, &scale);
+    platform::Rect captured;
+    screenService->captureScreen(&captureImage, monitorIndex, useRect ? &rect : nullptr, windowSize, &scale, &captured);
     log("scr ok");
 
     // The deep copy and the change test's byte sum in one pass over the bytes.
     const quint32 sum = scopes::copyFrameAndSum(captureImage, frameImage);
 
+    // Measured from the rectangle the capture read, in desktop pixels: the
+    // monitor's own origin counts, and so does what the capture made of a
+    // record it could not use as stored (empty or inverted: the whole
+    // monitor; its monitor gone: the first one).
     const platform::Point pointer = desktop.pointer();
-    const int left = useRect ? rect.left : 0;
-    const int top = useRect ? rect.top : 0;
-    const int cursorX = static_cast<int>(static_cast<float>(pointer.x - left) * scale);
-    const int cursorY = static_cast<int>(static_cast<float>(pointer.y - top) * scale);
+    const int cursorX = framePosition(pointer.x, captured.left, scale);
+    const int cursorY = framePosition(pointer.y, captured.top, scale);
     log("cursor ok");
 
     bool frameChanged = false;
