@@ -52,6 +52,15 @@ std::vector<std::pair<QString, cv::Mat>> photographs(int size)
     return found;
 }
 
+// Runs the scopes on one code path while it lives.
+class PathForced {
+public:
+    explicit PathForced(scopes::ScopePath path) { scopes::setScopePath(path); }
+    ~PathForced() { scopes::setScopePath(scopes::runnableScopePaths().front()); }
+    PathForced(const PathForced&) = delete;
+    PathForced& operator=(const PathForced&) = delete;
+};
+
 } // namespace
 
 class TestFastScopes : public QObject {
@@ -276,18 +285,9 @@ private slots:
         cv::Mat wheel, scope, hsv;
         scopes::renderColorWheel(wheel, size, size, radius);
         QVERIFY2(samePicture(wheel, scopes::reference::colorWheel(size, size, radius)), "colour wheel");
-
-        // Every buffer first served another frame of another size and mode: none may carry it over.
-        scopes::VectorscopePlotter plotter;
-        plotter.plot(patchyFrame(size + 3, 40, 1), wheel, radius);
-        scope = plotter.plot(frame, wheel, radius);
-        QVERIFY2(!plotter.usedPlainPath(), "the fast path was not taken");
-        QVERIFY2(samePicture(scope, scopes::reference::vectorscopePlot(frame, wheel, radius, hsv)), "vectorscope");
-        // A stream of frames: each picture is rewritten only where its plot or
-        // the skin-tone line differs from the one before, and shows no trace of it.
-        scopes::FrameScope stream(0, size);
-        stream.render(patchyFrame(size, 30, 2));
-        QVERIFY2(samePicture(stream.render(frame), scopes::renderStillScope(frame, 0, size)), "stream");
+        const cv::Mat plainPlot = scopes::reference::vectorscopePlot(frame, wheel, radius, hsv);
+        const cv::Mat plainTraces[2]
+            = { scopes::reference::waveformPicture(frame, size, false), scopes::reference::waveformPicture(frame, size, true) };
         // The pointer marker reads one pixel alone; OpenCV converts a row's last
         // (width mod 8 or 16) pixels with other code.
         for (int y = 0; y < frame.rows; ++y)
@@ -295,18 +295,32 @@ private slots:
                 if (scopes::hsvOfPixel(frame, x, y) != hsv.at<cv::Vec3f>(y, x))
                     QFAIL(qPrintable(QStringLiteral("pixel (%1, %2)").arg(x).arg(y)));
 
-        scopes::WaveformRenderer renderer;
-        scopes::ChannelMats counts, traces;
-        cv::Mat rgbBytes, rgbFloat, blur3, blur5;
-        for (bool parade : { false, true }) {
-            const cv::Mat plain = scopes::reference::waveformPicture(frame, size, parade);
-            renderer.render(patchyFrame(size - 1, 30, 2), size - 1, !parade, scope);
-            renderer.render(frame, size, parade, scope);
-            QVERIFY2(!renderer.usedPlainPath(), "the fast path was not taken");
-            QVERIFY2(samePicture(scope, plain), parade ? "parade" : "waveform");
-            // The plain calls, which take over where this OpenCV does what the fast path does not repeat.
-            scopes::renderWaveform(frame, size, parade, rgbBytes, rgbFloat, counts, traces, blur3, blur5, scope);
-            QVERIFY2(samePicture(scope, plain), parade ? "parade by the plain calls" : "waveform by the plain calls");
+        // Every code path this processor runs, each as if the program had been told to.
+        for (const scopes::ScopePath path : scopes::runnableScopePaths()) {
+            const PathForced forced(path);
+            const bool fast = path != scopes::ScopePath::Plain;
+            const auto what = [&](const char* picture) {
+                return qPrintable(QStringLiteral("%1 on the %2 path").arg(picture, scopes::scopePathName(path)));
+            };
+            // Every buffer first served another frame of another size and mode: none may carry it over.
+            scopes::VectorscopePlotter plotter;
+            plotter.plot(patchyFrame(size + 3, 40, 1), wheel, radius);
+            scope = plotter.plot(frame, wheel, radius);
+            QVERIFY2(plotter.usedPlainPath() != fast, what("the vectorscope took the wrong path"));
+            QVERIFY2(samePicture(scope, plainPlot), what("vectorscope"));
+            // A stream of frames: each picture is rewritten only where its plot or
+            // the skin-tone line differs from the one before, and shows no trace of it.
+            scopes::FrameScope stream(0, size);
+            stream.render(patchyFrame(size, 30, 2));
+            QVERIFY2(samePicture(stream.render(frame), scopes::renderStillScope(frame, 0, size)), what("stream"));
+
+            scopes::WaveformRenderer renderer;
+            for (bool parade : { false, true }) {
+                renderer.render(patchyFrame(size - 1, 30, 2), size - 1, !parade, scope);
+                renderer.render(frame, size, parade, scope);
+                QVERIFY2(renderer.usedPlainPath() != fast, what("the waveform took the wrong path"));
+                QVERIFY2(samePicture(scope, plainTraces[parade]), what(parade ? "parade" : "waveform"));
+            }
         }
     }
 

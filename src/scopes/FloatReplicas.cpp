@@ -13,6 +13,9 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <cstdlib>
+#include <string>
 #include <cfloat>
 #include <cmath>
 #include <map>
@@ -312,18 +315,85 @@ int wideDown(const SmoothingOrder& o, const float* const* rows, float* out, int 
 
 } // namespace
 
+namespace {
+
+ScopePath processorPath()
+{
+    static const ScopePath widest = [] {
+        if (!__builtin_cpu_supports("avx2") || !__builtin_cpu_supports("fma"))
+            return ScopePath::Plain;
+        const bool avx512 = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")
+            && __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl");
+        return avx512 ? ScopePath::Avx512 : ScopePath::Avx2;
+    }();
+    return widest;
+}
+
+ScopePath narrowed(ScopePath wanted)
+{
+    return std::min(wanted, processorPath());
+}
+
+ScopePath pathFromEnvironment()
+{
+    const char* asked = std::getenv("HUELENS_SCOPE_PATH");
+    const std::string name = asked ? asked : "";
+    for (ScopePath path : { ScopePath::Plain, ScopePath::Avx2, ScopePath::Avx512 })
+        if (name == scopePathName(path))
+            return narrowed(path);
+    return processorPath();
+}
+
+std::atomic<int> chosenPath { -1 };
+
+} // namespace
+
+ScopePath scopePath()
+{
+    int path = chosenPath.load(std::memory_order_relaxed);
+    if (path < 0) {
+        static const ScopePath fromEnvironment = pathFromEnvironment();
+        path = static_cast<int>(fromEnvironment);
+        int unset = -1;
+        chosenPath.compare_exchange_strong(unset, path, std::memory_order_relaxed);
+    }
+    return static_cast<ScopePath>(path);
+}
+
+std::vector<ScopePath> runnableScopePaths()
+{
+    std::vector<ScopePath> paths;
+    for (int p = static_cast<int>(processorPath()); p >= 0; --p)
+        paths.push_back(static_cast<ScopePath>(p));
+    return paths;
+}
+
+const char* scopePathName(ScopePath path)
+{
+    switch (path) {
+    case ScopePath::Avx512:
+        return "avx512";
+    case ScopePath::Avx2:
+        return "avx2";
+    case ScopePath::Plain:
+    default:
+        return "plain";
+    }
+}
+
+void setScopePath(ScopePath path)
+{
+    chosenPath.store(static_cast<int>(narrowed(path)), std::memory_order_relaxed);
+}
+
 bool wideVectors()
 {
-    static const bool supported = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-    return supported;
+    return scopePath() >= ScopePath::Avx2;
 }
 
 bool widestVectors()
 {
-    static const bool supported = wideVectors() && __builtin_cpu_supports("avx512f")
-        && __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512dq")
-        && __builtin_cpu_supports("avx512vl");
-    return supported;
+    return scopePath() == ScopePath::Avx512;
 }
 
 float smoothedValue(const SmoothingOrder& order, SumForm form, const float* v)

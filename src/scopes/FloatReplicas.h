@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include "scopes/ScopePath.h"
+
 #include <opencv2/core.hpp>
 #include <vector>
 
@@ -86,8 +88,8 @@ float normalizeScale(float largest);
 // different places of a picture (vector code and scalar tails disagree).
 const float* byteUnits();
 
-// Whether the processor runs the 256-bit vector paths (AVX2 with FMA), and
-// the 512-bit ones (AVX-512 F, BW, DQ, VL).
+// Whether the path in use (scopePath()) runs the 256-bit vector code, and
+// the 512-bit code.
 bool wideVectors();
 bool widestVectors();
 

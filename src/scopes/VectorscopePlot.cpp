@@ -1081,7 +1081,7 @@ void VectorscopePlotter::count(const cv::Mat& frameBgra, int size, double radius
     lastExactBytes = 0;
     plotSize = size;
     framePixels = static_cast<std::uint32_t>(frameBgra.total());
-    lastPlain = size < 3 || !colourTables().usable || !normalizeScalesOnly() || !gaussianOrder(3, size).known;
+    lastPlain = scopePath() == ScopePath::Plain || size < 3 || !colourTables().usable || !normalizeScalesOnly() || !gaussianOrder(3, size).known;
     if (lastPlain) {
         // An OpenCV whose arithmetic the fast path does not know: the plain way.
         frameToHsv(frameBgra, plainRgbBytes, plainRgbFloat, plainHsv);

@@ -553,7 +553,7 @@ bool WaveformRenderer::renderFast(const cv::Mat& frameBgra, int windowSize, bool
     // Counts are 16 bits wide: no cell may count more pixels than that.
     const long pixelsPerColumn
         = static_cast<long>(frameBgra.rows) * ((frameBgra.cols + width - 1) / std::max(1, width) + 1);
-    if (!levelTable().usable || width < 5 || height < 5 || frameBgra.cols <= 0 || frameBgra.total() >= kExactFloatCounts
+    if (scopePath() == ScopePath::Plain || !levelTable().usable || width < 5 || height < 5 || frameBgra.cols <= 0 || frameBgra.total() >= kExactFloatCounts
         || pixelsPerColumn > 65535 || !normalizeScalesOnly())
         return false;
     const std::vector<RowBlend>* blends = linearRowBlends(width, kLevels, height);
