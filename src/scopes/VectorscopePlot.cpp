@@ -1,6 +1,3 @@
-// The exact ways below must round every multiply and add where written, as
-// the plain arithmetic does; a compiler that fused them would change bytes.
-#pragma GCC optimize("fp-contract=off")
 // GCC 12's own AVX-512 headers trip these warnings (GCC bug 105593).
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #pragma GCC diagnostic ignored "-Wuninitialized"

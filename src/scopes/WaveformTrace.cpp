@@ -1,6 +1,3 @@
-// Every multiply and add here must round exactly where written, as OpenCV's
-// do; a compiler that fused them into multiply-adds would change bytes.
-#pragma GCC optimize("fp-contract=off")
 // GCC 12's own AVX-512 headers trip these warnings (GCC bug 105593).
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #pragma GCC diagnostic ignored "-Wuninitialized"
