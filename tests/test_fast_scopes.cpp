@@ -31,7 +31,7 @@ cv::Mat patchyFrame(int cols, int rows, uint64 seed)
     rng.fill(frame, cv::RNG::UNIFORM, 0, 256);
     for (int i = 0; i < 12; ++i) {
         const cv::Rect patch(
-            rng.uniform(0, cols - 10), rng.uniform(0, rows - 10), rng.uniform(5, 80), rng.uniform(5, 60));
+            rng.uniform(0, std::max(1, cols - 10)), rng.uniform(0, std::max(1, rows - 10)), rng.uniform(5, 80), rng.uniform(5, 60));
         frame(patch & cv::Rect(0, 0, cols, rows))
             .setTo(cv::Scalar(rng.uniform(0, 256), rng.uniform(0, 256), rng.uniform(0, 256), 255));
     }
@@ -50,6 +50,14 @@ std::vector<std::pair<QString, cv::Mat>> photographs(int size)
             found.emplace_back(QLatin1String(name), scopes::frameFromImage(image, size));
     }
     return found;
+}
+
+// The vector paths this processor runs: the plain path has no kernels of its own.
+std::vector<scopes::ScopePath> vectorPaths()
+{
+    std::vector<scopes::ScopePath> paths = scopes::runnableScopePaths();
+    paths.pop_back();
+    return paths;
 }
 
 // Runs the scopes on one code path while it lives.
@@ -98,20 +106,21 @@ private slots:
                     plainVector[i] = plainCell(vectorHsv[i]);
                     plainScalar[i] = vectorHsv[i] == scalarHsv[i] ? plainVector[i] : plainCell(scalarHsv[i]);
                 }
-                for (int width : scopes::vectorWidths()) {
-                    scopes::placeColours(pixels.data(), kChunk, size, radius, cells.data(), width);
+                for (const scopes::ScopePath path : vectorPaths()) {
+                    scopes::placeColours(pixels.data(), kChunk, size, radius, cells.data(), path);
                     for (int i = 0; i < kChunk; ++i) {
                         if (cells[i] == -2)
                             ++unsure;
                         else if (cells[i] != plainVector[i] || cells[i] != plainScalar[i])
-                            QFAIL(qPrintable(QString::asprintf("size %d, #%06x, code path %d: cell %d, plain %d / %d",
-                                size, pixels[i] & 0xffffffu, width, cells[i], plainVector[i], plainScalar[i])));
+                            QFAIL(qPrintable(QString::asprintf("size %d, #%06x, %s: cell %d, plain %d / %d", size,
+                                pixels[i] & 0xffffffu, scopes::scopePathName(path), cells[i], plainVector[i],
+                                plainScalar[i])));
                     }
                 }
             }
         }
         // The guard sends only the colours near a cell's edge the exact way, not everything.
-        QVERIFY2(unsure < 3 * (1L << 24) * static_cast<long>(scopes::vectorWidths().size()) / 50,
+        QVERIFY2(unsure < 3 * (1L << 24) * static_cast<long>(vectorPaths().size()) / 50,
             qPrintable(QString::number(unsure)));
     }
 
@@ -120,7 +129,7 @@ private slots:
         // The fast paths take v x 255 in single precision, whose whole part
         // must be the exact product's: the floats next to every k / 255, where
         // a product could round up onto k, then every 4096th float of 0 .. 1.1
-        // (above 1 the byte is 255), through every code path.
+        // (above 1 the byte is 255).
         std::vector<float> values;
         for (int k = 1; k <= 255; ++k) {
             float v = static_cast<float>(k / 255.0);
@@ -145,15 +154,13 @@ private slots:
                 t[i] = values[row + i] / 2;
                 b3[i] = 0.0f;
             }
-            for (int width : scopes::vectorWidths()) {
-                scopes::traceBytes(t.data(), b3.data(), b5.data(), gain, out.data(), kRow, width);
-                for (int i = 0; i < kRow; ++i) {
-                    const float v = ((t[i] * 2.0f + b3[i] * 1.5f) + b5[i]) * gain;
-                    const int plain = static_cast<int>(std::min(1.0, static_cast<double>(v)) * 255);
-                    if (out[i] != plain)
-                        QFAIL(qPrintable(QString::asprintf(
-                            "v %.9g, code path %d: %d, plain %d", static_cast<double>(v), width, out[i], plain)));
-                }
+            scopes::traceBytes(t.data(), b3.data(), b5.data(), gain, out.data(), kRow);
+            for (int i = 0; i < kRow; ++i) {
+                const float v = ((t[i] * 2.0f + b3[i] * 1.5f) + b5[i]) * gain;
+                const int plain = static_cast<int>(std::min(1.0, static_cast<double>(v)) * 255);
+                if (out[i] != plain)
+                    QFAIL(qPrintable(
+                        QString::asprintf("v %.9g: %d, plain %d", static_cast<double>(v), out[i], plain)));
             }
         }
     }
@@ -182,12 +189,16 @@ private slots:
             for (int v = 0; v < 256; ++v)
                 plain[v] = static_cast<uchar>(static_cast<int>(255.0 - (255 - v) * k));
             std::fill(cells.begin(), cells.end(), c);
-            for (int width : scopes::vectorWidths()) {
-                scopes::liftRow(cells.data(), wheel.data(), out.data(), kCells, width);
-                for (int i = 0; i < kCells * 3; ++i)
-                    if (out[i] != plain[wheel[i]])
-                        QFAIL(qPrintable(QString::asprintf("cell %.9g, wheel byte %d, code path %d: %d, plain %d",
-                            static_cast<double>(c), wheel[i], width, out[i], plain[wheel[i]])));
+            for (const scopes::ScopePath path : vectorPaths()) {
+                // The whole row, and its first five cells alone (shorter than a vector).
+                for (const int n : { kCells, 5 }) {
+                    scopes::liftRow(cells.data(), wheel.data(), out.data(), n, path);
+                    for (int i = 0; i < n * 3; ++i)
+                        if (out[i] != plain[wheel[i]])
+                            QFAIL(qPrintable(QString::asprintf("cell %.9g, wheel byte %d, %s: %d, plain %d",
+                                static_cast<double>(c), wheel[i], scopes::scopePathName(path), out[i],
+                                plain[wheel[i]])));
+                }
             }
         }
     }
@@ -320,6 +331,25 @@ private slots:
                 renderer.render(frame, size, parade, scope);
                 QVERIFY2(renderer.usedPlainPath() != fast, what("the waveform took the wrong path"));
                 QVERIFY2(samePicture(scope, plainTraces[parade]), what(parade ? "parade" : "waveform"));
+            }
+        }
+    }
+
+    void framesNarrowerThanAVectorOnTheVectorscope()
+    {
+        // Rows shorter than a vector, and rows that end a vector or two past one.
+        const int size = 150;
+        const double radius = (size / 2) * 0.75;
+        cv::Mat wheel, hsv;
+        scopes::renderColorWheel(wheel, size, size, radius);
+        for (const int cols : { 1, 5, 7, 9, 17, 31 }) {
+            const cv::Mat frame = patchyFrame(cols, 40, static_cast<uint64>(cols));
+            const cv::Mat plain = scopes::reference::vectorscopePlot(frame, wheel, radius, hsv);
+            for (const scopes::ScopePath path : vectorPaths()) {
+                const PathForced forced(path);
+                scopes::VectorscopePlotter plotter;
+                QVERIFY2(samePicture(plotter.plot(frame, wheel, radius), plain),
+                    qPrintable(QStringLiteral("%1 columns, %2").arg(cols).arg(scopes::scopePathName(path))));
             }
         }
     }

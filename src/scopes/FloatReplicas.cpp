@@ -152,12 +152,12 @@ bool checkRowBlends(int width, int fromRows, int toRows, const std::vector<RowBl
     return true;
 }
 
-// --- Vector paths -------------------------------------------------------------
-// The same sums as smoothedValue, 8 (AVX2) or 16 (AVX-512) columns at a time,
-// one loop per kernel size and form so that nothing is decided per column.
+// --- Vector code --------------------------------------------------------------
+// The same sums as smoothedValue, 8 columns at a time (AVX2), one loop per
+// kernel size and form so that nothing is decided per column. 16 columns at a
+// time (AVX-512) measured no faster: the rows are short and the loads bound it.
 
 #define HUELENS_WIDE "avx2,fma"
-#define HUELENS_WIDEST "avx512f,avx512bw,avx512dq,avx512vl,avx2,fma"
 
 template <int Taps, SumForm Form>
 __attribute__((target(HUELENS_WIDE), always_inline)) inline __m256 sum8(
@@ -172,22 +172,6 @@ __attribute__((target(HUELENS_WIDE), always_inline)) inline __m256 sum8(
         s = _mm256_add_ps(_mm256_mul_ps(k0, b), _mm256_mul_ps(k1, p1));
     if constexpr (Taps == 5)
         s = Form == SumForm::Unfused ? _mm256_add_ps(s, _mm256_mul_ps(k2, p2)) : _mm256_fmadd_ps(k2, p2, s);
-    return s;
-}
-
-template <int Taps, SumForm Form>
-__attribute__((target(HUELENS_WIDEST), always_inline)) inline __m512 sum16(
-    __m512 k0, __m512 k1, __m512 k2, __m512 b, __m512 p1, __m512 p2)
-{
-    __m512 s;
-    if constexpr (Form == SumForm::NeighboursFirstFused)
-        s = _mm512_fmadd_ps(k0, b, _mm512_mul_ps(k1, p1));
-    else if constexpr (Form == SumForm::CentreFirstFused)
-        s = _mm512_fmadd_ps(k1, p1, _mm512_mul_ps(k0, b));
-    else
-        s = _mm512_add_ps(_mm512_mul_ps(k0, b), _mm512_mul_ps(k1, p1));
-    if constexpr (Taps == 5)
-        s = Form == SumForm::Unfused ? _mm512_add_ps(s, _mm512_mul_ps(k2, p2)) : _mm512_fmadd_ps(k2, p2, s);
     return s;
 }
 
@@ -211,24 +195,6 @@ __attribute__((target(HUELENS_WIDE))) int across8(const float* k, const float* i
 }
 
 template <int Taps, SumForm Form>
-__attribute__((target(HUELENS_WIDEST))) int across16(const float* k, const float* in, float* out, int count)
-{
-    constexpr int r = Taps / 2;
-    const __m512 k0 = _mm512_set1_ps(k[0]), k1 = _mm512_set1_ps(k[1]), k2 = _mm512_set1_ps(k[2]);
-    if (count < 16)
-        return across8<Taps, Form>(k, in, out, count);
-    for (int i = 0;; i += 16) {
-        i = std::min(i, count - 16);
-        const float* c = in + r + i;
-        const __m512 p1 = _mm512_add_ps(_mm512_loadu_ps(c - 1), _mm512_loadu_ps(c + 1));
-        const __m512 p2 = Taps == 5 ? _mm512_add_ps(_mm512_loadu_ps(c - r), _mm512_loadu_ps(c + r)) : p1;
-        _mm512_storeu_ps(out + i, sum16<Taps, Form>(k0, k1, k2, _mm512_loadu_ps(c), p1, p2));
-        if (i == count - 16)
-            return count;
-    }
-}
-
-template <int Taps, SumForm Form>
 __attribute__((target(HUELENS_WIDE))) int down8(const float* k, const float* const* rows, float* out, int count)
 {
     constexpr int r = Taps / 2;
@@ -246,55 +212,29 @@ __attribute__((target(HUELENS_WIDE))) int down8(const float* k, const float* con
     }
 }
 
-template <int Taps, SumForm Form>
-__attribute__((target(HUELENS_WIDEST))) int down16(const float* k, const float* const* rows, float* out, int count)
-{
-    constexpr int r = Taps / 2;
-    const __m512 k0 = _mm512_set1_ps(k[0]), k1 = _mm512_set1_ps(k[1]), k2 = _mm512_set1_ps(k[2]);
-    if (count < 16)
-        return down8<Taps, Form>(k, rows, out, count);
-    for (int i = 0;; i += 16) {
-        i = std::min(i, count - 16);
-        const __m512 p1 = _mm512_add_ps(_mm512_loadu_ps(rows[r - 1] + i), _mm512_loadu_ps(rows[r + 1] + i));
-        const __m512 p2
-            = Taps == 5 ? _mm512_add_ps(_mm512_loadu_ps(rows[0] + i), _mm512_loadu_ps(rows[Taps - 1] + i)) : p1;
-        _mm512_storeu_ps(out + i, sum16<Taps, Form>(k0, k1, k2, _mm512_loadu_ps(rows[r] + i), p1, p2));
-        if (i == count - 16)
-            return count;
-    }
-}
-
 template <int Taps> int acrossVector(SumForm form, const float* k, const float* in, float* out, int count)
 {
-    const bool widest = widestVectors();
     switch (form) {
     case SumForm::NeighboursFirstFused:
-        return widest ? across16<Taps, SumForm::NeighboursFirstFused>(k, in, out, count)
-                      : across8<Taps, SumForm::NeighboursFirstFused>(k, in, out, count);
+        return across8<Taps, SumForm::NeighboursFirstFused>(k, in, out, count);
     case SumForm::CentreFirstFused:
-        return widest ? across16<Taps, SumForm::CentreFirstFused>(k, in, out, count)
-                      : across8<Taps, SumForm::CentreFirstFused>(k, in, out, count);
+        return across8<Taps, SumForm::CentreFirstFused>(k, in, out, count);
     case SumForm::Unfused:
     default:
-        return widest ? across16<Taps, SumForm::Unfused>(k, in, out, count)
-                      : across8<Taps, SumForm::Unfused>(k, in, out, count);
+        return across8<Taps, SumForm::Unfused>(k, in, out, count);
     }
 }
 
 template <int Taps> int downVector(SumForm form, const float* k, const float* const* rows, float* out, int count)
 {
-    const bool widest = widestVectors();
     switch (form) {
     case SumForm::NeighboursFirstFused:
-        return widest ? down16<Taps, SumForm::NeighboursFirstFused>(k, rows, out, count)
-                      : down8<Taps, SumForm::NeighboursFirstFused>(k, rows, out, count);
+        return down8<Taps, SumForm::NeighboursFirstFused>(k, rows, out, count);
     case SumForm::CentreFirstFused:
-        return widest ? down16<Taps, SumForm::CentreFirstFused>(k, rows, out, count)
-                      : down8<Taps, SumForm::CentreFirstFused>(k, rows, out, count);
+        return down8<Taps, SumForm::CentreFirstFused>(k, rows, out, count);
     case SumForm::Unfused:
     default:
-        return widest ? down16<Taps, SumForm::Unfused>(k, rows, out, count)
-                      : down8<Taps, SumForm::Unfused>(k, rows, out, count);
+        return down8<Taps, SumForm::Unfused>(k, rows, out, count);
     }
 }
 

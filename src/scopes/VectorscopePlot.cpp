@@ -22,11 +22,6 @@ namespace scopes {
 
 namespace {
 
-constexpr double kFrameByteToUnit = 0.00392156862745098; // 1 / 255
-
-// OpenCV converts the last (width mod 16) pixels of a row, or some of them,
-// with scalar code whose hue can differ in the last bit from its vector code.
-constexpr int kVectorAlign = 16;
 
 // Placement. OpenCV's hue and saturation and the fast ones below each lie
 // within a few units in the last place of the exact quotients. Over all 2^24
@@ -141,72 +136,6 @@ struct Bounds {
     int minRow = INT_MAX, maxRow = INT_MIN, minCol = INT_MAX, maxCol = INT_MIN;
 };
 
-// sin and cos of q sixths of a turn, |q| <= 1.
-inline void sinCosSixths(float q, float& s, float& c)
-{
-    const float q2 = q * q;
-    s = q * (kSin1 + q2 * (kSin3 + q2 * (kSin5 + q2 * kSin7)));
-    c = 1.0f + q2 * (kCos2 + q2 * (kCos4 + q2 * (kCos6 + q2 * kCos8)));
-}
-
-inline int placeOne(std::uint32_t pixel, const Placement& p, const int* countLimit, int& row, int& col)
-{
-    const int b = static_cast<int>(pixel & 0xff);
-    const int g = static_cast<int>((pixel >> 8) & 0xff);
-    const int r = static_cast<int>((pixel >> 16) & 0xff);
-    const int mx = std::max(r, std::max(g, b));
-    const int mn = std::min(r, std::min(g, b));
-    const int d = mx - mn;
-    if (d <= countLimit[mx])
-        return -1;
-    // Hue = 60 num / d, plus 0, 120 or 240 degrees by the largest channel;
-    // (cosA, sinA) turns by the latter, at the plot's scale.
-    int num;
-    float cosA, sinA;
-    if (r == mx) {
-        num = g - b;
-        cosA = p.radius;
-        sinA = 0.0f;
-    } else if (g == mx) {
-        num = b - r;
-        cosA = p.radiusCos120;
-        sinA = p.radiusSin120;
-    } else {
-        num = r - g;
-        cosA = p.radiusCos120;
-        sinA = -p.radiusSin120;
-    }
-    const float df = static_cast<float>(d);
-    float s, c;
-    sinCosSixths(static_cast<float>(num) / (df + kEpsilonBytes), s, c);
-    const float sat = df / (static_cast<float>(mx) + kEpsilonBytes);
-    const float x = sat * (s * cosA + c * sinA);
-    const float y = sat * (c * cosA - s * sinA);
-    const float nx = std::nearbyint(x);
-    const float ny = std::nearbyint(y);
-    if (!(std::fabs(x - nx) <= kNearestLimit && std::fabs(y - ny) <= kNearestLimit))
-        return -2;
-    col = p.half - static_cast<int>(nx);
-    row = p.half - static_cast<int>(ny);
-    if (col < 0 || row < 0 || col >= p.size || row >= p.size)
-        return -1;
-    return row * p.size + col;
-}
-
-void placeNarrow(const std::uint32_t* pixels, int n, const Placement& p, const int* countLimit, int* cells, Bounds& b)
-{
-    for (int i = 0; i < n; ++i) {
-        int row = 0, col = 0;
-        cells[i] = placeOne(pixels[i], p, countLimit, row, col);
-        if (cells[i] >= 0) {
-            b.minRow = std::min(b.minRow, row);
-            b.maxRow = std::max(b.maxRow, row);
-            b.minCol = std::min(b.minCol, col);
-            b.maxCol = std::max(b.maxCol, col);
-        }
-    }
-}
-
 // 1 / x to within 3e-7 (relative): the estimate of rcpps, refined once.
 __attribute__((target("avx2,fma"), always_inline)) inline __m256 reciprocal(__m256 x)
 {
@@ -214,10 +143,14 @@ __attribute__((target("avx2,fma"), always_inline)) inline __m256 reciprocal(__m2
     return _mm256_mul_ps(r, _mm256_fnmadd_ps(x, r, _mm256_set1_ps(2.0f)));
 }
 
-// placeOne for eight pixels at a time, with fused multiply-adds and refined
-// reciprocals (as accurate as placeOne's arithmetic, and cheaper). Returns
-// the eight results; `placed` marks the lanes with a cell, (nx, ny) is their
-// offset from the centre (column half - nx, row half - ny).
+// Where eight pixels land: OpenCV's RGB2HSV hue and saturation (hue = 60 num
+// / d plus 0, 120 or 240 degrees by the largest channel, saturation d / max,
+// both with FLT_EPSILON added to the divisor) and plotPoint's rounding of
+// (sin, cos) x saturation x radius, in single precision with refined
+// reciprocals and a polynomial sine; the error stays under 8e-5 of a cell.
+// Returns the cell index, -1 (not counted or outside) or -2 (too close to a
+// cell's edge to be sure); `placed` marks the lanes with a cell, (nx, ny) is
+// their offset from the centre (column half - nx, row half - ny).
 __attribute__((target("avx2,fma"), always_inline)) inline __m256i placeEight(
     __m256i v, const Placement& p, const int* countLimit, __m256& nx, __m256& ny, __m256i& placed)
 {
@@ -293,16 +226,17 @@ __attribute__((target("avx2,fma"), always_inline)) inline __m256i placeEight(
 __attribute__((target("avx2,fma"))) void placeWide(
     const std::uint32_t* pixels, int n, const Placement& p, const int* countLimit, int* cells)
 {
-    int i = 0;
-    for (; i + 8 <= n; i += 8) {
+    for (int i = 0; i < n; i += 8) {
+        const int k = std::min(8, n - i);
+        alignas(32) std::uint32_t in[8] {};
+        alignas(32) int out[8];
+        std::copy(pixels + i, pixels + i + k, in);
         __m256 nx, ny;
         __m256i placed;
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(cells + i),
-            placeEight(
-                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pixels + i)), p, countLimit, nx, ny, placed));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(out),
+            placeEight(_mm256_load_si256(reinterpret_cast<const __m256i*>(in)), p, countLimit, nx, ny, placed));
+        std::copy(out, out + k, cells + i);
     }
-    Bounds unused;
-    placeNarrow(pixels + i, n - i, p, countLimit, cells + i, unused);
 }
 
 // Counts one row of pixels into `counts`, whose last entry takes the pixels
@@ -313,41 +247,36 @@ __attribute__((target("avx2,fma"))) void countWide(const std::uint32_t* pixels, 
     const Placement& p, const int* countLimit, std::uint32_t* counts, int* places, std::vector<int>& exact,
     __m256* bounds)
 {
+    // A row shorter than a vector is padded with black, which never counts;
+    // a longer one ends with the eight pixels that end it, the lanes already
+    // done left out. `places` holds at least eight.
+    alignas(32) std::uint32_t padded[8] {};
+    const int m = std::max(n, 8);
+    if (n < 8) {
+        std::copy(pixels, pixels + n, padded);
+        pixels = padded;
+    }
     const __m256i nowhere = _mm256_set1_epi32(p.size * p.size);
-    int i = 0;
-    for (; i + 8 <= n; i += 8) {
+    for (int i = 0; i < m;) {
+        const int at = std::min(i, m - 8);
         __m256 nx, ny;
         __m256i placed;
         const __m256i result = placeEight(
-            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pixels + i)), p, countLimit, nx, ny, placed);
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pixels + at)), p, countLimit, nx, ny, placed);
         const __m256i unsure = _mm256_cmpeq_epi32(result, _mm256_set1_epi32(-2));
         if (!_mm256_testz_si256(unsure, unsure)) {
-            const int mask = _mm256_movemask_ps(_mm256_castsi256_ps(unsure));
+            const int mask = _mm256_movemask_ps(_mm256_castsi256_ps(unsure)) >> (i - at) << (i - at);
             for (int k = 0; k < 8; ++k)
                 if (mask & (1 << k))
-                    exact.push_back(firstIndex + i + k);
+                    exact.push_back(firstIndex + at + k);
         }
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(places + i), _mm256_blendv_epi8(nowhere, result, placed));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(places + at), _mm256_blendv_epi8(nowhere, result, placed));
         const __m256 placedF = _mm256_castsi256_ps(placed);
         bounds[0] = _mm256_min_ps(bounds[0], _mm256_blendv_ps(bounds[0], nx, placedF));
         bounds[1] = _mm256_max_ps(bounds[1], _mm256_blendv_ps(bounds[1], nx, placedF));
         bounds[2] = _mm256_min_ps(bounds[2], _mm256_blendv_ps(bounds[2], ny, placedF));
         bounds[3] = _mm256_max_ps(bounds[3], _mm256_blendv_ps(bounds[3], ny, placedF));
-    }
-    for (; i < n; ++i) {
-        int r = 0, c = 0;
-        const int cell = placeOne(pixels[i], p, countLimit, r, c);
-        if (cell == -2)
-            exact.push_back(firstIndex + i);
-        places[i] = cell >= 0 ? cell : p.size * p.size;
-        if (cell >= 0) {
-            const __m256 ox = _mm256_set1_ps(static_cast<float>(p.half - c));
-            const __m256 oy = _mm256_set1_ps(static_cast<float>(p.half - r));
-            bounds[0] = _mm256_min_ps(bounds[0], ox);
-            bounds[1] = _mm256_max_ps(bounds[1], ox);
-            bounds[2] = _mm256_min_ps(bounds[2], oy);
-            bounds[3] = _mm256_max_ps(bounds[3], oy);
-        }
+        i = at + 8;
     }
     for (int k = 0; k < n; ++k)
         ++counts[places[k]];
@@ -359,7 +288,7 @@ __attribute__((target("avx2,fma"))) void countFrameWide(const cv::Mat& frame, co
     // A copy the counting cannot write over, so its numbers stay in registers.
     const Placement p = placement;
     __m256 bounds[4] = { _mm256_set1_ps(1e9f), _mm256_set1_ps(-1e9f), _mm256_set1_ps(1e9f), _mm256_set1_ps(-1e9f) };
-    places.resize(static_cast<size_t>(frame.cols));
+    places.resize(static_cast<size_t>(std::max(frame.cols, 8)));
     for (int y = 0; y < frame.rows; ++y)
         countWide(frame.ptr<std::uint32_t>(y), frame.cols, y * frame.cols, p, countLimit, counts, places.data(), exact,
             bounds);
@@ -453,7 +382,7 @@ __attribute__((target(HUELENS_WIDEST), always_inline)) inline __m512i locateSixt
     return cell;
 }
 
-// locateSixteen's outcome as placeOne gives it: the cell, -1 or -2.
+// locateSixteen's outcome as placeEight gives it: the cell, -1 or -2.
 __attribute__((target(HUELENS_WIDEST), always_inline)) inline __m512i placeSixteen(
     __m512i v, const Placement& p, const int* countLimit)
 {
@@ -536,75 +465,19 @@ __attribute__((target(HUELENS_WIDEST))) void countFrameWidest(const cv::Mat& fra
 __attribute__((target(HUELENS_WIDEST))) void placeWidest(
     const std::uint32_t* pixels, int n, const Placement& p, const int* countLimit, int* cells)
 {
-    int i = 0;
-    for (; i + 16 <= n; i += 16) {
-        _mm512_storeu_si512(cells + i, placeSixteen(_mm512_loadu_si512(pixels + i), p, countLimit));
-    }
-    placeWide(pixels + i, n - i, p, countLimit, cells + i);
-}
-
-void countFrameNarrow(const cv::Mat& frame, const Placement& p, const int* countLimit, std::uint32_t* counts,
-    std::vector<int>& exact, Bounds& b)
-{
-    for (int y = 0; y < frame.rows; ++y) {
-        const auto* pixels = frame.ptr<std::uint32_t>(y);
-        for (int x = 0; x < frame.cols; ++x) {
-            int r = 0, c = 0;
-            const int cell = placeOne(pixels[x], p, countLimit, r, c);
-            if (cell >= 0) {
-                ++counts[cell];
-                b.minRow = std::min(b.minRow, r);
-                b.maxRow = std::max(b.maxRow, r);
-                b.minCol = std::min(b.minCol, c);
-                b.maxCol = std::max(b.maxCol, c);
-            } else if (cell == -2) {
-                exact.push_back(y * frame.cols + x);
-            }
-        }
+    for (int i = 0; i < n; i += 16) {
+        const int k = std::min(16, n - i);
+        alignas(64) std::uint32_t in[16] {};
+        alignas(64) int out[16];
+        std::copy(pixels + i, pixels + i + k, in);
+        _mm512_store_si512(out, placeSixteen(_mm512_load_si512(in), p, countLimit));
+        std::copy(out, out + k, cells + i);
     }
 }
 
-} // namespace
-
-namespace {
 
 // c^0.3 (single precision) through log2 and exp2 series; relative error
 // below 3e-7 against powf for 5e-11 <= c <= 2.
-inline float powThreeTenths(float c)
-{
-    std::uint32_t bits;
-    std::memcpy(&bits, &c, 4);
-    int e = static_cast<int>(bits >> 23) - 127;
-    bits = (bits & 0x7fffffu) | 0x3f800000u;
-    float m;
-    std::memcpy(&m, &bits, 4);
-    if (m > 1.41421356f) {
-        m *= 0.5f;
-        e += 1;
-    }
-    const float t = (m - 1.0f) / (m + 1.0f);
-    const float t2 = t * t;
-    const float log2m
-        = t * (2.88539004f + t2 * (0.961796701f + t2 * (0.577078044f + t2 * (0.412198573f + t2 * 0.320598900f))));
-    const float y = 0.3f * (static_cast<float>(e) + log2m);
-    const float n = std::nearbyint(y);
-    const float f = y - n;
-    const float poly = 1.0f
-        + f
-            * (0.693147182f
-                + f
-                    * (0.240226507f
-                        + f
-                            * (5.55041097e-2f
-                                + f
-                                    * (9.61812911e-3f
-                                        + f * (1.33335581e-3f + f * (1.54035304e-4f + f * 1.52527338e-5f))))));
-    const std::uint32_t scaleBits = static_cast<std::uint32_t>(static_cast<int>(n) + 127) << 23;
-    float scale;
-    std::memcpy(&scale, &scaleBits, 4);
-    return poly * scale;
-}
-
 __attribute__((target("avx2,fma"), always_inline)) inline __m256 powThreeTenthsWide(__m256 c)
 {
     __m256i bits = _mm256_castps_si256(c);
@@ -635,48 +508,25 @@ __attribute__((target("avx2,fma"), always_inline)) inline __m256 powThreeTenthsW
     return _mm256_mul_ps(q, _mm256_castsi256_ps(scaleBits));
 }
 
-int guardedLift(float cell, int wheel)
-{
-    if (!(cell >= kNegligibleCell))
-        return wheel;
-    const float a = 2.0f * powThreeTenths(cell);
-    if (a > 1.0f + kWhiteMargin)
-        return 255;
-    if (a >= 1.0f - kWhiteMargin)
-        return -1;
-    const float v = static_cast<float>(wheel);
-    const float y = v + (255.0f - v) * a;
-    const float f = std::floor(y);
-    const float frac = y - f;
-    if (frac < kLiftMargin || frac > 1.0f - kLiftMargin)
-        return -1;
-    return static_cast<int>(f);
-}
-
-// One row of cells: `sums` times `scale` (normalize's one rounded product)
-// are the normalised values, `wheel` the wheel's bytes (three per cell),
-// `rgb` where the lifted bytes go. Bytes too close to call are done exactly.
-int liftNarrow(const float* sums, float scale, const uchar* wheel, uchar* rgb, int n)
-{
-    int exact = 0;
-    for (int i = 0; i < n; ++i) {
-        const float cell = sums[i] * scale;
-        for (int ch = 0; ch < 3; ++ch) {
-            const uchar v = wheel[i * 3 + ch];
-            int lifted = cell == 0.0f ? v : guardedLift(cell, v);
-            if (lifted < 0) {
-                lifted = exactLift(cell, v);
-                ++exact;
-            }
-            rgb[i * 3 + ch] = static_cast<uchar>(lifted);
-        }
-    }
-    return exact;
-}
-
+// Brightening, as brightenScope does it, of one row of cells: `sums` times
+// `scale` (normalize's one rounded product) are the normalised values c,
+// `wheel` the wheel's bytes (three per cell), `rgb` where the lifted bytes
+// go: trunc(255 - (255 - v) k) with k = max(0, 1 - 2 c^0.3), the power a
+// fast one. Bytes whose value lies too close to a whole number for the
+// power's error go the exact way; returns how many did.
 __attribute__((target("avx2,fma"))) int liftWide(
     const float* sums, float scale, const uchar* wheelRow, uchar* rgb, int n)
 {
+    if (n < 8) {
+        // Padded with empty cells, which leave their bytes as they are.
+        float cells[8] {};
+        uchar wheel[24] {}, bytes[24];
+        std::copy(sums, sums + n, cells);
+        std::copy(wheelRow, wheelRow + n * 3, wheel);
+        const int exact = liftWide(cells, scale, wheel, bytes, 8);
+        std::copy(bytes, bytes + n * 3, rgb);
+        return exact;
+    }
     int exact = 0;
     int i = 0;
     // Which cell each of the 24 bytes of eight cells belongs to.
@@ -694,7 +544,7 @@ __attribute__((target("avx2,fma"))) int liftWide(
     const __m256 absMask = _mm256_castsi256_ps(_mm256_set1_epi32(0x7fffffff));
     const __m256 scaleV = _mm256_set1_ps(scale);
     // Eight at a time; the last eight end the row, overlapping cells done before.
-    for (int next = 0; n >= 8 && next < n; next = i + 8) {
+    for (int next = 0; next < n; next = i + 8) {
         i = std::min(next, n - 8);
         const __m256 c = _mm256_mul_ps(_mm256_loadu_ps(sums + i), scaleV);
         const __m256 live = _mm256_cmp_ps(c, _mm256_set1_ps(kNegligibleCell), _CMP_GE_OQ);
@@ -738,7 +588,7 @@ __attribute__((target("avx2,fma"))) int liftWide(
             ++exact;
         }
     }
-    return n >= 8 ? exact : liftNarrow(sums, scale, wheelRow, rgb, n);
+    return exact;
 }
 
 __attribute__((target(HUELENS_WIDEST), always_inline)) inline __m512 powThreeTenthsWidest(__m512 c)
@@ -856,59 +706,20 @@ __attribute__((target(HUELENS_WIDEST))) int liftWidest(
     return exact;
 }
 
-// out[i] = weights[counts[i]]
-void cellValuesNarrow(const std::uint32_t* counts, const float* weights, float* out, int n)
-{
-    for (int i = 0; i < n; ++i)
-        out[i] = weights[counts[i]];
-}
-
-__attribute__((target("avx2,fma"))) void cellValuesWide(
-    const std::uint32_t* counts, const float* weights, float* out, int n)
+// out[i] = weights[counts[i]]: a cell's value after counts[i] pixels.
+__attribute__((target("avx2,fma"))) void cellValues(const std::uint32_t* counts, const float* weights, float* out, int n)
 {
     int i = 0;
     for (; i + 8 <= n; i += 8) {
         const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(counts + i));
         _mm256_storeu_ps(out + i, _mm256_testz_si256(c, c) ? _mm256_setzero_ps() : _mm256_i32gather_ps(weights, c, 4));
     }
-    cellValuesNarrow(counts + i, weights, out + i, n - i);
-}
-
-__attribute__((target(HUELENS_WIDEST))) void cellValuesWidest(
-    const std::uint32_t* counts, const float* weights, float* out, int n)
-{
-    int i = 0;
-    for (; i + 16 <= n; i += 16) {
-        const __m512i c = _mm512_loadu_si512(counts + i);
-        const __mmask16 lit = _mm512_test_epi32_mask(c, c);
-        _mm512_storeu_ps(
-            out + i, lit ? _mm512_mask_i32gather_ps(_mm512_setzero_ps(), lit, c, weights, 4) : _mm512_setzero_ps());
-    }
-    cellValuesWide(counts + i, weights, out + i, n - i);
-}
-
-void cellValues(const std::uint32_t* counts, const float* weights, float* out, int n)
-{
-    if (widestVectors())
-        cellValuesWidest(counts, weights, out, n);
-    else if (wideVectors())
-        cellValuesWide(counts, weights, out, n);
-    else
-        cellValuesNarrow(counts, weights, out, n);
+    for (; i < n; ++i)
+        out[i] = weights[counts[i]];
 }
 
 // sum[i] = cells[i] + sum[i] (the order cv::add uses); the largest of them.
-float addAndFindLargestNarrow(const float* cells, float* sum, int n)
-{
-    float largest = 0.0f;
-    for (int i = 0; i < n; ++i) {
-        sum[i] = cells[i] + sum[i];
-        largest = std::max(largest, sum[i]);
-    }
-    return largest;
-}
-
-__attribute__((target("avx2,fma"))) float addAndFindLargestWide(const float* cells, float* sum, int n)
+__attribute__((target("avx2,fma"))) float addAndFindLargest(const float* cells, float* sum, int n)
 {
     __m256 largest = _mm256_setzero_ps();
     int i = 0;
@@ -919,33 +730,13 @@ __attribute__((target("avx2,fma"))) float addAndFindLargestWide(const float* cel
     }
     alignas(32) float lanes[8];
     _mm256_store_ps(lanes, largest);
-    float result = addAndFindLargestNarrow(cells + i, sum + i, n - i);
-    for (float v : lanes)
-        result = std::max(result, v);
+    float result = *std::max_element(lanes, lanes + 8);
+    for (; i < n; ++i) {
+        sum[i] = cells[i] + sum[i];
+        result = std::max(result, sum[i]);
+    }
     return result;
 }
-
-__attribute__((target(HUELENS_WIDEST))) float addAndFindLargestWidest(const float* cells, float* sum, int n)
-{
-    __m512 largest = _mm512_setzero_ps();
-    int i = 0;
-    for (; i + 16 <= n; i += 16) {
-        const __m512 s = _mm512_add_ps(_mm512_loadu_ps(cells + i), _mm512_loadu_ps(sum + i));
-        _mm512_storeu_ps(sum + i, s);
-        largest = _mm512_max_ps(largest, s);
-    }
-    return std::max(_mm512_reduce_max_ps(largest), addAndFindLargestWide(cells + i, sum + i, n - i));
-}
-
-float addAndFindLargest(const float* cells, float* sum, int n)
-{
-    if (widestVectors())
-        return addAndFindLargestWidest(cells, sum, n);
-    return wideVectors() ? addAndFindLargestWide(cells, sum, n) : addAndFindLargestNarrow(cells, sum, n);
-}
-
-// How many colours go to OpenCV in one batch.
-constexpr int kBatch = 2048;
 
 } // namespace
 
@@ -957,102 +748,42 @@ int exactLift(float cell, int wheel)
     return static_cast<uchar>(static_cast<int>(255.0 - (255 - wheel) * k));
 }
 
-std::vector<int> vectorWidths()
-{
-    std::vector<int> widths;
-    if (widestVectors())
-        widths.push_back(16);
-    if (wideVectors())
-        widths.push_back(8);
-    widths.push_back(1);
-    return widths;
-}
-
-void placeColours(const std::uint32_t* pixels, int n, int size, double radius, int* cells, int vectorWidth)
+void placeColours(const std::uint32_t* pixels, int n, int size, double radius, int* cells, ScopePath path)
 {
     const Placement p(size, radius);
     const int* limit = colourTables().countLimit;
-    if (vectorWidth >= 16 && widestVectors()) {
+    if (path == ScopePath::Avx512 && widestVectors())
         placeWidest(pixels, n, p, limit, cells);
-    } else if (vectorWidth >= 8 && wideVectors()) {
+    else
         placeWide(pixels, n, p, limit, cells);
-    } else {
-        Bounds unused;
-        placeNarrow(pixels, n, p, limit, cells, unused);
-    }
 }
 
-int liftRow(const float* cells, const uchar* wheel, uchar* out, int n, int vectorWidth)
+int liftRow(const float* cells, const uchar* wheel, uchar* out, int n, ScopePath path)
 {
-    if (vectorWidth >= 16 && widestVectors())
+    if (path == ScopePath::Avx512 && widestVectors())
         return liftWidest(cells, 1.0f, wheel, out, n);
-    if (vectorWidth >= 8 && wideVectors())
-        return liftWide(cells, 1.0f, wheel, out, n);
-    return liftNarrow(cells, 1.0f, wheel, out, n);
+    return liftWide(cells, 1.0f, wheel, out, n);
 }
 
 cv::Vec3f hsvOfPixel(const cv::Mat& frameBgra, int x, int y)
 {
-    const ColourTables& t = colourTables();
-    const cv::Vec4b pixel = frameBgra.at<cv::Vec4b>(y, x);
-    if (!t.usable) {
-        cv::Mat rgbBytes, rgbFloat, hsv;
-        frameToHsv(frameBgra, rgbBytes, rgbFloat, hsv);
-        return hsv.at<cv::Vec3f>(y, x);
-    }
-    // A row of the same colour whose width puts the pixel in the same code
-    // path as its own column of the frame: a multiple of 16 for columns
-    // before the last (width mod 16), those last columns themselves after.
-    const int base = frameBgra.cols - frameBgra.cols % kVectorAlign;
-    const int width = x < base ? kVectorAlign : frameBgra.cols % kVectorAlign;
-    const int at = x < base ? 0 : x - base;
-    float in[kVectorAlign * 3], out[kVectorAlign * 3];
-    for (int i = 0; i < width; ++i) {
-        in[i * 3 + 0] = t.unit[pixel[2]];
-        in[i * 3 + 1] = t.unit[pixel[1]];
-        in[i * 3 + 2] = t.unit[pixel[0]];
-    }
-    cv::Mat src(1, width, CV_32FC3, in), dst(1, width, CV_32FC3, out);
-    cv::cvtColor(src, dst, cv::COLOR_RGB2HSV);
-    return cv::Vec3f(out[at * 3], out[at * 3 + 1], out[at * 3 + 2]);
+    // OpenCV's own conversion of the pixel's row: whatever code OpenCV runs
+    // at which column of a row, the pixel takes the same as in the frame.
+    thread_local cv::Mat rgbBytes, rgbFloat, hsv; // kept for the next pointer position
+    frameToHsv(frameBgra.row(y), rgbBytes, rgbFloat, hsv);
+    return hsv.at<cv::Vec3f>(0, x);
 }
 
 namespace {
 
 // The first and the last column of row[x0 .. x1] with a count; empty when none.
-VectorscopePlotter::Span countedColumnsNarrow(const std::uint32_t* row, int x0, int x1)
+VectorscopePlotter::Span countedColumns(const std::uint32_t* row, int x0, int x1)
 {
     while (x0 <= x1 && row[x0] == 0)
         ++x0;
     while (x1 >= x0 && row[x1] == 0)
         --x1;
     return { x0, x1 };
-}
-
-__attribute__((target(HUELENS_WIDEST))) VectorscopePlotter::Span countedColumnsWidest(
-    const std::uint32_t* row, int x0, int x1)
-{
-    // Most of a row is empty: sixteen columns per test.
-    for (; x0 + 15 <= x1; x0 += 16) {
-        const __m512i v = _mm512_loadu_si512(row + x0);
-        if (const __mmask16 lit = _mm512_test_epi32_mask(v, v)) {
-            x0 += __builtin_ctz(lit);
-            break;
-        }
-    }
-    for (; x1 - 15 >= x0; x1 -= 16) {
-        const __m512i v = _mm512_loadu_si512(row + x1 - 15);
-        if (const __mmask16 lit = _mm512_test_epi32_mask(v, v)) {
-            x1 -= __builtin_clz(static_cast<unsigned>(lit)) - 16;
-            break;
-        }
-    }
-    return countedColumnsNarrow(row, x0, x1);
-}
-
-VectorscopePlotter::Span countedColumns(const std::uint32_t* row, int x0, int x1)
-{
-    return widestVectors() ? countedColumnsWidest(row, x0, x1) : countedColumnsNarrow(row, x0, x1);
 }
 
 VectorscopePlotter::Span hull(VectorscopePlotter::Span a, VectorscopePlotter::Span b)
@@ -1169,10 +900,8 @@ void VectorscopePlotter::countPixels(const cv::Mat& frameBgra, int size, double 
     Bounds bounds;
     if (widestVectors() && frameBgra.cols >= 16)
         countFrameWidest(frameBgra, p, t.countLimit, counts.data(), rowPlaces, exactPixelsFound, bounds);
-    else if (wideVectors())
-        countFrameWide(frameBgra, p, t.countLimit, counts.data(), rowPlaces, exactPixelsFound, bounds);
     else
-        countFrameNarrow(frameBgra, p, t.countLimit, counts.data(), exactPixelsFound, bounds);
+        countFrameWide(frameBgra, p, t.countLimit, counts.data(), rowPlaces, exactPixelsFound, bounds);
     counts.back() = 0; // the pixels that landed nowhere
     if (bounds.minRow <= bounds.maxRow) {
         touched.x0 = std::max(0, std::min(touched.x0, bounds.minCol));
@@ -1187,57 +916,41 @@ void VectorscopePlotter::resolveExactly(const cv::Mat& frameBgra, int size, doub
     lastExactPixels = static_cast<int>(exactPixelsFound.size());
     if (exactPixelsFound.empty())
         return;
+    // OpenCV's own conversion of the pixels, each in its own column of a row
+    // as wide as the frame's: the same code at the same place of a row as in
+    // the frame, whatever OpenCV runs where. Pixels of one column take rows
+    // of their own.
     const ColourTables& t = colourTables();
     const int cols = frameBgra.cols;
-    const int base = cols - cols % kVectorAlign;
-    const int half = size / 2;
-    if (exactRgb.empty()) {
-        exactRgb.create(1, kBatch, CV_32FC3);
-        exactHsv.create(1, kBatch, CV_32FC3);
+    exactRowOf.assign(static_cast<size_t>(cols), 0);
+    int rows = 0;
+    for (int index : exactPixelsFound)
+        rows = std::max(rows, ++exactRowOf[static_cast<size_t>(index % cols)]);
+    exactRgb.create(rows, cols, CV_32FC3);
+    exactRgb.setTo(cv::Scalar::all(0));
+    std::fill(exactRowOf.begin(), exactRowOf.end(), 0);
+    for (int index : exactPixelsFound) {
+        const int x = index % cols;
+        const cv::Vec4b& p = frameBgra.at<cv::Vec4b>(index / cols, x);
+        exactRgb.at<cv::Vec3f>(exactRowOf[static_cast<size_t>(x)]++, x)
+            = cv::Vec3f(t.unit[p[2]], t.unit[p[1]], t.unit[p[0]]);
     }
-    const auto record = [&](const cv::Vec3f& hsv) {
+    cv::cvtColor(exactRgb, exactHsv, cv::COLOR_RGB2HSV);
+
+    const int half = size / 2;
+    std::fill(exactRowOf.begin(), exactRowOf.end(), 0);
+    for (int index : exactPixelsFound) {
+        const int x = index % cols;
+        const cv::Vec3f hsv = exactHsv.at<cv::Vec3f>(exactRowOf[static_cast<size_t>(x)]++, x);
         const cv::Point pt = plotPoint(half, hsv[0] * kDegreesToRadians, hsv[1] * radius);
         if (pt.x < 0 || pt.y < 0 || pt.x >= size || pt.y >= size)
-            return;
+            continue;
         ++counts[static_cast<size_t>(pt.y) * size + pt.x];
         touched.x0 = std::min(touched.x0, pt.x);
         touched.x1 = std::max(touched.x1, pt.x);
         touched.y0 = std::min(touched.y0, pt.y);
         touched.y1 = std::max(touched.y1, pt.y);
-    };
-    const auto rgbOf = [&](int index) {
-        const cv::Vec4b& p = frameBgra.at<cv::Vec4b>(index / cols, index % cols);
-        return cv::Vec3f(t.unit[p[2]], t.unit[p[1]], t.unit[p[0]]);
-    };
-
-    // Columns that OpenCV converts with its vector code: in batches whose
-    // width is a multiple of 16, where every colour takes that code too.
-    int pending = 0;
-    const auto flush = [&] {
-        const int width = (pending + kVectorAlign - 1) / kVectorAlign * kVectorAlign;
-        for (int k = pending; k < width; ++k)
-            exactRgb.at<cv::Vec3f>(0, k) = cv::Vec3f(0, 0, 0);
-        cv::Mat in = exactRgb.colRange(0, width);
-        cv::Mat out = exactHsv.colRange(0, width);
-        cv::cvtColor(in, out, cv::COLOR_RGB2HSV);
-        for (int k = 0; k < pending; ++k)
-            record(out.at<cv::Vec3f>(0, k));
-        pending = 0;
-    };
-    for (int index : exactPixelsFound) {
-        if (index % cols >= base)
-            continue;
-        exactRgb.at<cv::Vec3f>(0, pending++) = rgbOf(index);
-        if (pending == kBatch)
-            flush();
     }
-    if (pending > 0)
-        flush();
-
-    // The last (width mod 16) columns, each in its own place.
-    for (int index : exactPixelsFound)
-        if (index % cols >= base)
-            record(hsvOfPixel(frameBgra, index % cols, index / cols));
 }
 
 void VectorscopePlotter::prepareWeights(float weight, std::uint32_t pixels)
@@ -1340,7 +1053,6 @@ void VectorscopePlotter::liftSpans(const Area& region, float scale, const cv::Ma
 {
     const int size = wheel.cols;
     const int width = region.x1 - region.x0 + 1;
-    const bool wide = wideVectors();
     const bool widest = widestVectors();
     int exact = 0;
     for (int y = 0; y < size; ++y) {
@@ -1364,8 +1076,7 @@ void VectorscopePlotter::liftSpans(const Area& region, float scale, const cv::Ma
         const float* cells = &sums[static_cast<size_t>(y - region.y0) * width + (lit.x0 - region.x0)];
         const int n = lit.x1 - lit.x0 + 1;
         exact += widest ? liftWidest(cells, scale, from + lit.x0 * 3, to + lit.x0 * 3, n)
-            : wide      ? liftWide(cells, scale, from + lit.x0 * 3, to + lit.x0 * 3, n)
-                        : liftNarrow(cells, scale, from + lit.x0 * 3, to + lit.x0 * 3, n);
+                        : liftWide(cells, scale, from + lit.x0 * 3, to + lit.x0 * 3, n);
     }
     lastExactBytes = exact;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "scopes/ScopePath.h"
+
 #include <cstdint>
 #include <opencv2/core.hpp>
 #include <vector>
@@ -75,6 +77,7 @@ private:
     // go the exact way, the smoothed cells of the plotted region.
     std::vector<std::uint32_t> counts;
     std::vector<int> exactPixelsFound;
+    std::vector<int> exactRowOf; // per frame column: the pixels going the exact way there so far
     std::vector<int> rowPlaces;
     std::vector<float> weights; // weights[k]: a cell's value after k pixels
     float weightsFor = -1.0f;
@@ -84,7 +87,7 @@ private:
     std::vector<float> acrossRows; // the horizontal pass of the smoothing
     std::vector<float> sums; // cells + smoothed cells over the region
     std::vector<float> zeroRow;
-    cv::Mat exactRgb, exactHsv; // batches of colours for OpenCV's conversion
+    cv::Mat exactRgb, exactHsv; // the pixels going the exact way, for OpenCV's conversion
     cv::Mat picture; // R, G, B: the wheel with the last plot
     const uchar* pictureWheel = nullptr; // the wheel under it; null: start afresh
     std::vector<Span> pictureSpans; // per row of the picture: the lifted columns
@@ -99,26 +102,22 @@ private:
     cv::Mat plainRgbBytes, plainRgbFloat, plainHsv, plainCells, plainBlurred;
 };
 
-// The H, S, V that frameToHsv gives the pixel at (x, y) of a frame of that
-// width: OpenCV converts pixels near the right end of a row with other code
-// than the rest, and the result depends on it.
+// The H, S, V that frameToHsv gives the pixel at (x, y) of a frame: OpenCV
+// converts pixels near the right end of a row with other code than the
+// rest, and the result depends on it.
 cv::Vec3f hsvOfPixel(const cv::Mat& frameBgra, int x, int y);
 
-// The widths (in pixels or cells) of the code paths this processor runs:
-// 16 (AVX-512), 8 (AVX2) and 1 (plain code), the widest first.
-std::vector<int> vectorWidths();
-
-// Where the fast path places pixels (B, G, R, A as 32-bit words) in a plot
-// of `size` with full saturation at `radius`, with the code path of
-// `vectorWidth`: the cell index (row * size + column), -1 when the pixel is
-// not counted or falls outside, -2 when it lies too close to a rounding
-// boundary to be sure. For tests that hold it to the exact way.
-void placeColours(const std::uint32_t* pixels, int n, int size, double radius, int* cells, int vectorWidth);
+// For tests, with the vector code of `path` (Avx2 or Avx512): where the fast
+// path places pixels (B, G, R, A as 32-bit words) in a plot of `size` with
+// full saturation at `radius`: the cell index (row * size + column), -1
+// when the pixel is not counted or falls outside, -2 when it lies too close
+// to a rounding boundary to be sure.
+void placeColours(const std::uint32_t* pixels, int n, int size, double radius, int* cells, ScopePath path);
 
 // The brightened wheel bytes (three per cell) under cells of normalised
-// values `cells`, fast and guarded, with the code path of `vectorWidth`;
-// returns how many bytes went the exact way. And one byte the exact way.
-int liftRow(const float* cells, const uchar* wheel, uchar* out, int n, int vectorWidth);
+// values `cells`, fast and guarded; returns how many bytes went the exact
+// way. And one byte the exact way.
+int liftRow(const float* cells, const uchar* wheel, uchar* out, int n, ScopePath path);
 int exactLift(float cell, int wheel);
 
 } // namespace scopes
