@@ -17,13 +17,13 @@
 #include <cmath>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <utility>
 
 namespace scopes {
 
 namespace {
 
-constexpr int kCalibrationRows = 256;
 constexpr std::array<SumForm, 3> kForms { SumForm::NeighboursFirstFused, SumForm::CentreFirstFused, SumForm::Unfused };
 
 // Random numbers in [0, 1) with a quarter of them 0, like sparse plots.
@@ -47,7 +47,7 @@ SumForm mostCommon(const std::vector<SumForm>& forms)
     return kForms[std::max_element(counts.begin(), counts.end()) - counts.begin()];
 }
 
-std::unique_ptr<SmoothingOrder> calibrateGaussian(int taps, int width)
+std::unique_ptr<SmoothingOrder> calibrateGaussian(int taps, int width, int height)
 {
     auto order = std::make_unique<SmoothingOrder>();
     order->taps = taps;
@@ -59,17 +59,19 @@ std::unique_ptr<SmoothingOrder> calibrateGaussian(int taps, int width)
     if (width < taps)
         return order;
 
-    const cv::Mat src = calibrationPicture(kCalibrationRows, width, 0x5eed0000u + uint64(taps * 1000 + width));
+    // Pictures of the real height: OpenCV may pick its code by the whole size.
+    const int rows = std::max(height, taps);
+    const cv::Mat src = calibrationPicture(rows, width, 0x5eed0000u + uint64(taps * 1000 + width));
     cv::Mat reference;
     cv::GaussianBlur(src, reference, cv::Size(taps, taps), 1.0, 0, cv::BORDER_DEFAULT);
 
     order->across.resize(width);
     order->down.resize(width);
-    std::vector<float> across(kCalibrationRows);
+    std::vector<float> across(rows);
     for (int x = 0; x < width; ++x) {
         bool found = false;
         for (SumForm a : kForms) {
-            for (int y = 0; y < kCalibrationRows; ++y) {
+            for (int y = 0; y < rows; ++y) {
                 float v[5];
                 for (int i = 0; i < taps; ++i)
                     v[i] = src.at<float>(y, reflect101(x - r + i, width));
@@ -77,10 +79,10 @@ std::unique_ptr<SmoothingOrder> calibrateGaussian(int taps, int width)
             }
             for (SumForm d : kForms) {
                 bool same = true;
-                for (int y = 0; y < kCalibrationRows && same; ++y) {
+                for (int y = 0; y < rows && same; ++y) {
                     float v[5];
                     for (int i = 0; i < taps; ++i)
-                        v[i] = across[reflect101(y - r + i, kCalibrationRows)];
+                        v[i] = across[reflect101(y - r + i, rows)];
                     same = smoothedValue(*order, d, v) == reference.at<float>(y, x);
                 }
                 if (same) {
@@ -363,13 +365,42 @@ float smoothedValue(const SmoothingOrder& order, SumForm form, const float* v)
     }
 }
 
-const SmoothingOrder& gaussianOrder(int taps, int width)
+const SmoothingOrder& gaussianOrder(int taps, int width, int height)
 {
-    static std::map<std::pair<int, int>, std::unique_ptr<SmoothingOrder>> found;
-    std::unique_ptr<SmoothingOrder>& order = found[{ taps, width }];
-    if (!order)
-        order = calibrateGaussian(taps, width);
+    static std::mutex lock;
+    static std::map<std::array<int, 3>, std::unique_ptr<SmoothingOrder>> found;
+    const std::lock_guard<std::mutex> hold(lock);
+    std::unique_ptr<SmoothingOrder>& order = found[{ taps, width, height }];
+    if (!order) {
+        order = calibrateGaussian(taps, width, height);
+        if (!order->known)
+            noteFallback(QStringLiteral("scope plain path: %1 x %2 smoothing (%3 taps) does not repeat OpenCV's")
+                             .arg(width)
+                             .arg(height)
+                             .arg(taps));
+    }
     return *order;
+}
+
+namespace {
+
+std::mutex notesLock;
+QStringList notes;
+
+} // namespace
+
+void noteFallback(const QString& text)
+{
+    const std::lock_guard<std::mutex> hold(notesLock);
+    notes.append(text);
+}
+
+QStringList takeFallbackNotes()
+{
+    const std::lock_guard<std::mutex> hold(notesLock);
+    QStringList taken;
+    taken.swap(notes);
+    return taken;
 }
 
 int reflect101(int i, int n)
@@ -442,7 +473,9 @@ const std::vector<RowBlend>* linearRowBlends(int width, int fromRows, int toRows
         bool exact = false;
         std::vector<RowBlend> blends;
     };
+    static std::mutex lock;
     static std::map<std::array<int, 3>, Found> found;
+    const std::lock_guard<std::mutex> hold(lock);
     const std::array<int, 3> key { width, fromRows, toRows };
     auto it = found.find(key);
     if (it == found.end()) {
@@ -451,6 +484,10 @@ const std::vector<RowBlend>* linearRowBlends(int width, int fromRows, int toRows
             f.blends = rowBlends(fromRows, toRows);
             f.exact = checkRowBlends(width, fromRows, toRows, f.blends);
         }
+        if (!f.exact)
+            noteFallback(QStringLiteral("scope plain path: %1 x %2 stretching does not repeat OpenCV's")
+                             .arg(width)
+                             .arg(toRows));
         it = found.emplace(key, std::move(f)).first;
     }
     return it->second.exact ? &it->second.blends : nullptr;

@@ -3,6 +3,9 @@
 #include <cstdint>
 #include "scopes/ScopePath.h"
 
+#include <QString>
+#include <QStringList>
+
 #include <opencv2/core.hpp>
 #include <vector>
 
@@ -41,8 +44,9 @@ struct SmoothingOrder {
     bool known = false; // false: some column fits no known form; use OpenCV
 };
 
-// Found on first use for each (taps, width) and kept; GUI thread only.
-const SmoothingOrder& gaussianOrder(int taps, int width);
+// Found on first use for each (taps, width, height), on random pictures of
+// that size, and kept; safe from any thread.
+const SmoothingOrder& gaussianOrder(int taps, int width, int height);
 
 // One pass of the kernel at one column, the form given: v[0 .. taps-1] are
 // the taps' inputs from one side to the other.
@@ -87,6 +91,12 @@ float normalizeScale(float largest);
 // frame), or null when this OpenCV gives a byte different values in
 // different places of a picture (vector code and scalar tails disagree).
 const float* byteUnits();
+
+// Why a size took the plain path although the processor runs a vector path
+// (a check of the fast arithmetic against OpenCV failed), for the debug log:
+// noted once per size, taken by the next caller.
+void noteFallback(const QString& text);
+QStringList takeFallbackNotes();
 
 // Whether the path in use (scopePath()) runs the 256-bit vector code, and
 // the 512-bit code.

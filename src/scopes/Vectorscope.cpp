@@ -1,6 +1,8 @@
 #include "shell/MainWindow.h"
 
+#include "scopes/FloatReplicas.h"
 #include "scopes/VectorscopeMath.h"
+#include "shell/Log.h"
 
 // The costly part (accumulation, smoothing, brightening) runs only for a
 // frame the vectorscope has not analysed yet; the overlays are redrawn on a
@@ -24,6 +26,10 @@ void MainWindow::drawVectorscope(bool frameChanged, int cursorX, int cursorY)
         // The plot has the wheel's size, which is windowSize square. The cache
         // is the plotter's own picture, which nothing else paints on.
         vectorscopePlotter.count(frameImage, backgroundImage.cols, scopeRadius);
+        // A size whose fast arithmetic failed its check against OpenCV, once.
+        for (const QString& note : scopes::takeFallbackNotes())
+            if (debugMode)
+                writeLog(note);
         log("ch B");
         scopeCache = vectorscopePlotter.draw(backgroundImage);
         log("ch C");

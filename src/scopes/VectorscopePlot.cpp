@@ -13,10 +13,14 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cfloat>
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <map>
+#include <mutex>
+#include <tuple>
 
 namespace scopes {
 
@@ -112,11 +116,14 @@ const ColourTables& colourTables()
     return tables;
 }
 
+// Tests make the fast placement wrong by this factor on the radius.
+std::atomic<float> placementNudge { 1.0f };
+
 struct Placement {
     Placement(int size, double radius)
         : size(size)
         , half(size / 2)
-        , radius(static_cast<float>(radius))
+        , radius(static_cast<float>(radius) * placementNudge.load(std::memory_order_relaxed))
         , radiusCos120(-0.5f * this->radius)
         , radiusSin120(kSin120 * this->radius)
         // Full saturation is `radius` from the centre: with a cell to spare,
@@ -758,6 +765,77 @@ void placeColours(const std::uint32_t* pixels, int n, int size, double radius, i
         placeWide(pixels, n, p, limit, cells);
 }
 
+namespace {
+
+// Random colours, a quarter of them dark (around the counting thresholds),
+// in rows as wide as the frame, so that each takes the code OpenCV runs at
+// its column.
+cv::Mat checkColours(int cols)
+{
+    constexpr int kColours = 512;
+    cv::RNG rng(0xc0105u);
+    cv::Mat frame((kColours + cols - 1) / cols, cols, CV_8UC4);
+    rng.fill(frame, cv::RNG::UNIFORM, 0, 256);
+    frame.forEach<cv::Vec4b>([](cv::Vec4b& p, const int* at) {
+        if ((at[0] * 7 + at[1]) % 4 == 0)
+            p = cv::Vec4b(p[0] % 32, p[1] % 32, p[2] % 32, 255);
+        p[3] = 255;
+    });
+    return frame;
+}
+
+// Whether the fast placement puts every colour where OpenCV's conversion
+// and plotPoint put it, hue, saturation and counting alike; colours that it
+// leaves to the exact way pass.
+bool placementAgrees(int size, double radius, int cols, ScopePath path)
+{
+    const cv::Mat frame = checkColours(cols);
+    cv::Mat rgbBytes, rgbFloat, hsv;
+    frameToHsv(frame, rgbBytes, rgbFloat, hsv);
+    std::vector<int> cells(frame.total());
+    placeColours(frame.ptr<std::uint32_t>(), static_cast<int>(frame.total()), size, radius, cells.data(), path);
+    const int half = size / 2;
+    for (size_t i = 0; i < cells.size(); ++i) {
+        const cv::Vec3f c = hsv.at<cv::Vec3f>(static_cast<int>(i / cols), static_cast<int>(i % cols));
+        const cv::Point pt = plotPoint(half, c[0] * kDegreesToRadians, c[1] * radius);
+        const bool inside = pt.x >= 0 && pt.y >= 0 && pt.x < size && pt.y < size;
+        const int exact = countsOnScope(c[1], c[2]) && inside ? pt.y * size + pt.x : -1;
+        if (cells[i] != -2 && cells[i] != exact)
+            return false;
+    }
+    return true;
+}
+
+std::mutex checksLock;
+std::map<std::tuple<int, double, int, ScopePath>, bool> checks;
+
+// placementAgrees, once per plot, frame width and path; a failure is logged.
+bool placementChecked(int size, double radius, int cols)
+{
+    // The kernel that counts the frame: rows narrower than 16 take the 256-bit one.
+    const ScopePath path = widestVectors() && cols >= 16 ? ScopePath::Avx512 : ScopePath::Avx2;
+    const std::lock_guard<std::mutex> hold(checksLock);
+    const auto key = std::make_tuple(size, radius, cols, path);
+    auto it = checks.find(key);
+    if (it == checks.end()) {
+        it = checks.emplace(key, placementAgrees(size, radius, cols, path)).first;
+        if (!it->second)
+            noteFallback(QStringLiteral("scope plain path: vectorscope %1 for %2 columns places colours unlike OpenCV")
+                             .arg(size)
+                             .arg(cols));
+    }
+    return it->second;
+}
+
+} // namespace
+
+void nudgePlacementForTests(float factor)
+{
+    const std::lock_guard<std::mutex> hold(checksLock);
+    placementNudge.store(factor, std::memory_order_relaxed);
+    checks.clear();
+}
+
 int liftRow(const float* cells, const uchar* wheel, uchar* out, int n, ScopePath path)
 {
     if (path == ScopePath::Avx512 && widestVectors())
@@ -809,7 +887,8 @@ void VectorscopePlotter::count(const cv::Mat& frameBgra, int size, double radius
     lastExactBytes = 0;
     plotSize = size;
     framePixels = static_cast<std::uint32_t>(frameBgra.total());
-    lastPlain = scopePath() == ScopePath::Plain || size < 3 || !colourTables().usable || !normalizeScalesOnly() || !gaussianOrder(3, size).known;
+    lastPlain = scopePath() == ScopePath::Plain || size < 3 || !colourTables().usable || !normalizeScalesOnly()
+        || !gaussianOrder(3, size, size).known || !placementChecked(size, radius, frameBgra.cols);
     if (lastPlain) {
         // An OpenCV whose arithmetic the fast path does not know: the plain way.
         frameToHsv(frameBgra, plainRgbBytes, plainRgbFloat, plainHsv);
@@ -990,7 +1069,7 @@ void VectorscopePlotter::findRowSpans(const Area& region, int size)
 
 float VectorscopePlotter::smoothCountedCells(const Area& region, int size)
 {
-    const SmoothingOrder& order = gaussianOrder(3, size);
+    const SmoothingOrder& order = gaussianOrder(3, size, size);
     const int width = region.x1 - region.x0 + 1;
     const int stride = width + 2; // one column of margin on each side
     const int rows = region.y1 - region.y0 + 1;

@@ -15,7 +15,9 @@
 //   (well under 0.001 of a cell); when the unrounded position lies that close
 //   to a rounding boundary, the pixel goes the exact way instead: OpenCV's own
 //   colour conversion and the double-precision plotPoint. Which pixels count
-//   is read from a table that OpenCV's conversion filled.
+//   is read from a table that OpenCV's conversion filled. When a plot size
+//   and frame width are first used, a few hundred random colours placed
+//   both ways must agree, or that size takes the plain arithmetic.
 // - A cell's weight after k pixels is the same sequence of k double-precision
 //   additions whatever the order of the pixels, so cells count pixels and a
 //   table turns counts into weights.
@@ -119,5 +121,10 @@ void placeColours(const std::uint32_t* pixels, int n, int size, double radius, i
 // way. And one byte the exact way.
 int liftRow(const float* cells, const uchar* wheel, uchar* out, int n, ScopePath path);
 int exactLift(float cell, int wheel);
+
+// Tests: scale the radius the fast placement works with by `factor`, as an
+// OpenCV with other hue arithmetic would misplace colours, and check every
+// size anew. The check when a size is first used must catch it.
+void nudgePlacementForTests(float factor);
 
 } // namespace scopes

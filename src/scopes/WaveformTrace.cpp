@@ -282,8 +282,8 @@ bool WaveformRenderer::renderFast(const cv::Mat& frameBgra, int windowSize, bool
         || pixelsPerColumn > 65535 || !normalizeScalesOnly())
         return false;
     const std::vector<RowBlend>* blends = linearRowBlends(width, kLevels, height);
-    const SmoothingOrder& order3 = gaussianOrder(3, width);
-    const SmoothingOrder& order5 = gaussianOrder(5, width);
+    const SmoothingOrder& order3 = gaussianOrder(3, width, height);
+    const SmoothingOrder& order5 = gaussianOrder(5, width, height);
     if (!blends || !order3.known || !order5.known)
         return false;
 
