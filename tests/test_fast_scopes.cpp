@@ -52,6 +52,24 @@ std::vector<std::pair<QString, cv::Mat>> photographs(int size)
     return found;
 }
 
+// GaussianBlur as the fast paths repeat it, a whole picture: a horizontal
+// pass over rows with reflected margins, then a vertical one.
+cv::Mat smoothPicture(const scopes::SmoothingOrder& order, const cv::Mat& src)
+{
+    const int r = order.taps / 2;
+    cv::Mat padded, across(src.size(), CV_32F), out(src.size(), CV_32F);
+    cv::copyMakeBorder(src, padded, 0, 0, r, r, cv::BORDER_REFLECT_101);
+    for (int y = 0; y < src.rows; ++y)
+        scopes::smoothAcross(order, padded.ptr<float>(y), across.ptr<float>(y), 0, src.cols);
+    for (int y = 0; y < src.rows; ++y) {
+        const float* rows[5];
+        for (int k = 0; k < order.taps; ++k)
+            rows[k] = across.ptr<float>(scopes::reflect101(y - r + k, src.rows));
+        scopes::smoothDown(order, rows, out.ptr<float>(y), 0, src.cols);
+    }
+    return out;
+}
+
 // The vector paths this processor runs: the plain path has no kernels of its own.
 std::vector<scopes::ScopePath> vectorPaths()
 {
@@ -220,10 +238,9 @@ private slots:
                     if (round == 2)
                         for (float& v : cv::Mat_<float>(picture))
                             v = rng.uniform(0, 5) == 0 ? v : 0.0f;
-                    cv::Mat expected, smoothed, rowPass;
-                    std::vector<float> padded;
+                    cv::Mat expected;
                     cv::GaussianBlur(picture, expected, cv::Size(taps, taps), 1.0, 0, cv::BORDER_DEFAULT);
-                    scopes::smoothPicture(order, picture, smoothed, rowPass, padded);
+                    const cv::Mat smoothed = smoothPicture(order, picture);
                     QVERIFY2(cv::countNonZero(smoothed != expected) == 0,
                         qPrintable(QStringLiteral("%1 taps, %2 wide, round %3").arg(taps).arg(width).arg(round)));
                 }

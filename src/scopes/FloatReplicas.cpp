@@ -12,7 +12,7 @@
 #include <array>
 #include <atomic>
 #include <cstdlib>
-#include <string>
+#include <cstring>
 #include <cfloat>
 #include <cmath>
 #include <map>
@@ -156,8 +156,9 @@ bool checkRowBlends(int width, int fromRows, int toRows, const std::vector<RowBl
 
 // --- Vector code --------------------------------------------------------------
 // The same sums as smoothedValue, 8 columns at a time (AVX2), one loop per
-// kernel size and form so that nothing is decided per column. 16 columns at a
-// time (AVX-512) measured no faster: the rows are short and the loads bound it.
+// kernel size and form so that nothing is decided per column. One copy: the
+// Waveform's AVX-512 copies of these and its other loops together gained
+// nothing measurable at 600 columns and under a tenth at 400.
 
 #define HUELENS_WIDE "avx2,fma"
 
@@ -268,35 +269,22 @@ ScopePath processorPath()
     return widest;
 }
 
-ScopePath narrowed(ScopePath wanted)
-{
-    return std::min(wanted, processorPath());
-}
-
-ScopePath pathFromEnvironment()
-{
-    const char* asked = std::getenv("HUELENS_SCOPE_PATH");
-    const std::string name = asked ? asked : "";
-    for (ScopePath path : { ScopePath::Plain, ScopePath::Avx2, ScopePath::Avx512 })
-        if (name == scopePathName(path))
-            return narrowed(path);
-    return processorPath();
-}
-
 std::atomic<int> chosenPath { -1 };
 
 } // namespace
 
 ScopePath scopePath()
 {
-    int path = chosenPath.load(std::memory_order_relaxed);
-    if (path < 0) {
-        static const ScopePath fromEnvironment = pathFromEnvironment();
-        path = static_cast<int>(fromEnvironment);
-        int unset = -1;
-        chosenPath.compare_exchange_strong(unset, path, std::memory_order_relaxed);
-    }
-    return static_cast<ScopePath>(path);
+    // The environment's choice, read once, until a test sets another.
+    static const int fromEnvironment = [] {
+        const char* asked = std::getenv("HUELENS_SCOPE_PATH");
+        for (ScopePath path : { ScopePath::Plain, ScopePath::Avx2 })
+            if (asked && std::strcmp(asked, scopePathName(path)) == 0)
+                return static_cast<int>(std::min(path, processorPath()));
+        return static_cast<int>(processorPath());
+    }();
+    const int chosen = chosenPath.load(std::memory_order_relaxed);
+    return static_cast<ScopePath>(chosen < 0 ? fromEnvironment : chosen);
 }
 
 std::vector<ScopePath> runnableScopePaths()
@@ -309,20 +297,12 @@ std::vector<ScopePath> runnableScopePaths()
 
 const char* scopePathName(ScopePath path)
 {
-    switch (path) {
-    case ScopePath::Avx512:
-        return "avx512";
-    case ScopePath::Avx2:
-        return "avx2";
-    case ScopePath::Plain:
-    default:
-        return "plain";
-    }
+    return path == ScopePath::Avx512 ? "avx512" : path == ScopePath::Avx2 ? "avx2" : "plain";
 }
 
 void setScopePath(ScopePath path)
 {
-    chosenPath.store(static_cast<int>(narrowed(path)), std::memory_order_relaxed);
+    chosenPath.store(static_cast<int>(std::min(path, processorPath())), std::memory_order_relaxed);
 }
 
 bool wideVectors()
@@ -437,33 +417,6 @@ void smoothDown(const SmoothingOrder& order, const float* const* rows, float* ou
         for (int k = 0; k < order.taps; ++k)
             v[k] = rows[k][x - x0];
         out[x - x0] = smoothedValue(order, order.down[x], v);
-    }
-}
-
-void smoothPicture(
-    const SmoothingOrder& order, const cv::Mat& src, cv::Mat& dst, cv::Mat& rowPass, std::vector<float>& padded)
-{
-    CV_Assert(order.known && src.type() == CV_32FC1 && src.cols == order.width);
-    const int rows = src.rows;
-    const int cols = src.cols;
-    const int r = order.taps / 2;
-    rowPass.create(rows, cols, CV_32FC1);
-    dst.create(rows, cols, CV_32FC1);
-    padded.resize(static_cast<size_t>(cols + 2 * r));
-    for (int y = 0; y < rows; ++y) {
-        const float* s = src.ptr<float>(y);
-        std::copy(s, s + cols, padded.begin() + r);
-        for (int i = 1; i <= r; ++i) {
-            padded[r - i] = s[reflect101(-i, cols)];
-            padded[r + cols - 1 + i] = s[reflect101(cols - 1 + i, cols)];
-        }
-        smoothAcross(order, padded.data(), rowPass.ptr<float>(y), 0, cols);
-    }
-    for (int y = 0; y < rows; ++y) {
-        const float* in[5];
-        for (int k = 0; k < order.taps; ++k)
-            in[k] = rowPass.ptr<float>(reflect101(y - r + k, rows));
-        smoothDown(order, in, dst.ptr<float>(y), 0, cols);
     }
 }
 

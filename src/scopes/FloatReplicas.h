@@ -60,12 +60,6 @@ void smoothAcross(const SmoothingOrder& order, const float* in, float* out, int 
 // is the horizontal pass at row y - taps / 2 + k, column x0 + i.
 void smoothDown(const SmoothingOrder& order, const float* const* rows, float* out, int x0, int count);
 
-// Whole-picture smoothing with `order` (known), the border reflected as
-// BORDER_REFLECT_101 does: the same bits as cv::GaussianBlur. `rowPass` is
-// scratch, `padded` a row with its reflected margins.
-void smoothPicture(
-    const SmoothingOrder& order, const cv::Mat& src, cv::Mat& dst, cv::Mat& rowPass, std::vector<float>& padded);
-
 int reflect101(int i, int n);
 
 // resize(src, dst, Size(width, toRows), 0, 0, INTER_LINEAR) of a CV_32F

@@ -20,8 +20,8 @@ namespace scopes {
 namespace {
 
 // Every row is at least this wide on the fast path: a whole vector of
-// floats, the last one of a row overlapping the one before.
-constexpr int kShortestRow = 8;
+// counts, the last one of a row overlapping the one before.
+constexpr int kShortestRow = 16;
 
 // Sums of counts stay whole in single precision up to here.
 constexpr std::uint32_t kExactFloatCounts = 1u << 24;
@@ -107,20 +107,20 @@ void stretchedLargestRow(const std::uint16_t* c0, const std::uint16_t* c1, const
 // The largest count of a level row, and whether some cell of it is 0.
 __attribute__((target("avx2,fma"))) void rowPeak(const std::uint16_t* row, int n, std::uint16_t& peak, bool& someZero)
 {
-    __m128i high = _mm_setzero_si128();
-    __m128i zeros = _mm_setzero_si128();
-    for (int x = 0;; x += 8) {
-        x = std::min(x, n - 8);
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x));
-        high = _mm_max_epu16(high, v);
-        zeros = _mm_or_si128(zeros, _mm_cmpeq_epi16(v, _mm_setzero_si128()));
-        if (x == n - 8)
+    __m256i high = _mm256_setzero_si256();
+    __m256i zeros = _mm256_setzero_si256();
+    for (int x = 0;; x += 16) {
+        x = std::min(x, n - 16);
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + x));
+        high = _mm256_max_epu16(high, v);
+        zeros = _mm256_or_si256(zeros, _mm256_cmpeq_epi16(v, _mm256_setzero_si256()));
+        if (x == n - 16)
             break;
     }
-    alignas(16) std::uint16_t lanes[8];
-    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), high);
-    peak = *std::max_element(lanes, lanes + 8);
-    someZero = !_mm_testz_si128(zeros, zeros);
+    alignas(32) std::uint16_t lanes[16];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), high);
+    peak = *std::max_element(lanes, lanes + 16);
+    someZero = !_mm256_testz_si256(zeros, zeros);
 }
 
 // Whether some column is 0 in both rows.
@@ -170,8 +170,10 @@ void traceBytes(const float* t, const float* b3, const float* b5, float gain, uc
 
 std::vector<const void*> WaveformRenderer::buffers() const
 {
-    std::vector<const void*> b { columnOf.data(), rows.data(), bytes.data(), noBytes.data, plainRgbBytes.data,
-        plainRgbFloat.data, plainBlur3.data, plainBlur5.data };
+    std::vector<const void*> b { columnOf.data(), rows.data(), plainRgbBytes.data, plainRgbFloat.data,
+        plainBlur3.data, plainBlur5.data };
+    for (const cv::Mat& m : planes)
+        b.push_back(m.data);
     for (const auto& c : counts)
         b.push_back(c.data());
     for (const cv::Mat& m : plainCounts)
@@ -340,7 +342,14 @@ bool WaveformRenderer::renderFast(const cv::Mat& frameBgra, int windowSize, bool
         }
     }
 
-    bytes.resize(3 * static_cast<size_t>(height) * width);
+    // One plane of picture bytes per channel, the picture's size. In the
+    // Parade a channel writes its own panel only: the rest stays black from
+    // the first picture of this size on.
+    if (planesLayout != std::array<int, 3> { height, windowSize, parade }) {
+        for (cv::Mat& plane : planes)
+            plane = cv::Mat::zeros(height, windowSize, CV_8UC1);
+        planesLayout = { height, windowSize, parade };
+    }
     for (int ch = 0; ch < 3; ++ch) {
         const std::uint16_t* count = levelCounts[ch];
         const size_t stride = static_cast<size_t>(countStride);
@@ -374,26 +383,14 @@ bool WaveformRenderer::renderFast(const cv::Mat& frameBgra, int windowSize, bool
                 in5[k] = across5 + static_cast<size_t>(reflect101(dy - 2 + k, height) % 5) * w;
             smoothDown(order3, in3, b3, 0, width);
             smoothDown(order5, in5, b5, 0, width);
+            // Blue, green and red panels from the left in the Parade: the channel's number.
             combine(normalised + static_cast<size_t>(dy % 5) * line + 2, b3, b5, gains[ch],
-                &bytes[(static_cast<size_t>(ch) * height + dy) * width], width);
+                planes[ch].ptr<uchar>(dy) + (parade ? ch * width : 0), width);
         }
     }
 
-    scope.create(height, windowSize, CV_8UC3);
-    const auto plane = [&](int ch) { return cv::Mat(height, width, CV_8UC1, &bytes[static_cast<size_t>(ch) * height * width]); };
-    if (parade) {
-        // Blue, green and red panels; the columns they leave over stay black.
-        noBytes.create(height, width, CV_8UC1);
-        noBytes.setTo(0);
-        const cv::Mat panels[3][3] = { { noBytes, noBytes, plane(Blue) }, { noBytes, plane(Green), noBytes },
-            { plane(Red), noBytes, noBytes } };
-        for (int p = 0; p < 3; ++p)
-            cv::merge(panels[p], 3, scope.colRange(p * width, (p + 1) * width));
-        scope.colRange(3 * width, windowSize).setTo(cv::Scalar::all(0));
-    } else {
-        const cv::Mat planes[3] = { plane(Red), plane(Green), plane(Blue) };
-        cv::merge(planes, 3, scope);
-    }
+    const cv::Mat rgb[3] = { planes[Red], planes[Green], planes[Blue] };
+    cv::merge(rgb, 3, scope);
     applyGraticule(scope);
     return true;
 }

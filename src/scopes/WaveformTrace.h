@@ -54,8 +54,8 @@ private:
     int countStride = 0;
     std::vector<int> columnOf; // frame column -> trace column
     std::vector<float> rows; // scratch rows of the stretched, smoothed traces
-    std::vector<uchar> bytes; // the picture's bytes, one plane per channel
-    cv::Mat noBytes; // a black plane: the other channels of a Parade panel
+    std::array<cv::Mat, 3> planes; // the picture's bytes, one plane per channel
+    std::array<int, 3> planesLayout {}; // their rows, columns and whether a Parade
     std::array<cv::Mat, 3> shiftedTraces; // whole traces without an empty cell, normalised by OpenCV
     bool lastPlain = false;
 
