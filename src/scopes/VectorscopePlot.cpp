@@ -139,10 +139,6 @@ struct Placement {
     bool alwaysInside;
 };
 
-struct Bounds {
-    int minRow = INT_MAX, maxRow = INT_MIN, minCol = INT_MAX, maxCol = INT_MIN;
-};
-
 // 1 / x to within 3e-7 (relative): the estimate of rcpps, refined once.
 __attribute__((target("avx2,fma"), always_inline)) inline __m256 reciprocal(__m256 x)
 {
@@ -156,10 +152,9 @@ __attribute__((target("avx2,fma"), always_inline)) inline __m256 reciprocal(__m2
 // (sin, cos) x saturation x radius, in single precision with refined
 // reciprocals and a polynomial sine; the error stays under 8e-5 of a cell.
 // Returns the cell index, -1 (not counted or outside) or -2 (too close to a
-// cell's edge to be sure); `placed` marks the lanes with a cell, (nx, ny) is
-// their offset from the centre (column half - nx, row half - ny).
+// cell's edge to be sure); `placed` marks the lanes with a cell.
 __attribute__((target("avx2,fma"), always_inline)) inline __m256i placeEight(
-    __m256i v, const Placement& p, const int* countLimit, __m256& nx, __m256& ny, __m256i& placed)
+    __m256i v, const Placement& p, const int* countLimit, __m256i& placed)
 {
     const __m256i low = _mm256_set1_epi32(0xff);
     const __m256 eps = _mm256_set1_ps(kEpsilonBytes);
@@ -201,8 +196,9 @@ __attribute__((target("avx2,fma"), always_inline)) inline __m256i placeEight(
     const __m256 sat = _mm256_mul_ps(df, reciprocal(_mm256_add_ps(_mm256_cvtepi32_ps(mx), eps)));
     const __m256 x = _mm256_mul_ps(sat, _mm256_fmadd_ps(s, cosA, _mm256_mul_ps(c, sinA)));
     const __m256 y = _mm256_mul_ps(sat, _mm256_fmsub_ps(c, cosA, _mm256_mul_ps(s, sinA)));
-    nx = _mm256_round_ps(x, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
-    ny = _mm256_round_ps(y, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    // (nx, ny): the cell's offset from the centre, column half - nx, row half - ny.
+    const __m256 nx = _mm256_round_ps(x, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    const __m256 ny = _mm256_round_ps(y, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
     const __m256 absMask = _mm256_castsi256_ps(_mm256_set1_epi32(0x7fffffff));
     const __m256 limit = _mm256_set1_ps(kNearestLimit);
     const __m256i sure = _mm256_castps_si256(
@@ -238,10 +234,9 @@ __attribute__((target("avx2,fma"))) void placeWide(
         alignas(32) std::uint32_t in[8] {};
         alignas(32) int out[8];
         std::copy(pixels + i, pixels + i + k, in);
-        __m256 nx, ny;
         __m256i placed;
         _mm256_store_si256(reinterpret_cast<__m256i*>(out),
-            placeEight(_mm256_load_si256(reinterpret_cast<const __m256i*>(in)), p, countLimit, nx, ny, placed));
+            placeEight(_mm256_load_si256(reinterpret_cast<const __m256i*>(in)), p, countLimit, placed));
         std::copy(out, out + k, cells + i);
     }
 }
@@ -251,8 +246,7 @@ __attribute__((target("avx2,fma"))) void placeWide(
 // first and counted after, which keeps the scattered increments out of the
 // way of the arithmetic.
 __attribute__((target("avx2,fma"))) void countWide(const std::uint32_t* pixels, int n, int firstIndex,
-    const Placement& p, const int* countLimit, std::uint32_t* counts, int* places, std::vector<int>& exact,
-    __m256* bounds)
+    const Placement& p, const int* countLimit, std::uint32_t* counts, int* places, std::vector<int>& exact)
 {
     // A row shorter than a vector is padded with black, which never counts;
     // a longer one ends with the eight pixels that end it, the lanes already
@@ -266,10 +260,9 @@ __attribute__((target("avx2,fma"))) void countWide(const std::uint32_t* pixels, 
     const __m256i nowhere = _mm256_set1_epi32(p.size * p.size);
     for (int i = 0; i < m;) {
         const int at = std::min(i, m - 8);
-        __m256 nx, ny;
         __m256i placed;
-        const __m256i result = placeEight(
-            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pixels + at)), p, countLimit, nx, ny, placed);
+        const __m256i result
+            = placeEight(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(pixels + at)), p, countLimit, placed);
         const __m256i unsure = _mm256_cmpeq_epi32(result, _mm256_set1_epi32(-2));
         if (!_mm256_testz_si256(unsure, unsure)) {
             const int mask = _mm256_movemask_ps(_mm256_castsi256_ps(unsure)) >> (i - at) << (i - at);
@@ -278,11 +271,6 @@ __attribute__((target("avx2,fma"))) void countWide(const std::uint32_t* pixels, 
                     exact.push_back(firstIndex + at + k);
         }
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(places + at), _mm256_blendv_epi8(nowhere, result, placed));
-        const __m256 placedF = _mm256_castsi256_ps(placed);
-        bounds[0] = _mm256_min_ps(bounds[0], _mm256_blendv_ps(bounds[0], nx, placedF));
-        bounds[1] = _mm256_max_ps(bounds[1], _mm256_blendv_ps(bounds[1], nx, placedF));
-        bounds[2] = _mm256_min_ps(bounds[2], _mm256_blendv_ps(bounds[2], ny, placedF));
-        bounds[3] = _mm256_max_ps(bounds[3], _mm256_blendv_ps(bounds[3], ny, placedF));
         i = at + 8;
     }
     for (int k = 0; k < n; ++k)
@@ -290,27 +278,13 @@ __attribute__((target("avx2,fma"))) void countWide(const std::uint32_t* pixels, 
 }
 
 __attribute__((target("avx2,fma"))) void countFrameWide(const cv::Mat& frame, const Placement& placement,
-    const int* countLimit, std::uint32_t* counts, std::vector<int>& places, std::vector<int>& exact, Bounds& result)
+    const int* countLimit, std::uint32_t* counts, std::vector<int>& places, std::vector<int>& exact)
 {
     // A copy the counting cannot write over, so its numbers stay in registers.
     const Placement p = placement;
-    __m256 bounds[4] = { _mm256_set1_ps(1e9f), _mm256_set1_ps(-1e9f), _mm256_set1_ps(1e9f), _mm256_set1_ps(-1e9f) };
     places.resize(static_cast<size_t>(std::max(frame.cols, 8)));
     for (int y = 0; y < frame.rows; ++y)
-        countWide(frame.ptr<std::uint32_t>(y), frame.cols, y * frame.cols, p, countLimit, counts, places.data(), exact,
-            bounds);
-    alignas(32) float lanes[4][8];
-    for (int b = 0; b < 4; ++b)
-        _mm256_store_ps(lanes[b], bounds[b]);
-    for (int k = 0; k < 8; ++k) {
-        if (lanes[0][k] > lanes[1][k])
-            continue; // nothing placed in this lane
-        // Offsets from the centre: the largest offset is the smallest column or row.
-        result.minCol = std::min(result.minCol, p.half - static_cast<int>(lanes[1][k]));
-        result.maxCol = std::max(result.maxCol, p.half - static_cast<int>(lanes[0][k]));
-        result.minRow = std::min(result.minRow, p.half - static_cast<int>(lanes[3][k]));
-        result.maxRow = std::max(result.maxRow, p.half - static_cast<int>(lanes[2][k]));
-    }
+        countWide(frame.ptr<std::uint32_t>(y), frame.cols, y * frame.cols, p, countLimit, counts, places.data(), exact);
 }
 
 #define HUELENS_WIDEST "avx512f,avx512bw,avx512dq,avx512vl,avx2,fma"
@@ -324,7 +298,7 @@ __attribute__((target(HUELENS_WIDEST), always_inline)) inline __m512 reciprocal1
 // placeEight for sixteen pixels, the outcome in masks: `placed` lanes have
 // the returned cell, `unsure` lanes go the exact way, the others land nowhere.
 __attribute__((target(HUELENS_WIDEST), always_inline)) inline __m512i locateSixteen(__m512i v, const Placement& p,
-    const int* countLimit, __m512& nx, __m512& ny, __mmask16& placed, __mmask16& unsure)
+    const int* countLimit, __mmask16& placed, __mmask16& unsure)
 {
     const __m512i low = _mm512_set1_epi32(0xff);
     const __m512 eps = _mm512_set1_ps(kEpsilonBytes);
@@ -365,8 +339,8 @@ __attribute__((target(HUELENS_WIDEST), always_inline)) inline __m512i locateSixt
     // x minus its nearest whole number, exactly; so x minus that is the number.
     const __m512 fx = _mm512_reduce_ps(x, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
     const __m512 fy = _mm512_reduce_ps(y, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
-    nx = _mm512_sub_ps(x, fx);
-    ny = _mm512_sub_ps(y, fy);
+    const __m512 nx = _mm512_sub_ps(x, fx);
+    const __m512 ny = _mm512_sub_ps(y, fy);
     const __m512 limit = _mm512_set1_ps(kNearestLimit);
     const __mmask16 sure = _mm512_cmp_ps_mask(_mm512_abs_ps(fx), limit, _CMP_LE_OQ)
         & _mm512_cmp_ps_mask(_mm512_abs_ps(fy), limit, _CMP_LE_OQ);
@@ -392,11 +366,10 @@ __attribute__((target(HUELENS_WIDEST), always_inline)) inline __m512i locateSixt
 // countFrameWide sixteen pixels at a time. The AVX-512 path as a whole
 // measured about 30 % off a new frame's vectorscope against AVX2.
 __attribute__((target(HUELENS_WIDEST))) void countFrameWidest(const cv::Mat& frame, const Placement& placement,
-    const int* countLimit, std::uint32_t* counts, std::vector<int>& places, std::vector<int>& exact, Bounds& result)
+    const int* countLimit, std::uint32_t* counts, std::vector<int>& places, std::vector<int>& exact)
 {
     // A copy the counting cannot write over, so its numbers stay in registers.
     const Placement p = placement;
-    __m512 bounds[4] = { _mm512_set1_ps(1e9f), _mm512_set1_ps(-1e9f), _mm512_set1_ps(1e9f), _mm512_set1_ps(-1e9f) };
     const int n = frame.cols;
     places.resize(static_cast<size_t>(n));
     int* place = places.data();
@@ -408,56 +381,34 @@ __attribute__((target(HUELENS_WIDEST))) void countFrameWidest(const cv::Mat& fra
         int i = 0;
         // Two vectors at a time: their long chains of arithmetic overlap.
         for (; i + 32 <= n; i += 32) {
-            __m512 nx0, ny0, nx1, ny1;
             __mmask16 placed0, placed1, unsure0, unsure1;
             const __m512i result0
-                = locateSixteen(_mm512_loadu_si512(pixels + i), p, countLimit, nx0, ny0, placed0, unsure0);
+                = locateSixteen(_mm512_loadu_si512(pixels + i), p, countLimit, placed0, unsure0);
             const __m512i result1
-                = locateSixteen(_mm512_loadu_si512(pixels + i + 16), p, countLimit, nx1, ny1, placed1, unsure1);
+                = locateSixteen(_mm512_loadu_si512(pixels + i + 16), p, countLimit, placed1, unsure1);
             if (unsure0 | unsure1) {
                 for (std::uint32_t u = unsure0 | static_cast<std::uint32_t>(unsure1) << 16; u; u &= u - 1)
                     exact.push_back(y * n + i + __builtin_ctz(u));
             }
             _mm512_storeu_si512(place + i, _mm512_mask_blend_epi32(placed0, nowhere, result0));
             _mm512_storeu_si512(place + i + 16, _mm512_mask_blend_epi32(placed1, nowhere, result1));
-            bounds[0] = _mm512_mask_min_ps(bounds[0], placed0, bounds[0], nx0);
-            bounds[0] = _mm512_mask_min_ps(bounds[0], placed1, bounds[0], nx1);
-            bounds[1] = _mm512_mask_max_ps(bounds[1], placed0, bounds[1], nx0);
-            bounds[1] = _mm512_mask_max_ps(bounds[1], placed1, bounds[1], nx1);
-            bounds[2] = _mm512_mask_min_ps(bounds[2], placed0, bounds[2], ny0);
-            bounds[2] = _mm512_mask_min_ps(bounds[2], placed1, bounds[2], ny1);
-            bounds[3] = _mm512_mask_max_ps(bounds[3], placed0, bounds[3], ny0);
-            bounds[3] = _mm512_mask_max_ps(bounds[3], placed1, bounds[3], ny1);
         }
         while (i < n) {
             const int at = i + 16 <= n ? i : n - 16;
             const __mmask16 fresh = static_cast<__mmask16>(0xffffu << (i - at));
-            __m512 nx, ny;
             __mmask16 placed, unsure;
-            const __m512i result = locateSixteen(_mm512_loadu_si512(pixels + at), p, countLimit, nx, ny, placed, unsure);
+            const __m512i result = locateSixteen(_mm512_loadu_si512(pixels + at), p, countLimit, placed, unsure);
             unsure &= fresh;
             while (unsure) {
                 exact.push_back(y * n + at + __builtin_ctz(unsure));
                 unsure &= static_cast<__mmask16>(unsure - 1);
             }
             _mm512_mask_storeu_epi32(place + at, fresh, _mm512_mask_blend_epi32(placed, nowhere, result));
-            bounds[0] = _mm512_mask_min_ps(bounds[0], placed, bounds[0], nx);
-            bounds[1] = _mm512_mask_max_ps(bounds[1], placed, bounds[1], nx);
-            bounds[2] = _mm512_mask_min_ps(bounds[2], placed, bounds[2], ny);
-            bounds[3] = _mm512_mask_max_ps(bounds[3], placed, bounds[3], ny);
             i = at + 16;
         }
         for (int k = 0; k < n; ++k)
             ++counts[place[k]];
     }
-    const float lowX = _mm512_reduce_min_ps(bounds[0]), highX = _mm512_reduce_max_ps(bounds[1]);
-    const float lowY = _mm512_reduce_min_ps(bounds[2]), highY = _mm512_reduce_max_ps(bounds[3]);
-    if (lowX > highX)
-        return;
-    result.minCol = std::min(result.minCol, p.half - static_cast<int>(highX));
-    result.maxCol = std::max(result.maxCol, p.half - static_cast<int>(lowX));
-    result.minRow = std::min(result.minRow, p.half - static_cast<int>(highY));
-    result.maxRow = std::max(result.maxRow, p.half - static_cast<int>(lowY));
 }
 
 __attribute__((target(HUELENS_WIDEST))) void placeWidest(
@@ -468,9 +419,8 @@ __attribute__((target(HUELENS_WIDEST))) void placeWidest(
         alignas(64) std::uint32_t in[16] {};
         alignas(64) int out[16];
         std::copy(pixels + i, pixels + i + k, in);
-        __m512 nx, ny;
         __mmask16 placed, unsure;
-        const __m512i cell = locateSixteen(_mm512_load_si512(in), p, countLimit, nx, ny, placed, unsure);
+        const __m512i cell = locateSixteen(_mm512_load_si512(in), p, countLimit, placed, unsure);
         _mm512_store_si512(out,
             _mm512_mask_blend_epi32(unsure, _mm512_mask_blend_epi32(placed, _mm512_set1_epi32(-1), cell),
                 _mm512_set1_epi32(-2)));
@@ -916,9 +866,12 @@ void VectorscopePlotter::count(const cv::Mat& frameBgra, int size, double radius
     // One entry more than cells: where pixels that land nowhere are counted.
     if (counts.size() != static_cast<size_t>(size) * size + 1)
         counts.assign(static_cast<size_t>(size) * size + 1, 0);
-    touched = Area { INT_MAX, INT_MAX, INT_MIN, INT_MIN };
-    countPixels(frameBgra, size, radius, touched);
-    resolveExactly(frameBgra, size, radius, touched);
+    // Every pixel lands within the full-saturation circle, a cell to spare.
+    const int half = size / 2, reach = static_cast<int>(std::ceil(radius)) + 1;
+    touched = Area { std::max(0, half - reach), std::max(0, half - reach), std::min(size - 1, half + reach),
+        std::min(size - 1, half + reach) };
+    countPixels(frameBgra, size, radius);
+    resolveExactly(frameBgra, size, radius);
 }
 
 cv::Mat VectorscopePlotter::draw(const cv::Mat& wheel, const cv::Rect& paintedOver)
@@ -930,12 +883,6 @@ cv::Mat VectorscopePlotter::draw(const cv::Mat& wheel, const cv::Rect& paintedOv
         drawPlainly(wheel);
         return picture;
     }
-    if (touched.x0 > touched.x1) {
-        // Nothing counted: the wheel as it is.
-        liftSpans(Area { 0, 0, -1, -1 }, 0.0f, wheel);
-        return picture;
-    }
-
     prepareWeights(pixelWeight(static_cast<int>(framePixels)), framePixels);
     // Smoothing spreads a cell onto its eight neighbours.
     const Area region { std::max(0, touched.x0 - 1), std::max(0, touched.y0 - 1), std::min(size - 1, touched.x1 + 1),
@@ -989,26 +936,19 @@ void VectorscopePlotter::drawPlainly(const cv::Mat& wheel)
     pictureSpans.assign(static_cast<size_t>(wheel.rows), Span { 0, wheel.cols - 1 });
 }
 
-void VectorscopePlotter::countPixels(const cv::Mat& frameBgra, int size, double radius, Area& touched)
+void VectorscopePlotter::countPixels(const cv::Mat& frameBgra, int size, double radius)
 {
     const ColourTables& t = colourTables();
     const Placement p(size, radius);
     exactPixelsFound.clear();
-    Bounds bounds;
     if (widestVectors() && frameBgra.cols >= 16)
-        countFrameWidest(frameBgra, p, t.countLimit, counts.data(), rowPlaces, exactPixelsFound, bounds);
+        countFrameWidest(frameBgra, p, t.countLimit, counts.data(), rowPlaces, exactPixelsFound);
     else
-        countFrameWide(frameBgra, p, t.countLimit, counts.data(), rowPlaces, exactPixelsFound, bounds);
+        countFrameWide(frameBgra, p, t.countLimit, counts.data(), rowPlaces, exactPixelsFound);
     counts.back() = 0; // the pixels that landed nowhere
-    if (bounds.minRow <= bounds.maxRow) {
-        touched.x0 = std::max(0, std::min(touched.x0, bounds.minCol));
-        touched.x1 = std::min(size - 1, std::max(touched.x1, bounds.maxCol));
-        touched.y0 = std::max(0, std::min(touched.y0, bounds.minRow));
-        touched.y1 = std::min(size - 1, std::max(touched.y1, bounds.maxRow));
-    }
 }
 
-void VectorscopePlotter::resolveExactly(const cv::Mat& frameBgra, int size, double radius, Area& touched)
+void VectorscopePlotter::resolveExactly(const cv::Mat& frameBgra, int size, double radius)
 {
     lastExactPixels = static_cast<int>(exactPixelsFound.size());
     if (exactPixelsFound.empty())
@@ -1040,13 +980,8 @@ void VectorscopePlotter::resolveExactly(const cv::Mat& frameBgra, int size, doub
         const int x = index % cols;
         const cv::Vec3f hsv = exactHsv.at<cv::Vec3f>(exactRowOf[static_cast<size_t>(x)]++, x);
         const cv::Point pt = plotPoint(half, hsv[0] * kDegreesToRadians, hsv[1] * radius);
-        if (pt.x < 0 || pt.y < 0 || pt.x >= size || pt.y >= size)
-            continue;
-        ++counts[static_cast<size_t>(pt.y) * size + pt.x];
-        touched.x0 = std::min(touched.x0, pt.x);
-        touched.x1 = std::max(touched.x1, pt.x);
-        touched.y0 = std::min(touched.y0, pt.y);
-        touched.y1 = std::max(touched.y1, pt.y);
+        if (pt.x >= 0 && pt.y >= 0 && pt.x < size && pt.y < size)
+            ++counts[static_cast<size_t>(pt.y) * size + pt.x];
     }
 }
 

@@ -66,8 +66,8 @@ private:
         int x0, y0, x1, y1; // inclusive; empty when x0 > x1
     };
 
-    void countPixels(const cv::Mat& frameBgra, int size, double radius, Area& touched);
-    void resolveExactly(const cv::Mat& frameBgra, int size, double radius, Area& touched);
+    void countPixels(const cv::Mat& frameBgra, int size, double radius);
+    void resolveExactly(const cv::Mat& frameBgra, int size, double radius);
     void prepareWeights(float weight, std::uint32_t pixels);
     void startPicture(const cv::Mat& wheel, const cv::Rect& paintedOver);
     void drawPlainly(const cv::Mat& wheel);
@@ -98,7 +98,7 @@ private:
     bool lastPlain = false;
     int plotSize = 0;
     std::uint32_t framePixels = 0;
-    Area touched { 0, 0, -1, -1 };
+    Area touched { 0, 0, -1, -1 }; // the cells the plot's pixels can reach
 
     // The plain way, for an OpenCV the fast path does not know.
     cv::Mat plainRgbBytes, plainRgbFloat, plainHsv, plainCells, plainBlurred;
