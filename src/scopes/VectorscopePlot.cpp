@@ -851,8 +851,6 @@ cv::Mat VectorscopePlotter::plot(
 void VectorscopePlotter::count(const cv::Mat& frameBgra, int size, double radius)
 {
     CV_Assert(frameBgra.type() == CV_8UC4 && size > 0);
-    lastExactPixels = 0;
-    lastExactBytes = 0;
     plotSize = size;
     framePixels = static_cast<std::uint32_t>(frameBgra.total());
     lastPlain = scopePath() == ScopePath::Plain || size < 3 || !colourTables().usable || !normalizeScalesOnly()
@@ -950,7 +948,6 @@ void VectorscopePlotter::countPixels(const cv::Mat& frameBgra, int size, double 
 
 void VectorscopePlotter::resolveExactly(const cv::Mat& frameBgra, int size, double radius)
 {
-    lastExactPixels = static_cast<int>(exactPixelsFound.size());
     if (exactPixelsFound.empty())
         return;
     // OpenCV's own conversion of the pixels, each in its own column of a row
@@ -1086,7 +1083,6 @@ void VectorscopePlotter::liftSpans(const Area& region, float scale, const cv::Ma
     const int size = wheel.cols;
     const int width = region.x1 - region.x0 + 1;
     const bool widest = widestVectors();
-    int exact = 0;
     for (int y = 0; y < size; ++y) {
         const uchar* from = wheel.ptr<uchar>(y);
         uchar* to = picture.ptr<uchar>(y);
@@ -1107,10 +1103,11 @@ void VectorscopePlotter::liftSpans(const Area& region, float scale, const cv::Ma
             continue;
         const float* cells = &sums[static_cast<size_t>(y - region.y0) * width + (lit.x0 - region.x0)];
         const int n = lit.x1 - lit.x0 + 1;
-        exact += widest ? liftWidest(cells, scale, from + lit.x0 * 3, to + lit.x0 * 3, n)
-                        : liftWide(cells, scale, from + lit.x0 * 3, to + lit.x0 * 3, n);
+        if (widest)
+            liftWidest(cells, scale, from + lit.x0 * 3, to + lit.x0 * 3, n);
+        else
+            liftWide(cells, scale, from + lit.x0 * 3, to + lit.x0 * 3, n);
     }
-    lastExactBytes = exact;
 }
 
 } // namespace scopes

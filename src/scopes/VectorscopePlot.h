@@ -49,10 +49,6 @@ public:
     void count(const cv::Mat& frameBgra, int size, double radius);
     cv::Mat draw(const cv::Mat& wheel, const cv::Rect& paintedOver = {});
 
-    // Pixels and bytes of the last plot that went the exact way: the price of
-    // the guard, for tests and benchmarks.
-    int exactPixels() const { return lastExactPixels; }
-    int exactBytes() const { return lastExactBytes; }
     // Whether the last plot took the plain arithmetic all the way (this
     // OpenCV does something the fast path does not know).
     bool usedPlainPath() const { return lastPlain; }
@@ -93,8 +89,6 @@ private:
     cv::Mat picture; // R, G, B: the wheel with the last plot
     const uchar* pictureWheel = nullptr; // the wheel under it; null: start afresh
     std::vector<Span> pictureSpans; // per row of the picture: the lifted columns
-    int lastExactPixels = 0;
-    int lastExactBytes = 0;
     bool lastPlain = false;
     int plotSize = 0;
     std::uint32_t framePixels = 0;
