@@ -277,6 +277,7 @@ __attribute__((target("avx2,fma"))) void countWide(const std::uint32_t* pixels, 
         ++counts[places[k]];
 }
 
+// Every pixel of the frame onto its cell, as accumulateHsv places them.
 __attribute__((target("avx2,fma"))) void countFrameWide(const cv::Mat& frame, const Placement& placement,
     const int* countLimit, std::uint32_t* counts, std::vector<int>& places, std::vector<int>& exact)
 {
