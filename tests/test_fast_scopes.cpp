@@ -318,9 +318,10 @@ private slots:
             = { scopes::reference::waveformPicture(frame, size, false), scopes::reference::waveformPicture(frame, size, true) };
         // The pointer marker reads one pixel alone; OpenCV converts a row's last
         // (width mod 8 or 16) pixels with other code.
+        scopes::VectorscopePlotter pointer;
         for (int y = 0; y < frame.rows; ++y)
             for (int x = 0; x < size; ++x)
-                if (scopes::hsvOfPixel(frame, x, y) != hsv.at<cv::Vec3f>(y, x))
+                if (pointer.hsvOfPixel(frame, x, y) != hsv.at<cv::Vec3f>(y, x))
                     QFAIL(qPrintable(QStringLiteral("pixel (%1, %2)").arg(x).arg(y)));
 
         // Every code path this processor runs, each as if the program had been told to.

@@ -44,7 +44,7 @@ void MainWindow::drawVectorscope(bool frameChanged, int cursorX, int cursorY)
     // The pointed pixel's hue and saturation, read from the colour image when
     // it is made, else worked out for that pixel alone: the same numbers.
     if (cursorX >= 0 && cursorY >= 0 && cursorX < analysedFrame.cols && cursorY < analysedFrame.rows) {
-        const cv::Vec3f hsv = colorImageStale ? scopes::hsvOfPixel(analysedFrame, cursorX, cursorY)
+        const cv::Vec3f hsv = colorImageStale ? vectorscopePlotter.hsvOfPixel(analysedFrame, cursorX, cursorY)
                                               : colorImage.at<cv::Vec3f>(cursorY, cursorX);
         scopes::drawPointerMarkerFor(scopeImage, hsv[0], hsv[1], scopeRadius);
     }

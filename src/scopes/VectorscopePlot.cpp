@@ -805,13 +805,12 @@ int liftRow(const float* cells, const uchar* wheel, uchar* out, int n, ScopePath
     return liftWide(cells, 1.0f, wheel, out, n);
 }
 
-cv::Vec3f hsvOfPixel(const cv::Mat& frameBgra, int x, int y)
+cv::Vec3f VectorscopePlotter::hsvOfPixel(const cv::Mat& frameBgra, int x, int y)
 {
     // OpenCV's own conversion of the pixel's row: whatever code OpenCV runs
     // at which column of a row, the pixel takes the same as in the frame.
-    thread_local cv::Mat rgbBytes, rgbFloat, hsv; // kept for the next pointer position
-    frameToHsv(frameBgra.row(y), rgbBytes, rgbFloat, hsv);
-    return hsv.at<cv::Vec3f>(0, x);
+    frameToHsv(frameBgra.row(y), rowRgbBytes, rowRgbFloat, rowHsv);
+    return rowHsv.at<cv::Vec3f>(0, x);
 }
 
 namespace {

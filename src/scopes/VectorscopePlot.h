@@ -49,6 +49,11 @@ public:
     void count(const cv::Mat& frameBgra, int size, double radius);
     cv::Mat draw(const cv::Mat& wheel, const cv::Rect& paintedOver = {});
 
+    // The H, S, V that frameToHsv gives the pixel at (x, y) of a frame:
+    // OpenCV converts pixels near the right end of a row with other code
+    // than the rest, and the result depends on it.
+    cv::Vec3f hsvOfPixel(const cv::Mat& frameBgra, int x, int y);
+
     // Whether the last plot took the plain arithmetic all the way (this
     // OpenCV does something the fast path does not know).
     bool usedPlainPath() const { return lastPlain; }
@@ -86,6 +91,7 @@ private:
     std::vector<float> sums; // cells + smoothed cells over the region
     std::vector<float> zeroRow;
     cv::Mat exactRgb, exactHsv; // the pixels going the exact way, for OpenCV's conversion
+    cv::Mat rowRgbBytes, rowRgbFloat, rowHsv; // the row of hsvOfPixel
     cv::Mat picture; // R, G, B: the wheel with the last plot
     const uchar* pictureWheel = nullptr; // the wheel under it; null: start afresh
     std::vector<Span> pictureSpans; // per row of the picture: the lifted columns
@@ -97,11 +103,6 @@ private:
     // The plain way, for an OpenCV the fast path does not know.
     cv::Mat plainRgbBytes, plainRgbFloat, plainHsv, plainCells, plainBlurred;
 };
-
-// The H, S, V that frameToHsv gives the pixel at (x, y) of a frame: OpenCV
-// converts pixels near the right end of a row with other code than the
-// rest, and the result depends on it.
-cv::Vec3f hsvOfPixel(const cv::Mat& frameBgra, int x, int y);
 
 // For tests, with the vector code of `path` (Avx2 or Avx512): where the fast
 // path places pixels (B, G, R, A as 32-bit words) in a plot of `size` with
