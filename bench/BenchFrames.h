@@ -67,4 +67,21 @@ inline void paintStep(const cv::Mat& base, long step, cv::Mat& frame, int square
     previousSum = sum;
 }
 
+// `base` turned by 3 degrees per step about its centre (a quarter larger,
+// the corners mirrored in) and every hue shifted by 5 degrees per step: no
+// two frames of a cycle of 72 share their set of colours.
+inline void turnStep(const cv::Mat& base, long step, cv::Mat& frame)
+{
+    const cv::Point2f centre(base.cols / 2.0f, base.rows / 2.0f);
+    const cv::Mat turn = cv::getRotationMatrix2D(centre, double(step % 120) * 3.0, 1.25);
+    cv::Mat turned, hsv;
+    cv::warpAffine(base, turned, turn, base.size(), cv::INTER_LINEAR, cv::BORDER_REFLECT_101);
+    cv::cvtColor(turned, hsv, cv::COLOR_BGRA2BGR);
+    cv::cvtColor(hsv, hsv, cv::COLOR_BGR2HSV_FULL);
+    const int shift = int((step * 5 * 256 / 360) % 256);
+    hsv.forEach<cv::Vec3b>([shift](cv::Vec3b& p, const int*) { p[0] = uchar((p[0] + shift) & 0xff); });
+    cv::cvtColor(hsv, hsv, cv::COLOR_HSV2BGR_FULL);
+    cv::cvtColor(hsv, frame, cv::COLOR_BGR2BGRA);
+}
+
 } // namespace bench

@@ -6,7 +6,9 @@
 #
 # Frames: 500 frames of B, G, R, A bytes at 400 x 225 and at 600 x 338, made
 # from a colour photograph with a small square that moves and changes colour
-# in every frame (bench/make_frames.cpp), kept in BUILD_DIR/bench-frames.
+# in every frame, and from a second photograph that turns and shifts its hues
+# from frame to frame, so that no two frames share their colours
+# (bench/make_frames.cpp), kept in BUILD_DIR/bench-frames.
 #
 # The comparison: ffmpeg (-filter_threads 1) and `huelens-render --raw` each
 # read the same frame file and analyse every frame as new, one process per
@@ -22,6 +24,7 @@ set -euo pipefail
 build=${1:-build}
 here=$(cd "$(dirname "$0")" && pwd)
 photo=${HUELENS_BENCH_PHOTO:-/usr/share/doc/opencv-doc/examples/data/baboon.jpg}
+turning_photo=${HUELENS_BENCH_TURNING_PHOTO:-/usr/share/doc/opencv-doc/examples/data/fruits.jpg}
 runs=${HUELENS_BENCH_RUNS:-5}
 count=500
 frames_dir=$build/bench-frames
@@ -58,15 +61,22 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
 echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), load $(cut -d' ' -f1-3 /proc/loadavg)"
-echo "Photograph: $photo; $count frames per size; median of $runs runs"
+echo "Photographs: $photo (a moving square), $turning_photo (turning, hues shifting); $count frames per size; median of $runs runs"
 echo "ffmpeg: $(ffmpeg -hide_banner -version | head -1 | cut -d' ' -f1-3)"
 echo
 
-printf '%-9s %-12s %12s %12s %9s\n' size scope 'ffmpeg ms' 'huelens ms' ratio
+printf '%-9s %-9s %-12s %12s %12s %9s\n' frames size scope 'ffmpeg ms' 'huelens ms' ratio
+for source in square turning; do
 for size in 400x225 600x338; do
   width=${size%x*} height=${size#*x}
-  frames=$frames_dir/$(basename "${photo%.*}")-${size}-${count}.raw
-  [ -s "$frames" ] || "$make_frames" "$photo" "$width" "$height" "$count" "$frames"
+  if [ "$source" = square ]; then
+    frames=$frames_dir/$(basename "${photo%.*}")-${size}-${count}.raw
+    [ -s "$frames" ] || "$make_frames" "$photo" "$width" "$height" "$count" "$frames"
+  else
+    frames=$frames_dir/$(basename "${turning_photo%.*}")-turning-${size}-${count}.raw
+    [ -s "$frames" ] || "$make_frames" --turning "$turning_photo" "$width" "$height" "$count" "$frames"
+  fi
+  rm -f "$tmp"/*-"$size"-*
   for run in $(seq "$runs"); do
     for mode in none vectorscope waveform parade luma; do
       cpu_seconds ffmpeg -nostdin -hide_banner -f rawvideo -pix_fmt bgra -s "$size" -i "$frames" \
@@ -80,11 +90,12 @@ for size in 400x225 600x338; do
   for mode in vectorscope waveform parade luma; do
     f=$(median <"$tmp/ffmpeg-$size-$mode")
     h=$(median <"$tmp/huelens-$size-${mode/luma/waveform}")
-    awk -v s="$size" -v m="$mode" -v f="$f" -v fb="$ffmpeg_base" -v h="$h" -v hb="$huelens_base" -v n="$count" '
+    awk -v src="$source" -v s="$size" -v m="$mode" -v f="$f" -v fb="$ffmpeg_base" -v h="$h" -v hb="$huelens_base" -v n="$count" '
       BEGIN { fm = (f - fb) * 1000 / n; hm = (h - hb) * 1000 / n;
               if (m == "luma") m = "(luma only)";
-              printf "%-9s %-12s %12.3f %12.3f %9.2f\n", s, m, fm, hm, (fm > 0 ? hm / fm : 0) }'
+              printf "%-9s %-9s %-12s %12.3f %12.3f %9.2f\n", src, s, m, fm, hm, (fm > 0 ? hm / fm : 0) }'
   done
+done
 done
 echo
 echo "ffmpeg chains: vectorscope '${ffmpeg_chain[vectorscope]}', waveform '${ffmpeg_chain[waveform]}',"

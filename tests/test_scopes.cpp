@@ -56,6 +56,11 @@ private slots:
             { 0.5, 0.5, 0.5, 64, 128, 128 }, // p = 0.25 -> 63.75, q = v = 0.5 -> 127.5
             { 0.75, 1.0, 0.2, 26, 0, 51 }, // i = 4, f = 0.5: t = 0.1 -> 25.5 rounds up
             { 0.9, 0.0, 1.0, 255, 255, 255 }, // no saturation: white whatever the hue
+            // Hue 10 degrees: t = (1 - (1 - f) s) v is 0.1 exactly, 25.5 x 255, but
+            // each step rounded on its own leaves it just below; a build that
+            // fused a multiply and an add would round it up.
+            { 10.0 / 360, 0.2, 0.12, 31, 25, 24 },
+            { 10.0 / 360, 0.2, 0.6, 153, 127, 122 },
         };
         for (const auto& c : colours) {
             cv::Vec3d rgb;

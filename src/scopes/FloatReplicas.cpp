@@ -1,6 +1,3 @@
-// Every multiply and add here must round exactly where written: a compiler
-// that fused them into multiply-adds would change bits.
-#pragma GCC optimize("fp-contract=off")
 // GCC 12's own AVX-512 headers trip these warnings (GCC bug 105593).
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #pragma GCC diagnostic ignored "-Wuninitialized"
@@ -13,17 +10,20 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
 #include <cfloat>
 #include <cmath>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <utility>
 
 namespace scopes {
 
 namespace {
 
-constexpr int kCalibrationRows = 256;
 constexpr std::array<SumForm, 3> kForms { SumForm::NeighboursFirstFused, SumForm::CentreFirstFused, SumForm::Unfused };
 
 // Random numbers in [0, 1) with a quarter of them 0, like sparse plots.
@@ -47,7 +47,7 @@ SumForm mostCommon(const std::vector<SumForm>& forms)
     return kForms[std::max_element(counts.begin(), counts.end()) - counts.begin()];
 }
 
-std::unique_ptr<SmoothingOrder> calibrateGaussian(int taps, int width)
+std::unique_ptr<SmoothingOrder> calibrateGaussian(int taps, int width, int height)
 {
     auto order = std::make_unique<SmoothingOrder>();
     order->taps = taps;
@@ -59,17 +59,19 @@ std::unique_ptr<SmoothingOrder> calibrateGaussian(int taps, int width)
     if (width < taps)
         return order;
 
-    const cv::Mat src = calibrationPicture(kCalibrationRows, width, 0x5eed0000u + uint64(taps * 1000 + width));
+    // Pictures of the real height: OpenCV may pick its code by the whole size.
+    const int rows = std::max(height, taps);
+    const cv::Mat src = calibrationPicture(rows, width, 0x5eed0000u + uint64(taps * 1000 + width));
     cv::Mat reference;
     cv::GaussianBlur(src, reference, cv::Size(taps, taps), 1.0, 0, cv::BORDER_DEFAULT);
 
     order->across.resize(width);
     order->down.resize(width);
-    std::vector<float> across(kCalibrationRows);
+    std::vector<float> across(rows);
     for (int x = 0; x < width; ++x) {
         bool found = false;
         for (SumForm a : kForms) {
-            for (int y = 0; y < kCalibrationRows; ++y) {
+            for (int y = 0; y < rows; ++y) {
                 float v[5];
                 for (int i = 0; i < taps; ++i)
                     v[i] = src.at<float>(y, reflect101(x - r + i, width));
@@ -77,10 +79,10 @@ std::unique_ptr<SmoothingOrder> calibrateGaussian(int taps, int width)
             }
             for (SumForm d : kForms) {
                 bool same = true;
-                for (int y = 0; y < kCalibrationRows && same; ++y) {
+                for (int y = 0; y < rows && same; ++y) {
                     float v[5];
                     for (int i = 0; i < taps; ++i)
-                        v[i] = across[reflect101(y - r + i, kCalibrationRows)];
+                        v[i] = across[reflect101(y - r + i, rows)];
                     same = smoothedValue(*order, d, v) == reference.at<float>(y, x);
                 }
                 if (same) {
@@ -152,12 +154,13 @@ bool checkRowBlends(int width, int fromRows, int toRows, const std::vector<RowBl
     return true;
 }
 
-// --- Vector paths -------------------------------------------------------------
-// The same sums as smoothedValue, 8 (AVX2) or 16 (AVX-512) columns at a time,
-// one loop per kernel size and form so that nothing is decided per column.
+// --- Vector code --------------------------------------------------------------
+// The same sums as smoothedValue, 8 columns at a time (AVX2), one loop per
+// kernel size and form so that nothing is decided per column. One copy: the
+// Waveform's AVX-512 copies of these and its other loops together gained
+// nothing measurable at 600 columns and under a tenth at 400.
 
 #define HUELENS_WIDE "avx2,fma"
-#define HUELENS_WIDEST "avx512f,avx512bw,avx512dq,avx512vl,avx2,fma"
 
 template <int Taps, SumForm Form>
 __attribute__((target(HUELENS_WIDE), always_inline)) inline __m256 sum8(
@@ -172,22 +175,6 @@ __attribute__((target(HUELENS_WIDE), always_inline)) inline __m256 sum8(
         s = _mm256_add_ps(_mm256_mul_ps(k0, b), _mm256_mul_ps(k1, p1));
     if constexpr (Taps == 5)
         s = Form == SumForm::Unfused ? _mm256_add_ps(s, _mm256_mul_ps(k2, p2)) : _mm256_fmadd_ps(k2, p2, s);
-    return s;
-}
-
-template <int Taps, SumForm Form>
-__attribute__((target(HUELENS_WIDEST), always_inline)) inline __m512 sum16(
-    __m512 k0, __m512 k1, __m512 k2, __m512 b, __m512 p1, __m512 p2)
-{
-    __m512 s;
-    if constexpr (Form == SumForm::NeighboursFirstFused)
-        s = _mm512_fmadd_ps(k0, b, _mm512_mul_ps(k1, p1));
-    else if constexpr (Form == SumForm::CentreFirstFused)
-        s = _mm512_fmadd_ps(k1, p1, _mm512_mul_ps(k0, b));
-    else
-        s = _mm512_add_ps(_mm512_mul_ps(k0, b), _mm512_mul_ps(k1, p1));
-    if constexpr (Taps == 5)
-        s = Form == SumForm::Unfused ? _mm512_add_ps(s, _mm512_mul_ps(k2, p2)) : _mm512_fmadd_ps(k2, p2, s);
     return s;
 }
 
@@ -211,24 +198,6 @@ __attribute__((target(HUELENS_WIDE))) int across8(const float* k, const float* i
 }
 
 template <int Taps, SumForm Form>
-__attribute__((target(HUELENS_WIDEST))) int across16(const float* k, const float* in, float* out, int count)
-{
-    constexpr int r = Taps / 2;
-    const __m512 k0 = _mm512_set1_ps(k[0]), k1 = _mm512_set1_ps(k[1]), k2 = _mm512_set1_ps(k[2]);
-    if (count < 16)
-        return across8<Taps, Form>(k, in, out, count);
-    for (int i = 0;; i += 16) {
-        i = std::min(i, count - 16);
-        const float* c = in + r + i;
-        const __m512 p1 = _mm512_add_ps(_mm512_loadu_ps(c - 1), _mm512_loadu_ps(c + 1));
-        const __m512 p2 = Taps == 5 ? _mm512_add_ps(_mm512_loadu_ps(c - r), _mm512_loadu_ps(c + r)) : p1;
-        _mm512_storeu_ps(out + i, sum16<Taps, Form>(k0, k1, k2, _mm512_loadu_ps(c), p1, p2));
-        if (i == count - 16)
-            return count;
-    }
-}
-
-template <int Taps, SumForm Form>
 __attribute__((target(HUELENS_WIDE))) int down8(const float* k, const float* const* rows, float* out, int count)
 {
     constexpr int r = Taps / 2;
@@ -246,55 +215,29 @@ __attribute__((target(HUELENS_WIDE))) int down8(const float* k, const float* con
     }
 }
 
-template <int Taps, SumForm Form>
-__attribute__((target(HUELENS_WIDEST))) int down16(const float* k, const float* const* rows, float* out, int count)
-{
-    constexpr int r = Taps / 2;
-    const __m512 k0 = _mm512_set1_ps(k[0]), k1 = _mm512_set1_ps(k[1]), k2 = _mm512_set1_ps(k[2]);
-    if (count < 16)
-        return down8<Taps, Form>(k, rows, out, count);
-    for (int i = 0;; i += 16) {
-        i = std::min(i, count - 16);
-        const __m512 p1 = _mm512_add_ps(_mm512_loadu_ps(rows[r - 1] + i), _mm512_loadu_ps(rows[r + 1] + i));
-        const __m512 p2
-            = Taps == 5 ? _mm512_add_ps(_mm512_loadu_ps(rows[0] + i), _mm512_loadu_ps(rows[Taps - 1] + i)) : p1;
-        _mm512_storeu_ps(out + i, sum16<Taps, Form>(k0, k1, k2, _mm512_loadu_ps(rows[r] + i), p1, p2));
-        if (i == count - 16)
-            return count;
-    }
-}
-
 template <int Taps> int acrossVector(SumForm form, const float* k, const float* in, float* out, int count)
 {
-    const bool widest = widestVectors();
     switch (form) {
     case SumForm::NeighboursFirstFused:
-        return widest ? across16<Taps, SumForm::NeighboursFirstFused>(k, in, out, count)
-                      : across8<Taps, SumForm::NeighboursFirstFused>(k, in, out, count);
+        return across8<Taps, SumForm::NeighboursFirstFused>(k, in, out, count);
     case SumForm::CentreFirstFused:
-        return widest ? across16<Taps, SumForm::CentreFirstFused>(k, in, out, count)
-                      : across8<Taps, SumForm::CentreFirstFused>(k, in, out, count);
+        return across8<Taps, SumForm::CentreFirstFused>(k, in, out, count);
     case SumForm::Unfused:
     default:
-        return widest ? across16<Taps, SumForm::Unfused>(k, in, out, count)
-                      : across8<Taps, SumForm::Unfused>(k, in, out, count);
+        return across8<Taps, SumForm::Unfused>(k, in, out, count);
     }
 }
 
 template <int Taps> int downVector(SumForm form, const float* k, const float* const* rows, float* out, int count)
 {
-    const bool widest = widestVectors();
     switch (form) {
     case SumForm::NeighboursFirstFused:
-        return widest ? down16<Taps, SumForm::NeighboursFirstFused>(k, rows, out, count)
-                      : down8<Taps, SumForm::NeighboursFirstFused>(k, rows, out, count);
+        return down8<Taps, SumForm::NeighboursFirstFused>(k, rows, out, count);
     case SumForm::CentreFirstFused:
-        return widest ? down16<Taps, SumForm::CentreFirstFused>(k, rows, out, count)
-                      : down8<Taps, SumForm::CentreFirstFused>(k, rows, out, count);
+        return down8<Taps, SumForm::CentreFirstFused>(k, rows, out, count);
     case SumForm::Unfused:
     default:
-        return widest ? down16<Taps, SumForm::Unfused>(k, rows, out, count)
-                      : down8<Taps, SumForm::Unfused>(k, rows, out, count);
+        return down8<Taps, SumForm::Unfused>(k, rows, out, count);
     }
 }
 
@@ -312,18 +255,64 @@ int wideDown(const SmoothingOrder& o, const float* const* rows, float* out, int 
 
 } // namespace
 
+namespace {
+
+ScopePath processorPath()
+{
+    static const ScopePath widest = [] {
+        if (!__builtin_cpu_supports("avx2") || !__builtin_cpu_supports("fma"))
+            return ScopePath::Plain;
+        const bool avx512 = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")
+            && __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl");
+        return avx512 ? ScopePath::Avx512 : ScopePath::Avx2;
+    }();
+    return widest;
+}
+
+std::atomic<int> chosenPath { -1 };
+
+} // namespace
+
+ScopePath scopePath()
+{
+    // The environment's choice, read once, until a test sets another.
+    static const int fromEnvironment = [] {
+        const char* asked = std::getenv("HUELENS_SCOPE_PATH");
+        for (ScopePath path : { ScopePath::Plain, ScopePath::Avx2 })
+            if (asked && std::strcmp(asked, scopePathName(path)) == 0)
+                return static_cast<int>(std::min(path, processorPath()));
+        return static_cast<int>(processorPath());
+    }();
+    const int chosen = chosenPath.load(std::memory_order_relaxed);
+    return static_cast<ScopePath>(chosen < 0 ? fromEnvironment : chosen);
+}
+
+std::vector<ScopePath> runnableScopePaths()
+{
+    std::vector<ScopePath> paths;
+    for (int p = static_cast<int>(processorPath()); p >= 0; --p)
+        paths.push_back(static_cast<ScopePath>(p));
+    return paths;
+}
+
+const char* scopePathName(ScopePath path)
+{
+    return path == ScopePath::Avx512 ? "avx512" : path == ScopePath::Avx2 ? "avx2" : "plain";
+}
+
+void setScopePath(ScopePath path)
+{
+    chosenPath.store(static_cast<int>(std::min(path, processorPath())), std::memory_order_relaxed);
+}
+
 bool wideVectors()
 {
-    static const bool supported = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-    return supported;
+    return scopePath() >= ScopePath::Avx2;
 }
 
 bool widestVectors()
 {
-    static const bool supported = wideVectors() && __builtin_cpu_supports("avx512f")
-        && __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512dq")
-        && __builtin_cpu_supports("avx512vl");
-    return supported;
+    return scopePath() == ScopePath::Avx512;
 }
 
 float smoothedValue(const SmoothingOrder& order, SumForm form, const float* v)
@@ -356,13 +345,42 @@ float smoothedValue(const SmoothingOrder& order, SumForm form, const float* v)
     }
 }
 
-const SmoothingOrder& gaussianOrder(int taps, int width)
+const SmoothingOrder& gaussianOrder(int taps, int width, int height)
 {
-    static std::map<std::pair<int, int>, std::unique_ptr<SmoothingOrder>> found;
-    std::unique_ptr<SmoothingOrder>& order = found[{ taps, width }];
-    if (!order)
-        order = calibrateGaussian(taps, width);
+    static std::mutex lock;
+    static std::map<std::array<int, 3>, std::unique_ptr<SmoothingOrder>> found;
+    const std::lock_guard<std::mutex> hold(lock);
+    std::unique_ptr<SmoothingOrder>& order = found[{ taps, width, height }];
+    if (!order) {
+        order = calibrateGaussian(taps, width, height);
+        if (!order->known)
+            noteFallback(QStringLiteral("scope plain path: %1 x %2 smoothing (%3 taps) does not repeat OpenCV's")
+                             .arg(width)
+                             .arg(height)
+                             .arg(taps));
+    }
     return *order;
+}
+
+namespace {
+
+std::mutex notesLock;
+QStringList notes;
+
+} // namespace
+
+void noteFallback(const QString& text)
+{
+    const std::lock_guard<std::mutex> hold(notesLock);
+    notes.append(text);
+}
+
+QStringList takeFallbackNotes()
+{
+    const std::lock_guard<std::mutex> hold(notesLock);
+    QStringList taken;
+    taken.swap(notes);
+    return taken;
 }
 
 int reflect101(int i, int n)
@@ -402,40 +420,15 @@ void smoothDown(const SmoothingOrder& order, const float* const* rows, float* ou
     }
 }
 
-void smoothPicture(
-    const SmoothingOrder& order, const cv::Mat& src, cv::Mat& dst, cv::Mat& rowPass, std::vector<float>& padded)
-{
-    CV_Assert(order.known && src.type() == CV_32FC1 && src.cols == order.width);
-    const int rows = src.rows;
-    const int cols = src.cols;
-    const int r = order.taps / 2;
-    rowPass.create(rows, cols, CV_32FC1);
-    dst.create(rows, cols, CV_32FC1);
-    padded.resize(static_cast<size_t>(cols + 2 * r));
-    for (int y = 0; y < rows; ++y) {
-        const float* s = src.ptr<float>(y);
-        std::copy(s, s + cols, padded.begin() + r);
-        for (int i = 1; i <= r; ++i) {
-            padded[r - i] = s[reflect101(-i, cols)];
-            padded[r + cols - 1 + i] = s[reflect101(cols - 1 + i, cols)];
-        }
-        smoothAcross(order, padded.data(), rowPass.ptr<float>(y), 0, cols);
-    }
-    for (int y = 0; y < rows; ++y) {
-        const float* in[5];
-        for (int k = 0; k < order.taps; ++k)
-            in[k] = rowPass.ptr<float>(reflect101(y - r + k, rows));
-        smoothDown(order, in, dst.ptr<float>(y), 0, cols);
-    }
-}
-
 const std::vector<RowBlend>* linearRowBlends(int width, int fromRows, int toRows)
 {
     struct Found {
         bool exact = false;
         std::vector<RowBlend> blends;
     };
+    static std::mutex lock;
     static std::map<std::array<int, 3>, Found> found;
+    const std::lock_guard<std::mutex> hold(lock);
     const std::array<int, 3> key { width, fromRows, toRows };
     auto it = found.find(key);
     if (it == found.end()) {
@@ -444,6 +437,10 @@ const std::vector<RowBlend>* linearRowBlends(int width, int fromRows, int toRows
             f.blends = rowBlends(fromRows, toRows);
             f.exact = checkRowBlends(width, fromRows, toRows, f.blends);
         }
+        if (!f.exact)
+            noteFallback(QStringLiteral("scope plain path: %1 x %2 stretching does not repeat OpenCV's")
+                             .arg(width)
+                             .arg(toRows));
         it = found.emplace(key, std::move(f)).first;
     }
     return it->second.exact ? &it->second.blends : nullptr;

@@ -1,6 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include "scopes/ScopePath.h"
+
+#include <QString>
+#include <QStringList>
+
 #include <opencv2/core.hpp>
 #include <vector>
 
@@ -39,8 +44,9 @@ struct SmoothingOrder {
     bool known = false; // false: some column fits no known form; use OpenCV
 };
 
-// Found on first use for each (taps, width) and kept; GUI thread only.
-const SmoothingOrder& gaussianOrder(int taps, int width);
+// Found on first use for each (taps, width, height), on random pictures of
+// that size, and kept; safe from any thread.
+const SmoothingOrder& gaussianOrder(int taps, int width, int height);
 
 // One pass of the kernel at one column, the form given: v[0 .. taps-1] are
 // the taps' inputs from one side to the other.
@@ -53,12 +59,6 @@ void smoothAcross(const SmoothingOrder& order, const float* in, float* out, int 
 // One row of the vertical pass for columns x0 .. x0 + count - 1: rows[k][i]
 // is the horizontal pass at row y - taps / 2 + k, column x0 + i.
 void smoothDown(const SmoothingOrder& order, const float* const* rows, float* out, int x0, int count);
-
-// Whole-picture smoothing with `order` (known), the border reflected as
-// BORDER_REFLECT_101 does: the same bits as cv::GaussianBlur. `rowPass` is
-// scratch, `padded` a row with its reflected margins.
-void smoothPicture(
-    const SmoothingOrder& order, const cv::Mat& src, cv::Mat& dst, cv::Mat& rowPass, std::vector<float>& padded);
 
 int reflect101(int i, int n);
 
@@ -86,8 +86,14 @@ float normalizeScale(float largest);
 // different places of a picture (vector code and scalar tails disagree).
 const float* byteUnits();
 
-// Whether the processor runs the 256-bit vector paths (AVX2 with FMA), and
-// the 512-bit ones (AVX-512 F, BW, DQ, VL).
+// Why a size took the plain path although the processor runs a vector path
+// (a check of the fast arithmetic against OpenCV failed), for the debug log:
+// noted once per size, taken by the next caller.
+void noteFallback(const QString& text);
+QStringList takeFallbackNotes();
+
+// Whether the path in use (scopePath()) runs the 256-bit vector code, and
+// the 512-bit code.
 bool wideVectors();
 bool widestVectors();
 

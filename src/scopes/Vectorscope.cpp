@@ -1,6 +1,8 @@
 #include "shell/MainWindow.h"
 
+#include "scopes/FloatReplicas.h"
 #include "scopes/VectorscopeMath.h"
+#include "shell/Log.h"
 
 // The costly part (accumulation, smoothing, brightening) runs only for a
 // frame the vectorscope has not analysed yet; the overlays are redrawn on a
@@ -24,6 +26,10 @@ void MainWindow::drawVectorscope(bool frameChanged, int cursorX, int cursorY)
         // The plot has the wheel's size, which is windowSize square. The cache
         // is the plotter's own picture, which nothing else paints on.
         vectorscopePlotter.count(frameImage, backgroundImage.cols, scopeRadius);
+        // A size whose fast arithmetic failed its check against OpenCV, once.
+        for (const QString& note : scopes::takeFallbackNotes())
+            if (debugMode)
+                writeLog(note);
         log("ch B");
         scopeCache = vectorscopePlotter.draw(backgroundImage);
         log("ch C");
@@ -38,7 +44,7 @@ void MainWindow::drawVectorscope(bool frameChanged, int cursorX, int cursorY)
     // The pointed pixel's hue and saturation, read from the colour image when
     // it is made, else worked out for that pixel alone: the same numbers.
     if (cursorX >= 0 && cursorY >= 0 && cursorX < analysedFrame.cols && cursorY < analysedFrame.rows) {
-        const cv::Vec3f hsv = colorImageStale ? scopes::hsvOfPixel(analysedFrame, cursorX, cursorY)
+        const cv::Vec3f hsv = colorImageStale ? vectorscopePlotter.hsvOfPixel(analysedFrame, cursorX, cursorY)
                                               : colorImage.at<cv::Vec3f>(cursorY, cursorX);
         scopes::drawPointerMarkerFor(scopeImage, hsv[0], hsv[1], scopeRadius);
     }

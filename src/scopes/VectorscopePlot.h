@@ -1,5 +1,7 @@
 #pragma once
 
+#include "scopes/ScopePath.h"
+
 #include <cstdint>
 #include <opencv2/core.hpp>
 #include <vector>
@@ -13,7 +15,9 @@
 //   (well under 0.001 of a cell); when the unrounded position lies that close
 //   to a rounding boundary, the pixel goes the exact way instead: OpenCV's own
 //   colour conversion and the double-precision plotPoint. Which pixels count
-//   is read from a table that OpenCV's conversion filled.
+//   is read from a table that OpenCV's conversion filled. When a plot size
+//   and frame width are first used, a few hundred random colours placed
+//   both ways must agree, or that size takes the plain arithmetic.
 // - A cell's weight after k pixels is the same sequence of k double-precision
 //   additions whatever the order of the pixels, so cells count pixels and a
 //   table turns counts into weights.
@@ -45,10 +49,11 @@ public:
     void count(const cv::Mat& frameBgra, int size, double radius);
     cv::Mat draw(const cv::Mat& wheel, const cv::Rect& paintedOver = {});
 
-    // Pixels and bytes of the last plot that went the exact way: the price of
-    // the guard, for tests and benchmarks.
-    int exactPixels() const { return lastExactPixels; }
-    int exactBytes() const { return lastExactBytes; }
+    // The H, S, V that frameToHsv gives the pixel at (x, y) of a frame:
+    // OpenCV converts pixels near the right end of a row with other code
+    // than the rest, and the result depends on it.
+    cv::Vec3f hsvOfPixel(const cv::Mat& frameBgra, int x, int y);
+
     // Whether the last plot took the plain arithmetic all the way (this
     // OpenCV does something the fast path does not know).
     bool usedPlainPath() const { return lastPlain; }
@@ -62,8 +67,8 @@ private:
         int x0, y0, x1, y1; // inclusive; empty when x0 > x1
     };
 
-    void countPixels(const cv::Mat& frameBgra, int size, double radius, Area& touched);
-    void resolveExactly(const cv::Mat& frameBgra, int size, double radius, Area& touched);
+    void countPixels(const cv::Mat& frameBgra, int size, double radius);
+    void resolveExactly(const cv::Mat& frameBgra, int size, double radius);
     void prepareWeights(float weight, std::uint32_t pixels);
     void startPicture(const cv::Mat& wheel, const cv::Rect& paintedOver);
     void drawPlainly(const cv::Mat& wheel);
@@ -75,6 +80,7 @@ private:
     // go the exact way, the smoothed cells of the plotted region.
     std::vector<std::uint32_t> counts;
     std::vector<int> exactPixelsFound;
+    std::vector<int> exactRowOf; // per frame column: the pixels going the exact way there so far
     std::vector<int> rowPlaces;
     std::vector<float> weights; // weights[k]: a cell's value after k pixels
     float weightsFor = -1.0f;
@@ -84,41 +90,36 @@ private:
     std::vector<float> acrossRows; // the horizontal pass of the smoothing
     std::vector<float> sums; // cells + smoothed cells over the region
     std::vector<float> zeroRow;
-    cv::Mat exactRgb, exactHsv; // batches of colours for OpenCV's conversion
+    cv::Mat exactRgb, exactHsv; // the pixels going the exact way, for OpenCV's conversion
+    cv::Mat rowRgbBytes, rowRgbFloat, rowHsv; // the row of hsvOfPixel
     cv::Mat picture; // R, G, B: the wheel with the last plot
     const uchar* pictureWheel = nullptr; // the wheel under it; null: start afresh
     std::vector<Span> pictureSpans; // per row of the picture: the lifted columns
-    int lastExactPixels = 0;
-    int lastExactBytes = 0;
     bool lastPlain = false;
     int plotSize = 0;
     std::uint32_t framePixels = 0;
-    Area touched { 0, 0, -1, -1 };
+    Area touched { 0, 0, -1, -1 }; // the cells the plot's pixels can reach
 
     // The plain way, for an OpenCV the fast path does not know.
     cv::Mat plainRgbBytes, plainRgbFloat, plainHsv, plainCells, plainBlurred;
 };
 
-// The H, S, V that frameToHsv gives the pixel at (x, y) of a frame of that
-// width: OpenCV converts pixels near the right end of a row with other code
-// than the rest, and the result depends on it.
-cv::Vec3f hsvOfPixel(const cv::Mat& frameBgra, int x, int y);
-
-// The widths (in pixels or cells) of the code paths this processor runs:
-// 16 (AVX-512), 8 (AVX2) and 1 (plain code), the widest first.
-std::vector<int> vectorWidths();
-
-// Where the fast path places pixels (B, G, R, A as 32-bit words) in a plot
-// of `size` with full saturation at `radius`, with the code path of
-// `vectorWidth`: the cell index (row * size + column), -1 when the pixel is
-// not counted or falls outside, -2 when it lies too close to a rounding
-// boundary to be sure. For tests that hold it to the exact way.
-void placeColours(const std::uint32_t* pixels, int n, int size, double radius, int* cells, int vectorWidth);
+// For tests, with the vector code of `path` (Avx2 or Avx512): where the fast
+// path places pixels (B, G, R, A as 32-bit words) in a plot of `size` with
+// full saturation at `radius`: the cell index (row * size + column), -1
+// when the pixel is not counted or falls outside, -2 when it lies too close
+// to a rounding boundary to be sure.
+void placeColours(const std::uint32_t* pixels, int n, int size, double radius, int* cells, ScopePath path);
 
 // The brightened wheel bytes (three per cell) under cells of normalised
-// values `cells`, fast and guarded, with the code path of `vectorWidth`;
-// returns how many bytes went the exact way. And one byte the exact way.
-int liftRow(const float* cells, const uchar* wheel, uchar* out, int n, int vectorWidth);
+// values `cells`, fast and guarded; returns how many bytes went the exact
+// way. And one byte the exact way.
+int liftRow(const float* cells, const uchar* wheel, uchar* out, int n, ScopePath path);
 int exactLift(float cell, int wheel);
+
+// Tests: scale the radius the fast placement works with by `factor`, as an
+// OpenCV with other hue arithmetic would misplace colours, and check every
+// size anew. The check when a size is first used must catch it.
+void nudgePlacementForTests(float factor);
 
 } // namespace scopes

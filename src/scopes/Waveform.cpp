@@ -1,11 +1,16 @@
 #include "shell/MainWindow.h"
 
+#include "scopes/FloatReplicas.h"
 #include "scopes/WaveformMath.h"
+#include "shell/Log.h"
 
 // Rebuilt from the frame on every call: no cache and no change test, so the
 // change flag and the pointer's frame position go unused.
 void MainWindow::drawWaveform(bool, int, int, bool parade)
 {
     scopes::renderWaveform(frameImage, windowSize, parade, waveformBuffers, scopeImage);
+    for (const QString& note : scopes::takeFallbackNotes())
+        if (debugMode)
+            writeLog(note);
     scopes::highlightMatchingLevels(frameImage, scopeImage.cols, scopeImage.rows, hoverX, hoverY, parade);
 }

@@ -54,7 +54,8 @@ private:
     int countStride = 0;
     std::vector<int> columnOf; // frame column -> trace column
     std::vector<float> rows; // scratch rows of the stretched, smoothed traces
-    std::vector<uchar> bytes; // one picture row per channel
+    std::array<cv::Mat, 3> planes; // the picture's bytes, one plane per channel
+    std::array<int, 3> planesLayout {}; // their rows, columns and whether a Parade
     std::array<cv::Mat, 3> shiftedTraces; // whole traces without an empty cell, normalised by OpenCV
     bool lastPlain = false;
 
@@ -64,8 +65,7 @@ private:
 };
 
 // The picture bytes of one trace row, trunc(min(1, v) x 255) with
-// v = gain ((2 t + 1.5 b3) + b5), with the code path of `vectorWidth` (16, 8
-// or 1; see vectorWidths()): for tests.
-void traceBytes(const float* t, const float* b3, const float* b5, float gain, uchar* out, int n, int vectorWidth);
+// v = gain ((2 t + 1.5 b3) + b5), by the vector code (n >= 8): for tests.
+void traceBytes(const float* t, const float* b3, const float* b5, float gain, uchar* out, int n);
 
 } // namespace scopes
