@@ -92,5 +92,5 @@ QMap<QString, QString> builtinApplications()
 bool isReservedSettingsKey(const QString& key)
 {
     return key == QLatin1String("apps") || key == QLatin1String("window_size")
-        || key == QLatin1String("preview_enabled");
+        || key == QLatin1String("preview_enabled") || key == QLatin1String("screencast_token");
 }

@@ -40,6 +40,11 @@ void MainWindow::updateScreen()
         return;
     log("UPD screen");
     log("UPD screen A");
+    // Until the desktop lets us read the screen there is nothing to analyse.
+    if (!captureGranted) {
+        infoLabel->setText(captureProblem);
+        return;
+    }
     const auto start = std::chrono::steady_clock::now();
 
     recognizeApplication(false);
@@ -59,11 +64,13 @@ void MainWindow::updateScreen()
     // The deep copy and the change test's byte sum in one pass over the bytes.
     const quint32 sum = scopes::copyFrameAndSum(captureImage, frameImage);
 
+    // A pointer the desktop cannot locate points at nothing: off the frame.
+    const bool pointerKnown = desktop.pointerKnown();
     const platform::Point pointer = desktop.pointer();
     const int left = useRect ? rect.left : 0;
     const int top = useRect ? rect.top : 0;
-    const int cursorX = static_cast<int>(static_cast<float>(pointer.x - left) * scale);
-    const int cursorY = static_cast<int>(static_cast<float>(pointer.y - top) * scale);
+    const int cursorX = pointerKnown ? static_cast<int>(static_cast<float>(pointer.x - left) * scale) : -1;
+    const int cursorY = pointerKnown ? static_cast<int>(static_cast<float>(pointer.y - top) * scale) : -1;
     log("cursor ok");
 
     bool frameChanged = false;
@@ -99,6 +106,9 @@ void MainWindow::updateScreen()
 
     const auto elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start);
     const long long milliseconds = elapsed.count() / 1000000;
-    infoLabel->setText(QString::number(milliseconds) + QStringLiteral(" ms ") + QLatin1String(modeName(displayMode)));
+    if (captureProblem.isEmpty())
+        infoLabel->setText(QString::number(milliseconds) + QStringLiteral(" ms ") + QLatin1String(modeName(displayMode)));
+    else
+        infoLabel->setText(captureProblem);
     log("scr end");
 }

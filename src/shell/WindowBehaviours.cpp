@@ -27,6 +27,8 @@ void MainWindow::startOrStop()
         startAction->setText(QStringLiteral("Stop capturing"));
         updateTimer->start(40);
         capturing = true;
+        if (!captureGranted)
+            requestCapture();
     }
 }
 
