@@ -269,6 +269,12 @@ const pw_core_events coreEvents = [] {
     return events;
 }();
 
+void initialisePipeWire()
+{
+    static std::once_flag initialised;
+    std::call_once(initialised, [] { pw_init(nullptr, nullptr); });
+}
+
 } // namespace
 
 void PipeWireCapture::Impl::teardown()
@@ -309,13 +315,30 @@ PipeWireCapture::PipeWireCapture(std::function<void()> changed)
     : d(std::make_unique<Impl>())
 {
     d->changed = std::move(changed);
-    static std::once_flag initialised;
-    std::call_once(initialised, [] { pw_init(nullptr, nullptr); });
+    initialisePipeWire();
 }
 
 PipeWireCapture::~PipeWireCapture()
 {
     stop();
+}
+
+bool PipeWireCapture::daemonReachable()
+{
+    initialisePipeWire();
+    pw_loop* loop = pw_loop_new(nullptr);
+    if (loop == nullptr)
+        return false;
+    bool reachable = false;
+    if (pw_context* context = pw_context_new(loop, nullptr, 0)) {
+        if (pw_core* core = pw_context_connect(context, nullptr, 0)) {
+            reachable = true;
+            pw_core_disconnect(core);
+        }
+        pw_context_destroy(context);
+    }
+    pw_loop_destroy(loop);
+    return reachable;
 }
 
 bool PipeWireCapture::start(int fd, const std::vector<std::uint32_t>& nodes)

@@ -33,6 +33,10 @@ public:
     PipeWireCapture(const PipeWireCapture&) = delete;
     PipeWireCapture& operator=(const PipeWireCapture&) = delete;
 
+    // Whether a PipeWire daemon answers on this session's socket; the portal
+    // cannot share the screen without one (and may then never answer).
+    static bool daemonReachable();
+
     // Connects through `fd` (a PipeWire remote; taken over and closed here)
     // to the stream nodes, in this order. False, with problem() set, when
     // no connection could be made.

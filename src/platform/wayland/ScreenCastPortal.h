@@ -43,7 +43,7 @@ public:
     // Time limits: for a call to be answered, and for the user to answer
     // the portal's dialog.
     int callTimeout = 10000;
-    int dialogTimeout = 300000;
+    int dialogTimeout = 120000;
 
 signals:
     // The user shared `monitors`; `fd` is a PipeWire remote the receiver owns.

@@ -238,6 +238,11 @@ void WaylandDesktop::requestCapture(const std::string& token, std::function<void
     d->changed = std::move(changed);
     if (d->access.granted || d->access.asking)
         return;
+    if (!PipeWireCapture::daemonReachable()) {
+        d->access.message = std::string("PipeWire is not running, so the screen cannot be shared.") + kAgain;
+        d->notify();
+        return;
+    }
     d->access.asking = true;
     d->access.message = "Asking for permission to share the screen...";
     if (!token.empty())
