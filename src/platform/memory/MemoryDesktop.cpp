@@ -15,6 +15,28 @@ void MemoryDesktop::reset(int width, int height, const cv::Scalar& bgr)
     foregroundWindow = 0;
     windows.clear();
     copyCount = 0;
+    access = CaptureAccess{};
+    captureRequests = 0;
+    requestedToken.clear();
+    accessChanged = nullptr;
+    pointerIsKnown = true;
+}
+
+CaptureAccess MemoryDesktop::captureAccess()
+{
+    return access;
+}
+
+void MemoryDesktop::requestCapture(const std::string& token, std::function<void()> changed)
+{
+    ++captureRequests;
+    requestedToken = token;
+    accessChanged = std::move(changed);
+}
+
+bool MemoryDesktop::pointerKnown()
+{
+    return pointerIsKnown;
 }
 
 std::vector<Rect> MemoryDesktop::monitors()

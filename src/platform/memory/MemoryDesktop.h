@@ -25,6 +25,13 @@ public:
     WindowHandle foregroundWindow = 0;
     std::map<WindowHandle, Window> windows;
     int copyCount = 0;
+    // Access to the screen, as a desktop that asks its user first reports
+    // it: tests set `access` and call `accessChanged` as such a desktop would.
+    CaptureAccess access;
+    int captureRequests = 0;
+    std::string requestedToken;
+    std::function<void()> accessChanged;
+    bool pointerIsKnown = true;
 
     // One monitor of the given size at the origin, filled with a colour (B, G, R).
     void reset(int width, int height, const cv::Scalar& bgr = cv::Scalar(0, 0, 0));
@@ -35,6 +42,9 @@ public:
     WindowHandle foreground() override;
     WindowTexts texts(WindowHandle window) override;
     std::string executable(WindowHandle window) override;
+    CaptureAccess captureAccess() override;
+    void requestCapture(const std::string& token, std::function<void()> changed) override;
+    bool pointerKnown() override;
 };
 
 // The in-memory back-end linked into this binary.
