@@ -45,6 +45,7 @@ struct Stream {
     PixelOrder order = PixelOrder::BGRx;
     bool formatKnown = false;
     pw_buffer* newest = nullptr; // held back from the producer while it is the newest
+    bool hadFrame = false;
     bool cursorKnown = false;
     Point cursor;
 };
@@ -83,11 +84,18 @@ struct PipeWireCapture::Impl {
         }
         changed();
     }
-    void formatsChanged()
+    // Streaming once every stream has a format and a first frame, so that
+    // the first copy (a region selection's screenshot) shows the screen.
+    void streamsChanged()
     {
         for (const auto& s : streams) {
             std::lock_guard<std::mutex> guard(s->lock);
-            if (!s->formatKnown)
+            if (!s->formatKnown || !s->hadFrame)
+                return;
+        }
+        {
+            std::lock_guard<std::mutex> guard(stateLock);
+            if (state == State::Streaming)
                 return;
         }
         setState(State::Streaming);
@@ -157,7 +165,7 @@ void onParamChanged(void* data, std::uint32_t id, const spa_pod* param)
         SPA_PARAM_Meta, SPA_PARAM_META_type, SPA_POD_Id(SPA_META_Cursor), SPA_PARAM_META_size,
         SPA_POD_CHOICE_RANGE_Int(cursorMetaSize(kCursorSide), cursorMetaSize(1), cursorMetaSize(256))));
     pw_stream_update_params(s->stream, params, 2);
-    s->owner->formatsChanged();
+    s->owner->streamsChanged();
 }
 
 void onAddBuffer(void* data, pw_buffer* buffer)
@@ -182,8 +190,10 @@ void onRemoveBuffer(void* data, pw_buffer* buffer)
     auto* s = static_cast<Stream*>(data);
     {
         std::lock_guard<std::mutex> guard(s->lock);
-        if (s->newest == buffer)
+        if (s->newest == buffer) {
             s->newest = nullptr;
+            s->hadFrame = false;
+        }
     }
     if (auto* mapping = static_cast<Mapping*>(buffer->user_data)) {
         munmap(mapping->address, mapping->length);
@@ -225,6 +235,7 @@ void onProcess(void* data)
 
     std::string problem;
     pw_buffer* previous = nullptr;
+    bool first = false;
     {
         std::lock_guard<std::mutex> guard(s->lock);
         const std::int64_t stride = plane.chunk->stride > 0 ? plane.chunk->stride : std::int64_t(s->width) * 4;
@@ -232,6 +243,8 @@ void onProcess(void* data)
         if (problem.empty()) {
             previous = s->newest;
             s->newest = newest;
+            first = !s->hadFrame;
+            s->hadFrame = true;
         } else {
             previous = newest;
         }
@@ -239,6 +252,8 @@ void onProcess(void* data)
     if (previous)
         pw_stream_queue_buffer(s->stream, previous);
     s->owner->setProblem(problem);
+    if (first)
+        s->owner->streamsChanged();
 }
 
 const pw_stream_events streamEvents = [] {

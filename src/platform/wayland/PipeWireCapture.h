@@ -21,8 +21,8 @@ class PipeWireCapture {
 public:
     enum class State {
         Off,
-        Connecting, // connected, not every stream has a format yet
-        Streaming, // every stream has a format
+        Connecting, // connected, not every stream has a format and a frame yet
+        Streaming, // every stream has a format and a frame
         Ended, // a stream or the connection ended; problem() says why
     };
 
