@@ -110,7 +110,13 @@ struct Program {
         process.setWorkingDirectory(folder + "/work");
         process.setProcessChannelMode(QProcess::ForwardedChannels);
         process.start(QStringLiteral(HUELENS_BINARY), { "-debug" });
-        return QTest::qWaitFor([] { return !windowRect("huelens").isEmpty(); }, 20000) && (QTest::qWait(300), true);
+        if (!QTest::qWaitFor([] { return !windowRect("huelens").isEmpty(); }, 20000))
+            return false;
+        // sway centres the window at the height it first had; it grows
+        // downwards from there, past the bottom of the output. Top edge up.
+        run({ "swaymsg", "[title=\"^Korvant Huelens\"] move absolute position 440 0" });
+        QTest::qWait(300);
+        return true;
     }
     void stop()
     {

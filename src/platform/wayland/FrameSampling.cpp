@@ -1,8 +1,11 @@
 #include "platform/wayland/FrameSampling.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace platform::wayland {
+
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "pixels are read as little-endian words");
 
 std::string frameLayoutProblem(int width, int height, std::int64_t offset, std::int64_t stride, std::int64_t size)
 {
@@ -43,19 +46,21 @@ void sampleMonitor(const FrameView& frame, const Rect& monitor, const Rect& sour
         || source.width() <= 0 || source.height() <= 0 || monitor.width() <= 0 || monitor.height() <= 0)
         return;
 
-    // Frame byte offset of each output column, or -1 where the column lies off this monitor.
+    // The picked source columns grow with the output column, so the output
+    // columns that land on this monitor are one run, [first, last).
+    // `columns` holds their frame pixel offsets.
     columns.resize(static_cast<std::size_t>(outWidth));
-    bool any = false;
+    int first = outWidth;
+    int last = 0;
     for (int i = 0; i < outWidth; ++i) {
         const int x = source.left + nearestSourceIndex(i, source.width(), outWidth);
-        if (x < monitor.left || x >= monitor.right) {
-            columns[i] = -1;
+        if (x < monitor.left || x >= monitor.right)
             continue;
-        }
-        columns[i] = framePixel(x - monitor.left, monitor.width(), frame.width) * 4;
-        any = true;
+        columns[i] = framePixel(x - monitor.left, monitor.width(), frame.width);
+        first = std::min(first, i);
+        last = i + 1;
     }
-    if (!any)
+    if (first >= last)
         return;
 
     const bool rgb = frame.order == PixelOrder::RGBx;
@@ -65,16 +70,23 @@ void sampleMonitor(const FrameView& frame, const Rect& monitor, const Rect& sour
             continue;
         const std::uint8_t* row
             = frame.data + std::size_t(framePixel(y - monitor.top, monitor.height(), frame.height)) * frame.stride;
-        std::uint8_t* out = destination + std::size_t(j) * outWidth * 4;
-        for (int i = 0; i < outWidth; ++i, out += 4) {
-            const int at = columns[i];
-            if (at < 0)
-                continue;
-            const std::uint8_t* p = row + at;
-            out[0] = rgb ? p[2] : p[0];
-            out[1] = p[1];
-            out[2] = rgb ? p[0] : p[2];
-            out[3] = 255;
+        std::uint8_t* out = destination + (std::size_t(j) * outWidth + first) * 4;
+        // Whole pixels at a time: B, G, R, x in memory is x<<24 | R<<16 | G<<8 | B on
+        // this little-endian machine; the fourth byte becomes 255.
+        if (rgb) {
+            for (int i = first; i < last; ++i, out += 4) {
+                std::uint32_t v;
+                std::memcpy(&v, row + std::size_t(columns[i]) * 4, 4);
+                v = ((v & 0xffu) << 16) | (v & 0xff00u) | ((v >> 16) & 0xffu) | 0xff000000u;
+                std::memcpy(out, &v, 4);
+            }
+        } else {
+            for (int i = first; i < last; ++i, out += 4) {
+                std::uint32_t v;
+                std::memcpy(&v, row + std::size_t(columns[i]) * 4, 4);
+                v |= 0xff000000u;
+                std::memcpy(out, &v, 4);
+            }
         }
     }
 }

@@ -33,9 +33,10 @@ std::string frameLayoutProblem(int width, int height, std::int64_t offset, std::
 // source pixels platform::nearestSourceIndex picks, so every back-end gives
 // the same bytes for the same screen. Only the output pixels whose desktop
 // position lies on `monitor` are written, from `frame`, which shows that
-// monitor (a frame of another size than the monitor is stretched over it);
-// the caller clears the picture to black first and calls this once per
-// monitor. `columns` is scratch space, reused between calls.
+// monitor (a frame of another size than the monitor is stretched over it):
+// all of them when `source` lies on the monitor; otherwise the caller clears
+// the picture to black first and calls this once per monitor. `columns` is
+// scratch space, reused between calls.
 void sampleMonitor(const FrameView& frame, const Rect& monitor, const Rect& source, int outWidth, int outHeight,
     std::uint8_t* destination, std::vector<int>& columns);
 

@@ -173,9 +173,22 @@ void WaylandDesktop::copy(const Rect& source, int outWidth, int outHeight, std::
 {
     if (destination == nullptr || outWidth <= 0 || outHeight <= 0)
         return;
-    fillBlack(destination, std::size_t(outWidth) * std::size_t(outHeight));
-    if (!d->access.granted)
+    const std::size_t pixels = std::size_t(outWidth) * std::size_t(outHeight);
+    if (!d->access.granted) {
+        fillBlack(destination, pixels);
         return;
+    }
+    // The usual case, a rectangle on one monitor, writes every pixel from
+    // that monitor's frame; anything else starts black.
+    for (int i = 0; i < int(d->monitorRects.size()); ++i) {
+        const Rect& m = d->monitorRects[i];
+        if (source.left >= m.left && source.top >= m.top && source.right <= m.right && source.bottom <= m.bottom) {
+            if (!d->capture->sample(i, m, source, outWidth, outHeight, destination, d->columns))
+                fillBlack(destination, pixels);
+            return;
+        }
+    }
+    fillBlack(destination, pixels);
     for (int i = 0; i < int(d->monitorRects.size()); ++i)
         d->capture->sample(i, d->monitorRects[i], source, outWidth, outHeight, destination, d->columns);
 }
