@@ -56,6 +56,9 @@ struct PipeWireCapture::Impl {
     pw_context* context = nullptr;
     pw_core* core = nullptr;
     spa_hook coreListener {};
+    pw_registry* registry = nullptr;
+    spa_hook registryListener {};
+    std::vector<std::uint32_t> nodes;
     std::vector<std::unique_ptr<Stream>> streams;
 
     mutable std::mutex stateLock;
@@ -277,6 +280,23 @@ void onCoreError(void* data, std::uint32_t id, int seq, int res, const char* mes
                           : std::string("PipeWire reported an error: ") + (message ? message : spa_strerror(res)) + ".");
 }
 
+// A shared monitor's node that goes away (the portal's back-end ended, the
+// compositor restarted) leaves its stream waiting for a producer forever.
+void onGlobalRemoved(void* data, std::uint32_t id)
+{
+    auto* d = static_cast<PipeWireCapture::Impl*>(data);
+    for (const std::uint32_t node : d->nodes)
+        if (node == id)
+            d->setState(PipeWireCapture::State::Ended, "The screen stream ended.");
+}
+
+const pw_registry_events registryEvents = [] {
+    pw_registry_events events {};
+    events.version = PW_VERSION_REGISTRY_EVENTS;
+    events.global_remove = onGlobalRemoved;
+    return events;
+}();
+
 const pw_core_events coreEvents = [] {
     pw_core_events events {};
     events.version = PW_VERSION_CORE_EVENTS;
@@ -307,6 +327,11 @@ void PipeWireCapture::Impl::teardown()
             pw_stream_destroy(s->stream);
             s->stream = nullptr;
         }
+    }
+    if (registry) {
+        spa_hook_remove(&registryListener);
+        pw_proxy_destroy(reinterpret_cast<pw_proxy*>(registry));
+        registry = nullptr;
     }
     if (core) {
         spa_hook_remove(&coreListener);
@@ -390,6 +415,10 @@ bool PipeWireCapture::start(int fd, const std::vector<std::uint32_t>& nodes)
         return fail("PipeWire is not running, or it refused the connection: no screen picture can be read.");
     }
     pw_core_add_listener(d->core, &d->coreListener, &coreEvents, d.get());
+    d->nodes = nodes;
+    d->registry = pw_core_get_registry(d->core, PW_VERSION_REGISTRY, 0);
+    if (d->registry)
+        pw_registry_add_listener(d->registry, &d->registryListener, &registryEvents, d.get());
 
     spa_rectangle defaultSize { 1920, 1080 };
     spa_rectangle minSize { 1, 1 };
