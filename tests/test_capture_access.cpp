@@ -85,7 +85,8 @@ private slots:
         // Bad frames while sharing: their reason replaces the cycle time, capture goes on.
         tell({ true, false, "The screen stream sent a picture of an unexpected layout; it was skipped.", "" });
         w->updateScreen();
-        QCOMPARE(Probe::info(*w), QStringLiteral("The screen stream sent a picture of an unexpected layout; it was skipped."));
+        QCOMPARE(Probe::info(*w),
+            QStringLiteral("The screen stream sent a picture of an unexpected layout; it was skipped."));
         QVERIFY(Probe::capturing(*w));
         QCOMPARE(tokenOnDisk(), QStringLiteral("granted-now"));
     }
@@ -99,7 +100,8 @@ private slots:
         QVERIFY(Probe::capturing(*w));
         tell({ false, false, "Screen sharing was ended by the desktop. Press Start to share the screen again.", "" });
         QVERIFY(!Probe::capturing(*w));
-        QCOMPARE(Probe::info(*w), QStringLiteral("Screen sharing was ended by the desktop. Press Start to share the screen again."));
+        QCOMPARE(Probe::info(*w),
+            QStringLiteral("Screen sharing was ended by the desktop. Press Start to share the screen again."));
         QCOMPARE(tokenOnDisk(), QStringLiteral("granted-before"));
         w->startOrStop();
         QCOMPARE(desktop().captureRequests, 2);

@@ -16,7 +16,6 @@
 
 namespace wayland_e2e {
 
-
 // Orange: a picture with red and blue swapped would show a sky blue.
 const QColor kTerminalColour(0xff, 0x80, 0x00);
 
@@ -169,8 +168,9 @@ inline void startTerminal(QProcess& terminal, const QString& colour)
 {
     terminal.setWorkingDirectory("/");
     terminal.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    terminal.start("setpriv", { "--reuid=65534", "--regid=65534", "--clear-groups", "foot", "--app-id=test-app",
-                                  "--title=Test Title", "-o", "colors.background=" + colour, "sleep", "600" });
+    terminal.start("setpriv",
+        { "--reuid=65534", "--regid=65534", "--clear-groups", "foot", "--app-id=test-app", "--title=Test Title", "-o",
+            "colors.background=" + colour, "sleep", "600" });
 }
 
 // A keyboard for the whole run: Qt takes a key only from a keyboard the

@@ -104,10 +104,10 @@ private slots:
         QTest::newRow("odd ratio 1000x562 to 256") << Rect { 37, 91, 1037, 653 } << 256 << 143 << int(PixelOrder::BGRx);
         QTest::newRow("enlarged 100x50 to 400") << Rect { 100, 200, 200, 250 } << 400 << 200 << int(PixelOrder::RGBx);
         QTest::newRow("one to one") << Rect { 5, 7, 405, 207 } << 400 << 200 << int(PixelOrder::BGRx);
-        QTest::newRow("past the right and bottom edges") << Rect { 1400, 800, 1800, 1000 } << 300 << 150
-                                                          << int(PixelOrder::BGRx);
-        QTest::newRow("past the left and top edges") << Rect { -100, -50, 300, 150 } << 333 << 166
-                                                      << int(PixelOrder::RGBx);
+        QTest::newRow("past the right and bottom edges")
+            << Rect { 1400, 800, 1800, 1000 } << 300 << 150 << int(PixelOrder::BGRx);
+        QTest::newRow("past the left and top edges")
+            << Rect { -100, -50, 300, 150 } << 333 << 166 << int(PixelOrder::RGBx);
         QTest::newRow("wholly off the screen") << Rect { 2000, 0, 2400, 200 } << 400 << 200 << int(PixelOrder::BGRx);
     }
 
@@ -152,16 +152,16 @@ private slots:
         QTest::addColumn<qint64>("size");
         QTest::addColumn<bool>("readable");
         QTest::newRow("exact") << 1280 << 720 << qint64(0) << qint64(5120) << qint64(5120 * 720) << true;
-        QTest::newRow("padded rows, last row unpadded") << 10 << 2 << qint64(16) << qint64(48) << qint64(16 + 48 + 40)
-                                                         << true;
+        QTest::newRow("padded rows, last row unpadded")
+            << 10 << 2 << qint64(16) << qint64(48) << qint64(16 + 48 + 40) << true;
         QTest::newRow("one byte short") << 10 << 2 << qint64(16) << qint64(48) << qint64(16 + 48 + 39) << false;
         QTest::newRow("stride below a row") << 10 << 2 << qint64(0) << qint64(39) << qint64(1000) << false;
         QTest::newRow("negative offset") << 10 << 2 << qint64(-4) << qint64(40) << qint64(1000) << false;
         QTest::newRow("no size yet") << 0 << 0 << qint64(0) << qint64(0) << qint64(1000) << false;
         QTest::newRow("a single row") << 10 << 1 << qint64(0) << qint64(40) << qint64(40) << true;
         QTest::newRow("stride below one pixel") << 1 << 3 << qint64(0) << qint64(1) << qint64(100) << false;
-        QTest::newRow("size far beyond the buffer") << 65536 << 65536 << qint64(0) << qint64(262144) << qint64(4096)
-                                                     << false;
+        QTest::newRow("size far beyond the buffer")
+            << 65536 << 65536 << qint64(0) << qint64(262144) << qint64(4096) << false;
     }
     void frameLayouts()
     {

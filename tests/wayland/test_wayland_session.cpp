@@ -50,26 +50,28 @@ private slots:
         QPoint plot;
         QRect preview;
         int wrong = -1;
-        (void)QTest::qWaitFor([&] {
-            shot = screenshot();
-            QPoint window(-1, -1);
-            for (int y = 0; y < shot.height() && window.y() < 0; ++y)
-                if (shot.pixelColor(shot.width() / 2, y) != kTerminalColour)
-                    window.setY(y);
-            // Leftwards from the middle (the terminal's cursor sits at the far left).
-            for (int x = shot.width() / 2; x >= 0 && window.y() >= 0; --x)
-                if (shot.pixelColor(x, window.y() + 12) == kTerminalColour) {
-                    window.setX(x + 1);
-                    break;
-                }
-            plot = window + QPoint(1, 1 + 24);
-            preview = QRect(plot.x() + 2, plot.y() + 400 + 2, 400 - 4, 200 - 4);
-            // The window's border runs down beside the whole preview.
-            const bool inside = shot.rect().contains(preview)
-                && shot.pixelColor(window.x(), preview.bottom() + 1) != kTerminalColour;
-            wrong = inside ? pixelsOtherThan(shot, preview, kTerminalColour) : -1;
-            return wrong == 0;
-        }, 10000);
+        (void)QTest::qWaitFor(
+            [&] {
+                shot = screenshot();
+                QPoint window(-1, -1);
+                for (int y = 0; y < shot.height() && window.y() < 0; ++y)
+                    if (shot.pixelColor(shot.width() / 2, y) != kTerminalColour)
+                        window.setY(y);
+                // Leftwards from the middle (the terminal's cursor sits at the far left).
+                for (int x = shot.width() / 2; x >= 0 && window.y() >= 0; --x)
+                    if (shot.pixelColor(x, window.y() + 12) == kTerminalColour) {
+                        window.setX(x + 1);
+                        break;
+                    }
+                plot = window + QPoint(1, 1 + 24);
+                preview = QRect(plot.x() + 2, plot.y() + 400 + 2, 400 - 4, 200 - 4);
+                // The window's border runs down beside the whole preview.
+                const bool inside = shot.rect().contains(preview)
+                    && shot.pixelColor(window.x(), preview.bottom() + 1) != kTerminalColour;
+                wrong = inside ? pixelsOtherThan(shot, preview, kTerminalColour) : -1;
+                return wrong == 0;
+            },
+            10000);
         QVERIFY2(wrong == 0,
             qPrintable(QStringLiteral("%1 pixels of the preview at (%2, %3) are not the terminal's colour")
                            .arg(wrong)

@@ -161,11 +161,11 @@ void onParamChanged(void* data, std::uint32_t id, const spa_pod* param)
     std::uint8_t buffer[1024];
     spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
     const spa_pod* params[2];
-    params[0] = static_cast<const spa_pod*>(spa_pod_builder_add_object(&b, SPA_TYPE_OBJECT_ParamBuffers,
-        SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_dataType,
-        SPA_POD_CHOICE_FLAGS_Int((1 << SPA_DATA_MemFd) | (1 << SPA_DATA_MemPtr) | (1 << SPA_DATA_DmaBuf))));
-    params[1] = static_cast<const spa_pod*>(spa_pod_builder_add_object(&b, SPA_TYPE_OBJECT_ParamMeta,
-        SPA_PARAM_Meta, SPA_PARAM_META_type, SPA_POD_Id(SPA_META_Cursor), SPA_PARAM_META_size,
+    params[0] = static_cast<const spa_pod*>(
+        spa_pod_builder_add_object(&b, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_dataType,
+            SPA_POD_CHOICE_FLAGS_Int((1 << SPA_DATA_MemFd) | (1 << SPA_DATA_MemPtr) | (1 << SPA_DATA_DmaBuf))));
+    params[1] = static_cast<const spa_pod*>(spa_pod_builder_add_object(&b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta,
+        SPA_PARAM_META_type, SPA_POD_Id(SPA_META_Cursor), SPA_PARAM_META_size,
         SPA_POD_CHOICE_RANGE_Int(cursorMetaSize(kCursorSide), cursorMetaSize(1), cursorMetaSize(256))));
     pw_stream_update_params(s->stream, params, 2);
     s->owner->streamsChanged();
@@ -219,8 +219,8 @@ void onProcess(void* data)
         return;
 
     const spa_buffer* buffer = newest->buffer;
-    if (auto* cursor = static_cast<spa_meta_cursor*>(
-            spa_buffer_find_meta_data(buffer, SPA_META_Cursor, sizeof(spa_meta_cursor)))) {
+    if (auto* cursor
+        = static_cast<spa_meta_cursor*>(spa_buffer_find_meta_data(buffer, SPA_META_Cursor, sizeof(spa_meta_cursor)))) {
         std::lock_guard<std::mutex> guard(s->lock);
         // An invalid cursor is one off this stream's monitor.
         s->cursorKnown = spa_meta_cursor_is_valid(cursor);
@@ -276,8 +276,9 @@ void onCoreError(void* data, std::uint32_t id, int seq, int res, const char* mes
     auto* d = static_cast<PipeWireCapture::Impl*>(data);
     if (id == PW_ID_CORE)
         d->setState(PipeWireCapture::State::Ended,
-            res == -EPIPE ? std::string("The connection to PipeWire was lost.")
-                          : std::string("PipeWire reported an error: ") + (message ? message : spa_strerror(res)) + ".");
+            res == -EPIPE
+                ? std::string("The connection to PipeWire was lost.")
+                : std::string("PipeWire reported an error: ") + (message ? message : spa_strerror(res)) + ".");
 }
 
 // A shared monitor's node that goes away (the portal's back-end ended, the
@@ -431,8 +432,8 @@ bool PipeWireCapture::start(int fd, const std::vector<std::uint32_t>& nodes)
         auto s = std::make_unique<Stream>();
         s->owner = d.get();
         s->stream = pw_stream_new(d->core, "Huelens screen capture",
-            pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY, "Capture", PW_KEY_MEDIA_ROLE,
-                "Screen", nullptr));
+            pw_properties_new(
+                PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY, "Capture", PW_KEY_MEDIA_ROLE, "Screen", nullptr));
         if (s->stream == nullptr) {
             connected = false;
             break;
@@ -440,9 +441,9 @@ bool PipeWireCapture::start(int fd, const std::vector<std::uint32_t>& nodes)
         pw_stream_add_listener(s->stream, &s->listener, &streamEvents, s.get());
         std::uint8_t buffer[1024];
         spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
-        const spa_pod* format = static_cast<const spa_pod*>(spa_pod_builder_add_object(&b,
-            SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType, SPA_POD_Id(SPA_MEDIA_TYPE_video),
-            SPA_FORMAT_mediaSubtype, SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), SPA_FORMAT_VIDEO_format,
+        const spa_pod* format = static_cast<const spa_pod*>(spa_pod_builder_add_object(&b, SPA_TYPE_OBJECT_Format,
+            SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType, SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype,
+            SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), SPA_FORMAT_VIDEO_format,
             SPA_POD_CHOICE_ENUM_Id(5, SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_BGRA,
                 SPA_VIDEO_FORMAT_RGBx, SPA_VIDEO_FORMAT_RGBA),
             SPA_FORMAT_VIDEO_size, SPA_POD_CHOICE_RANGE_Rectangle(&defaultSize, &minSize, &maxSize),

@@ -54,8 +54,8 @@ QVector<SharedMonitor> readStreams(const QVariant& value)
         argument >> monitor.node >> properties;
         argument.endStructure();
         monitor.hasPosition = readPair(properties.value(QStringLiteral("position")), monitor.x, monitor.y);
-        if (!readPair(properties.value(QStringLiteral("size")), monitor.width, monitor.height)
-            || monitor.width <= 0 || monitor.height <= 0)
+        if (!readPair(properties.value(QStringLiteral("size")), monitor.width, monitor.height) || monitor.width <= 0
+            || monitor.height <= 0)
             monitor.width = monitor.height = 0;
         result.append(monitor);
     }
@@ -223,7 +223,9 @@ void ScreenCastPortal::selectSources()
     QVariantMap options { { QStringLiteral("handle_token"), handle },
         { QStringLiteral("types"), QVariant::fromValue<quint32>(kMonitorSource) },
         { QStringLiteral("multiple"), true } };
-    chosenCursorMode = (cursorModes & kCursorMetadata) ? kCursorMetadata : (cursorModes & kCursorHidden) ? kCursorHidden : 0;
+    chosenCursorMode = (cursorModes & kCursorMetadata) ? kCursorMetadata
+        : (cursorModes & kCursorHidden)                ? kCursorHidden
+                                                       : 0;
     if (chosenCursorMode != 0)
         options.insert(QStringLiteral("cursor_mode"), QVariant::fromValue<quint32>(chosenCursorMode));
     if (version >= 4) {
@@ -247,7 +249,8 @@ void ScreenCastPortal::openRemote()
 {
     step = Step::OpenRemote;
     stopListening();
-    QDBusMessage message = QDBusMessage::createMethodCall(kService, kPath, kScreenCast, QStringLiteral("OpenPipeWireRemote"));
+    QDBusMessage message
+        = QDBusMessage::createMethodCall(kService, kPath, kScreenCast, QStringLiteral("OpenPipeWireRemote"));
     message.setArguments({ QVariant::fromValue(QDBusObjectPath(sessionHandle)), QVariantMap() });
     watch(new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(message, callTimeout), this),
         Step::OpenRemote);
@@ -328,7 +331,8 @@ void ScreenCastPortal::close()
         return;
     QDBusConnection::sessionBus().disconnect(
         QString(), sessionHandle, kSession, QStringLiteral("Closed"), this, SLOT(onSessionClosed()));
-    const QDBusMessage message = QDBusMessage::createMethodCall(kService, sessionHandle, kSession, QStringLiteral("Close"));
+    const QDBusMessage message
+        = QDBusMessage::createMethodCall(kService, sessionHandle, kSession, QStringLiteral("Close"));
     QDBusConnection::sessionBus().asyncCall(message, callTimeout);
     sessionHandle.clear();
 }

@@ -47,8 +47,8 @@ public:
 
 signals:
     // The user shared `monitors`; `fd` is a PipeWire remote the receiver owns.
-    void started(int fd, const QVector<platform::wayland::SharedMonitor>& monitors, const QString& token,
-        bool cursorMetadata);
+    void started(
+        int fd, const QVector<platform::wayland::SharedMonitor>& monitors, const QString& token, bool cursorMetadata);
     // The session could not be started; `message` says why, for the user.
     void failed(const QString& message, bool cancelled);
     // The portal closed the session (sharing revoked, the compositor went away).

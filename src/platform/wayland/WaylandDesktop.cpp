@@ -46,7 +46,8 @@ struct WaylandDesktop::State {
         access.message = "Press Start to share the screen.";
         streamTimer.setSingleShot(true);
         capture = std::make_unique<PipeWireCapture>([this] {
-            QMetaObject::invokeMethod(&notifier, [this] { captureChanged(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                &notifier, [this] { captureChanged(); }, Qt::QueuedConnection);
         });
     }
 
@@ -135,9 +136,8 @@ WaylandDesktop::WaylandDesktop(const std::string& displayName)
             s->notify();
             s->captureChanged(); // the streams may have their formats already
         });
-    QObject::connect(&s->portal, &ScreenCastPortal::failed, &s->notifier, [s](const QString& message, bool) {
-        s->end(message.toStdString());
-    });
+    QObject::connect(&s->portal, &ScreenCastPortal::failed, &s->notifier,
+        [s](const QString& message, bool) { s->end(message.toStdString()); });
     QObject::connect(&s->portal, &ScreenCastPortal::closed, &s->notifier, [s] {
         if (s->access.granted || s->access.asking)
             s->end(std::string("Screen sharing was ended by the desktop.") + kAgain);
