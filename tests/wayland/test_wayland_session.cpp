@@ -4,6 +4,9 @@
 // are stopped one by one for the fault cases.
 #include "wayland/WaylandEndToEnd.h"
 
+#include <csignal>
+#include <memory>
+
 using namespace wayland_e2e;
 
 namespace {
@@ -144,9 +147,25 @@ private slots:
         stack({ "restart-xdpw" });
     }
 
-    // Without a portal on the bus the window says what to install.
-    void noPortal()
+    // A portal that does not answer, then none on the bus: the window says
+    // so, and what to install.
+    void unansweringOrMissingPortal()
     {
+        // A portal that takes calls and never answers (stopped): the window
+        // keeps working while the call waits, then says the portal did not answer.
+        const pid_t portal = fileText(stackDir() + "/run/pids/xdp").trimmed().toInt();
+        QVERIFY(portal > 0);
+        ::kill(portal, SIGSTOP);
+        {
+            const std::shared_ptr<void> resume(nullptr, [portal](void*) { ::kill(portal, SIGCONT); });
+            Program program("frozen", kRegionConfig);
+            QVERIFY(program.start());
+            QVERIFY(program.pressStart());
+            QVERIFY(program.press("d")); // the display switch runs a cycle at once
+            QVERIFY(program.waitForMessage("The screen-sharing portal did not answer. Press Start to try again."));
+            QCOMPARE(program.cycles(), 0);
+        }
+
         stack({ "kill", "xdp" });
         Program program("noportal", kRegionConfig);
         QVERIFY(program.start());
