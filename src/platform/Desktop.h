@@ -84,6 +84,9 @@ public:
         (void)token;
         (void)changed;
     }
+    // Capture stopped: ends the sharing where a later request can restore it
+    // without asking (a token), so the desktop stops sending pictures.
+    virtual void releaseCapture() { }
     // False when pointer() cannot know where the pointer is: then nothing is
     // drawn where it points.
     virtual bool pointerKnown() { return true; }

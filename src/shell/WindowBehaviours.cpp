@@ -22,6 +22,7 @@ void MainWindow::startOrStop()
         updateTimer->stop();
         previewLabel->setMinimumSize(10, 0);
         capturing = false;
+        desktop.releaseCapture();
     } else {
         startAction->setIcon(imageIcon(QStringLiteral("images/stop.png")));
         startAction->setText(QStringLiteral("Stop capturing"));

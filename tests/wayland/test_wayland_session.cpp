@@ -96,7 +96,9 @@ private slots:
     }
 
     // The next start shares the screen without asking: the portal restores
-    // the grant from the token (its back-end logs what it restored).
+    // the grant from the token (its back-end logs what it restored). Stop
+    // ends the sharing (the desktop stops sending pictures), and Start
+    // restores it again from the newest token.
     void restartRestoresWithoutAsking()
     {
         QVERIFY(!token.isEmpty());
@@ -108,6 +110,13 @@ private slots:
         QVERIFY(program.waitForCycles(5));
         QCOMPARE(fileText(xdpwLog).count("restore_data.output_name: HEADLESS-1"), restoredBefore + 1);
         QVERIFY(program.stored("screencast_token") != "<absent>");
+
+        QVERIFY(program.press("space"));
+        QVERIFY(program.waitForMessage("Press Start to share the screen."));
+        const int cycles = program.cycles();
+        QVERIFY(program.pressStart());
+        QVERIFY(program.waitForCycles(cycles + 5));
+        QCOMPARE(fileText(xdpwLog).count("restore_data.output_name: HEADLESS-1"), restoredBefore + 2);
     }
 
     // A token the portal does not know (revoked, from another desktop) asks

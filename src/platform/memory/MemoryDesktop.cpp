@@ -20,6 +20,7 @@ void MemoryDesktop::reset(int width, int height, const cv::Scalar& bgr)
     requestedToken.clear();
     accessChanged = nullptr;
     pointerIsKnown = true;
+    captureReleases = 0;
 }
 
 CaptureAccess MemoryDesktop::captureAccess()
@@ -32,6 +33,11 @@ void MemoryDesktop::requestCapture(const std::string& token, std::function<void(
     ++captureRequests;
     requestedToken = token;
     accessChanged = std::move(changed);
+}
+
+void MemoryDesktop::releaseCapture()
+{
+    ++captureReleases;
 }
 
 bool MemoryDesktop::pointerKnown()

@@ -32,6 +32,7 @@ public:
     std::string requestedToken;
     std::function<void()> accessChanged;
     bool pointerIsKnown = true;
+    int captureReleases = 0;
 
     // One monitor of the given size at the origin, filled with a colour (B, G, R).
     void reset(int width, int height, const cv::Scalar& bgr = cv::Scalar(0, 0, 0));
@@ -44,6 +45,7 @@ public:
     std::string executable(WindowHandle window) override;
     CaptureAccess captureAccess() override;
     void requestCapture(const std::string& token, std::function<void()> changed) override;
+    void releaseCapture() override;
     bool pointerKnown() override;
 };
 

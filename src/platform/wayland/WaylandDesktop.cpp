@@ -164,6 +164,13 @@ void WaylandDesktop::stopCapture()
     d->monitorRects.clear();
 }
 
+void WaylandDesktop::releaseCapture()
+{
+    if (!d->access.granted || d->access.token.empty())
+        return;
+    d->end("Press Start to share the screen.");
+}
+
 std::vector<Rect> WaylandDesktop::monitors()
 {
     return d->access.granted ? d->monitorRects : std::vector<Rect> {};

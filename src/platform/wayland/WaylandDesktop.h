@@ -33,6 +33,8 @@ public:
     void requestCapture(const std::string& token, std::function<void()> changed) override;
     bool pointerKnown() override;
 
+    void releaseCapture() override;
+
     // Ends the screen-sharing session, if any.
     void stopCapture();
 
