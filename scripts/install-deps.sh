@@ -19,6 +19,8 @@ packages=(
   # wlroots back-end on a private session bus) and the tools that drive it
   sway xdg-desktop-portal xdg-desktop-portal-wlr pipewire pipewire-bin wireplumber
   dbus-daemon dbus-bin libglib2.0-bin bc foot wtype grim wl-clipboard
+  # tests: the tool window on XWayland inside that desktop
+  xwayland
   # tests: the validators of the install tree, and a real Linux editor to recognise
   # (darktable: the smallest download of the editors Huelens knows)
   desktop-file-utils appstream darktable

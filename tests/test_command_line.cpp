@@ -39,6 +39,24 @@ private slots:
         }
     }
 
+    // The desktop can be forced; the last -backend wins and other spellings are ignored.
+    void backendSwitch()
+    {
+        using B = CommandLine::Backend;
+        struct Case {
+            std::vector<const char*> args;
+            B backend;
+        } const cases[] = {
+            { { "huelens" }, B::Session },
+            { { "huelens", "-backend=x11" }, B::X11 },
+            { { "huelens", "-backend=wayland" }, B::Wayland },
+            { { "huelens", "-backend=wayland", "-debug", "-backend=x11" }, B::X11 },
+            { { "huelens", "-backend=X11", "--backend=wayland", "-backend", "-backend=", "-backend=xcb" }, B::Session },
+        };
+        for (const Case& c : cases)
+            QCOMPARE(parseCommandLine(int(c.args.size()), c.args.data()).backend, c.backend);
+    }
+
     void logAppendsUtf8LinesEndingInOneLineFeed()
     {
         QFile::remove(QStringLiteral("log.txt"));

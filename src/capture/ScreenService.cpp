@@ -31,6 +31,12 @@ ScreenService::ScreenService(bool debugMode, platform::Desktop& desktop)
     log("scrsvc D");
 }
 
+void ScreenService::refreshMonitors()
+{
+    monitorTable = desktop.monitors();
+    monitorCount = static_cast<int>(monitorTable.size());
+}
+
 void ScreenService::log(const char* text) const
 {
     if (debugMode)

@@ -22,6 +22,9 @@ public:
     int monitorCount = 0;
 
     const std::vector<platform::Rect>& monitors() const { return monitorTable; }
+    // Reads the monitor table again: a desktop that shares its screen only
+    // after asking knows its monitors only then.
+    void refreshMonitors();
 
     // Captures monitor `monitorIndex`, or the part `subRect` of it (relative
     // to the monitor's top-left corner; null or a negative left means the

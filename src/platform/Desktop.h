@@ -1,12 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
-// The program's only way to the desktop. The program links the X11 back-end,
-// tests that script monitors, frames, pointer and windows link the in-memory
-// one; `platform::desktop()` is defined by whichever back-end is linked.
+// The program's only way to the desktop. The program links the X11 and the
+// Wayland back-ends and picks one at start (platform/choice); tests that
+// script monitors, frames, pointer and windows link the in-memory one.
+// `platform::desktop()` is defined by the chooser or the in-memory back-end.
 namespace platform {
 
 // Desktop pixels; right and bottom lie one past the last pixel.
@@ -31,6 +33,15 @@ struct Point {
 
 // A top-level window of another program; 0 is "no window".
 using WindowHandle = unsigned long;
+
+// Whether the screen may be read, where the desktop asks its user first (the
+// screen-sharing portal of a Wayland session).
+struct CaptureAccess {
+    bool granted = true; // copy() shows the screen
+    bool asking = false; // a request is under way
+    std::string message; // for the user: why the screen cannot be read, or what went wrong; empty when all is well
+    std::string token; // lets a later run skip the question; empty when there is none
+};
 
 struct WindowTexts {
     std::string windowClass; // "instance.class" from WM_CLASS
@@ -66,9 +77,25 @@ public:
     // Why this desktop cannot tell which window is in front, as a sentence for
     // the user; empty when it can.
     virtual std::string windowsProblem() { return {}; }
+    // Desktops that let the program read the screen freely keep these defaults.
+    virtual CaptureAccess captureAccess() { return {}; }
+    // Asks for access unless it is granted or being asked for, and returns at
+    // once; `token` is what an earlier grant gave. `changed` is called on
+    // this thread whenever captureAccess() changes, until the next request.
+    virtual void requestCapture(const std::string& token, std::function<void()> changed)
+    {
+        (void)token;
+        (void)changed;
+    }
+    // Capture stopped: ends the sharing where a later request can restore it
+    // without asking (a token), so the desktop stops sending pictures.
+    virtual void releaseCapture() { }
+    // False when pointer() cannot know where the pointer is: then nothing is
+    // drawn where it points.
+    virtual bool pointerKnown() { return true; }
 };
 
-// The back-end linked into this binary.
+// The desktop the program reads.
 Desktop& desktop();
 
 // Which source column (or row) the nearest-neighbour scaling of

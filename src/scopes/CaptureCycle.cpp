@@ -51,6 +51,11 @@ void MainWindow::updateScreen()
         return;
     log("UPD screen");
     log("UPD screen A");
+    // Until the desktop lets us read the screen there is nothing to analyse.
+    if (!captureGranted) {
+        infoLabel->setText(captureProblem);
+        return;
+    }
     const auto start = std::chrono::steady_clock::now();
 
     recognizeApplication(false);
@@ -74,10 +79,12 @@ void MainWindow::updateScreen()
     // Measured from the rectangle the capture read, in desktop pixels: the
     // monitor's own origin counts, and so does what the capture made of a
     // record it could not use as stored (empty or inverted: the whole
-    // monitor; its monitor gone: the first one).
+    // monitor; its monitor gone: the first one). A pointer the desktop cannot
+    // locate points at nothing: off the frame.
+    const bool pointerKnown = desktop.pointerKnown();
     const platform::Point pointer = desktop.pointer();
-    const int cursorX = framePosition(pointer.x, captured.left, scale);
-    const int cursorY = framePosition(pointer.y, captured.top, scale);
+    const int cursorX = pointerKnown ? framePosition(pointer.x, captured.left, scale) : -1;
+    const int cursorY = pointerKnown ? framePosition(pointer.y, captured.top, scale) : -1;
     log("cursor ok");
 
     bool frameChanged = false;
@@ -113,6 +120,9 @@ void MainWindow::updateScreen()
 
     const auto elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start);
     const long long milliseconds = elapsed.count() / 1000000;
-    infoLabel->setText(QString::number(milliseconds) + QStringLiteral(" ms ") + QLatin1String(modeName(displayMode)));
+    if (captureProblem.isEmpty())
+        infoLabel->setText(QString::number(milliseconds) + QStringLiteral(" ms ") + QLatin1String(modeName(displayMode)));
+    else
+        infoLabel->setText(captureProblem);
     log("scr end");
 }

@@ -15,6 +15,10 @@ CommandLine parseCommandLine(int argc, const char* const* argv)
             result.skipUpdateScreen = 1;
         else if (std::strcmp(arg, "-skipus=2") == 0)
             result.skipUpdateScreen = 2;
+        else if (std::strcmp(arg, "-backend=x11") == 0)
+            result.backend = CommandLine::Backend::X11;
+        else if (std::strcmp(arg, "-backend=wayland") == 0)
+            result.backend = CommandLine::Backend::Wayland;
     }
     return result;
 }

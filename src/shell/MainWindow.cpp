@@ -245,6 +245,8 @@ MainWindow::MainWindow(QWidget* parent, bool debugMode, int skipUpdateScreen)
     recognizeApplication(true);
     log("APP detected");
 
+    captureGranted = desktop.captureAccess().granted;
+
     addShortcuts();
 }
 

@@ -224,6 +224,14 @@ private:
     void storeCaptureTarget(int monitorIndex, const platform::Rect& rect);
     bool isOwnWindow(platform::WindowHandle window) const;
     void readForegroundWindow(platform::WindowHandle window);
+
+    // --- capture/: access to the screen where the desktop asks first -----
+    void requestCapture();
+    void captureAccessChanged();
+
+    bool captureGranted = true; // false until the desktop lets the program read the screen
+    QString captureProblem; // what the info overlay shows instead of the cycle time; empty when all is well
+    bool regionAfterGrant = false; // "Select region" waits for the grant
     void showCurrentApp();
     QString storedCaptureRecord(const QString& key, const QString& fallbackKey = QString()) const;
     void setCaptureTarget(const QString& name, const QString& record);

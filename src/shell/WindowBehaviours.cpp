@@ -22,11 +22,14 @@ void MainWindow::startOrStop()
         updateTimer->stop();
         previewLabel->setMinimumSize(10, 0);
         capturing = false;
+        desktop.releaseCapture();
     } else {
         startAction->setIcon(imageIcon(QStringLiteral("images/stop.png")));
         startAction->setText(QStringLiteral("Stop capturing"));
         updateTimer->start(40);
         capturing = true;
+        if (!captureGranted)
+            requestCapture();
     }
 }
 

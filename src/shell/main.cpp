@@ -1,3 +1,4 @@
+#include "platform/choice/DesktopChoice.h"
 #include "shell/CommandLine.h"
 #include "shell/Log.h"
 #include "shell/MainWindow.h"
@@ -7,8 +8,18 @@
 
 #include <cstdio>
 
+#include <cstdlib>
+
 int main(int argc, char* argv[])
 {
+    // In a Wayland session the tool window prefers XWayland, where it can
+    // place itself, move by its grip and stay on top; it runs natively where
+    // there is no XWayland. The user's own QT_QPA_PLATFORM wins.
+    if (platform::sessionBackend(std::getenv("WAYLAND_DISPLAY"), std::getenv("XDG_SESSION_TYPE"))
+            == platform::Backend::Wayland
+        && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "xcb;wayland");
+
     QApplication app(argc, argv);
     // Qt draws nothing on a screen of fewer than 15 bits per pixel (8-bit
     // colour maps): the window would come up blank, without a toolbar or a
@@ -21,6 +32,10 @@ int main(int argc, char* argv[])
     }
     // QApplication has removed its own options from argc and argv by now.
     const CommandLine commandLine = parseCommandLine(argc, argv);
+    if (commandLine.backend == CommandLine::Backend::X11)
+        platform::chooseBackend(platform::Backend::X11);
+    else if (commandLine.backend == CommandLine::Backend::Wayland)
+        platform::chooseBackend(platform::Backend::Wayland);
     if (commandLine.debug) {
         writeLog(QStringLiteral("APP started"));
         if (commandLine.skipUpdateScreen > 0)

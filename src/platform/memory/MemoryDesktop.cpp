@@ -16,6 +16,34 @@ void MemoryDesktop::reset(int width, int height, const cv::Scalar& bgr)
     windows.clear();
     copyCount = 0;
     problemText.clear();
+    access = CaptureAccess{};
+    captureRequests = 0;
+    requestedToken.clear();
+    accessChanged = nullptr;
+    pointerIsKnown = true;
+    captureReleases = 0;
+}
+
+CaptureAccess MemoryDesktop::captureAccess()
+{
+    return access;
+}
+
+void MemoryDesktop::requestCapture(const std::string& token, std::function<void()> changed)
+{
+    ++captureRequests;
+    requestedToken = token;
+    accessChanged = std::move(changed);
+}
+
+void MemoryDesktop::releaseCapture()
+{
+    ++captureReleases;
+}
+
+bool MemoryDesktop::pointerKnown()
+{
+    return pointerIsKnown;
 }
 
 std::vector<Rect> MemoryDesktop::monitors()

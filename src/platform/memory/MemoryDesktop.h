@@ -27,6 +27,14 @@ public:
     int copyCount = 0;
     // What windowsProblem() says; empty on a desktop that tells its windows.
     std::string problemText;
+    // Access to the screen, as a desktop that asks its user first reports
+    // it: tests set `access` and call `accessChanged` as such a desktop would.
+    CaptureAccess access;
+    int captureRequests = 0;
+    std::string requestedToken;
+    std::function<void()> accessChanged;
+    bool pointerIsKnown = true;
+    int captureReleases = 0;
 
     // One monitor of the given size at the origin, filled with a colour (B, G, R).
     void reset(int width, int height, const cv::Scalar& bgr = cv::Scalar(0, 0, 0));
@@ -38,6 +46,10 @@ public:
     WindowTexts texts(WindowHandle window) override;
     std::string executable(WindowHandle window) override;
     std::string windowsProblem() override;
+    CaptureAccess captureAccess() override;
+    void requestCapture(const std::string& token, std::function<void()> changed) override;
+    void releaseCapture() override;
+    bool pointerKnown() override;
 };
 
 // The in-memory back-end linked into this binary.

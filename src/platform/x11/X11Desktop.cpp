@@ -215,12 +215,4 @@ std::string X11Desktop::executable(WindowHandle window)
     return d->live() ? d->windows->executable(window) : std::string {};
 }
 
-Desktop& desktop()
-{
-    // Made on first use, so a program that never reads the screen never
-    // connects; closed when the program ends.
-    static X11Desktop instance;
-    return instance;
-}
-
 } // namespace platform

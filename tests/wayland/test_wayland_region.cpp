@@ -1,0 +1,122 @@
+// Region selection on a Wayland desktop, with the tool window on XWayland
+// (as the program places it where XWayland is there): the screenshot is the
+// shared screen's current frame, asked for once, and the dragged rectangle
+// is stored in monitor pixels.
+#include "wayland/WaylandEndToEnd.h"
+
+#include <functional>
+
+using namespace wayland_e2e;
+
+namespace {
+
+QString xdotool(const QStringList& arguments)
+{
+    return run(QStringList { "xdotool" } + arguments).trimmed();
+}
+
+QString regionWindow()
+{
+    QString id;
+    (void)QTest::qWaitFor(
+        [&] {
+            id = xdotool({ "search", "--onlyvisible", "--name", "^Select region to capture for application: " })
+                     .section('\n', 0, 0);
+            return !id.isEmpty();
+        },
+        20000);
+    return id;
+}
+
+// Drags with the left button from `from` to `to`, in the window's pixels,
+// until `done` (a press can reach a window that has only just been shown
+// before it takes input; the window closes once a drag has reached it).
+bool drag(const QString& window, const QPoint& from, const QPoint& to, const std::function<bool()>& done)
+{
+    const auto at = [&](const QPoint& p) {
+        return QStringList { "mousemove", "--window", window, QString::number(p.x()), QString::number(p.y()) };
+    };
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        xdotool(at(from) + QStringList { "mousedown", "1" } + at((from + to) / 2) + at(to)
+            + QStringList { "mouseup", "1" });
+        if (QTest::qWaitFor(done, 3000))
+            return true;
+    }
+    return false;
+}
+
+// The stored capture record of "Unknown" as monitor, left, top, right, bottom.
+QList<int> storedRecord(const Program& program)
+{
+    QList<int> fields;
+    for (const QString& field : program.stored("Unknown").split('|'))
+        fields.append(field.toInt());
+    return fields;
+}
+
+} // namespace
+
+class WaylandRegionTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(!qEnvironmentVariableIsEmpty("DISPLAY"), "run through STACK_XWAYLAND=1 with-sway.sh");
+        startTerminal(terminal, "ff8000");
+        QVERIFY(QTest::qWaitFor([] { return !windowRect("test-app").isEmpty(); }, 10000));
+        startKeyboard(keyboard);
+    }
+    void cleanupTestCase()
+    {
+        keyboard.kill();
+        keyboard.waitForFinished();
+        terminal.kill();
+        terminal.waitForFinished();
+    }
+
+    // "Select region" before any capture asks once; the window shows the
+    // shared screen (the terminal), not black; a drag of 301 x 151 label
+    // pixels at three quarters of the size is 401 x 201 monitor pixels, so
+    // 400 x 200 are captured. A second selection asks nothing and moves the
+    // record by the drag's offset over three quarters.
+    void dragStoresTheRectangle()
+    {
+        Program program("region");
+        QVERIFY(program.start());
+        QVERIFY(program.press("r"));
+        const QString window = regionWindow();
+        QVERIFY(!window.isEmpty());
+        QTest::qWait(500);
+        const QStringList geometry = xdotool({ "getwindowgeometry", "--shell", window }).split('\n');
+        QMap<QString, int> g;
+        for (const QString& line : geometry)
+            g[line.section('=', 0, 0)] = line.section('=', 1).toInt();
+        const QRect area(g["X"], g["Y"] + 60, g["WIDTH"], g["HEIGHT"] - 60); // below its monitor buttons
+        const QImage shot = screenshot();
+        // Most of it is the terminal; the rest is the program's own window.
+        QVERIFY2(pixelsOtherThan(shot, area, kTerminalColour) < area.width() * area.height() / 2,
+            "the region window does not show the shared screen");
+
+        QVERIFY(drag(window, { 100, 100 }, { 400, 250 }, [&] { return storedRecord(program).size() == 5; }));
+        const QList<int> first = storedRecord(program);
+        QCOMPARE(first[0], 0);
+        QCOMPARE(first[3] - first[1], 400);
+        QCOMPARE(first[4] - first[2], 200);
+
+        QVERIFY(program.press("r"));
+        const QString again = regionWindow();
+        QVERIFY(!again.isEmpty());
+        QTest::qWait(300);
+        QVERIFY(drag(again, { 175, 130 }, { 475, 280 }, [&] { return storedRecord(program) != first; }));
+        const QList<int> second = storedRecord(program);
+        QCOMPARE(second, (QList<int> { 0, first[1] + 100, first[2] + 40, first[3] + 100, first[4] + 40 }));
+        QCOMPARE(program.log().count("capture: Asking"), 1);
+    }
+
+private:
+    QProcess terminal;
+    QProcess keyboard;
+};
+
+QTEST_GUILESS_MAIN(WaylandRegionTest)
+#include "test_wayland_region.moc"
