@@ -99,6 +99,10 @@ void MainWindow::updateScreen()
 
     const auto elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start);
     const long long milliseconds = elapsed.count() / 1000000;
-    infoLabel->setText(QString::number(milliseconds) + QStringLiteral(" ms ") + QLatin1String(modeName(displayMode)));
+    // A magnified vectorscope says so: "12 ms 2× Vectorscope".
+    const QString zoomText = displayMode == 0 && vectorscopeZoom != 1
+        ? QString::number(vectorscopeZoom) + QChar(0x00D7) + QLatin1Char(' ')
+        : QString();
+    infoLabel->setText(QString::number(milliseconds) + QStringLiteral(" ms ") + zoomText + QLatin1String(modeName(displayMode)));
     log("scr end");
 }

@@ -1068,13 +1068,13 @@ constexpr VectorscopePlotter::Span kNoColumns { INT_MAX, INT_MIN };
 } // namespace
 
 cv::Mat VectorscopePlotter::plot(
-    const cv::Mat& frameBgra, const cv::Mat& wheel, double radius, const cv::Rect& paintedOver)
+    const cv::Mat& frameBgra, const cv::Mat& wheel, double radius, const cv::Rect& paintedOver, int zoom)
 {
-    count(frameBgra, wheel.cols, radius);
+    count(frameBgra, wheel.cols, radius, zoom);
     return draw(wheel, paintedOver);
 }
 
-void VectorscopePlotter::count(const cv::Mat& frameBgra, int size, double radius)
+void VectorscopePlotter::count(const cv::Mat& frameBgra, int size, double radius, int zoom)
 {
     CV_Assert(frameBgra.type() == CV_8UC4 && size > 0);
     lastExactPixels = 0;
@@ -1082,10 +1082,13 @@ void VectorscopePlotter::count(const cv::Mat& frameBgra, int size, double radius
     plotSize = size;
     framePixels = static_cast<std::uint32_t>(frameBgra.total());
     lastPlain = size < 3 || !colourTables().usable || !normalizeScalesOnly() || !gaussianOrder(3, size).known;
+    // A magnified plot: the fast placement knows the 1x geometry only.
+    if (zoom != 1)
+        lastPlain = true;
     if (lastPlain) {
         // An OpenCV whose arithmetic the fast path does not know: the plain way.
         frameToHsv(frameBgra, plainRgbBytes, plainRgbFloat, plainHsv);
-        accumulateHsv(plainHsv, size, radius, pixelWeight(frameBgra.rows * frameBgra.cols), plainCells);
+        accumulateHsv(plainHsv, size, radius, pixelWeight(frameBgra.rows * frameBgra.cols), plainCells, zoom);
         return;
     }
     // One entry more than cells: where pixels that land nowhere are counted.

@@ -5,6 +5,7 @@
 #include "capture/ScreenService.h"
 #include "shell/Images.h"
 #include "shell/Log.h"
+#include "scopes/VectorscopeMath.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -39,6 +40,15 @@ static int clampedWindowSize(int stored)
     return std::clamp(stored, 150, 600);
 }
 
+// "1", "2" or "4"; anything else (a hand-edited file, a scale this version
+// does not know) reads as 1x.
+static int storedZoom(const QVariant& stored)
+{
+    bool ok = false;
+    const int zoom = stored.toString().trimmed().toInt(&ok);
+    return ok ? scopes::validZoom(zoom) : 1;
+}
+
 MainWindow::MainWindow(QWidget* parent, bool debugMode, int skipUpdateScreen)
     : QMainWindow(parent)
     , debugMode(debugMode)
@@ -70,6 +80,7 @@ MainWindow::MainWindow(QWidget* parent, bool debugMode, int skipUpdateScreen)
 
     windowSize = clampedWindowSize(settings->value(QStringLiteral("window_size"), 400).toInt());
     scopeRadius = (windowSize / 2) * 0.75;
+    vectorscopeZoom = storedZoom(settings->value(QStringLiteral("vectorscope_zoom")));
     capturing = false;
 
     auto* central = new QWidget(this);
@@ -118,6 +129,11 @@ MainWindow::MainWindow(QWidget* parent, bool debugMode, int skipUpdateScreen)
     toolBar->addWidget(toolBarSpacer);
     toolBar->addWidget(moveHandle);
     QAction* exitAction = toolBar->addAction(imageIcon(QStringLiteral("images/close.png")), QStringLiteral("Exit"));
+    // Text only: the button reads the scale ("2×").
+    zoomAction = toolBar->addAction(QString());
+    zoomAction->setObjectName(QStringLiteral("zoomAction"));
+    connect(zoomAction, &QAction::triggered, this, &MainWindow::zoomTrigger);
+    showZoom();
     log("GUI prepare 2");
 
     connect(startAction, &QAction::triggered, this, &MainWindow::startOrStop);
@@ -264,6 +280,7 @@ void MainWindow::fitToolBar()
 {
     const bool large = windowSize >= 200;
     helpAction->setVisible(large);
+    zoomAction->setVisible(large); // Z still works on narrow windows
     toolBar->setFixedHeight(large ? 24 : 18);
     toolBar->setIconSize(large ? QSize(16, 16) : QSize(14, 14));
 }
