@@ -157,8 +157,7 @@ private slots:
         cv::cvtColor(written, written, cv::COLOR_BGR2RGB);
         // The image is scaled to `size` columns keeping its shape, as a capture is.
         const int size = arguments.section(' ', -3, -3).toInt();
-        const cv::Mat frame
-            = arguments.contains("--raw") ? rawFrames()[1] : scopes::frameFromImage(testImage(), size);
+        const cv::Mat frame = arguments.contains("--raw") ? rawFrames()[1] : scopes::frameFromImage(testImage(), size);
         const int zoom = arguments.startsWith("--zoom") ? arguments.section(' ', 1, 1).toInt() : 1;
         const cv::Mat expected = scopes::renderStillScope(frame, mode, size, zoom);
         if (zoom != 1) // a magnified picture is another picture

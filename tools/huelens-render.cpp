@@ -51,8 +51,8 @@ constexpr int kUsageError = 2;
 constexpr int kFailure = 1;
 
 const char* const kUsage = "usage: huelens-render vectorscope|waveform|parade SIZE INPUT OUTPUT.png, "
-                           "or huelens-render --raw ROWS vectorscope|waveform|parade|none SIZE FRAMES.raw [OUTPUT.png]; "
-                           "either takes --zoom 1|2|4";
+                           "or huelens-render --raw ROWS vectorscope|waveform|parade|none SIZE FRAMES.raw [OUTPUT.png]"
+                           "; either takes --zoom 1|2|4";
 constexpr int kNoScope = -1;
 // More pixels than the largest camera pictures (about 100 million).
 const char* const kPixelLimit = "134217728";

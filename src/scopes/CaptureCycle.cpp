@@ -103,6 +103,7 @@ void MainWindow::updateScreen()
     const QString zoomText = displayMode == 0 && vectorscopeZoom != 1
         ? QString::number(vectorscopeZoom) + QChar(0x00D7) + QLatin1Char(' ')
         : QString();
-    infoLabel->setText(QString::number(milliseconds) + QStringLiteral(" ms ") + zoomText + QLatin1String(modeName(displayMode)));
+    infoLabel->setText(
+        QString::number(milliseconds) + QStringLiteral(" ms ") + zoomText + QLatin1String(modeName(displayMode)));
     log("scr end");
 }

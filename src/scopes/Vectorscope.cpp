@@ -115,5 +115,6 @@ void MainWindow::showZoom()
 {
     const QString scale = QString::number(vectorscopeZoom) + QChar(0x00D7);
     zoomAction->setText(scale);
-    zoomAction->setToolTip(QStringLiteral("Vectorscope scale: ") + scale + QStringLiteral(" (Z: 1\u00D7, 2\u00D7, 4\u00D7)"));
+    zoomAction->setToolTip(
+        QStringLiteral("Vectorscope scale: ") + scale + QStringLiteral(" (Z: 1\u00D7, 2\u00D7, 4\u00D7)"));
 }

@@ -234,7 +234,8 @@ void drawPointerMarker(cv::Mat& scope, const cv::Mat& colorImage, int cursorX, i
 void drawPointerMarkerFor(cv::Mat& scope, float hue, float saturation, double radius, int zoom)
 {
     // No brightness test: dark and grey pixels mark the centre.
-    const cv::Point p = plotPoint(scope.cols / 2, hue * kDegreesToRadians, plottedSaturation(saturation, zoom) * radius);
+    const cv::Point p
+        = plotPoint(scope.cols / 2, hue * kDegreesToRadians, plottedSaturation(saturation, zoom) * radius);
     if (p.x < 0 || p.y < 0 || p.x >= scope.cols || p.y >= scope.rows)
         return;
     const cv::Vec3b red(255, 0, 0);

@@ -77,7 +77,8 @@ void brightenScope(cv::Mat& scope, const cv::Mat& cells);
 // A red plus sign with 6-pixel arms where the frame pixel under the pointer
 // (cursorX, cursorY in frame pixels) is plotted; nothing when the pointer is
 // outside `colorImage`. At `zoom` the marker sits where the pixel is plotted.
-void drawPointerMarker(cv::Mat& scope, const cv::Mat& colorImage, int cursorX, int cursorY, double radius, int zoom = 1);
+void drawPointerMarker(
+    cv::Mat& scope, const cv::Mat& colorImage, int cursorX, int cursorY, double radius, int zoom = 1);
 // The same for the pixel of hue `hue` (degrees) and saturation `saturation`.
 void drawPointerMarkerFor(cv::Mat& scope, float hue, float saturation, double radius, int zoom = 1);
 

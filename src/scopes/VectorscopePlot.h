@@ -40,8 +40,8 @@ public:
     //
     // At a `zoom` other than 1 the plot is made the plain way (accumulateHsv
     // at that zoom), which the fast path does not know.
-    cv::Mat plot(const cv::Mat& frameBgra, const cv::Mat& wheel, double radius, const cv::Rect& paintedOver = {},
-        int zoom = 1);
+    cv::Mat plot(
+        const cv::Mat& frameBgra, const cv::Mat& wheel, double radius, const cv::Rect& paintedOver = {}, int zoom = 1);
     void forgetPicture();
 
     // The same in two steps: every pixel onto the cells of a plot `size`

@@ -3,9 +3,9 @@
 #include "apps/SettingsFile.h"
 #include "capture/QClickLabel.h"
 #include "capture/ScreenService.h"
+#include "scopes/VectorscopeMath.h"
 #include "shell/Images.h"
 #include "shell/Log.h"
-#include "scopes/VectorscopeMath.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -115,6 +115,12 @@ MainWindow::MainWindow(QWidget* parent, bool debugMode, int skipUpdateScreen)
     QAction* settingsAction = toolBar->addAction(imageIcon(QStringLiteral("images/settings.png")), QStringLiteral("Settings"));
     helpAction = toolBar->addAction(imageIcon(QStringLiteral("images/help.png")), QStringLiteral("Help"));
     connect(helpAction, &QAction::triggered, this, &MainWindow::helpTrigger);
+    // After the other buttons, so Exit keeps the right end. Text only: the
+    // button reads the scale ("2×").
+    zoomAction = toolBar->addAction(QString());
+    zoomAction->setObjectName(QStringLiteral("zoomAction"));
+    connect(zoomAction, &QAction::triggered, this, &MainWindow::zoomTrigger);
+    showZoom();
     log("GUI prepare 1");
     setStyleSheet(QStringLiteral("QMainWindow{border: 1px solid black;}"));
     setContentsMargins(1, 1, 1, 1);
@@ -129,11 +135,6 @@ MainWindow::MainWindow(QWidget* parent, bool debugMode, int skipUpdateScreen)
     toolBar->addWidget(toolBarSpacer);
     toolBar->addWidget(moveHandle);
     QAction* exitAction = toolBar->addAction(imageIcon(QStringLiteral("images/close.png")), QStringLiteral("Exit"));
-    // Text only: the button reads the scale ("2×").
-    zoomAction = toolBar->addAction(QString());
-    zoomAction->setObjectName(QStringLiteral("zoomAction"));
-    connect(zoomAction, &QAction::triggered, this, &MainWindow::zoomTrigger);
-    showZoom();
     log("GUI prepare 2");
 
     connect(startAction, &QAction::triggered, this, &MainWindow::startOrStop);
