@@ -266,6 +266,30 @@ private slots:
         QCOMPARE(Probe::selectedHue(*w), 0.5);
     }
 
+    // The scale button must not push Exit off the toolbar into an overflow
+    // menu (it did, on windows up to 270 pixels); below 300 it is left out,
+    // and the toolbar is as it was without it.
+    void toolbarKeepsEveryButtonAtEverySize()
+    {
+        for (int size : { 150, 200, 299, 300, 400, 600 }) {
+            testSandbox().writeConfig("[General]\nwindow_size=" + QByteArray::number(size) + "\n");
+            MainWindow w(nullptr, false, 0);
+            w.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&w));
+            auto* toolBar = w.findChild<QToolBar*>();
+            for (QAction* action : toolBar->actions()) {
+                if (!action->isVisible() || size < 300)
+                    continue;
+                QWidget* button = toolBar->widgetForAction(action);
+                if (button && button->sizePolicy().horizontalPolicy() == QSizePolicy::Expanding)
+                    continue; // the spacer, which may shrink to nothing
+                QVERIFY2(button && button->isVisible() && button->geometry().right() < toolBar->width(),
+                    qPrintable(QStringLiteral("%1 at %2").arg(action->text()).arg(size)));
+            }
+            QCOMPARE(w.findChild<QAction*>(QStringLiteral("zoomAction"))->isVisible(), size >= 300);
+        }
+    }
+
     // What config.ini holds for the scale; anything but 1, 2 or 4 reads as 1x,
     // and the key is the program's own, which no rule name can overwrite.
     void storedScaleSurvivesARestart()

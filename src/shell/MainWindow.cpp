@@ -40,6 +40,10 @@ static int clampedWindowSize(int stored)
     return std::clamp(stored, 150, 600);
 }
 
+// The narrowest window whose toolbar has room for the scale button (it needs
+// about 270 pixels; below that it pushed Exit into an overflow menu).
+constexpr int kZoomButtonWindowSize = 300;
+
 // "1", "2" or "4"; anything else (a hand-edited file, a scale this version
 // does not know) reads as 1x.
 static int storedZoom(const QVariant& stored)
@@ -281,7 +285,9 @@ void MainWindow::fitToolBar()
 {
     const bool large = windowSize >= 200;
     helpAction->setVisible(large);
-    zoomAction->setVisible(large); // Z still works on narrow windows
+    // The scale button reads its scale as text and shows only where the
+    // toolbar has room for it beside Exit; Z works at any size.
+    zoomAction->setVisible(windowSize >= kZoomButtonWindowSize);
     toolBar->setFixedHeight(large ? 24 : 18);
     toolBar->setIconSize(large ? QSize(16, 16) : QSize(14, 14));
 }
