@@ -126,6 +126,12 @@ private slots:
         QTest::newRow("raw picture of none") << "--raw 84 none 150 frames.raw scope.png" << 2 << -1;
         QTest::newRow("raw ends inside a frame") << "--raw 84 waveform 150 short.raw scope.png" << 1 << -1;
         QTest::newRow("raw missing") << "--raw 84 waveform 150 missing.raw scope.png" << 1 << -1;
+        // The vectorscope's scale, in front of either form.
+        QTest::newRow("zoom 1") << "--zoom 1 vectorscope 400 picture.png scope.png" << 0 << 0;
+        QTest::newRow("zoom 2") << "--zoom 2 vectorscope 400 picture.png scope.png" << 0 << 0;
+        QTest::newRow("zoom 4 raw") << "--zoom 4 --raw 84 vectorscope 150 frames.raw scope.png" << 0 << 0;
+        QTest::newRow("zoom 3") << "--zoom 3 vectorscope 400 picture.png scope.png" << 2 << -1;
+        QTest::newRow("zoom without a scale") << "vectorscope 400 picture.png scope.png --zoom" << 2 << -1;
     }
 
     void rendersOrFailsWithOneLine()
@@ -151,9 +157,11 @@ private slots:
         cv::cvtColor(written, written, cv::COLOR_BGR2RGB);
         // The image is scaled to `size` columns keeping its shape, as a capture is.
         const int size = arguments.section(' ', -3, -3).toInt();
-        const cv::Mat frame
-            = arguments.startsWith("--raw") ? rawFrames()[1] : scopes::frameFromImage(testImage(), size);
-        const cv::Mat expected = scopes::renderStillScope(frame, mode, size);
+        const cv::Mat frame = arguments.contains("--raw") ? rawFrames()[1] : scopes::frameFromImage(testImage(), size);
+        const int zoom = arguments.startsWith("--zoom") ? arguments.section(' ', 1, 1).toInt() : 1;
+        const cv::Mat expected = scopes::renderStillScope(frame, mode, size, zoom);
+        if (zoom != 1) // a magnified picture is another picture
+            QVERIFY(cv::norm(expected, scopes::renderStillScope(frame, mode, size), cv::NORM_INF) > 0);
         QCOMPARE(written.size(), expected.size());
         QCOMPARE(cv::norm(written, expected, cv::NORM_INF), 0.0);
     }

@@ -1,5 +1,6 @@
 // huelens-render MODE SIZE INPUT OUTPUT.png
 // huelens-render --raw ROWS MODE SIZE INPUT.raw [OUTPUT.png]
+// Either form takes --zoom N (1, 2 or 4) anywhere: the vectorscope's scale.
 //
 // Writes the scope picture that the Huelens window shows for an image when it
 // is a new frame, with the pointer outside the capture and nothing picked:
@@ -50,11 +51,17 @@ constexpr int kUsageError = 2;
 constexpr int kFailure = 1;
 
 const char* const kUsage = "usage: huelens-render vectorscope|waveform|parade SIZE INPUT OUTPUT.png, "
-                           "or huelens-render --raw ROWS vectorscope|waveform|parade|none SIZE FRAMES.raw [OUTPUT.png]";
+                           "or huelens-render --raw ROWS vectorscope|waveform|parade|none SIZE FRAMES.raw [OUTPUT.png]"
+                           "; either takes --zoom 1|2|4";
 constexpr int kNoScope = -1;
 // More pixels than the largest camera pictures (about 100 million).
 const char* const kPixelLimit = "134217728";
 const char* const kPixelLimitVariable = "OPENCV_IO_MAX_IMAGE_PIXELS";
+
+// The vectorscope's scale (--zoom), and the whole command line, options
+// included, for starting the program again.
+int vectorscopeZoom = 1;
+char** commandLine = nullptr;
 
 int fail(int status, std::string message)
 {
@@ -203,7 +210,7 @@ int renderRaw(int argc, char** argv)
     cv::Mat frame(*rows, *windowSize, CV_8UC4);
     std::optional<scopes::FrameScope> scope;
     if (*displayMode != kNoScope)
-        scope.emplace(*displayMode, *windowSize);
+        scope.emplace(*displayMode, *windowSize, vectorscopeZoom);
     const cv::Mat* picture = nullptr;
     std::string error;
     const bool read = forEachRawFrame(
@@ -235,16 +242,36 @@ int render(int argc, char** argv)
             "SIZE must be a whole number from " + std::to_string(scopes::kMinWindowSize) + " to "
                 + std::to_string(scopes::kMaxWindowSize) + ", not '" + argv[2] + "'");
 
-    limitDecodedPixels(argv);
+    limitDecodedPixels(commandLine);
     const std::optional<cv::Mat> frame = loadFrame(argv[3], *windowSize);
     if (!frame)
         return fail(kFailure, "cannot read an image from '" + std::string(argv[3]) + "'");
 
-    const cv::Mat scope = scopes::renderStillScope(*frame, *displayMode, *windowSize);
+    const cv::Mat scope = scopes::renderStillScope(*frame, *displayMode, *windowSize, vectorscopeZoom);
     std::string error;
     if (!writePng(scope, argv[4], error))
         return fail(kFailure, error);
     return EXIT_SUCCESS;
+}
+
+// Takes "--zoom N" out of the arguments; false for a malformed one.
+bool takeZoom(int argc, char** argv, std::vector<char*>& rest)
+{
+    for (int i = 0; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--zoom") != 0) {
+            rest.push_back(argv[i]);
+            continue;
+        }
+        const std::optional<int> zoom = i + 1 < argc ? wholeNumberOf(argv[i + 1], 1, 4) : std::nullopt;
+        if (!zoom || scopes::validZoom(*zoom) != *zoom) {
+            fail(kUsageError, "--zoom takes 1, 2 or 4, not '" + std::string(i + 1 < argc ? argv[i + 1] : "") + "'");
+            return false;
+        }
+        vectorscopeZoom = *zoom;
+        ++i;
+    }
+    rest.push_back(nullptr);
+    return true;
 }
 
 } // namespace
@@ -255,7 +282,11 @@ int main(int argc, char** argv)
     // Whatever OpenCV cannot do (memory, sizes it refuses) ends the run like
     // any other failure, with one line, never with an abort.
     try {
-        return render(argc, argv);
+        commandLine = argv;
+        std::vector<char*> arguments;
+        if (!takeZoom(argc, argv, arguments))
+            return kUsageError;
+        return render(static_cast<int>(arguments.size()) - 1, arguments.data());
     } catch (const cv::Exception& e) {
         return fail(kFailure, "OpenCV cannot do it: " + e.err);
     } catch (const std::bad_alloc&) {

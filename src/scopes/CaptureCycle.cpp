@@ -120,8 +120,13 @@ void MainWindow::updateScreen()
 
     const auto elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start);
     const long long milliseconds = elapsed.count() / 1000000;
+    // A magnified vectorscope says so: "12 ms 2× Vectorscope".
+    const QString zoomText = displayMode == 0 && vectorscopeZoom != 1
+        ? QString::number(vectorscopeZoom) + QChar(0x00D7) + QLatin1Char(' ')
+        : QString();
     if (captureProblem.isEmpty())
-        infoLabel->setText(QString::number(milliseconds) + QStringLiteral(" ms ") + QLatin1String(modeName(displayMode)));
+        infoLabel->setText(
+            QString::number(milliseconds) + QStringLiteral(" ms ") + zoomText + QLatin1String(modeName(displayMode)));
     else
         infoLabel->setText(captureProblem);
     log("scr end");

@@ -33,13 +33,14 @@ cv::Mat frameFromImage(const cv::Mat& image, int width)
     return frame;
 }
 
-FrameScope::FrameScope(int displayMode, int windowSize)
+FrameScope::FrameScope(int displayMode, int windowSize, int zoom)
     : displayMode(displayMode)
     , windowSize(windowSize)
     , radius((windowSize / 2) * 0.75)
+    , zoom(validZoom(zoom))
 {
     if (displayMode != 1 && displayMode != 2)
-        renderColorWheel(wheel, windowSize, windowSize, radius);
+        renderColorWheel(wheel, windowSize, windowSize, radius, this->zoom);
 }
 
 const cv::Mat& FrameScope::render(const cv::Mat& frameBgra)
@@ -49,14 +50,14 @@ const cv::Mat& FrameScope::render(const cv::Mat& frameBgra)
         return scope;
     }
     // The plotter's own picture: the line drawn on it last time goes back to the wheel.
-    scope = vectorscopePlotter.plot(frameBgra, wheel, radius, skinToneLineArea(windowSize, radius));
+    scope = vectorscopePlotter.plot(frameBgra, wheel, radius, skinToneLineArea(windowSize, radius), zoom);
     drawSkinToneLine(scope, radius);
     return scope;
 }
 
-cv::Mat renderStillScope(const cv::Mat& frameBgra, int displayMode, int windowSize)
+cv::Mat renderStillScope(const cv::Mat& frameBgra, int displayMode, int windowSize, int zoom)
 {
-    FrameScope still(displayMode, windowSize);
+    FrameScope still(displayMode, windowSize, zoom);
     return still.render(frameBgra).clone();
 }
 

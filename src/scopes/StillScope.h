@@ -30,7 +30,8 @@ cv::Mat frameFromImage(const cv::Mat& image, int width);
 // the window pays for each new capture.
 class FrameScope {
 public:
-    FrameScope(int displayMode, int windowSize);
+    // `zoom` (1, 2 or 4) magnifies the vectorscope.
+    FrameScope(int displayMode, int windowSize, int zoom = 1);
 
     // `frameBgra` is a captured frame (B, G, R, A); the result stays valid
     // until the next call.
@@ -40,6 +41,7 @@ private:
     int displayMode;
     int windowSize;
     double radius;
+    int zoom;
     cv::Mat wheel;
     VectorscopePlotter vectorscopePlotter;
     WaveformBuffers waveformBuffers;
@@ -47,6 +49,6 @@ private:
 };
 
 // One frame through a fresh FrameScope.
-cv::Mat renderStillScope(const cv::Mat& frameBgra, int displayMode, int windowSize);
+cv::Mat renderStillScope(const cv::Mat& frameBgra, int displayMode, int windowSize, int zoom = 1);
 
 } // namespace scopes

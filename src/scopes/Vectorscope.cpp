@@ -4,6 +4,8 @@
 #include "scopes/VectorscopeMath.h"
 #include "shell/Log.h"
 
+#include <QAction>
+
 // The costly part (accumulation, smoothing, brightening) runs only for a
 // frame the vectorscope has not analysed yet; the overlays are redrawn on a
 // fresh copy of the cached plot on every call, so they follow the pointer and
@@ -25,7 +27,7 @@ void MainWindow::drawVectorscope(bool frameChanged, int cursorX, int cursorY)
         log("ch A");
         // The plot has the wheel's size, which is windowSize square. The cache
         // is the plotter's own picture, which nothing else paints on.
-        vectorscopePlotter.count(frameImage, backgroundImage.cols, scopeRadius);
+        vectorscopePlotter.count(frameImage, backgroundImage.cols, scopeRadius, vectorscopeZoom);
         // A size whose fast arithmetic failed its check against OpenCV, once.
         for (const QString& note : scopes::takeFallbackNotes())
             if (debugMode)
@@ -46,7 +48,7 @@ void MainWindow::drawVectorscope(bool frameChanged, int cursorX, int cursorY)
     if (cursorX >= 0 && cursorY >= 0 && cursorX < analysedFrame.cols && cursorY < analysedFrame.rows) {
         const cv::Vec3f hsv = colorImageStale ? vectorscopePlotter.hsvOfPixel(analysedFrame, cursorX, cursorY)
                                               : colorImage.at<cv::Vec3f>(cursorY, cursorX);
-        scopes::drawPointerMarkerFor(scopeImage, hsv[0], hsv[1], scopeRadius);
+        scopes::drawPointerMarkerFor(scopeImage, hsv[0], hsv[1], scopeRadius, vectorscopeZoom);
     }
     log("scr M changed A");
 
@@ -62,7 +64,7 @@ void MainWindow::drawVectorscope(bool frameChanged, int cursorX, int cursorY)
     if (hoverSaturation >= 0) {
         const cv::Mat& hsv = analysedColorImage();
         if (!highlightCurrent || highlightHue != hoverHue || highlightSaturation != hoverSaturation) {
-            scopes::matchingHuePixels(hsv, hoverHue, hoverSaturation, highlightedPixels);
+            scopes::matchingHuePixels(hsv, hoverHue, hoverSaturation, highlightedPixels, vectorscopeZoom);
             highlightCurrent = true;
             highlightHue = hoverHue;
             highlightSaturation = hoverSaturation;
@@ -88,7 +90,7 @@ const cv::Mat& MainWindow::analysedColorImage()
 
 void MainWindow::generateBackground(int width, int height, double radius)
 {
-    scopes::renderColorWheel(backgroundImage, width, height, radius);
+    scopes::renderColorWheel(backgroundImage, width, height, radius, vectorscopeZoom);
     // The cached plot lies on the old wheel.
     vectorscopeCurrent = false;
     vectorscopePlotter.forgetPicture();
@@ -97,4 +99,28 @@ void MainWindow::generateBackground(int width, int height, double radius)
 void MainWindow::hsvToRgb(double h, double s, double v, double& r, double& g, double& b)
 {
     scopes::hsvToRgb(h, s, v, r, g, b);
+}
+
+// Dominant-hue lines, harmony lines and the skin-tone line are directions,
+// which the scale leaves where they are; the plot, the wheel, the pointer
+// marker and the hover highlight follow it.
+void MainWindow::zoomTrigger()
+{
+    vectorscopeZoom = scopes::nextZoom(vectorscopeZoom);
+    settings->setValue(QStringLiteral("vectorscope_zoom"), vectorscopeZoom);
+    settings->sync();
+    showZoom();
+    generateBackground(windowSize, windowSize, scopeRadius);
+    highlightCurrent = false;
+    // While capturing, the next tick shows the change.
+    if (!capturing)
+        updateScreen();
+}
+
+void MainWindow::showZoom()
+{
+    const QString scale = QString::number(vectorscopeZoom) + QChar(0x00D7);
+    zoomAction->setText(scale);
+    zoomAction->setToolTip(
+        QStringLiteral("Vectorscope scale: ") + scale + QStringLiteral(" (Z: 1\u00D7, 2\u00D7, 4\u00D7)"));
 }

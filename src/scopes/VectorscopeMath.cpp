@@ -48,6 +48,39 @@ cv::Point lineEnd(int half, double turns, double length)
 
 } // namespace
 
+int nextZoom(int zoom)
+{
+    switch (zoom) {
+    case 1:
+        return 2;
+    case 2:
+        return 4;
+    default:
+        return 1;
+    }
+}
+
+int validZoom(int zoom)
+{
+    for (int level : kZoomLevels) {
+        if (zoom == level)
+            return zoom;
+    }
+    return 1;
+}
+
+double plottedSaturation(float saturation, int zoom)
+{
+    if (zoom == 1)
+        return saturation;
+    return std::min(1.0, static_cast<double>(saturation) * zoom);
+}
+
+double saturationAtFraction(double fraction, int zoom)
+{
+    return fraction / zoom;
+}
+
 int roundHalfAway(double value)
 {
     return static_cast<int>(std::round(value));
@@ -90,7 +123,7 @@ void hsvToRgb(double h, double s, double v, double& r, double& g, double& b)
     b = std::round(b * 255);
 }
 
-void renderColorWheel(cv::Mat& wheel, int width, int height, double radius)
+void renderColorWheel(cv::Mat& wheel, int width, int height, double radius, int zoom)
 {
     wheel.create(height, width, CV_8UC3);
     wheel.setTo(cv::Scalar::all(0));
@@ -107,7 +140,7 @@ void renderColorWheel(cv::Mat& wheel, int width, int height, double radius)
             // The hue that plotPoint puts at this place.
             const double hue = (std::atan2(static_cast<double>(dx), static_cast<double>(dy)) + CV_PI) / (2 * CV_PI);
             double r, g, b;
-            hsvToRgb(hue, d, d * 0.5, r, g, b);
+            hsvToRgb(hue, zoom == 1 ? d : saturationAtFraction(d, zoom), d * 0.5, r, g, b);
             row[x] = cv::Vec3b(static_cast<uchar>(std::min(r, 255.0)), static_cast<uchar>(std::min(g, 255.0)),
                 static_cast<uchar>(std::min(b, 255.0)));
         }
@@ -134,7 +167,7 @@ float pixelWeight(int pixelCount)
     return 1000.0f / static_cast<float>(pixelCount);
 }
 
-void accumulateHsv(const cv::Mat& colorImage, int size, double radius, float weight, cv::Mat& cells)
+void accumulateHsv(const cv::Mat& colorImage, int size, double radius, float weight, cv::Mat& cells, int zoom)
 {
     cells.create(size, size, CV_32FC1);
     cells.setTo(cv::Scalar::all(0));
@@ -154,7 +187,7 @@ void accumulateHsv(const cv::Mat& colorImage, int size, double radius, float wei
             if (!countsOnScope(s, hsv[2]))
                 continue;
             if (!(h == lastHue && s == lastSaturation)) {
-                const cv::Point p = plotPoint(half, h * kDegreesToRadians, s * radius);
+                const cv::Point p = plotPoint(half, h * kDegreesToRadians, plottedSaturation(s, zoom) * radius);
                 lastCell = (p.x >= 0 && p.y >= 0 && p.x < size && p.y < size) ? p.y * size + p.x : -1;
                 lastHue = h;
                 lastSaturation = s;
@@ -190,18 +223,19 @@ void brightenScope(cv::Mat& scope, const cv::Mat& cells)
     }
 }
 
-void drawPointerMarker(cv::Mat& scope, const cv::Mat& colorImage, int cursorX, int cursorY, double radius)
+void drawPointerMarker(cv::Mat& scope, const cv::Mat& colorImage, int cursorX, int cursorY, double radius, int zoom)
 {
     if (cursorX < 0 || cursorY < 0 || cursorX >= colorImage.cols || cursorY >= colorImage.rows)
         return;
     const cv::Vec3f& hsv = colorImage.at<cv::Vec3f>(cursorY, cursorX);
-    drawPointerMarkerFor(scope, hsv[0], hsv[1], radius);
+    drawPointerMarkerFor(scope, hsv[0], hsv[1], radius, zoom);
 }
 
-void drawPointerMarkerFor(cv::Mat& scope, float hue, float saturation, double radius)
+void drawPointerMarkerFor(cv::Mat& scope, float hue, float saturation, double radius, int zoom)
 {
     // No brightness test: dark and grey pixels mark the centre.
-    const cv::Point p = plotPoint(scope.cols / 2, hue * kDegreesToRadians, saturation * radius);
+    const cv::Point p
+        = plotPoint(scope.cols / 2, hue * kDegreesToRadians, plottedSaturation(saturation, zoom) * radius);
     if (p.x < 0 || p.y < 0 || p.x >= scope.cols || p.y >= scope.rows)
         return;
     const cv::Vec3b red(255, 0, 0);
@@ -230,17 +264,19 @@ void drawSkinToneLine(cv::Mat& scope, double radius)
         cv::LINE_AA, 0);
 }
 
-void highlightMatchingHues(cv::Mat& frameBgra, const cv::Mat& colorImage, float hoverHue, double hoverSaturation)
+void highlightMatchingHues(
+    cv::Mat& frameBgra, const cv::Mat& colorImage, float hoverHue, double hoverSaturation, int zoom)
 {
     // A colour image left over from a frame of another size must not be read past its end.
     if (frameBgra.size() != colorImage.size() || frameBgra.type() != CV_8UC4 || colorImage.type() != CV_32FC3)
         return;
     std::vector<int> pixels;
-    matchingHuePixels(colorImage, hoverHue, hoverSaturation, pixels);
+    matchingHuePixels(colorImage, hoverHue, hoverSaturation, pixels, zoom);
     paintHighlight(frameBgra, pixels);
 }
 
-void matchingHuePixels(const cv::Mat& colorImage, float hoverHue, double hoverSaturation, std::vector<int>& pixels)
+void matchingHuePixels(
+    const cv::Mat& colorImage, float hoverHue, double hoverSaturation, std::vector<int>& pixels, int zoom)
 {
     pixels.clear();
     if (colorImage.type() != CV_32FC3)
@@ -253,7 +289,9 @@ void matchingHuePixels(const cv::Mat& colorImage, float hoverHue, double hoverSa
             // The pixel's hue in turns, moved half a turn the same way as the pointed direction.
             const float h = hsv[0] / 360.0f - 0.5f;
             const float dh = p > h ? std::min(p - h, 1 - p + h) : -std::min(h - p, 1 - h + p);
-            const float ds = hsv[1] - pointedSaturation;
+            // At 1x the pixel's own saturation; else where it is plotted.
+            const float plotted = zoom == 1 ? hsv[1] : static_cast<float>(plottedSaturation(hsv[1], zoom));
+            const float ds = plotted - pointedSaturation;
             if (ds * ds + dh * dh < 0.001)
                 pixels.push_back(y * colorImage.cols + x);
         }

@@ -20,6 +20,22 @@ constexpr double kSkinToneAngle = 0.33161255787;
 // Lines reach a tenth beyond the full-saturation circle; the factor is a float.
 constexpr float kLineReach = 1.1f;
 
+// The vectorscope's scales: at zoom z a colour of saturation s is plotted
+// where one of min(1, z * s) is at 1x, so the inner part of the wheel fills
+// the plot and louder colours stay visible on the rim.
+constexpr int kZoomLevels[] = { 1, 2, 4 };
+// The next scale after `zoom`, from 4x back to 1x; anything unknown gives 1x.
+int nextZoom(int zoom);
+// `zoom` when it is one of the scales, else 1.
+int validZoom(int zoom);
+// The distance from the centre, as a fraction of the radius, at which a
+// colour of saturation `saturation` is plotted at `zoom`; exactly
+// `saturation` at 1x.
+double plottedSaturation(float saturation, int zoom);
+// The saturation a colour plotted at `fraction` of the radius has at `zoom`
+// (for the rim, the least one drawn there).
+double saturationAtFraction(double fraction, int zoom);
+
 // Half away from zero, as the plot geometry rounds.
 int roundHalfAway(double value);
 
@@ -31,8 +47,9 @@ cv::Point plotPoint(int half, double angle, double radius);
 void hsvToRgb(double h, double s, double v, double& r, double& g, double& b);
 
 // The dim colour wheel behind the plot: saturation grows to the rim, value is
-// half the distance fraction, black outside `radius`. R, G, B.
-void renderColorWheel(cv::Mat& wheel, int width, int height, double radius);
+// half the distance fraction, black outside `radius`. R, G, B. At `zoom`
+// the saturation at a place is the one plotted there: the fraction / zoom.
+void renderColorWheel(cv::Mat& wheel, int width, int height, double radius, int zoom = 1);
 
 // frameBgra -> rgbBytes (R, G, B) -> rgbFloat ([0, 1]) -> colorImage (H, S, V).
 // All three outputs keep their buffers when the frame size is unchanged.
@@ -46,8 +63,8 @@ bool countsOnScope(float saturation, float value);
 float pixelWeight(int pixelCount);
 
 // Sets `cells` to size x size zeros (keeping its buffer) and adds `weight`
-// to the cell of every counted pixel of `colorImage`.
-void accumulateHsv(const cv::Mat& colorImage, int size, double radius, float weight, cv::Mat& cells);
+// to the cell of every counted pixel of `colorImage`, plotted at `zoom`.
+void accumulateHsv(const cv::Mat& colorImage, int size, double radius, float weight, cv::Mat& cells, int zoom = 1);
 
 // Softens the cells (cells + a 3x3 blur of them, `blurred` is scratch) and
 // scales them to [0, 1].
@@ -59,10 +76,11 @@ void brightenScope(cv::Mat& scope, const cv::Mat& cells);
 
 // A red plus sign with 6-pixel arms where the frame pixel under the pointer
 // (cursorX, cursorY in frame pixels) is plotted; nothing when the pointer is
-// outside `colorImage`.
-void drawPointerMarker(cv::Mat& scope, const cv::Mat& colorImage, int cursorX, int cursorY, double radius);
+// outside `colorImage`. At `zoom` the marker sits where the pixel is plotted.
+void drawPointerMarker(
+    cv::Mat& scope, const cv::Mat& colorImage, int cursorX, int cursorY, double radius, int zoom = 1);
 // The same for the pixel of hue `hue` (degrees) and saturation `saturation`.
-void drawPointerMarkerFor(cv::Mat& scope, float hue, float saturation, double radius);
+void drawPointerMarkerFor(cv::Mat& scope, float hue, float saturation, double radius, int zoom = 1);
 
 // Blue lines from the centre towards the first `count` hues (hue fractions
 // in [0, 1)); nothing for an empty list.
@@ -73,13 +91,18 @@ void drawSkinToneLine(cv::Mat& scope, double radius);
 // Paints opaque red (B 0, G 0, R 255, A 255) every frame pixel whose hue and
 // saturation lie near the pointed direction `hoverHue` (turns: the pointed
 // hue plus half a turn) and distance `hoverSaturation` (fraction of the
-// radius). Does nothing unless `colorImage` has the frame's size.
-void highlightMatchingHues(cv::Mat& frameBgra, const cv::Mat& colorImage, float hoverHue, double hoverSaturation);
+// radius). Does nothing unless `colorImage` has the frame's size. At `zoom`
+// pixels are compared where they are plotted, so the highlight takes what
+// lies around the pointer on the magnified plot (on the rim: every colour
+// drawn on the rim there).
+void highlightMatchingHues(
+    cv::Mat& frameBgra, const cv::Mat& colorImage, float hoverHue, double hoverSaturation, int zoom = 1);
 
 // The same in two steps: which pixels (row-major indices) lie near the
 // pointed hue and saturation, which depends on the colour image alone, and
 // the painting of those pixels into a frame of the colour image's size.
-void matchingHuePixels(const cv::Mat& colorImage, float hoverHue, double hoverSaturation, std::vector<int>& pixels);
+void matchingHuePixels(
+    const cv::Mat& colorImage, float hoverHue, double hoverSaturation, std::vector<int>& pixels, int zoom = 1);
 void paintHighlight(cv::Mat& frameBgra, const std::vector<int>& pixels);
 
 // Where drawSkinToneLine paints on a picture `size` wide.

@@ -842,23 +842,24 @@ constexpr VectorscopePlotter::Span kNoColumns { INT_MAX, INT_MIN };
 } // namespace
 
 cv::Mat VectorscopePlotter::plot(
-    const cv::Mat& frameBgra, const cv::Mat& wheel, double radius, const cv::Rect& paintedOver)
+    const cv::Mat& frameBgra, const cv::Mat& wheel, double radius, const cv::Rect& paintedOver, int zoom)
 {
-    count(frameBgra, wheel.cols, radius);
+    count(frameBgra, wheel.cols, radius, zoom);
     return draw(wheel, paintedOver);
 }
 
-void VectorscopePlotter::count(const cv::Mat& frameBgra, int size, double radius)
+void VectorscopePlotter::count(const cv::Mat& frameBgra, int size, double radius, int zoom)
 {
     CV_Assert(frameBgra.type() == CV_8UC4 && size > 0);
     plotSize = size;
     framePixels = static_cast<std::uint32_t>(frameBgra.total());
-    lastPlain = scopePath() == ScopePath::Plain || size < 3 || !colourTables().usable || !normalizeScalesOnly()
-        || !gaussianOrder(3, size, size).known || !placementChecked(size, radius, frameBgra.cols);
+    // A magnified plot goes the plain way: the fast placement knows the 1x geometry only.
+    lastPlain = zoom != 1 || scopePath() == ScopePath::Plain || size < 3 || !colourTables().usable
+        || !normalizeScalesOnly() || !gaussianOrder(3, size, size).known || !placementChecked(size, radius, frameBgra.cols);
     if (lastPlain) {
         // An OpenCV whose arithmetic the fast path does not know: the plain way.
         frameToHsv(frameBgra, plainRgbBytes, plainRgbFloat, plainHsv);
-        accumulateHsv(plainHsv, size, radius, pixelWeight(frameBgra.rows * frameBgra.cols), plainCells);
+        accumulateHsv(plainHsv, size, radius, pixelWeight(frameBgra.rows * frameBgra.cols), plainCells, zoom);
         return;
     }
     // One entry more than cells: where pixels that land nowhere are counted.

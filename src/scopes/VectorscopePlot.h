@@ -41,12 +41,16 @@ public:
     // and the painted area go back to the wheel. The wheel is taken to be
     // unchanged while its data and size are; after changing its pixels in
     // place, call forgetPicture().
-    cv::Mat plot(const cv::Mat& frameBgra, const cv::Mat& wheel, double radius, const cv::Rect& paintedOver = {});
+    //
+    // At a `zoom` other than 1 the plot is made the plain way (accumulateHsv
+    // at that zoom), which the fast path does not know.
+    cv::Mat plot(
+        const cv::Mat& frameBgra, const cv::Mat& wheel, double radius, const cv::Rect& paintedOver = {}, int zoom = 1);
     void forgetPicture();
 
     // The same in two steps: every pixel onto the cells of a plot `size`
     // square, then the smoothing and brightening over the wheel (size x size).
-    void count(const cv::Mat& frameBgra, int size, double radius);
+    void count(const cv::Mat& frameBgra, int size, double radius, int zoom = 1);
     cv::Mat draw(const cv::Mat& wheel, const cv::Rect& paintedOver = {});
 
     // The H, S, V that frameToHsv gives the pixel at (x, y) of a frame:

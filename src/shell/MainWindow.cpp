@@ -3,6 +3,7 @@
 #include "apps/SettingsFile.h"
 #include "capture/QClickLabel.h"
 #include "capture/ScreenService.h"
+#include "scopes/VectorscopeMath.h"
 #include "shell/Images.h"
 #include "shell/Log.h"
 
@@ -39,6 +40,19 @@ static int clampedWindowSize(int stored)
     return std::clamp(stored, 150, 600);
 }
 
+// The narrowest window whose toolbar has room for the scale button (it needs
+// about 270 pixels; below that it pushed Exit into an overflow menu).
+constexpr int kZoomButtonWindowSize = 300;
+
+// "1", "2" or "4"; anything else (a hand-edited file, a scale this version
+// does not know) reads as 1x.
+static int storedZoom(const QVariant& stored)
+{
+    bool ok = false;
+    const int zoom = stored.toString().trimmed().toInt(&ok);
+    return ok ? scopes::validZoom(zoom) : 1;
+}
+
 MainWindow::MainWindow(QWidget* parent, bool debugMode, int skipUpdateScreen)
     : QMainWindow(parent)
     , debugMode(debugMode)
@@ -70,6 +84,7 @@ MainWindow::MainWindow(QWidget* parent, bool debugMode, int skipUpdateScreen)
 
     windowSize = clampedWindowSize(settings->value(QStringLiteral("window_size"), 400).toInt());
     scopeRadius = (windowSize / 2) * 0.75;
+    vectorscopeZoom = storedZoom(settings->value(QStringLiteral("vectorscope_zoom")));
     capturing = false;
 
     auto* central = new QWidget(this);
@@ -104,6 +119,12 @@ MainWindow::MainWindow(QWidget* parent, bool debugMode, int skipUpdateScreen)
     QAction* settingsAction = toolBar->addAction(imageIcon(QStringLiteral("images/settings.png")), QStringLiteral("Settings"));
     helpAction = toolBar->addAction(imageIcon(QStringLiteral("images/help.png")), QStringLiteral("Help"));
     connect(helpAction, &QAction::triggered, this, &MainWindow::helpTrigger);
+    // After the other buttons, so Exit keeps the right end. Text only: the
+    // button reads the scale ("2×").
+    zoomAction = toolBar->addAction(QString());
+    zoomAction->setObjectName(QStringLiteral("zoomAction"));
+    connect(zoomAction, &QAction::triggered, this, &MainWindow::zoomTrigger);
+    showZoom();
     log("GUI prepare 1");
     setStyleSheet(QStringLiteral("QMainWindow{border: 1px solid black;}"));
     setContentsMargins(1, 1, 1, 1);
@@ -266,6 +287,9 @@ void MainWindow::fitToolBar()
 {
     const bool large = windowSize >= 200;
     helpAction->setVisible(large);
+    // The scale button reads its scale as text and shows only where the
+    // toolbar has room for it beside Exit; Z works at any size.
+    zoomAction->setVisible(windowSize >= kZoomButtonWindowSize);
     toolBar->setFixedHeight(large ? 24 : 18);
     toolBar->setIconSize(large ? QSize(16, 16) : QSize(14, 14));
 }

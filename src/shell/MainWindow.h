@@ -89,6 +89,7 @@ public slots:
     void copyColor3();
     void startSampleColor();
     void updateApplicationData();
+    void zoomTrigger();
 
 protected:
     void enterEvent(QEvent* event) override;
@@ -154,6 +155,11 @@ private:
     void drawVectorscope(bool frameChanged, int cursorX, int cursorY);
     void drawWaveform(bool frameChanged, int cursorX, int cursorY, bool parade);
     void generateBackground(int width, int height, double radius);
+    // The vectorscope's scale (1, 2 or 4), kept in "vectorscope_zoom"; the
+    // toolbar action shows it.
+    void showZoom();
+    int vectorscopeZoom = 1;
+    QAction* zoomAction = nullptr;
     static void hsvToRgb(double h, double s, double v, double& r, double& g, double& b);
 
     cv::Mat backgroundImage; // R, G, B

@@ -33,6 +33,7 @@ void MainWindow::addShortcuts()
         { "settingsShortcut", "Settings", "Ctrl+,", &MainWindow::settingsTrigger },
         { "helpShortcut", "Help", "F1", &MainWindow::helpTrigger },
         { "exitShortcut", "Exit", "Ctrl+Q", &MainWindow::exitApp },
+        { "zoomShortcut", "Vectorscope scale: 1x, 2x, 4x", "Z", &MainWindow::zoomTrigger },
     };
     for (const Shortcut& shortcut : shortcuts) {
         auto* action = new QAction(QString::fromLatin1(shortcut.text), this);
