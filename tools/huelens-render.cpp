@@ -18,10 +18,16 @@
 // picture of the last frame goes to OUTPUT.png when it is given. MODE "none"
 // only reads the frames, which measures what reading them costs.
 //
+// With --profile FILE.icc (anywhere on the line), the image or the frames are
+// what a monitor with that profile showed: the scope is drawn from their
+// colours converted from that profile to sRGB, as the window draws it while
+// it undoes the monitor's profile.
+//
 // Exit status 0 on success, 1 when the input cannot be read or the output
 // cannot be written, 2 for a malformed command line; on failure one line
 // goes to stderr and no output file is left behind.
 
+#include "scopes/ProfileTransform.h"
 #include "scopes/StillScope.h"
 
 #include <QByteArray>
@@ -40,6 +46,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -50,11 +57,27 @@ constexpr int kUsageError = 2;
 constexpr int kFailure = 1;
 
 const char* const kUsage = "usage: huelens-render vectorscope|waveform|parade SIZE INPUT OUTPUT.png, "
-                           "or huelens-render --raw ROWS vectorscope|waveform|parade|none SIZE FRAMES.raw [OUTPUT.png]";
+                           "or huelens-render --raw ROWS vectorscope|waveform|parade|none SIZE FRAMES.raw [OUTPUT.png]"
+                           " (either with --profile FILE.icc)";
 constexpr int kNoScope = -1;
 // More pixels than the largest camera pictures (about 100 million).
 const char* const kPixelLimit = "134217728";
 const char* const kPixelLimitVariable = "OPENCV_IO_MAX_IMAGE_PIXELS";
+
+// The whole command line, --profile included, for starting the program again.
+char** wholeCommandLine = nullptr;
+// The monitor's profile to undo; empty without --profile.
+scopes::ProfileTransform monitorProfile;
+
+// The frame as the readings give it: converted to sRGB under --profile.
+const cv::Mat& readingsOf(const cv::Mat& frame)
+{
+    static cv::Mat converted;
+    if (monitorProfile.empty())
+        return frame;
+    monitorProfile.apply(frame, converted);
+    return converted;
+}
 
 int fail(int status, std::string message)
 {
@@ -176,7 +199,7 @@ void limitDecodedPixels(char** argv)
     if (std::getenv(kPixelLimitVariable) != nullptr)
         return;
     if (setenv(kPixelLimitVariable, kPixelLimit, 0) == 0)
-        execv("/proc/self/exe", argv);
+        execv("/proc/self/exe", wholeCommandLine ? wholeCommandLine : argv);
 }
 
 int renderRaw(int argc, char** argv)
@@ -210,7 +233,7 @@ int renderRaw(int argc, char** argv)
         argv[5], frame,
         [&](const cv::Mat& captured) {
             if (scope)
-                picture = &scope->render(captured);
+                picture = &scope->render(readingsOf(captured));
         },
         error);
     if (!read)
@@ -240,7 +263,7 @@ int render(int argc, char** argv)
     if (!frame)
         return fail(kFailure, "cannot read an image from '" + std::string(argv[3]) + "'");
 
-    const cv::Mat scope = scopes::renderStillScope(*frame, *displayMode, *windowSize);
+    const cv::Mat scope = scopes::renderStillScope(readingsOf(*frame), *displayMode, *windowSize);
     std::string error;
     if (!writePng(scope, argv[4], error))
         return fail(kFailure, error);
@@ -255,7 +278,30 @@ int main(int argc, char** argv)
     // Whatever OpenCV cannot do (memory, sizes it refuses) ends the run like
     // any other failure, with one line, never with an abort.
     try {
-        return render(argc, argv);
+        wholeCommandLine = argv;
+        // --profile FILE is taken out before the rest of the line is read.
+        std::vector<char*> rest;
+        const char* profilePath = nullptr;
+        for (int i = 0; i < argc; ++i) {
+            if (std::strcmp(argv[i], "--profile") == 0) {
+                if (i + 1 >= argc || profilePath)
+                    return fail(kUsageError, "--profile takes one FILE.icc, once");
+                profilePath = argv[++i];
+            } else {
+                rest.push_back(argv[i]);
+            }
+        }
+        if (profilePath) {
+            std::ifstream file(profilePath, std::ios::binary);
+            if (!file)
+                return fail(kFailure, "cannot read the profile '" + std::string(profilePath) + "'");
+            const std::vector<std::uint8_t> bytes { std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>() };
+            if (!monitorProfile.load(bytes))
+                return fail(kFailure, "'" + std::string(profilePath) + "' cannot be undone: " + monitorProfile.problem());
+        }
+        const int restCount = static_cast<int>(rest.size());
+        rest.push_back(nullptr);
+        return render(restCount, rest.data());
     } catch (const cv::Exception& e) {
         return fail(kFailure, "OpenCV cannot do it: " + e.err);
     } catch (const std::bad_alloc&) {

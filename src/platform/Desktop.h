@@ -66,6 +66,15 @@ public:
     // Why this desktop cannot tell which window is in front, as a sentence for
     // the user; empty when it can.
     virtual std::string windowsProblem() { return {}; }
+
+    // The ICC profile the desktop publishes for monitor `monitor` (an index
+    // into monitors()), as bytes; empty when it publishes none or the
+    // desktop has no such convention. The bytes are not checked here.
+    virtual std::vector<std::uint8_t> monitorProfile(int monitor)
+    {
+        (void)monitor;
+        return {};
+    }
 };
 
 // The back-end linked into this binary.

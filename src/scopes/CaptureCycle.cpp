@@ -58,6 +58,7 @@ void MainWindow::updateScreen()
 
     // The deep copy and the change test's byte sum in one pass over the bytes.
     const quint32 sum = scopes::copyFrameAndSum(captureImage, frameImage);
+    const bool readingsChanged = convertReadings(monitorIndex, sum != frameSum);
 
     const platform::Point pointer = desktop.pointer();
     const int left = useRect ? rect.left : 0;
@@ -72,6 +73,8 @@ void MainWindow::updateScreen()
         frameSum = sum;
         frameChanged = true;
     }
+    if (readingsChanged)
+        frameChanged = true;
 
     if (displayMode == 0)
         drawVectorscope(frameChanged, cursorX, cursorY);

@@ -6,6 +6,6 @@
 // change flag and the pointer's frame position go unused.
 void MainWindow::drawWaveform(bool, int, int, bool parade)
 {
-    scopes::renderWaveform(frameImage, windowSize, parade, waveformBuffers, scopeImage);
+    scopes::renderWaveform(scopeFrame(), windowSize, parade, waveformBuffers, scopeImage);
     scopes::highlightMatchingLevels(frameImage, scopeImage.cols, scopeImage.rows, hoverX, hoverY, parade);
 }

@@ -71,6 +71,7 @@ MainWindow::MainWindow(QWidget* parent, bool debugMode, int skipUpdateScreen)
     windowSize = clampedWindowSize(settings->value(QStringLiteral("window_size"), 400).toInt());
     scopeRadius = (windowSize / 2) * 0.75;
     capturing = false;
+    loadReadingsSettings();
 
     auto* central = new QWidget(this);
     central->setMinimumSize(10, 10);

@@ -27,6 +27,9 @@ public:
     int copyCount = 0;
     // What windowsProblem() says; empty on a desktop that tells its windows.
     std::string problemText;
+    // What monitorProfile() gives, per monitor index.
+    std::map<int, std::vector<std::uint8_t>> profiles;
+    int profileReads = 0;
 
     // One monitor of the given size at the origin, filled with a colour (B, G, R).
     void reset(int width, int height, const cv::Scalar& bgr = cv::Scalar(0, 0, 0));
@@ -38,6 +41,7 @@ public:
     WindowTexts texts(WindowHandle window) override;
     std::string executable(WindowHandle window) override;
     std::string windowsProblem() override;
+    std::vector<std::uint8_t> monitorProfile(int monitor) override;
 };
 
 // The in-memory back-end linked into this binary.
