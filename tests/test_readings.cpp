@@ -6,6 +6,7 @@
 #include "platform/memory/MemoryDesktop.h"
 #include "scopes/ProfileTransform.h"
 #include "scopes/ReadingsProfile.h"
+#include "scopes/StillScope.h"
 #include "shell/MainWindow.h"
 #include "support/TestSupport.h"
 
@@ -19,7 +20,10 @@
 #include <QtTest>
 
 #include <lcms2.h>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
+#include <fstream>
 #include <memory>
 
 struct ReadingsTag;
@@ -279,6 +283,53 @@ private slots:
         for (int i = 0; i < 20; ++i)
             program->updateScreen();
         QCOMPARE(d.profileReads, 0);
+    }
+
+    // huelens-render --profile draws the scope of the undone image, and
+    // refuses what it cannot undo with one line.
+    void renderer()
+    {
+        QTemporaryDir dir;
+        const cv::Mat red(90, 160, CV_8UC3, cv::Scalar(30, 20, 230));
+        QVERIFY(cv::imwrite(dir.filePath(QStringLiteral("red.png")).toStdString(), red));
+        cv::Mat frame = scopes::frameFromImage(red, 200);
+        std::ofstream(dir.filePath(QStringLiteral("frames.raw")).toStdString()).write(frame.ptr<char>(), frame.total() * 4);
+        auto run = [&](const QString& arguments, QByteArray* error = nullptr) {
+            QProcess process;
+            process.setWorkingDirectory(dir.path());
+            process.start(QStringLiteral(HUELENS_RENDER), arguments.split(QLatin1Char(' ')));
+            process.waitForFinished(120000);
+            if (error)
+                *error = process.readAllStandardError();
+            return process.exitCode();
+        };
+        scopes::ProfileTransform swapped;
+        QVERIFY(swapped.load(fileBytes(kSwapped)));
+        cv::Mat undone;
+        swapped.apply(frame, undone);
+        const cv::Mat expected = scopes::renderStillScope(undone, 0, 200);
+        for (const QString& arguments : { QStringLiteral("vectorscope 200 red.png scope.png --profile ") + kSwapped,
+                 QStringLiteral("--profile ") + kSwapped + QStringLiteral(" --raw %1 vectorscope 200 frames.raw scope.png").arg(frame.rows) }) {
+            QByteArray error;
+            QVERIFY2(run(arguments, &error) == 0, error.constData());
+            cv::Mat written = cv::imread(dir.filePath(QStringLiteral("scope.png")).toStdString(), cv::IMREAD_COLOR);
+            cv::cvtColor(written, written, cv::COLOR_BGR2RGB);
+            QCOMPARE(cv::norm(written, expected, cv::NORM_INF), 0.0);
+            QVERIFY(cv::norm(written, scopes::renderStillScope(frame, 0, 200), cv::NORM_INF) > 0);
+        }
+
+        const std::pair<QString, int> refused[] = {
+            { QStringLiteral("--profile ") + kIcc + QStringLiteral("Gray.icc vectorscope 200 red.png out.png"), 1 },
+            { QStringLiteral("--profile nowhere.icc vectorscope 200 red.png out.png"), 1 },
+            { QStringLiteral("--profile red.png vectorscope 200 red.png out.png"), 1 },
+            { QStringLiteral("vectorscope 200 red.png out.png --profile"), 2 },
+        };
+        for (const auto& [arguments, status] : refused) {
+            QByteArray error;
+            QCOMPARE(run(arguments, &error), status);
+            QVERIFY2(error.startsWith("huelens-render: ") && error.count('\n') == 1, error.constData());
+            QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("out.png"))));
+        }
     }
 
     // The dialog says which profile the captured monitor uses and stores the choice.
