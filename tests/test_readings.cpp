@@ -31,6 +31,13 @@ template <> struct MainWindowProbe<ReadingsTag> {
     static const cv::Mat& preview(MainWindow& w) { return w.frameImage; }
     static const cv::Mat& readings(MainWindow& w) { return w.scopeFrame(); }
     static unsigned sample(MainWindow& w, unsigned argb) { return w.readingOfPixel(argb, 0); }
+    static const cv::Mat& scope(MainWindow& w) { return w.scopeImage; }
+    static void pointAt(MainWindow& w, int displayMode, double x, double y)
+    {
+        w.displayMode = displayMode;
+        w.hoverX = x;
+        w.hoverY = y;
+    }
 };
 using Probe = MainWindowProbe<ReadingsTag>;
 
@@ -236,6 +243,29 @@ private slots:
             program->updateScreen();
             QCOMPARE(Probe::readings(*program).data, Probe::preview(*program).data);
             QCOMPARE(Probe::sample(*program, 0xFFFF0000u), 0xFFFF0000u);
+        }
+    }
+
+    // Pointing at the Parade's green panel at the readings' green level marks
+    // the pixels in the preview: the levels are the readings', the marks go
+    // on the screen's bytes.
+    void paradeHighlightReadsTheReadings()
+    {
+        platform::memoryDesktop().screen.setTo(cv::Scalar(20, 30, 230, 255));
+        platform::memoryDesktop().profiles[0] = fileBytes(kSwapped);
+        for (const bool undo : { true, false }) {
+            startProgram(undo ? "[General]\nreadings=undo_monitor_profile\n" : "");
+            Probe::pointAt(*program, 2, -1, -1);
+            program->updateScreen();
+            const int cols = Probe::scope(*program).cols, rows = Probe::scope(*program).rows;
+            Probe::pointAt(*program, 2, cols / 3 + cols / 6, rows - 230.0 * rows / 255);
+            program->updateScreen();
+            cv::Mat marked;
+            cv::inRange(Probe::preview(*program), cv::Scalar(0, 0, 255, 255), cv::Scalar(0, 0, 255, 255), marked);
+            QCOMPARE(cv::countNonZero(marked) > 0, undo);
+            cv::Mat screenBytes;
+            cv::inRange(Probe::preview(*program), cv::Scalar(20, 30, 230, 255), cv::Scalar(20, 30, 230, 255), screenBytes);
+            QCOMPARE(cv::countNonZero(marked) + cv::countNonZero(screenBytes), int(Probe::preview(*program).total()));
         }
     }
 

@@ -7,5 +7,5 @@
 void MainWindow::drawWaveform(bool, int, int, bool parade)
 {
     scopes::renderWaveform(scopeFrame(), windowSize, parade, waveformBuffers, scopeImage);
-    scopes::highlightMatchingLevels(frameImage, scopeImage.cols, scopeImage.rows, hoverX, hoverY, parade);
+    scopes::highlightMatchingLevels(scopeFrame(), frameImage, scopeImage.cols, scopeImage.rows, hoverX, hoverY, parade);
 }
