@@ -84,6 +84,38 @@ std::vector<std::uint8_t> greyProfile()
     return saved(p);
 }
 
+// An RGB monitor profile made of a table (no matrix): sRGB with red and
+// green swapped, sampled on a 9-point grid into Lab (version 2 encoding).
+int sampleSwappedSrgb(const cmsUInt16Number in[], cmsUInt16Number out[], void* toLab)
+{
+    const cmsUInt16Number swapped[3] = { in[1], in[0], in[2] };
+    cmsDoTransform(static_cast<cmsHTRANSFORM>(toLab), swapped, out, 1);
+    return TRUE;
+}
+
+std::vector<std::uint8_t> tableProfile()
+{
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+    cmsHPROFILE lab = cmsCreateLab4Profile(nullptr);
+    cmsHTRANSFORM toLab = cmsCreateTransform(srgb, TYPE_RGB_16, lab, TYPE_LabV2_16, INTENT_RELATIVE_COLORIMETRIC, 0);
+    cmsPipeline* lut = cmsPipelineAlloc(nullptr, 3, 3);
+    cmsStage* grid = cmsStageAllocCLut16bit(nullptr, 9, 3, 3, nullptr);
+    cmsStageSampleCLut16bit(grid, sampleSwappedSrgb, toLab, 0);
+    cmsPipelineInsertStage(lut, cmsAT_BEGIN, grid);
+    cmsHPROFILE p = cmsCreateProfilePlaceholder(nullptr);
+    cmsSetProfileVersion(p, 2.1);
+    cmsSetDeviceClass(p, cmsSigDisplayClass);
+    cmsSetColorSpace(p, cmsSigRgbData);
+    cmsSetPCS(p, cmsSigLabData);
+    cmsWriteTag(p, cmsSigAToB0Tag, lut);
+    cmsWriteTag(p, cmsSigMediaWhitePointTag, cmsD50_XYZ());
+    cmsPipelineFree(lut);
+    cmsDeleteTransform(toLab);
+    cmsCloseProfile(lab);
+    cmsCloseProfile(srgb);
+    return saved(p);
+}
+
 // Colour engine, 8 bits in and out: what the table must reproduce.
 cv::Mat engineConversion(const std::vector<std::uint8_t>& icc, const cv::Mat& frame, bool fromSrgb = false)
 {
@@ -160,6 +192,21 @@ private slots:
             transform.apply(cube, ours);
             QVERIFY2(largestDifference(ours, engineConversion(icc, cube)) <= 1, name);
         }
+    }
+
+    // A profile of tables goes through the colour engine itself.
+    void tableProfilesGoThroughTheEngine()
+    {
+        const std::vector<std::uint8_t> icc = tableProfile();
+        scopes::ProfileTransform transform;
+        QVERIFY2(transform.load(icc), transform.problem().c_str());
+        QVERIFY(!transform.matrixShaper());
+        const cv::Mat cube = colourCube();
+        cv::Mat ours;
+        transform.apply(cube, ours);
+        QCOMPARE(largestDifference(ours, engineConversion(icc, cube)), 0);
+        const auto green = transform.convert(0, 0, 255);
+        QVERIFY2(green[1] >= 250 && green[0] <= 5 && green[2] <= 5, "red on the screen is green in the picture");
     }
 
     // What the editor converted for the monitor comes back: on a monitor
