@@ -7,7 +7,7 @@
 #include <emmintrin.h>
 #endif
 
-#if __has_include(<lcms2.h>)
+#if __has_include(<lcms2.h>) && !defined(HUELENS_NO_LCMS)
 #include <lcms2.h>
 #define HUELENS_HAVE_LCMS 1
 #else
