@@ -106,6 +106,9 @@ if [ -z "${HUELENS_BENCH_SKIP_STAGES:-}" ]; then
   echo "== Stages (bench_scopes)"
   "$build/bench/bench_scopes" --benchmark_min_time=0.5
   echo
+  echo "== Undoing the monitor's profile on a new 400 x 225 frame (bench_profile)"
+  "$build/bench/bench_profile" --benchmark_min_time=0.5
+  echo
   echo "== Whole cycle on the in-memory desktop (bench_cycle)"
   "$build/bench/bench_cycle" --benchmark_min_time=1 --benchmark_filter='^cycle' \
     --benchmark_repetitions=3 --benchmark_report_aggregates_only=true

@@ -33,6 +33,9 @@ packages=(
   # the Debian package (make deb) and its test: packaging tools, and a window
   # dump (xwd) read through netpbm
   debhelper dpkg-dev lintian x11-apps netpbm
+  # readings with the monitor's profile undone (LittleCMS 2), and the
+  # profiles its tests undo
+  liblcms2-dev icc-profiles-free colord-data
 )
 
 # make test-windows asks for its own list: the cross compiler and Wine come

@@ -19,10 +19,16 @@
 // picture of the last frame goes to OUTPUT.png when it is given. MODE "none"
 // only reads the frames, which measures what reading them costs.
 //
+// With --profile FILE.icc (anywhere on the line), the image or the frames are
+// what a monitor with that profile showed: the scope is drawn from their
+// colours converted from that profile to sRGB, as the window draws it while
+// it undoes the monitor's profile.
+//
 // Exit status 0 on success, 1 when the input cannot be read or the output
 // cannot be written, 2 for a malformed command line; on failure one line
 // goes to stderr and no output file is left behind.
 
+#include "scopes/ProfileTransform.h"
 #include "scopes/StillScope.h"
 
 #include <QByteArray>
@@ -41,6 +47,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -52,7 +59,7 @@ constexpr int kFailure = 1;
 
 const char* const kUsage = "usage: huelens-render vectorscope|waveform|parade SIZE INPUT OUTPUT.png, "
                            "or huelens-render --raw ROWS vectorscope|waveform|parade|none SIZE FRAMES.raw [OUTPUT.png]"
-                           "; either takes --zoom 1|2|4";
+                           "; either takes --zoom 1|2|4 and --profile FILE.icc";
 constexpr int kNoScope = -1;
 // More pixels than the largest camera pictures (about 100 million).
 const char* const kPixelLimit = "134217728";
@@ -62,6 +69,18 @@ const char* const kPixelLimitVariable = "OPENCV_IO_MAX_IMAGE_PIXELS";
 // included, for starting the program again.
 int vectorscopeZoom = 1;
 char** commandLine = nullptr;
+// The monitor's profile to undo; empty without --profile.
+scopes::ProfileTransform monitorProfile;
+
+// The frame as the readings give it: converted to sRGB under --profile.
+const cv::Mat& readingsOf(const cv::Mat& frame)
+{
+    static cv::Mat converted;
+    if (monitorProfile.empty())
+        return frame;
+    monitorProfile.apply(frame, converted);
+    return converted;
+}
 
 int fail(int status, std::string message)
 {
@@ -183,7 +202,7 @@ void limitDecodedPixels(char** argv)
     if (std::getenv(kPixelLimitVariable) != nullptr)
         return;
     if (setenv(kPixelLimitVariable, kPixelLimit, 0) == 0)
-        execv("/proc/self/exe", argv);
+        execv("/proc/self/exe", commandLine ? commandLine : argv);
 }
 
 int renderRaw(int argc, char** argv)
@@ -217,7 +236,7 @@ int renderRaw(int argc, char** argv)
         argv[5], frame,
         [&](const cv::Mat& captured) {
             if (scope)
-                picture = &scope->render(captured);
+                picture = &scope->render(readingsOf(captured));
         },
         error);
     if (!read)
@@ -247,7 +266,7 @@ int render(int argc, char** argv)
     if (!frame)
         return fail(kFailure, "cannot read an image from '" + std::string(argv[3]) + "'");
 
-    const cv::Mat scope = scopes::renderStillScope(*frame, *displayMode, *windowSize, vectorscopeZoom);
+    const cv::Mat scope = scopes::renderStillScope(readingsOf(*frame), *displayMode, *windowSize, vectorscopeZoom);
     std::string error;
     if (!writePng(scope, argv[4], error))
         return fail(kFailure, error);
@@ -274,6 +293,32 @@ bool takeZoom(int argc, char** argv, std::vector<char*>& rest)
     return true;
 }
 
+// Takes "--profile FILE" out of the arguments and loads the profile; the
+// exit status of a run that cannot go on, else EXIT_SUCCESS.
+int takeProfile(int argc, char** argv, std::vector<char*>& rest)
+{
+    const char* profilePath = nullptr;
+    for (int i = 0; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--profile") == 0) {
+            if (i + 1 >= argc || profilePath)
+                return fail(kUsageError, "--profile takes one FILE.icc, once");
+            profilePath = argv[++i];
+        } else {
+            rest.push_back(argv[i]);
+        }
+    }
+    rest.push_back(nullptr);
+    if (!profilePath)
+        return EXIT_SUCCESS;
+    std::ifstream file(profilePath, std::ios::binary);
+    if (!file)
+        return fail(kFailure, "cannot read the profile '" + std::string(profilePath) + "'");
+    const std::vector<std::uint8_t> bytes { std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>() };
+    if (!monitorProfile.load(bytes))
+        return fail(kFailure, "'" + std::string(profilePath) + "' cannot be undone: " + monitorProfile.problem());
+    return EXIT_SUCCESS;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -286,7 +331,11 @@ int main(int argc, char** argv)
         std::vector<char*> arguments;
         if (!takeZoom(argc, argv, arguments))
             return kUsageError;
-        return render(static_cast<int>(arguments.size()) - 1, arguments.data());
+        std::vector<char*> rest;
+        const int profileStatus = takeProfile(static_cast<int>(arguments.size()) - 1, arguments.data(), rest);
+        if (profileStatus != EXIT_SUCCESS)
+            return profileStatus;
+        return render(static_cast<int>(rest.size()) - 1, rest.data());
     } catch (const cv::Exception& e) {
         return fail(kFailure, "OpenCV cannot do it: " + e.err);
     } catch (const std::bad_alloc&) {

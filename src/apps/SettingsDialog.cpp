@@ -86,13 +86,14 @@ void MainWindow::settingsTrigger()
         wrappedText(QStringLiteral("For more information see the help by pressing the help button.")), 7, 0, 1, 4);
     grid->addWidget(new QLabel(QStringLiteral("Apps Configuration:")), 8, 0, 1, 1, Qt::AlignTop);
     grid->addWidget(appsEdit, 8, 1, 1, 3, Qt::AlignTop);
+    const int buttonRow = addReadingsSettings(grid, 9);
 
     auto* cancelButton = new QPushButton(QStringLiteral("Cancel"));
     cancelButton->setObjectName(QStringLiteral("cancelButton"));
     auto* okButton = new QPushButton(QStringLiteral("OK"));
     okButton->setObjectName(QStringLiteral("okButton"));
-    grid->addWidget(cancelButton, 10, 2, 1, 1, Qt::AlignBottom);
-    grid->addWidget(okButton, 10, 3, 1, 1, Qt::AlignBottom);
+    grid->addWidget(cancelButton, buttonRow, 2, 1, 1, Qt::AlignBottom);
+    grid->addWidget(okButton, buttonRow, 3, 1, 1, Qt::AlignBottom);
     // On press, not on release: dragging off the button does not cancel.
     connect(cancelButton, &QPushButton::pressed, this, &MainWindow::cancelSettings);
     connect(okButton, &QPushButton::pressed, this, &MainWindow::useSettings);
@@ -148,6 +149,7 @@ void MainWindow::useSettings()
     settings->setValue(QStringLiteral("window_size"), size);
     settings->setValue(QStringLiteral("apps"), appsText);
     settings->sync();
+    useReadingsSettings();
 
     settingsWindow->close();
 

@@ -176,7 +176,7 @@ void MainWindow::sampleClicked()
     if (sampleLabel->mouseButton == 1) {
         const QImage picture = sampleLabel->pixmap(Qt::ReturnByValue).toImage();
         const QPoint pixel = picturePixel(sampleLabel->mousePos, samplePixelRatio, picture.size());
-        QGuiApplication::clipboard()->setText(colorCode(picture.pixel(pixel)), QClipboard::Clipboard);
+        QGuiApplication::clipboard()->setText(colorCode(readingOfPixel(picture.pixel(pixel), 0)), QClipboard::Clipboard);
     }
     endSampleColor();
 }

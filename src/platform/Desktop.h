@@ -93,6 +93,15 @@ public:
     // False when pointer() cannot know where the pointer is: then nothing is
     // drawn where it points.
     virtual bool pointerKnown() { return true; }
+
+    // The ICC profile the desktop publishes for monitor `monitor` (an index
+    // into monitors()), as bytes; empty when it publishes none or the
+    // desktop has no such convention. The bytes are not checked here.
+    virtual std::vector<std::uint8_t> monitorProfile(int monitor)
+    {
+        (void)monitor;
+        return {};
+    }
 };
 
 // The desktop the program reads.

@@ -75,6 +75,7 @@ void MainWindow::updateScreen()
 
     // The deep copy and the change test's byte sum in one pass over the bytes.
     const quint32 sum = scopes::copyFrameAndSum(captureImage, frameImage);
+    const bool readingsChanged = convertReadings(monitorIndex, sum != frameSum);
 
     // Measured from the rectangle the capture read, in desktop pixels: the
     // monitor's own origin counts, and so does what the capture made of a
@@ -93,6 +94,8 @@ void MainWindow::updateScreen()
         frameSum = sum;
         frameChanged = true;
     }
+    if (readingsChanged)
+        frameChanged = true;
 
     if (displayMode == 0)
         drawVectorscope(frameChanged, cursorX, cursorY);

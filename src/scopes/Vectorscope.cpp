@@ -17,17 +17,17 @@ void MainWindow::drawVectorscope(bool frameChanged, int cursorX, int cursorY)
     // is 0 finds no cache, a new window size needs a plot of the new size,
     // and a colour image made for a frame of another size must be made anew.
     const bool recompute = frameChanged || !vectorscopeCurrent || vectorscopeFrameSum != frameSum || scopeCache.empty()
-        || scopeCache.size() != backgroundImage.size() || analysedFrame.size() != frameImage.size()
-        || (!colorImageStale && colorImage.size() != frameImage.size());
+        || scopeCache.size() != backgroundImage.size() || analysedFrame.size() != scopeFrame().size()
+        || (!colorImageStale && colorImage.size() != scopeFrame().size());
 
     if (recompute) {
-        frameImage.copyTo(analysedFrame);
+        scopeFrame().copyTo(analysedFrame);
         colorImageStale = true;
         highlightCurrent = false;
         log("ch A");
         // The plot has the wheel's size, which is windowSize square. The cache
         // is the plotter's own picture, which nothing else paints on.
-        vectorscopePlotter.count(frameImage, backgroundImage.cols, scopeRadius, vectorscopeZoom);
+        vectorscopePlotter.count(scopeFrame(), backgroundImage.cols, scopeRadius, vectorscopeZoom);
         // A size whose fast arithmetic failed its check against OpenCV, once.
         for (const QString& note : scopes::takeFallbackNotes())
             if (debugMode)

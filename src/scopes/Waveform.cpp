@@ -8,9 +8,9 @@
 // change flag and the pointer's frame position go unused.
 void MainWindow::drawWaveform(bool, int, int, bool parade)
 {
-    scopes::renderWaveform(frameImage, windowSize, parade, waveformBuffers, scopeImage);
+    scopes::renderWaveform(scopeFrame(), windowSize, parade, waveformBuffers, scopeImage);
     for (const QString& note : scopes::takeFallbackNotes())
         if (debugMode)
             writeLog(note);
-    scopes::highlightMatchingLevels(frameImage, scopeImage.cols, scopeImage.rows, hoverX, hoverY, parade);
+    scopes::highlightMatchingLevels(scopeFrame(), frameImage, scopeImage.cols, scopeImage.rows, hoverX, hoverY, parade);
 }

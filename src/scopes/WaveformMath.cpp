@@ -165,7 +165,15 @@ void applyGraticule(cv::Mat& scope)
 void highlightMatchingLevels(
     cv::Mat& frameBgra, int scopeCols, int scopeRows, double hoverX, double hoverY, bool parade)
 {
-    if (scopeRows <= 0 || frameBgra.cols <= 0 || frameBgra.type() != CV_8UC4)
+    highlightMatchingLevels(frameBgra, frameBgra, scopeCols, scopeRows, hoverX, hoverY, parade);
+}
+
+void highlightMatchingLevels(const cv::Mat& readings, cv::Mat& preview, int scopeCols, int scopeRows, double hoverX,
+    double hoverY, bool parade)
+{
+    const cv::Mat& frameBgra = readings;
+    if (scopeRows <= 0 || frameBgra.cols <= 0 || frameBgra.type() != CV_8UC4 || preview.size() != readings.size()
+        || preview.type() != CV_8UC4)
         return;
     const float level = static_cast<float>((scopeRows - hoverY) * 255 / scopeRows);
     if (hoverX < 0)
@@ -192,10 +200,12 @@ void highlightMatchingLevels(
     while (last < frameBgra.cols && static_cast<int>(static_cast<float>(last) * sp) <= px + kHighlightColumns)
         ++last;
     for (int y = 0; y < frameBgra.rows; ++y) {
-        uchar* pixel = frameBgra.ptr<uchar>(y) + first * 4;
-        for (int c = first; c < last; ++c, pixel += 4) {
+        const uchar* pixel = frameBgra.ptr<uchar>(y) + first * 4;
+        uchar* shown = preview.ptr<uchar>(y) + first * 4;
+        for (int c = first; c < last; ++c, pixel += 4, shown += 4) {
+            // Read before it is painted when both are the same frame.
             if (std::fabs(pixelLevel(pixel, channel) - level) < kHighlightLevels)
-                paintRed(pixel);
+                paintRed(shown);
         }
     }
 }

@@ -62,6 +62,10 @@ void applyGraticule(cv::Mat& scope);
 // height. Nothing while hoverX is negative.
 void highlightMatchingLevels(
     cv::Mat& frameBgra, int scopeCols, int scopeRows, double hoverX, double hoverY, bool parade);
+// The same with the levels read from `readings` (the frame the scope drew,
+// of the same size) and the red painted on `preview`.
+void highlightMatchingLevels(const cv::Mat& readings, cv::Mat& preview, int scopeCols, int scopeRows, double hoverX,
+    double hoverY, bool parade);
 
 // The whole picture of one frame, every buffer reused.
 struct WaveformBuffers {

@@ -86,6 +86,7 @@ MainWindow::MainWindow(QWidget* parent, bool debugMode, int skipUpdateScreen)
     scopeRadius = (windowSize / 2) * 0.75;
     vectorscopeZoom = storedZoom(settings->value(QStringLiteral("vectorscope_zoom")));
     capturing = false;
+    loadReadingsSettings();
 
     auto* central = new QWidget(this);
     central->setMinimumSize(10, 10);

@@ -3,6 +3,7 @@
 #include "apps/AppProfile.h"
 #include "apps/SettingsFile.h"
 #include "platform/Desktop.h"
+#include "scopes/ReadingsProfile.h"
 #include "scopes/VectorscopePlot.h"
 #include "scopes/WaveformMath.h"
 
@@ -20,6 +21,9 @@
 #include <vector>
 
 class QAction;
+class QComboBox;
+class QGridLayout;
+class QLineEdit;
 class QEvent;
 class QLabel;
 class QSettings;
@@ -267,6 +271,31 @@ private:
     QPointer<QLabel> titleLabel;
     QPointer<QLabel> executableLabel;
     QPointer<QTimer> appInfoTimer;
+
+    // --- apps/: readings with the monitor's profile undone ---------------
+    // The scopes, the hover highlight, the colour search and the colour
+    // sample read the frame through scopeFrame(): the captured bytes, or
+    // while the monitor's profile is undone, their sRGB values; the preview
+    // always shows the captured bytes.
+    const cv::Mat& scopeFrame() const;
+    void loadReadingsSettings();
+    // Refreshes the profile and converts a new frame; true when the readings
+    // changed without the frame changing (the scopes must be redone).
+    bool convertReadings(int monitorIndex, bool newFrame);
+    // One captured pixel (0xAARRGGBB) as the readings give it, for monitor `monitor`.
+    unsigned int readingOfPixel(unsigned int argb, int monitor);
+    int addReadingsSettings(QGridLayout* grid, int row);
+    void useReadingsSettings();
+    void showReadingsStatus();
+    void chooseProfileFile();
+
+    std::unique_ptr<scopes::ReadingsProfile> readings;
+    bool readingsStale = false;
+    cv::Mat readingFrame; // B, G, R, A in sRGB, while readings->active()
+    int readingsMonitor = 0; // the monitor the cycle captured last
+    QPointer<QComboBox> readingsCombo;
+    QPointer<QLineEdit> profileFileEdit;
+    QPointer<QLabel> profileStatusLabel;
 
     // --- capture/: region selection --------------------------------------
     // The open region window; it deletes itself when it closes, and this reads null then.

@@ -35,6 +35,9 @@ public:
     std::function<void()> accessChanged;
     bool pointerIsKnown = true;
     int captureReleases = 0;
+    // What monitorProfile() gives, per monitor index.
+    std::map<int, std::vector<std::uint8_t>> profiles;
+    int profileReads = 0;
 
     // One monitor of the given size at the origin, filled with a colour (B, G, R).
     void reset(int width, int height, const cv::Scalar& bgr = cv::Scalar(0, 0, 0));
@@ -50,6 +53,7 @@ public:
     void requestCapture(const std::string& token, std::function<void()> changed) override;
     void releaseCapture() override;
     bool pointerKnown() override;
+    std::vector<std::uint8_t> monitorProfile(int monitor) override;
 };
 
 // The in-memory back-end linked into this binary.

@@ -45,6 +45,9 @@ public:
     WindowHandle foreground() override;
     WindowTexts texts(WindowHandle window) override;
     std::string executable(WindowHandle window) override;
+    // The root window's _ICC_PROFILE (monitor 0) or _ICC_PROFILE_n (monitor
+    // n), as a colour daemon sets them.
+    std::vector<std::uint8_t> monitorProfile(int monitor) override;
 
 private:
     struct State;
