@@ -15,6 +15,24 @@ namespace {
 // in the middle of the 1280 x 720 output): 400 x 200 pixels, shown 1:1.
 const QByteArray kRegionConfig = "[General]\nUnknown=0|20|100|420|300\n";
 
+// The program's title in sway's tree; empty when its window is not there.
+QString programTitle(const QJsonObject& node)
+{
+    const QString name = node.value("name").toString();
+    if (name.startsWith(QStringLiteral("Korvant Huelens 1.0: ")))
+        return name;
+    for (const char* children : { "nodes", "floating_nodes" })
+        for (const QJsonValue child : node.value(children).toArray())
+            if (const QString found = programTitle(child.toObject()); !found.isEmpty())
+                return found;
+    return {};
+}
+
+QString programTitle()
+{
+    return programTitle(QJsonDocument::fromJson(run({ "swaymsg", "-t", "get_tree" }).toUtf8()).object());
+}
+
 } // namespace
 
 class WaylandSessionTest : public QObject {
@@ -183,6 +201,24 @@ private slots:
         QCOMPARE(program.cycles(), 0);
         QCOMPARE(program.process.state(), QProcess::Running);
         stack({ "restart-xdp" });
+    }
+
+    // The window in front comes from the compositor's window list: a rule on
+    // the terminal's app id names the application while the terminal is in
+    // front, and the program's own window in front changes nothing.
+    void recognisesTheApplicationInFront()
+    {
+        Program program("rule", "[General]\napps=Grader:test-app\nUnknown=0|20|100|420|300\n");
+        QVERIFY(program.start());
+        QVERIFY(program.pressStart());
+        QVERIFY(program.waitForCycles(3));
+        run({ "swaymsg", "[app_id=test-app] focus" });
+        QVERIFY2(QTest::qWaitFor([] { return programTitle() == "Korvant Huelens 1.0: Grader"; }, 10000),
+            qPrintable(programTitle()));
+        run({ "swaymsg", "[title=\"^Korvant Huelens\"] focus" });
+        const int cycles = program.cycles();
+        QVERIFY(program.waitForCycles(cycles + 5));
+        QCOMPARE(programTitle(), QStringLiteral("Korvant Huelens 1.0: Grader"));
     }
 
     // Sharing ends while capturing: the portal's back-end goes away (as when
