@@ -4,29 +4,8 @@
 # only). The compiler must be GCC or Clang (the scopes' vector paths use
 # their target attributes): MinGW-w64 as MSYS2 ships it, with Qt 5.15 and
 # OpenCV 4.5 or later built by the same compiler. README, "Windows", says how.
-# Keep the source lists in step with CMakeLists.txt.
-
-# GCC on Windows does not align the stack to 32 bytes, so a spilled 256- or
-# 512-bit register must not be stored with an aligned move.
-if(MINGW)
-  add_compile_options(-Wa,-muse-unaligned-vector-move)
-endif()
-
-file(GLOB_RECURSE HUELENS_CORE_SOURCES CONFIGURE_DEPENDS
-  ${CMAKE_SOURCE_DIR}/src/shell/*.cpp ${CMAKE_SOURCE_DIR}/src/shell/*.h
-  ${CMAKE_SOURCE_DIR}/src/scopes/*.cpp ${CMAKE_SOURCE_DIR}/src/scopes/*.h
-  ${CMAKE_SOURCE_DIR}/src/capture/*.cpp ${CMAKE_SOURCE_DIR}/src/capture/*.h
-  ${CMAKE_SOURCE_DIR}/src/palette/*.cpp ${CMAKE_SOURCE_DIR}/src/palette/*.h
-  ${CMAKE_SOURCE_DIR}/src/apps/*.cpp ${CMAKE_SOURCE_DIR}/src/apps/*.h)
-list(REMOVE_ITEM HUELENS_CORE_SOURCES ${CMAKE_SOURCE_DIR}/src/shell/main.cpp)
-
-file(GLOB HUELENS_PLATFORM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/platform/*.cpp ${CMAKE_SOURCE_DIR}/src/platform/*.h)
-add_library(huelens_platform STATIC ${HUELENS_PLATFORM_SOURCES})
-target_include_directories(huelens_platform PUBLIC ${CMAKE_SOURCE_DIR}/src)
-
-add_library(huelens_core STATIC ${HUELENS_CORE_SOURCES})
-target_link_libraries(huelens_core PUBLIC huelens_platform Qt5::Widgets ${OpenCV_LIBS})
-target_include_directories(huelens_core SYSTEM PUBLIC ${OpenCV_INCLUDE_DIRS})
+# The core, its source list and the desktop seam are made by CMakeLists.txt
+# before it includes this file.
 
 # Readings with the monitor's profile undone need LittleCMS 2 (MSYS2:
 # mingw-w64-x86_64-lcms2); a build without it keeps the screen values.
