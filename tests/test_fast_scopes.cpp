@@ -70,6 +70,28 @@ cv::Mat smoothPicture(const scopes::SmoothingOrder& order, const cv::Mat& src)
     return out;
 }
 
+// smoothPicture with the 3- and the 5-tap kernel, the horizontal passes together.
+std::pair<cv::Mat, cv::Mat> smoothPictureBothWays(
+    const scopes::SmoothingOrder& order3, const scopes::SmoothingOrder& order5, const cv::Mat& src)
+{
+    cv::Mat padded, across3(src.size(), CV_32F), across5(src.size(), CV_32F);
+    cv::Mat out3(src.size(), CV_32F), out5(src.size(), CV_32F);
+    cv::copyMakeBorder(src, padded, 0, 0, 2, 2, cv::BORDER_REFLECT_101);
+    for (int y = 0; y < src.rows; ++y)
+        scopes::smoothAcrossBoth(order3, order5, padded.ptr<float>(y), across3.ptr<float>(y), across5.ptr<float>(y),
+            src.cols);
+    for (int y = 0; y < src.rows; ++y) {
+        const float* rows[5];
+        for (int k = 0; k < 3; ++k)
+            rows[k] = across3.ptr<float>(scopes::reflect101(y - 1 + k, src.rows));
+        scopes::smoothDown(order3, rows, out3.ptr<float>(y), 0, src.cols);
+        for (int k = 0; k < 5; ++k)
+            rows[k] = across5.ptr<float>(scopes::reflect101(y - 2 + k, src.rows));
+        scopes::smoothDown(order5, rows, out5.ptr<float>(y), 0, src.cols);
+    }
+    return { out3, out5 };
+}
+
 // The vector paths this processor runs: the plain path has no kernels of its own.
 std::vector<scopes::ScopePath> vectorPaths()
 {
@@ -223,28 +245,90 @@ private slots:
 
     void smoothingRepeatsOpenCvBitForBit()
     {
-        // Widths ending on and off OpenCV's vector lengths; values small, large and sparse.
-        for (int taps : { 3, 5 }) {
-            for (int width : { 50, 133, 150, 151, 199, 200, 266, 400, 437, 599, 600 }) {
-                const scopes::SmoothingOrder& order = scopes::gaussianOrder(taps, width, 97);
-                if (!order.known) {
-                    qWarning("%d taps, %d wide: OpenCV's order is not repeated; OpenCV is called", taps, width);
-                    continue;
-                }
-                cv::RNG rng(static_cast<uint64>(taps * 1000 + width));
-                for (int round = 0; round < 3; ++round) {
-                    cv::Mat picture(97, width, CV_32F);
-                    rng.fill(picture, cv::RNG::UNIFORM, 0.0, round == 0 ? 1.0 : 300.0);
-                    if (round == 2)
-                        for (float& v : cv::Mat_<float>(picture))
-                            v = rng.uniform(0, 5) == 0 ? v : 0.0f;
-                    cv::Mat expected;
-                    cv::GaussianBlur(picture, expected, cv::Size(taps, taps), 1.0, 0, cv::BORDER_DEFAULT);
-                    const cv::Mat smoothed = smoothPicture(order, picture);
-                    QVERIFY2(cv::countNonZero(smoothed != expected) == 0,
-                        qPrintable(QStringLiteral("%1 taps, %2 wide, round %3").arg(taps).arg(width).arg(round)));
-                }
+        // Widths ending on and off OpenCV's vector lengths; values small, large
+        // and sparse; each kernel alone and both horizontal passes together.
+        for (int width : { 50, 133, 150, 151, 199, 200, 266, 400, 437, 599, 600 }) {
+            const scopes::SmoothingOrder& order3 = scopes::gaussianOrder(3, width, 97);
+            const scopes::SmoothingOrder& order5 = scopes::gaussianOrder(5, width, 97);
+            if (!order3.known || !order5.known) {
+                qWarning("%d wide: OpenCV's order is not repeated; OpenCV is called", width);
+                continue;
             }
+            cv::RNG rng(static_cast<uint64>(width));
+            for (int round = 0; round < 3; ++round) {
+                cv::Mat picture(97, width, CV_32F);
+                rng.fill(picture, cv::RNG::UNIFORM, 0.0, round == 0 ? 1.0 : 300.0);
+                if (round == 2)
+                    for (float& v : cv::Mat_<float>(picture))
+                        v = rng.uniform(0, 5) == 0 ? v : 0.0f;
+                cv::Mat expected3, expected5;
+                cv::GaussianBlur(picture, expected3, cv::Size(3, 3), 1.0, 0, cv::BORDER_DEFAULT);
+                cv::GaussianBlur(picture, expected5, cv::Size(5, 5), 1.0, 0, cv::BORDER_DEFAULT);
+                const auto [together3, together5] = smoothPictureBothWays(order3, order5, picture);
+                const QString where = QStringLiteral("%1 wide, round %2").arg(width).arg(round);
+                QVERIFY2(cv::countNonZero(smoothPicture(order3, picture) != expected3) == 0, qPrintable(where));
+                QVERIFY2(cv::countNonZero(smoothPicture(order5, picture) != expected5) == 0, qPrintable(where));
+                QVERIFY2(cv::countNonZero(together3 != expected3) == 0, qPrintable(where + QStringLiteral(", 3 taps")));
+                QVERIFY2(cv::countNonZero(together5 != expected5) == 0, qPrintable(where + QStringLiteral(", 5 taps")));
+            }
+        }
+    }
+
+    void traceRowsKeepEachColumnsOwnSmoothingForm()
+    {
+        // This OpenCV smooths every column of a trace down in one form, but
+        // another may not: columns of another form, first, inside and last,
+        // take theirs.
+        constexpr int kWidth = 37;
+        scopes::SmoothingOrder order3 = scopes::gaussianOrder(3, kWidth, 40);
+        scopes::SmoothingOrder order5 = scopes::gaussianOrder(5, kWidth, 40);
+        QVERIFY(order3.known && order5.known);
+        const auto makeOdd = [](scopes::SmoothingOrder& order, std::initializer_list<int> columns) {
+            for (int x : columns) {
+                order.down[x] = order.mainDown == scopes::SumForm::Unfused ? scopes::SumForm::CentreFirstFused
+                                                                            : scopes::SumForm::Unfused;
+                order.oddDown.push_back(x);
+            }
+        };
+        makeOdd(order3, { 0, 13 });
+        makeOdd(order5, { 5, 36 });
+        const float gain = 1.7f;
+        const auto byteOf = [&](const float* v3, const float* v5, float t, scopes::SumForm f3, scopes::SumForm f5) {
+            const float b3 = scopes::smoothedValue(order3, f3, v3);
+            const float b5 = scopes::smoothedValue(order5, f5, v5);
+            const float v = ((t * 2.0f + b3 * 1.5f) + b5) * gain;
+            return static_cast<int>(std::min(1.0, static_cast<double>(v)) * 255);
+        };
+        // Forms differ in a last bit only; in the odd columns, values where
+        // that bit changes the byte.
+        cv::RNG rng(37);
+        cv::Mat rows(9, kWidth, CV_32F); // three 3-tap rows, five 5-tap rows, the trace row
+        rng.fill(rows, cv::RNG::UNIFORM, 0.0, 0.4);
+        for (int x = 0; x < kWidth; ++x) {
+            const scopes::SumForm f3 = order3.down[x], f5 = order5.down[x];
+            if (f3 == order3.mainDown && f5 == order5.mainDown)
+                continue;
+            float v[9];
+            do {
+                for (float& value : v)
+                    value = rng.uniform(0.0f, 0.4f);
+            } while (byteOf(v, v + 3, v[8], f3, f5) == byteOf(v, v + 3, v[8], order3.mainDown, order5.mainDown));
+            for (int k = 0; k < 9; ++k)
+                rows.at<float>(k, x) = v[k];
+        }
+        const float* rows3[3] = { rows.ptr<float>(0), rows.ptr<float>(1), rows.ptr<float>(2) };
+        const float* rows5[5] = { rows.ptr<float>(3), rows.ptr<float>(4), rows.ptr<float>(5), rows.ptr<float>(6),
+            rows.ptr<float>(7) };
+        const float* trace = rows.ptr<float>(8);
+        std::vector<uchar> out(kWidth);
+        scopes::smoothedTraceBytes(order3, order5, rows3, rows5, trace, gain, out.data(), kWidth);
+        for (int x = 0; x < kWidth; ++x) {
+            float v3[3], v5[5];
+            for (int k = 0; k < 3; ++k)
+                v3[k] = rows3[k][x];
+            for (int k = 0; k < 5; ++k)
+                v5[k] = rows5[k][x];
+            QCOMPARE(static_cast<int>(out[x]), byteOf(v3, v5, trace[x], order3.down[x], order5.down[x]));
         }
     }
 

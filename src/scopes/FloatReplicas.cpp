@@ -3,6 +3,7 @@
 #pragma GCC diagnostic ignored "-Wuninitialized"
 
 #include "scopes/FloatReplicas.h"
+#include "scopes/SmoothingSums.h"
 
 #include <opencv2/imgproc.hpp>
 
@@ -163,22 +164,6 @@ bool checkRowBlends(int width, int fromRows, int toRows, const std::vector<RowBl
 #define HUELENS_WIDE "avx2,fma"
 
 template <int Taps, SumForm Form>
-__attribute__((target(HUELENS_WIDE), always_inline)) inline __m256 sum8(
-    __m256 k0, __m256 k1, __m256 k2, __m256 b, __m256 p1, __m256 p2)
-{
-    __m256 s;
-    if constexpr (Form == SumForm::NeighboursFirstFused)
-        s = _mm256_fmadd_ps(k0, b, _mm256_mul_ps(k1, p1));
-    else if constexpr (Form == SumForm::CentreFirstFused)
-        s = _mm256_fmadd_ps(k1, p1, _mm256_mul_ps(k0, b));
-    else
-        s = _mm256_add_ps(_mm256_mul_ps(k0, b), _mm256_mul_ps(k1, p1));
-    if constexpr (Taps == 5)
-        s = Form == SumForm::Unfused ? _mm256_add_ps(s, _mm256_mul_ps(k2, p2)) : _mm256_fmadd_ps(k2, p2, s);
-    return s;
-}
-
-template <int Taps, SumForm Form>
 __attribute__((target(HUELENS_WIDE))) int across8(const float* k, const float* in, float* out, int count)
 {
     constexpr int r = Taps / 2;
@@ -215,30 +200,35 @@ __attribute__((target(HUELENS_WIDE))) int down8(const float* k, const float* con
     }
 }
 
+// Both horizontal passes of a row at once: they read the same values and
+// share the neighbours' sum, the same rounded addition in both.
+template <SumForm Form3, SumForm Form5>
+__attribute__((target(HUELENS_WIDE))) void acrossBoth8(
+    const float* k3, const float* k5, const float* in, float* out3, float* out5, int count)
+{
+    const __m256 k30 = _mm256_set1_ps(k3[0]), k31 = _mm256_set1_ps(k3[1]);
+    const __m256 k50 = _mm256_set1_ps(k5[0]), k51 = _mm256_set1_ps(k5[1]), k52 = _mm256_set1_ps(k5[2]);
+    for (int i = 0;; i += 8) {
+        i = std::min(i, count - 8);
+        const float* c = in + 2 + i;
+        const __m256 b = _mm256_loadu_ps(c);
+        const __m256 p1 = _mm256_add_ps(_mm256_loadu_ps(c - 1), _mm256_loadu_ps(c + 1));
+        const __m256 p2 = _mm256_add_ps(_mm256_loadu_ps(c - 2), _mm256_loadu_ps(c + 2));
+        _mm256_storeu_ps(out3 + i, sum8<3, Form3>(k30, k31, k31, b, p1, p1));
+        _mm256_storeu_ps(out5 + i, sum8<5, Form5>(k50, k51, k52, b, p1, p2));
+        if (i == count - 8)
+            return;
+    }
+}
+
 template <int Taps> int acrossVector(SumForm form, const float* k, const float* in, float* out, int count)
 {
-    switch (form) {
-    case SumForm::NeighboursFirstFused:
-        return across8<Taps, SumForm::NeighboursFirstFused>(k, in, out, count);
-    case SumForm::CentreFirstFused:
-        return across8<Taps, SumForm::CentreFirstFused>(k, in, out, count);
-    case SumForm::Unfused:
-    default:
-        return across8<Taps, SumForm::Unfused>(k, in, out, count);
-    }
+    return withForm(form, [&](auto f) { return across8<Taps, decltype(f)::value>(k, in, out, count); });
 }
 
 template <int Taps> int downVector(SumForm form, const float* k, const float* const* rows, float* out, int count)
 {
-    switch (form) {
-    case SumForm::NeighboursFirstFused:
-        return down8<Taps, SumForm::NeighboursFirstFused>(k, rows, out, count);
-    case SumForm::CentreFirstFused:
-        return down8<Taps, SumForm::CentreFirstFused>(k, rows, out, count);
-    case SumForm::Unfused:
-    default:
-        return down8<Taps, SumForm::Unfused>(k, rows, out, count);
-    }
+    return withForm(form, [&](auto f) { return down8<Taps, decltype(f)::value>(k, rows, out, count); });
 }
 
 int wideAcross(const SmoothingOrder& o, const float* in, float* out, int count)
@@ -400,6 +390,27 @@ void smoothAcross(const SmoothingOrder& order, const float* in, float* out, int 
     for (int x : order.oddAcross)
         if (x >= x0 && x < x0 + count)
             out[x - x0] = smoothedValue(order, order.across[x], in + (x - x0));
+}
+
+void smoothAcrossBoth(
+    const SmoothingOrder& order3, const SmoothingOrder& order5, const float* in, float* out3, float* out5, int width)
+{
+    if (!wideVectors() || width < 8) {
+        smoothAcross(order3, in + 1, out3, 0, width);
+        smoothAcross(order5, in, out5, 0, width);
+        return;
+    }
+    withForm(order3.mainAcross, [&](auto f3) {
+        withForm(order5.mainAcross, [&](auto f5) {
+            acrossBoth8<decltype(f3)::value, decltype(f5)::value>(order3.k, order5.k, in, out3, out5, width);
+        });
+    });
+    for (int x : order3.oddAcross)
+        if (x < width)
+            out3[x] = smoothedValue(order3, order3.across[x], in + 1 + x);
+    for (int x : order5.oddAcross)
+        if (x < width)
+            out5[x] = smoothedValue(order5, order5.across[x], in + x);
 }
 
 void smoothDown(const SmoothingOrder& order, const float* const* rows, float* out, int x0, int count)

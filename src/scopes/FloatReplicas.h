@@ -56,6 +56,11 @@ float smoothedValue(const SmoothingOrder& order, SumForm form, const float* v);
 // in[i] is the value at column x0 - taps / 2 + i (borders already reflected).
 void smoothAcross(const SmoothingOrder& order, const float* in, float* out, int x0, int count);
 
+// smoothAcross of a whole row with the 3- and the 5-tap kernel at once:
+// in[i] is the value at column i - 2.
+void smoothAcrossBoth(
+    const SmoothingOrder& order3, const SmoothingOrder& order5, const float* in, float* out3, float* out5, int width);
+
 // One row of the vertical pass for columns x0 .. x0 + count - 1: rows[k][i]
 // is the horizontal pass at row y - taps / 2 + k, column x0 + i.
 void smoothDown(const SmoothingOrder& order, const float* const* rows, float* out, int x0, int count);

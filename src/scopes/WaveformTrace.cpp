@@ -5,6 +5,7 @@
 #include "scopes/WaveformTrace.h"
 
 #include "scopes/FloatReplicas.h"
+#include "scopes/SmoothingSums.h"
 #include "scopes/WaveformMath.h"
 
 #include <immintrin.h>
@@ -134,28 +135,46 @@ bool bothZeroSomewhere(const std::uint16_t* a, const std::uint16_t* b, int n)
 
 // v = gain ((2 t + 1.5 b3) + b5), each step one rounded operation as the
 // plain path's convertTo and add calls do, then the picture byte
-// trunc(min(1, v) x 255).
-__attribute__((target("avx2,fma"))) void combine(
-    const float* t, const float* b3, const float* b5, float gain, uchar* out, int n)
+// trunc(min(1, v) x 255), for eight cells.
+__attribute__((target("avx2,fma"), always_inline)) inline void traceBytes8(
+    __m256 t, __m256 b3, __m256 b5, __m256 gain, uchar* out)
 {
-    const __m256 two = _mm256_set1_ps(2.0f);
-    const __m256 oneHalf = _mm256_set1_ps(1.5f);
-    const __m256 g = _mm256_set1_ps(gain);
-    const __m256 one = _mm256_set1_ps(1.0f);
-    const __m256 v255 = _mm256_set1_ps(255.0f);
     const __m256i lowBytes = _mm256_setr_epi8(0, 4, 8, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 4, 8, 12,
         -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
     const __m256i joinLanes = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+    const __m256 sum = _mm256_add_ps(
+        _mm256_add_ps(_mm256_mul_ps(t, _mm256_set1_ps(2.0f)), _mm256_mul_ps(b3, _mm256_set1_ps(1.5f))), b5);
+    const __m256 m = _mm256_min_ps(_mm256_mul_ps(sum, gain), _mm256_set1_ps(1.0f));
+    // The whole part of m x 255 in single precision is the exact one (see above).
+    const __m256i packed = _mm256_permutevar8x32_epi32(
+        _mm256_shuffle_epi8(_mm256_cvttps_epi32(_mm256_mul_ps(m, _mm256_set1_ps(255.0f))), lowBytes), joinLanes);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
+}
+
+uchar traceByte(float t, float b3, float b5, float gain)
+{
+    const float m = std::min(gain * ((2.0f * t + 1.5f * b3) + b5), 1.0f);
+    return static_cast<uchar>(m * 255.0f);
+}
+
+// One row of picture bytes from the trace row `t` and the rows of both
+// horizontal passes around it (rows3[0 .. 2], rows5[0 .. 4]): both vertical
+// passes in their main forms and traceBytes8, without storing the passes.
+template <SumForm Form3, SumForm Form5>
+__attribute__((target("avx2,fma"))) void smoothDownToBytes8(const float* k3, const float* k5,
+    const float* const* rows3, const float* const* rows5, const float* t, float gain, uchar* out, int n)
+{
+    const __m256 k30 = _mm256_set1_ps(k3[0]), k31 = _mm256_set1_ps(k3[1]);
+    const __m256 k50 = _mm256_set1_ps(k5[0]), k51 = _mm256_set1_ps(k5[1]), k52 = _mm256_set1_ps(k5[2]);
+    const __m256 g = _mm256_set1_ps(gain);
     for (int x = 0;; x += 8) {
         x = std::min(x, n - 8);
-        const __m256 sum = _mm256_add_ps(
-            _mm256_add_ps(_mm256_mul_ps(_mm256_loadu_ps(t + x), two), _mm256_mul_ps(_mm256_loadu_ps(b3 + x), oneHalf)),
-            _mm256_loadu_ps(b5 + x));
-        const __m256 m = _mm256_min_ps(_mm256_mul_ps(sum, g), one);
-        // The whole part of m x 255 in single precision is the exact one (see above).
-        const __m256i packed = _mm256_permutevar8x32_epi32(
-            _mm256_shuffle_epi8(_mm256_cvttps_epi32(_mm256_mul_ps(m, v255)), lowBytes), joinLanes);
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + x), _mm256_castsi256_si128(packed));
+        const __m256 p13 = _mm256_add_ps(_mm256_loadu_ps(rows3[0] + x), _mm256_loadu_ps(rows3[2] + x));
+        const __m256 b3 = sum8<3, Form3>(k30, k31, k31, _mm256_loadu_ps(rows3[1] + x), p13, p13);
+        const __m256 p15 = _mm256_add_ps(_mm256_loadu_ps(rows5[1] + x), _mm256_loadu_ps(rows5[3] + x));
+        const __m256 p25 = _mm256_add_ps(_mm256_loadu_ps(rows5[0] + x), _mm256_loadu_ps(rows5[4] + x));
+        const __m256 b5 = sum8<5, Form5>(k50, k51, k52, _mm256_loadu_ps(rows5[2] + x), p15, p25);
+        traceBytes8(_mm256_loadu_ps(t + x), b3, b5, g, out + x);
         if (x == n - 8)
             return;
     }
@@ -163,9 +182,42 @@ __attribute__((target("avx2,fma"))) void combine(
 
 } // namespace
 
-void traceBytes(const float* t, const float* b3, const float* b5, float gain, uchar* out, int n)
+// smoothDownToBytes8 for every column, the columns whose passes take
+// another form than the main one done again one by one.
+void smoothedTraceBytes(const SmoothingOrder& order3, const SmoothingOrder& order5, const float* const* rows3,
+    const float* const* rows5, const float* t, float gain, uchar* out, int n)
 {
-    combine(t, b3, b5, gain, out, n);
+    withForm(order3.mainDown, [&](auto f3) {
+        withForm(order5.mainDown, [&](auto f5) {
+            smoothDownToBytes8<decltype(f3)::value, decltype(f5)::value>(
+                order3.k, order5.k, rows3, rows5, t, gain, out, n);
+        });
+    });
+    const auto redo = [&](int x) {
+        float v3[3], v5[5];
+        for (int k = 0; k < 3; ++k)
+            v3[k] = rows3[k][x];
+        for (int k = 0; k < 5; ++k)
+            v5[k] = rows5[k][x];
+        out[x] = traceByte(t[x], smoothedValue(order3, order3.down[x], v3), smoothedValue(order5, order5.down[x], v5),
+            gain);
+    };
+    for (int x : order3.oddDown)
+        redo(x);
+    for (int x : order5.oddDown)
+        redo(x);
+}
+
+__attribute__((target("avx2,fma"))) void traceBytes(
+    const float* t, const float* b3, const float* b5, float gain, uchar* out, int n)
+{
+    const __m256 g = _mm256_set1_ps(gain);
+    for (int x = 0;; x += 8) {
+        x = std::min(x, n - 8);
+        traceBytes8(_mm256_loadu_ps(t + x), _mm256_loadu_ps(b3 + x), _mm256_loadu_ps(b5 + x), g, out + x);
+        if (x == n - 8)
+            return;
+    }
 }
 
 std::vector<const void*> WaveformRenderer::buffers() const
@@ -218,12 +270,14 @@ void WaveformRenderer::countLevels(const cv::Mat& frameBgra, int width)
         while (c1 < cols && columnOf[c1] / kCellsPerLine == block)
             ++c1;
         for (int y = 0; y < frameBgra.rows; ++y) {
-            const uchar* pixel = frameBgra.ptr<uchar>(y) + c0 * 4;
-            for (int c = c0; c < c1; ++c, pixel += 4) {
+            // One load per pixel, its bytes taken apart in registers.
+            const std::uint32_t* pixel = frameBgra.ptr<std::uint32_t>(y);
+            for (int c = c0; c < c1; ++c) {
                 const int x = columnOf[c];
-                ++blue[offset[pixel[0]] + x];
-                ++green[offset[pixel[1]] + x];
-                ++red[offset[pixel[2]] + x];
+                const std::uint32_t p = pixel[c];
+                ++blue[offset[p & 0xff] + x];
+                ++green[offset[(p >> 8) & 0xff] + x];
+                ++red[offset[(p >> 16) & 0xff] + x];
             }
         }
         c0 = c1;
@@ -305,15 +359,13 @@ bool WaveformRenderer::renderFast(const cv::Mat& frameBgra, int windowSize, bool
     std::array<float, 3> gains {}, scales {};
     std::array<bool, 3> shifted {};
     // Scratch: rings of five rows (a normalised row with two reflected cells
-    // on each side, its horizontal 3- and 5-tap passes) and both smoothed rows.
+    // on each side, its horizontal 3- and 5-tap passes).
     const size_t w = static_cast<size_t>(width);
     const size_t line = w + 4;
-    rows.resize(5 * line + 10 * w + 2 * w);
+    rows.resize(5 * line + 10 * w);
     float* normalised = rows.data();
     float* across3 = normalised + 5 * line;
     float* across5 = across3 + 5 * w;
-    float* b3 = across5 + 5 * w;
-    float* b5 = b3 + w;
     const std::uint32_t pixels = static_cast<std::uint32_t>(frameBgra.total());
     for (int ch = 0; ch < 3; ++ch) {
         const std::uint16_t* count = levelCounts[ch];
@@ -367,8 +419,8 @@ bool WaveformRenderer::renderFast(const cv::Mat& frameBgra, int windowSize, bool
                 row[2 - i] = row[2 + reflect101(-i, width)];
                 row[1 + width + i] = row[2 + reflect101(width - 1 + i, width)];
             }
-            smoothAcross(order3, row + 1, across3 + static_cast<size_t>(j % 5) * w, 0, width);
-            smoothAcross(order5, row, across5 + static_cast<size_t>(j % 5) * w, 0, width);
+            smoothAcrossBoth(order3, order5, row, across3 + static_cast<size_t>(j % 5) * w,
+                across5 + static_cast<size_t>(j % 5) * w, width);
         };
         for (int j = 0; j < std::min(2, height); ++j)
             produce(j);
@@ -381,11 +433,9 @@ bool WaveformRenderer::renderFast(const cv::Mat& frameBgra, int windowSize, bool
                 in3[k] = across3 + static_cast<size_t>(reflect101(dy - 1 + k, height) % 5) * w;
             for (int k = 0; k < 5; ++k)
                 in5[k] = across5 + static_cast<size_t>(reflect101(dy - 2 + k, height) % 5) * w;
-            smoothDown(order3, in3, b3, 0, width);
-            smoothDown(order5, in5, b5, 0, width);
             // Blue, green and red panels from the left in the Parade: the channel's number.
-            combine(normalised + static_cast<size_t>(dy % 5) * line + 2, b3, b5, gains[ch],
-                planes[ch].ptr<uchar>(dy) + (parade ? ch * width : 0), width);
+            smoothedTraceBytes(order3, order5, in3, in5, normalised + static_cast<size_t>(dy % 5) * line + 2,
+                gains[ch], planes[ch].ptr<uchar>(dy) + (parade ? ch * width : 0), width);
         }
     }
 

@@ -68,4 +68,10 @@ private:
 // v = gain ((2 t + 1.5 b3) + b5), by the vector code (n >= 8): for tests.
 void traceBytes(const float* t, const float* b3, const float* b5, float gain, uchar* out, int n);
 
+// One row of picture bytes: both vertical passes of the trace row `t` (the
+// horizontal passes' rows around it in rows3[0 .. 2] and rows5[0 .. 4], in
+// each column's form), then the bytes as traceBytes makes them (n >= 8).
+void smoothedTraceBytes(const SmoothingOrder& order3, const SmoothingOrder& order5, const float* const* rows3,
+    const float* const* rows5, const float* t, float gain, uchar* out, int n);
+
 } // namespace scopes
