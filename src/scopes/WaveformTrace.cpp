@@ -14,6 +14,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 #include <utility>
 
 namespace scopes {
@@ -167,13 +168,16 @@ __attribute__((target("avx2,fma"))) void smoothDownToBytes8(const float* k3, con
     const __m256 k30 = _mm256_set1_ps(k3[0]), k31 = _mm256_set1_ps(k3[1]);
     const __m256 k50 = _mm256_set1_ps(k5[0]), k51 = _mm256_set1_ps(k5[1]), k52 = _mm256_set1_ps(k5[2]);
     const __m256 g = _mm256_set1_ps(gain);
+    // Local copies: the byte stores could otherwise change the row pointers, as far as the compiler knows.
+    const float *u1 = rows3[0], *u2 = rows3[1], *u3 = rows3[2];
+    const float *v1 = rows5[0], *v2 = rows5[1], *v3 = rows5[2], *v4 = rows5[3], *v5 = rows5[4];
     for (int x = 0;; x += 8) {
         x = std::min(x, n - 8);
-        const __m256 p13 = _mm256_add_ps(_mm256_loadu_ps(rows3[0] + x), _mm256_loadu_ps(rows3[2] + x));
-        const __m256 b3 = sum8<3, Form3>(k30, k31, k31, _mm256_loadu_ps(rows3[1] + x), p13, p13);
-        const __m256 p15 = _mm256_add_ps(_mm256_loadu_ps(rows5[1] + x), _mm256_loadu_ps(rows5[3] + x));
-        const __m256 p25 = _mm256_add_ps(_mm256_loadu_ps(rows5[0] + x), _mm256_loadu_ps(rows5[4] + x));
-        const __m256 b5 = sum8<5, Form5>(k50, k51, k52, _mm256_loadu_ps(rows5[2] + x), p15, p25);
+        const __m256 p13 = _mm256_add_ps(_mm256_loadu_ps(u1 + x), _mm256_loadu_ps(u3 + x));
+        const __m256 b3 = sum8<3, Form3>(k30, k31, k31, _mm256_loadu_ps(u2 + x), p13, p13);
+        const __m256 p15 = _mm256_add_ps(_mm256_loadu_ps(v2 + x), _mm256_loadu_ps(v4 + x));
+        const __m256 p25 = _mm256_add_ps(_mm256_loadu_ps(v1 + x), _mm256_loadu_ps(v5 + x));
+        const __m256 b5 = sum8<5, Form5>(k50, k51, k52, _mm256_loadu_ps(v3 + x), p15, p25);
         traceBytes8(_mm256_loadu_ps(t + x), b3, b5, g, out + x);
         if (x == n - 8)
             return;
@@ -269,17 +273,24 @@ void WaveformRenderer::countLevels(const cv::Mat& frameBgra, int width)
         int c1 = c0 + 1;
         while (c1 < cols && columnOf[c1] / kCellsPerLine == block)
             ++c1;
-        for (int y = 0; y < frameBgra.rows; ++y) {
-            // One load per pixel, its bytes taken apart in registers.
-            const std::uint32_t* pixel = frameBgra.ptr<std::uint32_t>(y);
-            for (int c = c0; c < c1; ++c) {
-                const int x = columnOf[c];
-                const std::uint32_t p = pixel[c];
-                ++blue[offset[p & 0xff] + x];
-                ++green[offset[(p >> 8) & 0xff] + x];
-                ++red[offset[(p >> 16) & 0xff] + x];
+        // One load per pixel, its bytes taken apart in registers; a frame
+        // as wide as the trace needs no column table.
+        const auto countStrip = [&](auto sameWidth) {
+            for (int y = 0; y < frameBgra.rows; ++y) {
+                const std::uint32_t* pixel = frameBgra.ptr<std::uint32_t>(y);
+                for (int c = c0; c < c1; ++c) {
+                    const int x = decltype(sameWidth)::value ? c : columnOf[c];
+                    const std::uint32_t p = pixel[c];
+                    ++blue[offset[p & 0xff] + x];
+                    ++green[offset[(p >> 8) & 0xff] + x];
+                    ++red[offset[(p >> 16) & 0xff] + x];
+                }
             }
-        }
+        };
+        if (cols == width)
+            countStrip(std::true_type());
+        else
+            countStrip(std::false_type());
         c0 = c1;
     }
 }
