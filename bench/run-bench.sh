@@ -14,11 +14,15 @@
 # read the same frame file and analyse every frame as new, one process per
 # run. A run's cost is its processor time (user + system, all threads) minus
 # that of the same program reading the same frames without analysing them
-# (ffmpeg -vf null, huelens-render mode none), divided by the frame count.
-# So start-up and reading are left out on both sides, and ffmpeg's conversion
-# from B, G, R, A into the planes its filters need is counted, as Huelens'
-# own conversion is. Runs alternate between the two programs; the median of
-# HUELENS_BENCH_RUNS runs (default 5) is reported.
+# (ffmpeg -vf null, huelens-render mode none). The cost per frame is how much
+# more a run of all 500 frames costs than a run of the first 50, per extra
+# frame; what analysing costs besides its frames (building tables, Huelens'
+# checks of its arithmetic against OpenCV when a size is first used) is
+# reported apart as set-up, in milliseconds per run. So start-up, reading
+# and set-up are left out of the per-frame cost on both sides, and ffmpeg's
+# conversion from B, G, R, A into the planes its filters need is counted, as
+# Huelens' own conversion is. Runs alternate between the two programs; the
+# median of HUELENS_BENCH_RUNS runs (default 5) of each is used.
 set -euo pipefail
 
 build=${1:-build}
@@ -27,6 +31,7 @@ photo=${HUELENS_BENCH_PHOTO:-/usr/share/doc/opencv-doc/examples/data/baboon.jpg}
 turning_photo=${HUELENS_BENCH_TURNING_PHOTO:-/usr/share/doc/opencv-doc/examples/data/fruits.jpg}
 runs=${HUELENS_BENCH_RUNS:-5}
 count=500
+few=50
 frames_dir=$build/bench-frames
 render=$build/tools/huelens-render
 make_frames=$build/bench/huelens-bench-frames
@@ -65,7 +70,8 @@ echo "Photographs: $photo (a moving square), $turning_photo (turning, hues shift
 echo "ffmpeg: $(ffmpeg -hide_banner -version | head -1 | cut -d' ' -f1-3)"
 echo
 
-printf '%-9s %-9s %-12s %12s %12s %9s\n' frames size scope 'ffmpeg ms' 'huelens ms' ratio
+printf '%-9s %-9s %-12s %12s %12s %9s %14s %14s\n' frames size scope 'ffmpeg ms' 'huelens ms' ratio \
+  'ffmpeg set-up' 'huelens set-up'
 for source in square turning; do
 for size in 400x225 600x338; do
   width=${size%x*} height=${size#*x}
@@ -76,24 +82,36 @@ for size in 400x225 600x338; do
     frames=$frames_dir/$(basename "${turning_photo%.*}")-turning-${size}-${count}.raw
     [ -s "$frames" ] || "$make_frames" --turning "$turning_photo" "$width" "$height" "$count" "$frames"
   fi
+  # The first few frames alone: what a run costs besides its frames.
+  head -c $((width * height * 4 * few)) "$frames" >"$tmp/few.raw"
   rm -f "$tmp"/*-"$size"-*
   for run in $(seq "$runs"); do
     for mode in none vectorscope waveform parade luma; do
-      cpu_seconds ffmpeg -nostdin -hide_banner -f rawvideo -pix_fmt bgra -s "$size" -i "$frames" \
-        -filter_threads 1 -vf "${ffmpeg_chain[$mode]}" -f null - >>"$tmp/ffmpeg-$size-$mode"
-      [ "$mode" = luma ] && continue
-      cpu_seconds "$render" --raw "$height" "$mode" "$width" "$frames" >>"$tmp/huelens-$size-$mode"
+      for n in "$count" "$few"; do
+        input=$frames
+        [ "$n" = "$few" ] && input=$tmp/few.raw
+        cpu_seconds ffmpeg -nostdin -hide_banner -f rawvideo -pix_fmt bgra -s "$size" -i "$input" \
+          -filter_threads 1 -vf "${ffmpeg_chain[$mode]}" -f null - >>"$tmp/ffmpeg-$size-$mode-$n"
+        [ "$mode" = luma ] && continue
+        cpu_seconds "$render" --raw "$height" "$mode" "$width" "$input" >>"$tmp/huelens-$size-$mode-$n"
+      done
     done
   done
-  ffmpeg_base=$(median <"$tmp/ffmpeg-$size-none")
-  huelens_base=$(median <"$tmp/huelens-$size-none")
+  # Per frame: the extra cost of analysing, for the extra frames of the long
+  # run; set-up: what analysing costs besides its frames in the short run.
+  cost() { # program mode -> "per-frame-ms set-up-ms"
+    local long short long_base short_base
+    long=$(median <"$tmp/$1-$size-$2-$count") short=$(median <"$tmp/$1-$size-$2-$few")
+    long_base=$(median <"$tmp/$1-$size-none-$count") short_base=$(median <"$tmp/$1-$size-none-$few")
+    awk -v l="$long" -v s="$short" -v lb="$long_base" -v sb="$short_base" -v n="$count" -v k="$few" '
+      BEGIN { per = ((l - lb) - (s - sb)) * 1000 / (n - k); printf "%.3f %.1f\n", per, (s - sb) * 1000 - per * k }'
+  }
   for mode in vectorscope waveform parade luma; do
-    f=$(median <"$tmp/ffmpeg-$size-$mode")
-    h=$(median <"$tmp/huelens-$size-${mode/luma/waveform}")
-    awk -v src="$source" -v s="$size" -v m="$mode" -v f="$f" -v fb="$ffmpeg_base" -v h="$h" -v hb="$huelens_base" -v n="$count" '
-      BEGIN { fm = (f - fb) * 1000 / n; hm = (h - hb) * 1000 / n;
-              if (m == "luma") m = "(luma only)";
-              printf "%-9s %-9s %-12s %12.3f %12.3f %9.2f\n", src, s, m, fm, hm, (fm > 0 ? hm / fm : 0) }'
+    read -r fm fs < <(cost ffmpeg "$mode")
+    read -r hm hs < <(cost huelens "${mode/luma/waveform}")
+    awk -v src="$source" -v s="$size" -v m="$mode" -v fm="$fm" -v hm="$hm" -v fs="$fs" -v hs="$hs" '
+      BEGIN { if (m == "luma") m = "(luma only)";
+              printf "%-9s %-9s %-12s %12.3f %12.3f %9.2f %14.1f %14.1f\n", src, s, m, fm, hm, (fm > 0 ? hm / fm : 0), fs, hs }'
   done
 done
 done
