@@ -486,6 +486,33 @@ private slots:
         }
     }
 
+    void aSmoothingUnlikeOpenCvsTakesThePlainWay()
+    {
+        // A size first used while OpenCV's smoothing fits no known order (on
+        // any path) is drawn by OpenCV's own calls, said once, and stays so.
+        // 317 columns: a size no other test uses, so its order is found here.
+        constexpr int kSize = 317;
+        const cv::Mat frame = patchyFrame(kSize, 60, 11);
+        const cv::Mat plain = scopes::reference::waveformPicture(frame, kSize, false);
+        scopes::takeFallbackNotes();
+        scopes::upsetSmoothingCheckForTests(true);
+        scopes::WaveformRenderer renderer;
+        cv::Mat scope;
+        renderer.render(frame, kSize, false, scope);
+        scopes::upsetSmoothingCheckForTests(false);
+        QVERIFY(renderer.usedPlainPath());
+        QVERIFY(samePicture(scope, plain));
+        const QStringList notes = scopes::takeFallbackNotes();
+        QVERIFY2(!notes.isEmpty() && notes[0].contains(QLatin1String("317 x 211 smoothing")), qPrintable(notes.join('|')));
+        for (const scopes::ScopePath path : vectorPaths()) {
+            const PathForced forced(path);
+            renderer.render(frame, kSize, false, scope);
+            QVERIFY2(renderer.usedPlainPath(), scopes::scopePathName(path));
+            QVERIFY(samePicture(scope, plain));
+        }
+        QVERIFY(scopes::takeFallbackNotes().isEmpty());
+    }
+
     void byteSumWrapsAsA32BitAccumulator()
     {
         // The cycle copies the capture and sums the copy in one pass, into a

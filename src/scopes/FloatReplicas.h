@@ -91,6 +91,10 @@ float normalizeScale(float largest);
 // different places of a picture (vector code and scalar tails disagree).
 const float* byteUnits();
 
+// While set, the smoothing orders found for new sizes fit no column: those
+// sizes take OpenCV's calls. For tests.
+void upsetSmoothingCheckForTests(bool upset);
+
 // Why a size took the plain path although the processor runs a vector path
 // (a check of the fast arithmetic against OpenCV failed), for the debug log:
 // noted once per size, taken by the next caller.
