@@ -34,7 +34,6 @@ namespace {
 // kPlacementMargin (three times that) from the middle between two cells is
 // rounded the same way by both; a closer one is placed the exact way.
 constexpr float kPlacementMargin = 2.5e-4f;
-constexpr float kNearestLimit = 0.5f - kPlacementMargin;
 // OpenCV adds FLT_EPSILON to the 0..1 values; in byte units that is 255 times as much.
 constexpr float kEpsilonBytes = 255.0f * FLT_EPSILON;
 constexpr float kSin120 = 0.86602540378443864676f;
@@ -120,9 +119,12 @@ const ColourTables& colourTables()
 std::atomic<float> placementNudge { 1.0f };
 
 struct Placement {
-    Placement(int size, double radius)
+    Placement(int size, double radius, int zoom)
         : size(size)
         , half(size / 2)
+        , zoom(static_cast<float>(zoom))
+        // A magnified plot magnifies the placement's error as well.
+        , nearestLimit(0.5f - kPlacementMargin * static_cast<float>(zoom))
         , radius(static_cast<float>(radius) * placementNudge.load(std::memory_order_relaxed))
         , radiusCos120(-0.5f * this->radius)
         , radiusSin120(kSin120 * this->radius)
@@ -134,6 +136,8 @@ struct Placement {
     }
     int size;
     int half;
+    float zoom; // saturations plotted at min(1, zoom x saturation)
+    float nearestLimit; // a position this close to a whole number of cells is sure
     float radius;
     float radiusCos120, radiusSin120; // the sector turns, scaled to the plot
     bool alwaysInside;
@@ -193,14 +197,16 @@ __attribute__((target("avx2,fma"), always_inline)) inline __m256i placeEight(
     const __m256 c = _mm256_fmadd_ps(q4,
         _mm256_fmadd_ps(q4, _mm256_set1_ps(kCos8), _mm256_fmadd_ps(q2, _mm256_set1_ps(kCos6), _mm256_set1_ps(kCos4))),
         _mm256_fmadd_ps(q2, _mm256_set1_ps(kCos2), one));
-    const __m256 sat = _mm256_mul_ps(df, reciprocal(_mm256_add_ps(_mm256_cvtepi32_ps(mx), eps)));
+    __m256 sat = _mm256_mul_ps(df, reciprocal(_mm256_add_ps(_mm256_cvtepi32_ps(mx), eps)));
+    if (p.zoom != 1.0f)
+        sat = _mm256_min_ps(_mm256_mul_ps(sat, _mm256_set1_ps(p.zoom)), one);
     const __m256 x = _mm256_mul_ps(sat, _mm256_fmadd_ps(s, cosA, _mm256_mul_ps(c, sinA)));
     const __m256 y = _mm256_mul_ps(sat, _mm256_fmsub_ps(c, cosA, _mm256_mul_ps(s, sinA)));
     // (nx, ny): the cell's offset from the centre, column half - nx, row half - ny.
     const __m256 nx = _mm256_round_ps(x, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
     const __m256 ny = _mm256_round_ps(y, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
     const __m256 absMask = _mm256_castsi256_ps(_mm256_set1_epi32(0x7fffffff));
-    const __m256 limit = _mm256_set1_ps(kNearestLimit);
+    const __m256 limit = _mm256_set1_ps(p.nearestLimit);
     const __m256i sure = _mm256_castps_si256(
         _mm256_and_ps(_mm256_cmp_ps(_mm256_and_ps(_mm256_sub_ps(x, nx), absMask), limit, _CMP_LE_OQ),
             _mm256_cmp_ps(_mm256_and_ps(_mm256_sub_ps(y, ny), absMask), limit, _CMP_LE_OQ)));
@@ -334,7 +340,9 @@ __attribute__((target(HUELENS_WIDEST), always_inline)) inline __m512i locateSixt
     const __m512 c = _mm512_fmadd_ps(q4,
         _mm512_fmadd_ps(q4, _mm512_set1_ps(kCos8), _mm512_fmadd_ps(q2, _mm512_set1_ps(kCos6), _mm512_set1_ps(kCos4))),
         _mm512_fmadd_ps(q2, _mm512_set1_ps(kCos2), one));
-    const __m512 sat = _mm512_mul_ps(df, reciprocal16(_mm512_add_ps(_mm512_cvtepi32_ps(mx), eps)));
+    __m512 sat = _mm512_mul_ps(df, reciprocal16(_mm512_add_ps(_mm512_cvtepi32_ps(mx), eps)));
+    if (p.zoom != 1.0f)
+        sat = _mm512_min_ps(_mm512_mul_ps(sat, _mm512_set1_ps(p.zoom)), one);
     const __m512 x = _mm512_mul_ps(sat, _mm512_fmadd_ps(s, cosA, _mm512_mul_ps(c, sinA)));
     const __m512 y = _mm512_mul_ps(sat, _mm512_fmsub_ps(c, cosA, _mm512_mul_ps(s, sinA)));
     // x minus its nearest whole number, exactly; so x minus that is the number.
@@ -342,7 +350,7 @@ __attribute__((target(HUELENS_WIDEST), always_inline)) inline __m512i locateSixt
     const __m512 fy = _mm512_reduce_ps(y, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
     const __m512 nx = _mm512_sub_ps(x, fx);
     const __m512 ny = _mm512_sub_ps(y, fy);
-    const __m512 limit = _mm512_set1_ps(kNearestLimit);
+    const __m512 limit = _mm512_set1_ps(p.nearestLimit);
     const __mmask16 sure = _mm512_cmp_ps_mask(_mm512_abs_ps(fx), limit, _CMP_LE_OQ)
         & _mm512_cmp_ps_mask(_mm512_abs_ps(fy), limit, _CMP_LE_OQ);
     const __m512 sizeF = _mm512_set1_ps(static_cast<float>(p.size));
@@ -717,9 +725,9 @@ int exactLift(float cell, int wheel)
     return static_cast<uchar>(static_cast<int>(255.0 - (255 - wheel) * k));
 }
 
-void placeColours(const std::uint32_t* pixels, int n, int size, double radius, int* cells, ScopePath path)
+void placeColours(const std::uint32_t* pixels, int n, int size, double radius, int* cells, ScopePath path, int zoom)
 {
-    const Placement p(size, radius);
+    const Placement p(size, radius, zoom);
     const int* limit = colourTables().countLimit;
     if (path == ScopePath::Avx512 && widestVectors())
         placeWidest(pixels, n, p, limit, cells);
@@ -749,17 +757,17 @@ cv::Mat checkColours(int cols)
 // Whether the fast placement puts every colour where OpenCV's conversion
 // and plotPoint put it, hue, saturation and counting alike; colours that it
 // leaves to the exact way pass.
-bool placementAgrees(int size, double radius, int cols, ScopePath path)
+bool placementAgrees(int size, double radius, int zoom, int cols, ScopePath path)
 {
     const cv::Mat frame = checkColours(cols);
     cv::Mat rgbBytes, rgbFloat, hsv;
     frameToHsv(frame, rgbBytes, rgbFloat, hsv);
     std::vector<int> cells(frame.total());
-    placeColours(frame.ptr<std::uint32_t>(), static_cast<int>(frame.total()), size, radius, cells.data(), path);
+    placeColours(frame.ptr<std::uint32_t>(), static_cast<int>(frame.total()), size, radius, cells.data(), path, zoom);
     const int half = size / 2;
     for (size_t i = 0; i < cells.size(); ++i) {
         const cv::Vec3f c = hsv.at<cv::Vec3f>(static_cast<int>(i / cols), static_cast<int>(i % cols));
-        const cv::Point pt = plotPoint(half, c[0] * kDegreesToRadians, c[1] * radius);
+        const cv::Point pt = plotPoint(half, c[0] * kDegreesToRadians, plottedSaturation(c[1], zoom) * radius);
         const bool inside = pt.x >= 0 && pt.y >= 0 && pt.x < size && pt.y < size;
         const int exact = countsOnScope(c[1], c[2]) && inside ? pt.y * size + pt.x : -1;
         if (cells[i] != -2 && cells[i] != exact)
@@ -769,22 +777,24 @@ bool placementAgrees(int size, double radius, int cols, ScopePath path)
 }
 
 std::mutex checksLock;
-std::map<std::tuple<int, double, int, ScopePath>, bool> checks;
+std::map<std::tuple<int, double, int, int, ScopePath>, bool> checks;
 
-// placementAgrees, once per plot, frame width and path; a failure is logged.
-bool placementChecked(int size, double radius, int cols)
+// placementAgrees, once per plot, zoom, frame width and path; a failure is logged.
+bool placementChecked(int size, double radius, int zoom, int cols)
 {
     // The kernel that counts the frame: rows narrower than 16 take the 256-bit one.
     const ScopePath path = widestVectors() && cols >= 16 ? ScopePath::Avx512 : ScopePath::Avx2;
     const std::lock_guard<std::mutex> hold(checksLock);
-    const auto key = std::make_tuple(size, radius, cols, path);
+    const auto key = std::make_tuple(size, radius, zoom, cols, path);
     auto it = checks.find(key);
     if (it == checks.end()) {
-        it = checks.emplace(key, placementAgrees(size, radius, cols, path)).first;
+        it = checks.emplace(key, placementAgrees(size, radius, zoom, cols, path)).first;
         if (!it->second)
-            noteFallback(QStringLiteral("scope plain path: vectorscope %1 for %2 columns places colours unlike OpenCV")
-                             .arg(size)
-                             .arg(cols));
+            noteFallback(
+                QStringLiteral("scope plain path: vectorscope %1 at %2x for %3 columns places colours unlike OpenCV")
+                    .arg(size)
+                    .arg(zoom)
+                    .arg(cols));
     }
     return it->second;
 }
@@ -853,9 +863,8 @@ void VectorscopePlotter::count(const cv::Mat& frameBgra, int size, double radius
     CV_Assert(frameBgra.type() == CV_8UC4 && size > 0);
     plotSize = size;
     framePixels = static_cast<std::uint32_t>(frameBgra.total());
-    // A magnified plot goes the plain way: the fast placement knows the 1x geometry only.
-    lastPlain = zoom != 1 || scopePath() == ScopePath::Plain || size < 3 || !colourTables().usable
-        || !normalizeScalesOnly() || !gaussianOrder(3, size, size).known || !placementChecked(size, radius, frameBgra.cols);
+    lastPlain = scopePath() == ScopePath::Plain || size < 3 || !colourTables().usable || !normalizeScalesOnly()
+        || !gaussianOrder(3, size, size).known || !placementChecked(size, radius, zoom, frameBgra.cols);
     if (lastPlain) {
         // An OpenCV whose arithmetic the fast path does not know: the plain way.
         frameToHsv(frameBgra, plainRgbBytes, plainRgbFloat, plainHsv);
@@ -869,8 +878,8 @@ void VectorscopePlotter::count(const cv::Mat& frameBgra, int size, double radius
     const int half = size / 2, reach = static_cast<int>(std::ceil(radius)) + 1;
     touched = Area { std::max(0, half - reach), std::max(0, half - reach), std::min(size - 1, half + reach),
         std::min(size - 1, half + reach) };
-    countPixels(frameBgra, size, radius);
-    resolveExactly(frameBgra, size, radius);
+    countPixels(frameBgra, size, radius, zoom);
+    resolveExactly(frameBgra, size, radius, zoom);
 }
 
 cv::Mat VectorscopePlotter::draw(const cv::Mat& wheel, const cv::Rect& paintedOver)
@@ -935,10 +944,10 @@ void VectorscopePlotter::drawPlainly(const cv::Mat& wheel)
     pictureSpans.assign(static_cast<size_t>(wheel.rows), Span { 0, wheel.cols - 1 });
 }
 
-void VectorscopePlotter::countPixels(const cv::Mat& frameBgra, int size, double radius)
+void VectorscopePlotter::countPixels(const cv::Mat& frameBgra, int size, double radius, int zoom)
 {
     const ColourTables& t = colourTables();
-    const Placement p(size, radius);
+    const Placement p(size, radius, zoom);
     exactPixelsFound.clear();
     if (widestVectors() && frameBgra.cols >= 16)
         countFrameWidest(frameBgra, p, t.countLimit, counts.data(), rowPlaces, exactPixelsFound);
@@ -947,7 +956,7 @@ void VectorscopePlotter::countPixels(const cv::Mat& frameBgra, int size, double 
     counts.back() = 0; // the pixels that landed nowhere
 }
 
-void VectorscopePlotter::resolveExactly(const cv::Mat& frameBgra, int size, double radius)
+void VectorscopePlotter::resolveExactly(const cv::Mat& frameBgra, int size, double radius, int zoom)
 {
     if (exactPixelsFound.empty())
         return;
@@ -977,7 +986,7 @@ void VectorscopePlotter::resolveExactly(const cv::Mat& frameBgra, int size, doub
     for (int index : exactPixelsFound) {
         const int x = index % cols;
         const cv::Vec3f hsv = exactHsv.at<cv::Vec3f>(exactRowOf[static_cast<size_t>(x)]++, x);
-        const cv::Point pt = plotPoint(half, hsv[0] * kDegreesToRadians, hsv[1] * radius);
+        const cv::Point pt = plotPoint(half, hsv[0] * kDegreesToRadians, plottedSaturation(hsv[1], zoom) * radius);
         if (pt.x >= 0 && pt.y >= 0 && pt.x < size && pt.y < size)
             ++counts[static_cast<size_t>(pt.y) * size + pt.x];
     }

@@ -42,8 +42,8 @@ public:
     // unchanged while its data and size are; after changing its pixels in
     // place, call forgetPicture().
     //
-    // At a `zoom` other than 1 the plot is made the plain way (accumulateHsv
-    // at that zoom), which the fast path does not know.
+    // At a `zoom` other than 1 saturations are plotted as accumulateHsv
+    // plots them at that zoom.
     cv::Mat plot(
         const cv::Mat& frameBgra, const cv::Mat& wheel, double radius, const cv::Rect& paintedOver = {}, int zoom = 1);
     void forgetPicture();
@@ -71,8 +71,8 @@ private:
         int x0, y0, x1, y1; // inclusive; empty when x0 > x1
     };
 
-    void countPixels(const cv::Mat& frameBgra, int size, double radius);
-    void resolveExactly(const cv::Mat& frameBgra, int size, double radius);
+    void countPixels(const cv::Mat& frameBgra, int size, double radius, int zoom);
+    void resolveExactly(const cv::Mat& frameBgra, int size, double radius, int zoom);
     void prepareWeights(float weight, std::uint32_t pixels);
     void startPicture(const cv::Mat& wheel, const cv::Rect& paintedOver);
     void drawPlainly(const cv::Mat& wheel);
@@ -113,7 +113,8 @@ private:
 // full saturation at `radius`: the cell index (row * size + column), -1
 // when the pixel is not counted or falls outside, -2 when it lies too close
 // to a rounding boundary to be sure.
-void placeColours(const std::uint32_t* pixels, int n, int size, double radius, int* cells, ScopePath path);
+void placeColours(
+    const std::uint32_t* pixels, int n, int size, double radius, int* cells, ScopePath path, int zoom = 1);
 
 // The brightened wheel bytes (three per cell) under cells of normalised
 // values `cells`, fast and guarded; returns how many bytes went the exact
