@@ -12,10 +12,24 @@
 // lane. Each operation is the one instruction (or the few) its name says; the
 // arithmetic of both sets is the same but for `reciprocal`, whose estimate
 // differs (rcpps: 12 bits, rcp14ps: 14 bits), refined once in both.
+// Everything between HUELENS_BEGIN_AVX2 (or HUELENS_BEGIN_AVX512) and
+// HUELENS_END_TARGET is built for that processor, by GCC or clang.
+#if defined(__clang__)
+#define HUELENS_BEGIN_AVX2 _Pragma("clang attribute push(__attribute__((target(\"avx2,fma\"))), apply_to = function)")
+#define HUELENS_BEGIN_AVX512                                                                                          \
+    _Pragma("clang attribute push(__attribute__((target(\"avx512f,avx512bw,avx512dq,avx512vl,avx2,fma\"))), \
+        apply_to = function)")
+#define HUELENS_END_TARGET _Pragma("clang attribute pop")
+#else
+#define HUELENS_BEGIN_AVX2 _Pragma("GCC push_options") _Pragma("GCC target(\"avx2,fma\")")
+#define HUELENS_BEGIN_AVX512 \
+    _Pragma("GCC push_options") _Pragma("GCC target(\"avx512f,avx512bw,avx512dq,avx512vl,avx2,fma\")")
+#define HUELENS_END_TARGET _Pragma("GCC pop_options")
+#endif
+
 namespace scopes {
 
-#pragma GCC push_options
-#pragma GCC target("avx2,fma")
+HUELENS_BEGIN_AVX2
 
 struct Lanes8 {
     static constexpr int kCount = 8;
@@ -102,10 +116,9 @@ struct Lanes8 {
     }
 };
 
-#pragma GCC pop_options
+HUELENS_END_TARGET
 
-#pragma GCC push_options
-#pragma GCC target("avx512f,avx512bw,avx512dq,avx512vl,avx2,fma")
+HUELENS_BEGIN_AVX512
 
 struct Lanes16 {
     static constexpr int kCount = 16;
@@ -183,6 +196,6 @@ struct Lanes16 {
     static I select(M m, I ifTrue, I ifFalse) { return _mm512_mask_blend_epi32(m, ifFalse, ifTrue); }
 };
 
-#pragma GCC pop_options
+HUELENS_END_TARGET
 
 } // namespace scopes

@@ -145,21 +145,19 @@ struct Placement {
 };
 
 // The kernels, once per set of vector lanes.
-#pragma GCC push_options
-#pragma GCC target("avx2,fma")
+HUELENS_BEGIN_AVX2
 namespace avx2 {
 using Lanes = Lanes8;
 #include "scopes/VectorscopeKernels.inc"
 } // namespace avx2
-#pragma GCC pop_options
+HUELENS_END_TARGET
 
-#pragma GCC push_options
-#pragma GCC target("avx512f,avx512bw,avx512dq,avx512vl,avx2,fma")
+HUELENS_BEGIN_AVX512
 namespace avx512 {
 using Lanes = Lanes16;
 #include "scopes/VectorscopeKernels.inc"
 } // namespace avx512
-#pragma GCC pop_options
+HUELENS_END_TARGET
 
 // The 512-bit copies measured some 30 % off a new frame's vectorscope
 // (placement), 12 % (brightening) and 15 % (cell values) against the
