@@ -15,8 +15,8 @@
 # run. A run's cost is its processor time (user + system, all threads) minus
 # that of the same program reading the same frames without analysing them
 # (ffmpeg -vf null, huelens-render mode none). The cost per frame is how much
-# more a run of all 500 frames costs than a run of the first 50, per extra
-# frame; what analysing costs besides its frames (building tables, Huelens'
+# more a run of the 500 frames read four times over costs than a run of the
+# first 100, per extra frame; what analysing costs besides its frames (building tables, Huelens'
 # checks of its arithmetic against OpenCV when a size is first used) is
 # reported apart as set-up, in milliseconds per run. So start-up, reading
 # and set-up are left out of the per-frame cost on both sides, and ffmpeg's
@@ -31,7 +31,8 @@ photo=${HUELENS_BENCH_PHOTO:-/usr/share/doc/opencv-doc/examples/data/baboon.jpg}
 turning_photo=${HUELENS_BENCH_TURNING_PHOTO:-/usr/share/doc/opencv-doc/examples/data/fruits.jpg}
 runs=${HUELENS_BENCH_RUNS:-5}
 count=500
-few=50
+repeats=4 # the long run reads the frames this many times over
+few=100
 frames_dir=$build/bench-frames
 render=$build/tools/huelens-render
 make_frames=$build/bench/huelens-bench-frames
@@ -66,7 +67,7 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
 echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), load $(cut -d' ' -f1-3 /proc/loadavg)"
-echo "Photographs: $photo (a moving square), $turning_photo (turning, hues shifting); $count frames per size; median of $runs runs"
+echo "Photographs: $photo (a moving square), $turning_photo (turning, hues shifting); $count frames per size, read $repeats times over, and the first $few alone; median of $runs runs"
 echo "ffmpeg: $(ffmpeg -hide_banner -version | head -1 | cut -d' ' -f1-3)"
 echo
 
@@ -82,13 +83,16 @@ for size in 400x225 600x338; do
     frames=$frames_dir/$(basename "${turning_photo%.*}")-turning-${size}-${count}.raw
     [ -s "$frames" ] || "$make_frames" --turning "$turning_photo" "$width" "$height" "$count" "$frames"
   fi
-  # The first few frames alone: what a run costs besides its frames.
+  # A long run, the frames over and over, and the first few frames alone:
+  # what a run costs besides its frames.
+  long_frames=${frames%.raw}-x$repeats.raw
+  [ -s "$long_frames" ] || for _ in $(seq "$repeats"); do cat "$frames"; done >"$long_frames"
   head -c $((width * height * 4 * few)) "$frames" >"$tmp/few.raw"
   rm -f "$tmp"/*-"$size"-*
   for run in $(seq "$runs"); do
     for mode in none vectorscope waveform parade luma; do
-      for n in "$count" "$few"; do
-        input=$frames
+      for n in $((count * repeats)) "$few"; do
+        input=$long_frames
         [ "$n" = "$few" ] && input=$tmp/few.raw
         cpu_seconds ffmpeg -nostdin -hide_banner -f rawvideo -pix_fmt bgra -s "$size" -i "$input" \
           -filter_threads 1 -vf "${ffmpeg_chain[$mode]}" -f null - >>"$tmp/ffmpeg-$size-$mode-$n"
@@ -101,9 +105,10 @@ for size in 400x225 600x338; do
   # run; set-up: what analysing costs besides its frames in the short run.
   cost() { # program mode -> "per-frame-ms set-up-ms"
     local long short long_base short_base
-    long=$(median <"$tmp/$1-$size-$2-$count") short=$(median <"$tmp/$1-$size-$2-$few")
-    long_base=$(median <"$tmp/$1-$size-none-$count") short_base=$(median <"$tmp/$1-$size-none-$few")
-    awk -v l="$long" -v s="$short" -v lb="$long_base" -v sb="$short_base" -v n="$count" -v k="$few" '
+    local n=$((count * repeats))
+    long=$(median <"$tmp/$1-$size-$2-$n") short=$(median <"$tmp/$1-$size-$2-$few")
+    long_base=$(median <"$tmp/$1-$size-none-$n") short_base=$(median <"$tmp/$1-$size-none-$few")
+    awk -v l="$long" -v s="$short" -v lb="$long_base" -v sb="$short_base" -v n="$n" -v k="$few" '
       BEGIN { per = ((l - lb) - (s - sb)) * 1000 / (n - k); printf "%.3f %.1f\n", per, (s - sb) * 1000 - per * k }'
   }
   for mode in vectorscope waveform parade luma; do
