@@ -68,8 +68,7 @@ void MainWindow::updateScreen()
     log("UPD screen A");
     // Until the desktop lets us read the screen there is nothing to analyse.
     if (!captureGranted) {
-        if (infoLabel->text() != captureProblem)
-            infoLabel->setText(captureProblem);
+        infoLabel->setText(captureProblem);
         return;
     }
     const auto start = std::chrono::steady_clock::now();
@@ -163,8 +162,6 @@ void MainWindow::updateScreen()
     const QString info = captureProblem.isEmpty()
         ? QString::number(milliseconds) + QStringLiteral(" ms ") + zoomText + QLatin1String(modeName(displayMode))
         : captureProblem;
-    // Setting even the same text lays it out anew.
-    if (infoLabel->text() != info)
-        infoLabel->setText(info);
+    infoLabel->setText(info); // the same text again costs nothing: the label compares
     log("scr end");
 }
