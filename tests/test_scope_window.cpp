@@ -313,32 +313,37 @@ private slots:
             { "first", [&] { point(10, 10); } },
             { "the pointer moves", [&] { point(300, 200); } },
             { "the screen changes", [&] { movePatch(100, 100, cv::Scalar(255, 40, 0, 255)); } },
-            { "dominant hues", [&] { both([](MainWindow& w) { Probe::setDominantHues(w, { 0.1f, 0.6f, 0.85f }); }); } },
+            { "dominant hues", [&] { both([](MainWindow& w) {
+                                         Probe::setDominantHues(w, { 0.1f, 0.6f, 0.85f });
+                                     }); } },
             { "a harmony pick", [&] { both([](MainWindow& w) { Probe::pick(w, 0.3, -1000.0); }); } },
             { "a spread", [&] { both([](MainWindow& w) { Probe::pick(w, 0.3, 0.1); }); } },
             { "nothing", [] {} },
             { "the pointer on the patch", [&] { point(120, 120); } },
-            { "fewer hues, another pick", [&] {
-                 both([](MainWindow& w) {
-                     Probe::setDominantHues(w, { 0.45f });
-                     Probe::pick(w, 0.7, -1000.0);
-                 });
-             } },
+            { "fewer hues, another pick",
+                [&] {
+                    both([](MainWindow& w) {
+                        Probe::setDominantHues(w, { 0.45f });
+                        Probe::pick(w, 0.7, -1000.0);
+                    });
+                } },
             { "the screen changes again", [&] { movePatch(20, 200, cv::Scalar(0, 255, 255, 255)); } },
-            { "no overlays", [&] {
-                 point(-50, -50);
-                 both([](MainWindow& w) {
-                     Probe::setDominantHues(w, {});
-                     Probe::pick(w, -1.0, -1000.0);
-                 });
-             } },
+            { "no overlays",
+                [&] {
+                    point(-50, -50);
+                    both([](MainWindow& w) {
+                        Probe::setDominantHues(w, {});
+                        Probe::pick(w, -1.0, -1000.0);
+                    });
+                } },
             { "magnified", [&] { both([](MainWindow& w) { w.zoomTrigger(); }); } },
             { "the pointer again", [&] { point(300, 200); } },
             { "the Waveform", [&] { both([](MainWindow& w) { Probe::displayMode(w) = 1; }); } },
-            { "back, on a new screen", [&] {
-                 both([](MainWindow& w) { Probe::displayMode(w) = 0; });
-                 movePatch(250, 30, cv::Scalar(10, 10, 250, 255));
-             } },
+            { "back, on a new screen",
+                [&] {
+                    both([](MainWindow& w) { Probe::displayMode(w) = 0; });
+                    movePatch(250, 30, cv::Scalar(10, 10, 250, 255));
+                } },
         };
         for (const auto& [what, change] : cycles) {
             change();

@@ -69,8 +69,8 @@ private slots:
         const int size = 400;
         const cv::Point centre(size / 2, size / 2);
         const std::vector<cv::Point> ends = { { 200, 35 }, { 365, 200 }, { 200, 365 }, { 35, 200 }, { 201, 35 },
-            { 36, 199 }, { 317, 83 }, { 83, 317 }, { 329, 274 }, { 110, 60 }, { 200, 200 }, { 420, 150 },
-            { -30, 410 }, { 399, 0 }, { 0, 399 }, { 203, 60 }, { 60, 203 } };
+            { 36, 199 }, { 317, 83 }, { 83, 317 }, { 329, 274 }, { 110, 60 }, { 200, 200 }, { 420, 150 }, { -30, 410 },
+            { 399, 0 }, { 0, 399 }, { 203, 60 }, { 60, 203 } };
         for (const cv::Point& end : ends) {
             cv::Mat picture = cv::Mat::zeros(size, size, CV_8UC3);
             scopes::ChangedSpans spans;
@@ -78,7 +78,8 @@ private slots:
             cv::line(picture, centre, end, cv::Scalar(255, 200, 127), 1, cv::LINE_AA);
             spans.addLine(centre, end);
             const QString outside = paintedOutside(picture, spans);
-            QVERIFY2(outside.isEmpty(), qPrintable(QStringLiteral("line to %1,%2: %3").arg(end.x).arg(end.y).arg(outside)));
+            QVERIFY2(
+                outside.isEmpty(), qPrintable(QStringLiteral("line to %1,%2: %3").arg(end.x).arg(end.y).arg(outside)));
         }
 
         // The overlays themselves, on every picture size they meet.

@@ -81,8 +81,8 @@ void ChangedSpans::addLine(cv::Point a, cv::Point b)
 
 void copySpans(const cv::Mat& from, cv::Mat& to, const ChangedSpans& where)
 {
-    CV_Assert(from.size() == to.size() && from.type() == to.type() && where.rows() == from.rows
-        && where.cols() == from.cols);
+    CV_Assert(
+        from.size() == to.size() && from.type() == to.type() && where.rows() == from.rows && where.cols() == from.cols);
     if (!where.any())
         return;
     const size_t pixel = from.elemSize();
