@@ -240,8 +240,9 @@ private slots:
                 }
                 if (step == 5)
                     plotter.forgetPicture();
-                const int zoom = step == 6 ? 2 : 1; // the plain way, and back
-                const cv::Mat picture = plotter.plot(frame, wheel, 150.0, cv::Rect(), zoom);
+                // One plot the plain way in between, then back; and one magnified.
+                scopes::setScopePath(step == 6 ? scopes::ScopePath::Plain : path);
+                const cv::Mat picture = plotter.plot(frame, wheel, 150.0, cv::Rect(), step == 3 ? 2 : 1);
                 if (follower.empty())
                     follower = wheel.clone();
                 scopes::ChangedSpans spans;
