@@ -5,17 +5,23 @@
 #
 #   bench/measure-cycle.sh BUILD_DIR
 #
+# For each window size in HUELENS_MEASURE_SIZES (default "400 600"):
 # 1. The screen changes 25 times a second (huelens-bench-painter moves a
 #    small square over a photograph) for SECONDS seconds (default 20): the
 #    program's processor share, from utime + stime in /proc/PID/stat, as a
 #    percentage of one core.
-# 2. The same with a screen that does not change.
-# 3. Resident memory (VmRSS) after the warm-up and after both runs, then
-#    bench_cycle_x11's residentGrowth: 10,000 cycles of the same window.
+# 2. Where perf can record the program (linux-perf, and root or a
+#    perf_event_paranoid that allows it), where that share goes: perf record
+#    for PERF_SECONDS more seconds (default 10; HUELENS_MEASURE_PERF=0 skips
+#    it), by library and by function. Not counted in the shares.
+# 3. The same share with a screen that does not change, and its breakdown.
+# 4. Resident memory (VmRSS) after the warm-up and after both runs; at the
+#    end, bench_cycle_x11's residentGrowth: 10,000 cycles of the same window.
 #
-# The program runs as a user starts it, with a fresh settings folder, the
-# vectorscope shown (the default) and capturing started with a click on the
-# toolbar's start button; the pointer rests over the captured monitor.
+# The program runs as a user starts it, with a fresh settings folder holding
+# only the window size, the vectorscope shown (the default) and capturing
+# started with a click on the toolbar's start button; the pointer rests over
+# the captured monitor.
 set -euo pipefail
 
 build=$(cd "${1:-build}" && pwd) # the program is started from another folder
@@ -57,52 +63,92 @@ share() {
   awk -v d=$((after - before)) -v t="$ticks" -v s="$2" 'BEGIN { printf "%.2f", d / t / s * 100 }'
 }
 
-mkdir -p "$tmp/data" "$tmp/work"
-"$painter" "$photo" 25 $((3 * seconds + 30)) &
-pids+=($!)
-painting=$!
-(cd "$tmp/work" && XDG_DATA_HOME="$tmp/data" QT_QPA_PLATFORM=xcb exec "$program") &
-pids+=($!)
-huelens=$!
-
-window=
-for _ in $(seq 100); do
-  window=$(xdotool search --onlyvisible --name '^Korvant Huelens 1\.0: ' 2>/dev/null | head -1) && [ -n "$window" ] && break
-  sleep 0.1
-done
-[ -n "$window" ] || { echo "measure-cycle: the program's window did not appear" >&2; exit 1; }
-xdotool windowmove "$window" 1600 0
-sleep 0.5
-# The start button is the toolbar's first, at the window's top left corner.
-xdotool mousemove --window "$window" 10 10 click 1
-sleep 0.3
-xdotool mousemove 800 450
-sleep 2
-
-idle=$(share "$huelens" 1)
-if awk -v s="$idle" 'BEGIN { exit !(s < 0.5) }'; then
-  echo "measure-cycle: the program hardly runs ($idle %); did the click start capturing?" >&2
+perf_seconds=${HUELENS_MEASURE_PERF_SECONDS:-10}
+use_perf=${HUELENS_MEASURE_PERF:-1}
+if [ "$use_perf" != 0 ] && ! command -v perf >/dev/null; then
+  echo "measure-cycle: no perf (Debian: linux-perf), so no breakdown"
+  use_perf=0
 fi
-rss_start=$(rss_kb "$huelens")
+
+# Where process $1's time goes over $2 seconds: by library, then the
+# functions above half a percent.
+breakdown() {
+  local data=$tmp/perf.data
+  if ! perf record -q -g -F 1999 -o "$data" -p "$1" -- sleep "$2" >"$tmp/perf.log" 2>&1; then
+    echo "  (perf cannot record here: $(head -1 "$tmp/perf.log"); no breakdown)"
+    return
+  fi
+  echo "  by library (self time, % of the program's samples):"
+  perf report -q -i "$data" --no-children --sort dso --percent-limit 1 -g none 2>/dev/null \
+    | awk 'NF { printf "    %7s  %s\n", $1, $2 }'
+  echo "  by function (self time, % of the program's samples):"
+  perf report -q -i "$data" --no-children --sort dso,sym --percent-limit 0.5 -g none 2>/dev/null \
+    | awk 'NF && $1 ~ /%$/ { $3 = ""; printf "    %7s  %s\n", $1, substr($0, index($0, $4)) }' | head -40
+  rm -f "$data"
+}
 
 echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), load $(cut -d' ' -f1-3 /proc/loadavg)"
-echo "Xvfb 2000 x 900; captured monitor 1600 x 900; window 400 wide, vectorscope; ${seconds} s each"
-changing=$(share "$huelens" "$seconds")
-echo "screen changing 25 times a second: ${changing} % of one core"
+echo "Xvfb 2000 x 900; captured monitor 1600 x 900; vectorscope; ${seconds} s each"
 
-kill "$painting" 2>/dev/null || true
-wait "$painting" 2>/dev/null || true
-sleep 1
-unchanged=$(share "$huelens" "$seconds")
-echo "screen unchanged:                  ${unchanged} % of one core"
+for size in ${HUELENS_MEASURE_SIZES:-400 600}; do
+  rm -rf "$tmp/data" "$tmp/work"
+  mkdir -p "$tmp/data/huelens" "$tmp/work"
+  printf '[General]\nwindow_size=%s\n' "$size" >"$tmp/data/huelens/config.ini"
+  "$painter" "$photo" 25 $((seconds + perf_seconds + 10)) &
+  pids+=($!)
+  painting=$!
+  (cd "$tmp/work" && XDG_DATA_HOME="$tmp/data" QT_QPA_PLATFORM=xcb exec "$program") &
+  pids+=($!)
+  huelens=$!
 
-rss_end=$(rss_kb "$huelens")
-echo "resident memory: ${rss_start} kB after warm-up, ${rss_end} kB after $((2 * seconds)) s ($(( (rss_end - rss_start) )) kB)"
+  window=
+  for _ in $(seq 100); do
+    window=$(xdotool search --onlyvisible --name '^Korvant Huelens 1\.0: ' 2>/dev/null | head -1) && [ -n "$window" ] && break
+    sleep 0.1
+  done
+  [ -n "$window" ] || { echo "measure-cycle: the program's window did not appear" >&2; exit 1; }
+  xdotool windowmove "$window" 1600 0
+  sleep 0.5
+  # The start button is the toolbar's first, at the window's top left corner.
+  xdotool mousemove --window "$window" 10 10 click 1
+  sleep 0.3
+  xdotool mousemove 800 450
+  sleep 2
+
+  idle=$(share "$huelens" 1)
+  if awk -v s="$idle" 'BEGIN { exit !(s < 0.5) }'; then
+    echo "measure-cycle: the program hardly runs ($idle %); did the click start capturing?" >&2
+  fi
+  rss_start=$(rss_kb "$huelens")
+  width=$(xdotool getwindowgeometry "$window" | awk '/Geometry:/ { split($2, g, "x"); print g[1] }')
+
+  echo
+  echo "== window_size $size (window $width pixels wide)"
+  changing=$(share "$huelens" "$seconds")
+  echo "screen changing 25 times a second: ${changing} % of one core"
+  if [ "$use_perf" != 0 ]; then
+    echo "where it goes (perf, ${perf_seconds} s more of the changing screen):"
+    breakdown "$huelens" "$perf_seconds"
+  fi
+
+  kill "$painting" 2>/dev/null || true
+  wait "$painting" 2>/dev/null || true
+  sleep 1
+  unchanged=$(share "$huelens" "$seconds")
+  echo "screen unchanged:                  ${unchanged} % of one core"
+  if [ "$use_perf" != 0 ]; then
+    echo "where it goes (perf, ${perf_seconds} s more of the unchanged screen):"
+    breakdown "$huelens" "$perf_seconds"
+  fi
+
+  rss_end=$(rss_kb "$huelens")
+  echo "resident memory: ${rss_start} kB after warm-up, ${rss_end} kB at the end ($(( (rss_end - rss_start) )) kB)"
+  kill "$huelens" 2>/dev/null || true
+  wait "$huelens" 2>/dev/null || true
+done
 
 if [ -x "$build/bench/bench_cycle_x11" ]; then
   echo
   echo "== Resident memory over 10,000 cycles (bench_cycle_x11, same window and X server)"
-  kill "$huelens" 2>/dev/null || true
-  wait "$huelens" 2>/dev/null || true
   "$build/bench/bench_cycle_x11" --benchmark_filter=residentGrowth 2>/dev/null | grep -E '^residentGrowth|Benchmark'
 fi

@@ -36,6 +36,8 @@ packages=(
   # readings with the monitor's profile undone (LittleCMS 2), and the
   # profiles its tests undo
   liblcms2-dev icc-profiles-free colord-data
+  # make measure: where the program's time goes (perf record and report)
+  linux-perf
 )
 
 # make test-windows asks for its own list: the cross compiler and Wine come

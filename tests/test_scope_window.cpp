@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QtTest>
 
+#include <functional>
 #include <memory>
 #include <tuple>
 
@@ -24,6 +25,7 @@ template <> struct MainWindowProbe<ScopeWindowTag> {
         w.analysedColorImage();
         return w.colorImage;
     }
+    static bool colorImageStale(MainWindow& w) { return w.colorImageStale; }
     static quint32& frameSum(MainWindow& w) { return w.frameSum; }
     static quint32& vectorscopeFrameSum(MainWindow& w) { return w.vectorscopeFrameSum; }
     static int& displayMode(MainWindow& w) { return w.displayMode; }
@@ -35,6 +37,13 @@ template <> struct MainWindowProbe<ScopeWindowTag> {
         w.hoverX = x;
         w.hoverY = y;
     }
+    static void pick(MainWindow& w, double hue, double spread)
+    {
+        w.selectedHue = hue;
+        w.hueSpread = spread;
+    }
+    // The next cycle makes the scope picture afresh from the cached plot.
+    static void forgetPicture(MainWindow& w) { w.scopeImageHoldsPlot = false; }
     static void setDominantHues(MainWindow& w, std::vector<float> hues)
     {
         w.dominantHueCount = static_cast<int>(hues.size());
@@ -82,6 +91,46 @@ bool plotLabelShows(MainWindow& w, const cv::Mat& scope)
 
 const cv::Vec4b kHighlight(0, 0, 255, 255); // B, G, R, A
 
+// Counts the events of one type that reach a widget; paint events only
+// where they reach below `overlay`, a sibling over its top (the info label
+// over the plot repaints what lies under it, before and after it fits its
+// text, whenever the text, the cycle's time, changes).
+class EventCounter : public QObject {
+public:
+    EventCounter(QWidget* target, QEvent::Type type, const QWidget* overlay = nullptr)
+        : type(type)
+        , target(target)
+        , overlay(overlay)
+    {
+        target->installEventFilter(this);
+    }
+    int take()
+    {
+        QCoreApplication::processEvents();
+        const int n = count;
+        count = 0;
+        return n;
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() != type)
+            return false;
+        const QRect covered
+            = overlay ? QRect(0, 0, target->width(), overlay->geometry().bottom() + 1 - target->y()) : QRect();
+        if (type != QEvent::Paint || !(static_cast<QPaintEvent*>(event)->region() - covered).isEmpty())
+            ++count;
+        return false;
+    }
+
+private:
+    QEvent::Type type;
+    const QWidget* target;
+    const QWidget* overlay;
+    int count = 0;
+};
+
 } // namespace
 
 class TestScopeWindow : public QObject {
@@ -108,13 +157,16 @@ private slots:
         QCOMPARE(Probe::scopeImage(*w).size(), cv::Size(400, 400));
         QVERIFY(plots(true, false));
 
-        // An unchanged frame keeps the cached plot: a mark in the cache where the
-        // wheel is black shows.
-        cv::Vec3b& corner = Probe::scopeCache(*w).at<cv::Vec3b>(10, 10);
-        corner = cv::Vec3b(1, 2, 3);
+        // An unchanged frame keeps the cached plot: the frame is not analysed
+        // again (which would make the colour image anew) and the picture stays.
+        // (The cache is the plotter's picture, and only what the plotter says
+        // it changed is copied from it: a mark made in it from outside no
+        // longer shows.)
+        Probe::colorImage(*w); // made now
+        const cv::Mat before = Probe::scopeImage(*w).clone();
         w->updateScreen();
-        QCOMPARE(Probe::scopeImage(*w).at<cv::Vec3b>(10, 10), cv::Vec3b(1, 2, 3));
-        corner = cv::Vec3b(0, 0, 0); // the cache is the plotter's picture: only the plotter paints on it
+        QVERIFY(!Probe::colorImageStale(*w));
+        QVERIFY(samePicture(Probe::scopeImage(*w), before));
 
         // Fault guarded: the change flag fires once per frame in whatever mode is
         // shown, so a frame that changed while the Waveform was up reached the
@@ -236,6 +288,125 @@ private slots:
             QVERIFY(plotLabelShows(*w, Probe::scopeImage(*w)));
             QCOMPARE(samePicture(preview, frame), mode == 0);
         }
+    }
+
+    // Fault guarded: a cycle brings back from the cached plot only what the
+    // plotter changed and where the last overlays lay, and the plot's label
+    // converts only what changed; anything missed left traces of an older
+    // plot or overlay on screen. A window that makes its picture afresh every
+    // cycle runs beside one that keeps it, through the same changes.
+    void aKeptPictureIsTheOneMadeAfresh()
+    {
+        showBusyScreen();
+        auto kept = std::make_unique<MainWindow>(nullptr, false, 0);
+        auto fresh = std::make_unique<MainWindow>(nullptr, false, 0);
+        const auto both = [&](const std::function<void(MainWindow&)>& change) {
+            change(*kept);
+            change(*fresh);
+        };
+        const auto point = [](int x, int y) { screen().pointerPosition = platform::Point { x, y }; };
+        const auto movePatch = [](int x, int y, const cv::Scalar& bgr) {
+            showBusyScreen();
+            screen().screen(cv::Rect(x, y, 60, 50)).setTo(bgr);
+        };
+        const std::pair<const char*, std::function<void()>> cycles[] = {
+            { "first", [&] { point(10, 10); } },
+            { "the pointer moves", [&] { point(300, 200); } },
+            { "the screen changes", [&] { movePatch(100, 100, cv::Scalar(255, 40, 0, 255)); } },
+            { "dominant hues", [&] { both([](MainWindow& w) {
+                                         Probe::setDominantHues(w, { 0.1f, 0.6f, 0.85f });
+                                     }); } },
+            { "a harmony pick", [&] { both([](MainWindow& w) { Probe::pick(w, 0.3, -1000.0); }); } },
+            { "a spread", [&] { both([](MainWindow& w) { Probe::pick(w, 0.3, 0.1); }); } },
+            { "nothing", [] {} },
+            { "the pointer on the patch", [&] { point(120, 120); } },
+            { "fewer hues, another pick",
+                [&] {
+                    both([](MainWindow& w) {
+                        Probe::setDominantHues(w, { 0.45f });
+                        Probe::pick(w, 0.7, -1000.0);
+                    });
+                } },
+            { "the screen changes again", [&] { movePatch(20, 200, cv::Scalar(0, 255, 255, 255)); } },
+            { "no overlays",
+                [&] {
+                    point(-50, -50);
+                    both([](MainWindow& w) {
+                        Probe::setDominantHues(w, {});
+                        Probe::pick(w, -1.0, -1000.0);
+                    });
+                } },
+            { "magnified", [&] { both([](MainWindow& w) { w.zoomTrigger(); }); } },
+            { "the pointer again", [&] { point(300, 200); } },
+            { "the Waveform", [&] { both([](MainWindow& w) { Probe::displayMode(w) = 1; }); } },
+            { "back, on a new screen",
+                [&] {
+                    both([](MainWindow& w) { Probe::displayMode(w) = 0; });
+                    movePatch(250, 30, cv::Scalar(10, 10, 250, 255));
+                } },
+        };
+        for (const auto& [what, change] : cycles) {
+            change();
+            Probe::forgetPicture(*fresh);
+            kept->updateScreen();
+            fresh->updateScreen();
+            QVERIFY2(samePicture(Probe::scopeImage(*kept), Probe::scopeImage(*fresh)), what);
+            QVERIFY2(plotLabelShows(*kept, Probe::scopeImage(*kept)), what);
+            QVERIFY2(plotLabelShows(*fresh, Probe::scopeImage(*fresh)), what);
+        }
+    }
+
+    // The labels are repainted when what they show changed, and only then.
+    // Fault guarded: the preview is repainted when the frame copy saw a byte
+    // change, or when the hover highlight painted on it; a highlight on an
+    // unchanged frame did not show. And a harmony swatch's style sheet, set
+    // again every cycle with the same text, restyled and repainted it.
+    void labelsRepaintWhatChangedOnly()
+    {
+        showBusyScreen();
+        auto w = std::make_unique<MainWindow>(nullptr, false, 0);
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        w->updateScreen();
+        auto* plot = w->findChild<QLabel*>("plotLabel");
+        auto* info = w->findChild<QLabel*>("infoLabel");
+        QCOMPARE(info->parentWidget(), plot->parentWidget());
+        EventCounter plotPaints(plot, QEvent::Paint, info);
+        EventCounter previewPaints(w->findChild<QLabel*>("previewLabel"), QEvent::Paint);
+        plotPaints.take();
+        previewPaints.take();
+
+        w->updateScreen();
+        QCOMPARE(plotPaints.take(), 0);
+        QCOMPARE(previewPaints.take(), 0);
+
+        Probe::hover(*w, 0.5f, 1.0); // pointing at red: the red patch lights up
+        w->updateScreen();
+        QVERIFY(previewPaints.take() > 0);
+        QCOMPARE(Probe::frameImage(*w).at<cv::Vec4b>(10, 10), kHighlight);
+        w->updateScreen(); // the same highlight on the same frame
+        Probe::hover(*w, 0.0f, -1.0);
+        w->updateScreen();
+        QVERIFY(previewPaints.take() > 0);
+        QCOMPARE(Probe::frameImage(*w).at<cv::Vec4b>(10, 10), screen().screen.at<cv::Vec4b>(10, 10));
+        w->updateScreen();
+        QCOMPARE(previewPaints.take(), 0);
+
+        screen().pointerPosition = platform::Point { 300, 200 }; // the marker appears
+        w->updateScreen();
+        QVERIFY(plotPaints.take() > 0);
+        screen().screen(cv::Rect(0, 280, 50, 20)).setTo(cv::Scalar(255, 0, 0, 255));
+        w->updateScreen();
+        QVERIFY(previewPaints.take() > 0);
+
+        Probe::pick(*w, 0.3, 0.1);
+        w->updateScreen();
+        auto* swatch = w->findChild<QLabel*>("colorSwatch0");
+        QVERIFY(swatch->isVisible());
+        EventCounter restyled(swatch, QEvent::StyleChange);
+        for (int i = 0; i < 3; ++i)
+            w->updateScreen();
+        QCOMPARE(restyled.take(), 0);
     }
 };
 

@@ -3,10 +3,12 @@
 #include "capture/QClickLabel.h"
 #include "capture/ScreenService.h"
 #include "scopes/FrameSum.h"
+#include "scopes/ShownPicture.h"
 
 #include <QImage>
 #include <QLabel>
 #include <QPixmap>
+#include <QStyle>
 
 #include <algorithm>
 #include <chrono>
@@ -26,11 +28,24 @@ const char* modeName(int displayMode)
     }
 }
 
-// Two continuous pictures of the same size and type with the same bytes.
-bool sameBytes(const cv::Mat& a, const cv::Mat& b)
+// Hands `label` a pixmap of `picture` (B, G, R, 255 bytes). Where the
+// platform's pixmaps are images of the screen's own format, the pixmap is
+// the picture's buffer itself, not a copy: returns whether it is, that is,
+// whether later changes to the buffer show once the label is repainted.
+bool showBuffer(QLabel* label, const cv::Mat& picture)
 {
-    return a.size() == b.size() && a.type() == b.type() && a.isContinuous() && b.isContinuous()
-        && std::memcmp(a.data, b.data, a.total() * a.elemSize()) == 0;
+    const QPixmap pixmap = QPixmap::fromImage(
+        QImage(picture.data, picture.cols, picture.rows, static_cast<int>(picture.step), QImage::Format_RGB32));
+    label->setPixmap(pixmap);
+    return pixmap.toImage().constBits() == picture.data;
+}
+
+// Where a label paints its pixmap: its rectangle in the label.
+QRect pixmapPlace(const QLabel* label, const cv::Mat& picture)
+{
+    const Qt::LayoutDirection direction = label->layoutDirection();
+    return QStyle::alignedRect(direction, QStyle::visualAlignment(direction, label->alignment()),
+        QSize(picture.cols, picture.rows), label->contentsRect());
 }
 
 // A pointer coordinate on the frame: its distance from the captured
@@ -73,8 +88,12 @@ void MainWindow::updateScreen()
     screenService->captureScreen(&captureImage, monitorIndex, useRect ? &rect : nullptr, windowSize, &scale, &captured);
     log("scr ok");
 
-    // The deep copy and the change test's byte sum in one pass over the bytes.
-    const quint32 sum = scopes::copyFrameAndSum(captureImage, frameImage);
+    // The deep copy, the change test's byte sum and whether the preview's
+    // bytes changed (the hover highlight painted last cycle counts) in one
+    // pass over the bytes.
+    bool previewChanged = false;
+    const quint32 sum = scopes::copyFrameAndSum(captureImage, frameImage, &previewChanged);
+    previewPaintedOn = false;
     const bool readingsChanged = convertReadings(monitorIndex, sum != frameSum);
 
     // Measured from the rectangle the capture read, in desktop pixels: the
@@ -102,15 +121,28 @@ void MainWindow::updateScreen()
     else
         drawWaveform(frameChanged, cursorX, cursorY, displayMode == 2);
 
-    if (!sameBytes(scopeImage, shownScope)) {
-        plotLabel->setPixmap(QPixmap::fromImage(QImage(scopeImage.data, scopeImage.cols, scopeImage.rows,
-                                                       static_cast<int>(scopeImage.cols * 3), QImage::Format_RGB888)));
-        scopeImage.copyTo(shownScope);
+    // The labels paint our own buffers. The plot's is the scope picture in
+    // the form painted without converting, rewritten where it changed; the
+    // preview's is the frame itself, which the copy above and the highlight
+    // wrote in place. Only what changed is repainted.
+    const uchar* plotBuffer = shownScope.data;
+    const cv::Rect plotChanged = scopes::showAsBgrx(scopeImage, shownScope, scopeChanged);
+    if (shownScope.data != plotBuffer || !plotSharesBuffer) {
+        if (!plotChanged.empty() || shownScope.data != plotBuffer)
+            plotSharesBuffer = showBuffer(plotLabel, shownScope);
+    } else if (!plotChanged.empty()) {
+        const QRect place = pixmapPlace(plotLabel, shownScope);
+        plotLabel->update(place.x() + plotChanged.x, place.y() + plotChanged.y, plotChanged.width, plotChanged.height);
     }
-    if (!sameBytes(frameImage, shownFrame)) {
-        previewLabel->setPixmap(QPixmap::fromImage(QImage(frameImage.data, frameImage.cols, frameImage.rows,
-                                                          static_cast<int>(frameImage.cols * 4), QImage::Format_ARGB32)));
-        frameImage.copyTo(shownFrame);
+    if (frameImage.data != shownFrame.data || frameImage.size() != shownFrame.size() || !previewSharesBuffer) {
+        if (previewChanged || previewPaintedOn || frameImage.data != shownFrame.data
+            || frameImage.size() != shownFrame.size()) {
+            // The label's pixmap may be this buffer: the header keeps it alive until the next is handed over.
+            shownFrame = frameImage;
+            previewSharesBuffer = showBuffer(previewLabel, frameImage);
+        }
+    } else if (previewChanged || previewPaintedOn) {
+        previewLabel->update(pixmapPlace(previewLabel, frameImage));
     }
 
     if (scopeImage.rows != lastPlotHeight) {
@@ -127,10 +159,9 @@ void MainWindow::updateScreen()
     const QString zoomText = displayMode == 0 && vectorscopeZoom != 1
         ? QString::number(vectorscopeZoom) + QChar(0x00D7) + QLatin1Char(' ')
         : QString();
-    if (captureProblem.isEmpty())
-        infoLabel->setText(
-            QString::number(milliseconds) + QStringLiteral(" ms ") + zoomText + QLatin1String(modeName(displayMode)));
-    else
-        infoLabel->setText(captureProblem);
+    const QString info = captureProblem.isEmpty()
+        ? QString::number(milliseconds) + QStringLiteral(" ms ") + zoomText + QLatin1String(modeName(displayMode))
+        : captureProblem;
+    infoLabel->setText(info); // the same text again costs nothing: the label compares
     log("scr end");
 }

@@ -30,29 +30,50 @@ std::uint32_t frameByteSum(const cv::Mat& frame)
     return static_cast<std::uint32_t>(total);
 }
 
-std::uint32_t copyFrameAndSum(const cv::Mat& from, cv::Mat& to)
+std::uint32_t copyFrameAndSum(const cv::Mat& from, cv::Mat& to, bool* changed)
 {
+    const bool sameBuffer = to.size() == from.size() && to.type() == from.type() && to.isContinuous();
     to.create(from.size(), from.type());
-    if (!from.isContinuous() || !to.isContinuous()) {
+    if (!from.isContinuous() || !to.isContinuous() || (changed && !sameBuffer)) {
+        if (changed)
+            *changed = !sameBuffer || cv::norm(from, to, cv::NORM_INF) != 0;
         from.copyTo(to);
         return frameByteSum(to);
     }
     const size_t count = from.total() * from.elemSize();
     const uchar* in = from.data;
     uchar* out = to.data;
-    __m128i sums = _mm_setzero_si128();
+    const __m128i zero = _mm_setzero_si128();
+    __m128i sums = zero;
+    bool anyChanged = false;
     size_t i = 0;
-    for (; i + 16 <= count; i += 16) {
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), bytes);
-        sums = _mm_add_epi64(sums, _mm_sad_epu8(bytes, _mm_setzero_si128()));
+    // Sixty-four bytes (a cache line) at a time, compared with the bytes
+    // there and written only where they differ: an unchanged frame, the
+    // common case, leaves the copy's memory untouched.
+    for (; i + 64 <= count; i += 64) {
+        __m128i bytes[4];
+        __m128i differ = zero;
+        for (int k = 0; k < 4; ++k) {
+            bytes[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + 16 * k));
+            differ = _mm_or_si128(
+                differ, _mm_xor_si128(bytes[k], _mm_loadu_si128(reinterpret_cast<const __m128i*>(out + i + 16 * k))));
+            sums = _mm_add_epi64(sums, _mm_sad_epu8(bytes[k], zero));
+        }
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(differ, zero)) != 0xffff) {
+            anyChanged = true;
+            for (int k = 0; k < 4; ++k)
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 16 * k), bytes[k]);
+        }
     }
     std::uint64_t total = static_cast<std::uint64_t>(_mm_cvtsi128_si64(sums))
         + static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
     for (; i < count; ++i) {
+        anyChanged = anyChanged || out[i] != in[i];
         out[i] = in[i];
         total += in[i];
     }
+    if (changed)
+        *changed = anyChanged;
     return static_cast<std::uint32_t>(total);
 }
 

@@ -11,6 +11,8 @@ std::uint32_t frameByteSum(const cv::Mat& frame);
 
 // to := a deep copy of `from` (buffer kept when the size is unchanged), and
 // the byte sum of the copy, in one pass over the bytes.
-std::uint32_t copyFrameAndSum(const cv::Mat& from, cv::Mat& to);
+// With `changed`: whether any byte of `to` differs from what it held (always
+// when its size or type changes), found in the same pass.
+std::uint32_t copyFrameAndSum(const cv::Mat& from, cv::Mat& to, bool* changed = nullptr);
 
 } // namespace scopes

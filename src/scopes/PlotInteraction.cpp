@@ -49,8 +49,10 @@ void MainWindow::updateHarmonySwatches()
     // Before the first analysis there is no picture to draw on; the swatches still follow the picks.
     const bool canDraw = !scopeImage.empty();
     auto drawLine = [&](const cv::Point& end, const cv::Scalar& colour) {
-        if (canDraw)
+        if (canDraw) {
             cv::line(scopeImage, centre, end, colour, 1, cv::LINE_AA);
+            overlaySpans.addLine(centre, end);
+        }
     };
 
     if (s < 0) {
@@ -91,15 +93,20 @@ void MainWindow::showSwatch(int index, double hue, const cv::Point& endPoint)
 {
     const harmony::Rgb colour = harmony::hslColor(hue, saturation, lightness);
     QClickLabel* swatch = colorSwatches[index];
-    swatch->setStyleSheet(QStringLiteral("QLabel{background-color:rgb(%1,%2,%3);border-radius:%4;"
+    // Called every cycle: a style sheet set again, even the same, is parsed and applied anew.
+    const QString sheet = QStringLiteral("QLabel{background-color:rgb(%1,%2,%3);border-radius:%4;"
                                          "border:1px solid #CCC;}QLabel:hover{border:3px solid #FFFFFF;}")
                               .arg(colour.r)
                               .arg(colour.g)
                               .arg(colour.b)
-                              .arg(swatchSize / 2));
+                              .arg(swatchSize / 2);
+    if (swatch->styleSheet() != sheet)
+        swatch->setStyleSheet(sheet);
     swatch->move(endPoint.x - swatchSize / 2, endPoint.y - swatchSize / 2);
     swatch->show();
-    swatch->setToolTip(harmony::colorCode(colour) + QStringLiteral(" (click to copy)"));
+    const QString tip = harmony::colorCode(colour) + QStringLiteral(" (click to copy)");
+    if (swatch->toolTip() != tip)
+        swatch->setToolTip(tip);
 }
 
 void MainWindow::plotClicked()

@@ -7,9 +7,10 @@
 #include <QAction>
 
 // The costly part (accumulation, smoothing, brightening) runs only for a
-// frame the vectorscope has not analysed yet; the overlays are redrawn on a
-// fresh copy of the cached plot on every call, so they follow the pointer and
-// the picks without recomputing it.
+// frame the vectorscope has not analysed yet; the overlays are redrawn on
+// the cached plot on every call (where the last ones lay brought back from
+// the cache first), so they follow the pointer and the picks without
+// recomputing it.
 void MainWindow::drawVectorscope(bool frameChanged, int cursorX, int cursorY)
 {
     // Besides a changed frame: the cycle's change flag does not see frames
@@ -41,19 +42,40 @@ void MainWindow::drawVectorscope(bool frameChanged, int cursorX, int cursorY)
 
     log("scr A");
     log("scr M changed");
-    scopeCache.copyTo(scopeImage);
+    // Last cycle's picture less its overlays, with what the plotter changed:
+    // the cached plot, from a copy of only those parts when it can.
+    const int rows = scopeCache.rows, cols = scopeCache.cols;
+    if (!scopeImageHoldsPlot || scopeImage.data != plotImageData || plotCacheData != scopeCache.data
+        || scopeImage.size() != scopeCache.size() || scopeImage.type() != scopeCache.type()
+        || overlaySpans.rows() != rows || overlaySpans.cols() != cols) {
+        scopeCache.copyTo(scopeImage);
+        scopeChanged.all(rows, cols);
+    } else {
+        scopeChanged.none(rows, cols);
+        if (recompute) {
+            const auto& plotted = vectorscopePlotter.changedSpans();
+            for (int y = 0; y < rows && y < static_cast<int>(plotted.size()); ++y)
+                scopeChanged.add(y, plotted[static_cast<size_t>(y)].x0, plotted[static_cast<size_t>(y)].x1);
+        }
+        scopeChanged.add(overlaySpans);
+        scopes::copySpans(scopeCache, scopeImage, scopeChanged);
+    }
+    scopeImageHoldsPlot = true;
+    plotImageData = scopeImage.data;
+    plotCacheData = scopeCache.data;
+    overlaySpans.none(rows, cols);
 
     // The pointed pixel's hue and saturation, read from the colour image when
     // it is made, else worked out for that pixel alone: the same numbers.
     if (cursorX >= 0 && cursorY >= 0 && cursorX < analysedFrame.cols && cursorY < analysedFrame.rows) {
         const cv::Vec3f hsv = colorImageStale ? vectorscopePlotter.hsvOfPixel(analysedFrame, cursorX, cursorY)
                                               : colorImage.at<cv::Vec3f>(cursorY, cursorX);
-        scopes::drawPointerMarkerFor(scopeImage, hsv[0], hsv[1], scopeRadius, vectorscopeZoom);
+        scopes::drawPointerMarkerFor(scopeImage, hsv[0], hsv[1], scopeRadius, vectorscopeZoom, &overlaySpans);
     }
     log("scr M changed A");
 
     if (dominantHueCount > 0)
-        scopes::drawDominantHueLines(scopeImage, dominantHues, dominantHueCount, scopeRadius);
+        scopes::drawDominantHueLines(scopeImage, dominantHues, dominantHueCount, scopeRadius, &overlaySpans);
     log("scr M changed B");
 
     updateHarmonySwatches();
@@ -70,12 +92,15 @@ void MainWindow::drawVectorscope(bool frameChanged, int cursorX, int cursorY)
             highlightSaturation = hoverSaturation;
         }
         // A colour image of another size than the frame is not walked past its end.
-        if (hsv.size() == frameImage.size())
+        if (hsv.size() == frameImage.size()) {
             scopes::paintHighlight(frameImage, highlightedPixels);
+            previewPaintedOn = previewPaintedOn || !highlightedPixels.empty();
+        }
     }
     log("scr M changed D");
 
-    scopes::drawSkinToneLine(scopeImage, scopeRadius);
+    scopes::drawSkinToneLine(scopeImage, scopeRadius, &overlaySpans);
+    scopeChanged.add(overlaySpans);
     log("scr M changed E");
 }
 

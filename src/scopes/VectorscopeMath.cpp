@@ -1,5 +1,7 @@
 #include "scopes/VectorscopeMath.h"
 
+#include "scopes/ShownPicture.h"
+
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
@@ -231,7 +233,7 @@ void drawPointerMarker(cv::Mat& scope, const cv::Mat& colorImage, int cursorX, i
     drawPointerMarkerFor(scope, hsv[0], hsv[1], radius, zoom);
 }
 
-void drawPointerMarkerFor(cv::Mat& scope, float hue, float saturation, double radius, int zoom)
+void drawPointerMarkerFor(cv::Mat& scope, float hue, float saturation, double radius, int zoom, ChangedSpans* painted)
 {
     // No brightness test: dark and grey pixels mark the centre.
     const cv::Point p
@@ -239,13 +241,18 @@ void drawPointerMarkerFor(cv::Mat& scope, float hue, float saturation, double ra
     if (p.x < 0 || p.y < 0 || p.x >= scope.cols || p.y >= scope.rows)
         return;
     const cv::Vec3b red(255, 0, 0);
+    if (painted) {
+        painted->add(cv::Rect(p.x, p.y - 6, 1, 13));
+        painted->add(cv::Rect(p.x - 6, p.y, 13, 1));
+    }
     for (int j = -6; j <= 6; ++j) {
         paintIfInside(scope, p.x, p.y + j, red);
         paintIfInside(scope, p.x + j, p.y, red);
     }
 }
 
-void drawDominantHueLines(cv::Mat& scope, const std::vector<float>& hues, int count, double radius)
+void drawDominantHueLines(
+    cv::Mat& scope, const std::vector<float>& hues, int count, double radius, ChangedSpans* painted)
 {
     const int half = scope.cols / 2;
     const double length = lineLength(radius);
@@ -253,15 +260,20 @@ void drawDominantHueLines(cv::Mat& scope, const std::vector<float>& hues, int co
     for (int i = 0; i < lines; ++i) {
         // Half a turn on, and the sign flipped below, ends up where that hue is plotted.
         const float turns = static_cast<float>(hues[i] + 0.5);
-        cv::line(scope, cv::Point(half, half), lineEnd(half, turns, length), kDominantHueColor, 1, cv::LINE_AA, 0);
+        const cv::Point end = lineEnd(half, turns, length);
+        cv::line(scope, cv::Point(half, half), end, kDominantHueColor, 1, cv::LINE_AA, 0);
+        if (painted)
+            painted->addLine(cv::Point(half, half), end);
     }
 }
 
-void drawSkinToneLine(cv::Mat& scope, double radius)
+void drawSkinToneLine(cv::Mat& scope, double radius, ChangedSpans* painted)
 {
     const int half = scope.cols / 2;
-    cv::line(scope, cv::Point(half, half), plotPoint(half, kSkinToneAngle, lineLength(radius)), kSkinToneColor, 1,
-        cv::LINE_AA, 0);
+    const cv::Point end = plotPoint(half, kSkinToneAngle, lineLength(radius));
+    cv::line(scope, cv::Point(half, half), end, kSkinToneColor, 1, cv::LINE_AA, 0);
+    if (painted)
+        painted->addLine(cv::Point(half, half), end);
 }
 
 void highlightMatchingHues(

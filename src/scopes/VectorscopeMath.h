@@ -14,6 +14,8 @@
 // saturation. Hue 0 points straight up and hue grows counter-clockwise.
 namespace scopes {
 
+class ChangedSpans;
+
 constexpr double kDegreesToRadians = 0.017453292519943295;
 // Direction of hue 19 degrees, where skin tones of every complexion gather.
 constexpr double kSkinToneAngle = 0.33161255787;
@@ -80,13 +82,16 @@ void brightenScope(cv::Mat& scope, const cv::Mat& cells);
 void drawPointerMarker(
     cv::Mat& scope, const cv::Mat& colorImage, int cursorX, int cursorY, double radius, int zoom = 1);
 // The same for the pixel of hue `hue` (degrees) and saturation `saturation`.
-void drawPointerMarkerFor(cv::Mat& scope, float hue, float saturation, double radius, int zoom = 1);
+// With `painted`: where it painted is added there.
+void drawPointerMarkerFor(
+    cv::Mat& scope, float hue, float saturation, double radius, int zoom = 1, ChangedSpans* painted = nullptr);
 
 // Blue lines from the centre towards the first `count` hues (hue fractions
 // in [0, 1)); nothing for an empty list.
-void drawDominantHueLines(cv::Mat& scope, const std::vector<float>& hues, int count, double radius);
+void drawDominantHueLines(
+    cv::Mat& scope, const std::vector<float>& hues, int count, double radius, ChangedSpans* painted = nullptr);
 
-void drawSkinToneLine(cv::Mat& scope, double radius);
+void drawSkinToneLine(cv::Mat& scope, double radius, ChangedSpans* painted = nullptr);
 
 // Paints opaque red (B 0, G 0, R 255, A 255) every frame pixel whose hue and
 // saturation lie near the pointed direction `hoverHue` (turns: the pointed

@@ -401,6 +401,9 @@ cv::Mat VectorscopePlotter::draw(const cv::Mat& wheel, const cv::Rect& paintedOv
     findRowSpans(region, size);
     const float largest = smoothCountedCells(region, size);
     liftSpans(region, normalizeScale(largest), wheel);
+    // What went back to the wheel (in `changed` since startPicture) and what was lifted now.
+    for (size_t y = 0; y < changed.size(); ++y)
+        changed[y] = hull(changed[y], pictureSpans[y]);
     return picture;
 }
 
@@ -416,13 +419,19 @@ void VectorscopePlotter::startPicture(const cv::Mat& wheel, const cv::Rect& pain
         wheel.copyTo(picture);
         pictureWheel = wheel.data;
         pictureSpans.assign(static_cast<size_t>(size), kNoColumns);
+        changed.assign(static_cast<size_t>(size), Span { 0, size - 1 });
         return;
     }
     // The rest of the picture is the wheel already, but for the cells the
     // previous plot lifted (put back while lifting) and what callers painted.
+    changed = pictureSpans;
     const cv::Rect painted = paintedOver & cv::Rect(0, 0, size, size);
-    if (!painted.empty())
+    if (!painted.empty()) {
         wheel(painted).copyTo(picture(painted));
+        for (int y = painted.y; y < painted.y + painted.height; ++y)
+            changed[static_cast<size_t>(y)]
+                = hull(changed[static_cast<size_t>(y)], Span { painted.x, painted.x + painted.width - 1 });
+    }
 }
 
 void VectorscopePlotter::drawPlainly(const cv::Mat& wheel)
@@ -431,6 +440,7 @@ void VectorscopePlotter::drawPlainly(const cv::Mat& wheel)
     smoothCells(plainCells, plainBlurred);
     brightenScope(picture, plainCells);
     pictureSpans.assign(static_cast<size_t>(wheel.rows), Span { 0, wheel.cols - 1 });
+    changed = pictureSpans;
 }
 
 void VectorscopePlotter::countPixels(const cv::Mat& frameBgra, int size, double radius, int zoom)

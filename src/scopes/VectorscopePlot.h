@@ -66,6 +66,11 @@ public:
         int x0, x1; // inclusive; empty when x0 > x1
     };
 
+    // Per row of the picture: the columns the last draw() may have changed
+    // (all of them when it started afresh), so that a copy of the picture
+    // can follow it by these alone.
+    const std::vector<Span>& changedSpans() const { return changed; }
+
 private:
     struct Area {
         int x0, y0, x1, y1; // inclusive; empty when x0 > x1
@@ -99,6 +104,7 @@ private:
     cv::Mat picture; // R, G, B: the wheel with the last plot
     const uchar* pictureWheel = nullptr; // the wheel under it; null: start afresh
     std::vector<Span> pictureSpans; // per row of the picture: the lifted columns
+    std::vector<Span> changed; // per row of the picture: what the last draw may have changed
     bool lastPlain = false;
     int plotSize = 0;
     std::uint32_t framePixels = 0;

@@ -9,8 +9,11 @@
 void MainWindow::drawWaveform(bool, int, int, bool parade)
 {
     scopes::renderWaveform(scopeFrame(), windowSize, parade, waveformBuffers, scopeImage);
+    scopeImageHoldsPlot = false;
+    scopeChanged.all(scopeImage.rows, scopeImage.cols);
     for (const QString& note : scopes::takeFallbackNotes())
         if (debugMode)
             writeLog(note);
+    previewPaintedOn = previewPaintedOn || hoverX >= 0; // it paints only then
     scopes::highlightMatchingLevels(scopeFrame(), frameImage, scopeImage.cols, scopeImage.rows, hoverX, hoverY, parade);
 }

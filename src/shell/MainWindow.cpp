@@ -274,6 +274,9 @@ MainWindow::MainWindow(QWidget* parent, bool debugMode, int skipUpdateScreen)
 
 MainWindow::~MainWindow()
 {
+    // The labels' pixmaps may be our own buffers, which go before the labels do.
+    plotLabel->clear();
+    previewLabel->clear();
     delete screenService;
     delete settings;
 }

@@ -4,6 +4,7 @@
 #include "apps/SettingsFile.h"
 #include "platform/Desktop.h"
 #include "scopes/ReadingsProfile.h"
+#include "scopes/ShownPicture.h"
 #include "scopes/VectorscopePlot.h"
 #include "scopes/WaveformMath.h"
 
@@ -194,11 +195,28 @@ private:
     bool highlightCurrent = false;
     float highlightHue = 0.0f;
     double highlightSaturation = -1.0;
-    // What the plot and preview labels show: a picture with the same bytes
-    // is not handed over again, since converting and repainting it would
-    // show the very same pixels.
+    // What the plot and preview labels paint, without converting: the scope
+    // picture as B, G, R, 255 (rewritten where it changed), and a header of
+    // the frame buffer that keeps the buffer alive while the label's pixmap
+    // may be that very buffer. The flags say whether it is (the platform's
+    // pixmaps may be copies: then a changed picture is handed over again).
     cv::Mat shownScope;
     cv::Mat shownFrame;
+    bool plotSharesBuffer = false;
+    bool previewSharesBuffer = false;
+    // Whether this cycle painted the hover highlight on the frame.
+    bool previewPaintedOn = false;
+    // Where this cycle's scope picture may differ from the last one's: the
+    // part of the shown picture to bring up to date.
+    scopes::ChangedSpans scopeChanged;
+    // The vectorscope's picture is the cached plot with the overlays drawn
+    // on it. While scopeImage still holds the one it was made of (this
+    // buffer, this cache), a cycle brings back from the cache only what the
+    // plotter changed and what the overlays covered (overlaySpans).
+    scopes::ChangedSpans overlaySpans;
+    const uchar* plotImageData = nullptr;
+    const uchar* plotCacheData = nullptr;
+    bool scopeImageHoldsPlot = false;
 
     // --- scopes/: plot interaction and colour harmony --------------------
     void updateHarmonySwatches();

@@ -1,0 +1,191 @@
+#include "scopes/ShownPicture.h"
+
+#include <immintrin.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <cstring>
+
+namespace scopes {
+
+void ChangedSpans::none(int rows, int cols)
+{
+    spans.assign(static_cast<size_t>(std::max(rows, 0)), Span { INT_MAX, INT_MIN });
+    width = cols;
+    first = 0;
+    last = -1;
+}
+
+void ChangedSpans::all(int rows, int cols)
+{
+    spans.assign(static_cast<size_t>(std::max(rows, 0)), Span { 0, cols - 1 });
+    width = cols;
+    first = 0;
+    last = cols > 0 ? rows - 1 : -1;
+}
+
+void ChangedSpans::add(int y, int x0, int x1)
+{
+    x0 = std::max(x0, 0);
+    x1 = std::min(x1, width - 1);
+    if (y < 0 || y >= rows() || x0 > x1)
+        return;
+    Span& s = spans[static_cast<size_t>(y)];
+    s = { std::min(s.x0, x0), std::max(s.x1, x1) };
+    if (first > last) {
+        first = last = y;
+    } else {
+        first = std::min(first, y);
+        last = std::max(last, y);
+    }
+}
+
+void ChangedSpans::add(const cv::Rect& area)
+{
+    for (int y = area.y; y < area.y + area.height; ++y)
+        add(y, area.x, area.x + area.width - 1);
+}
+
+void ChangedSpans::add(const ChangedSpans& other)
+{
+    const int n = std::min(rows(), other.rows());
+    for (int y = std::max(other.first, 0); y <= std::min(other.last, n - 1); ++y)
+        add(y, other.spans[static_cast<size_t>(y)].x0, other.spans[static_cast<size_t>(y)].x1);
+}
+
+void ChangedSpans::addLine(cv::Point a, cv::Point b)
+{
+    constexpr int kReach = 2;
+    if (a.y > b.y)
+        std::swap(a, b);
+    // x along the ideal line at row y (clamped to its ends), in double precision.
+    const auto xAt = [&](int y) {
+        if (b.y == a.y)
+            return static_cast<double>(y <= a.y ? a.x : b.x);
+        const int clamped = std::clamp(y, a.y, b.y);
+        return a.x + static_cast<double>(b.x - a.x) * (clamped - a.y) / (b.y - a.y);
+    };
+    const int top = std::max(a.y - kReach, 0), bottom = std::min(b.y + kReach, rows() - 1);
+    for (int y = top; y <= bottom; ++y) {
+        double x0 = xAt(y - kReach), x1 = xAt(y + kReach);
+        if (a.y == b.y) {
+            x0 = std::min(a.x, b.x);
+            x1 = std::max(a.x, b.x);
+        }
+        if (x0 > x1)
+            std::swap(x0, x1);
+        add(y, static_cast<int>(std::floor(x0)) - kReach, static_cast<int>(std::ceil(x1)) + kReach);
+    }
+}
+
+void copySpans(const cv::Mat& from, cv::Mat& to, const ChangedSpans& where)
+{
+    CV_Assert(
+        from.size() == to.size() && from.type() == to.type() && where.rows() == from.rows && where.cols() == from.cols);
+    if (!where.any())
+        return;
+    const size_t pixel = from.elemSize();
+    for (int y = 0; y < from.rows; ++y) {
+        const ChangedSpans::Span s = where.row(y);
+        if (s.x0 <= s.x1)
+            std::memcpy(to.ptr<uchar>(y) + s.x0 * pixel, from.ptr<uchar>(y) + s.x0 * pixel,
+                static_cast<size_t>(s.x1 - s.x0 + 1) * pixel);
+    }
+}
+
+namespace {
+
+// `n` pixels, R, G, B to B, G, R, 255; returns whether any byte of `out` changed.
+bool runPlain(const uchar* in, uchar* out, int n)
+{
+    bool changed = false;
+    for (int x = 0; x < n; ++x, in += 3, out += 4) {
+        const uchar bgrx[4] = { in[2], in[1], in[0], 255 };
+        if (std::memcmp(out, bgrx, 4) != 0) {
+            std::memcpy(out, bgrx, 4);
+            changed = true;
+        }
+    }
+    return changed;
+}
+
+// The same, four pixels (twelve bytes in, sixteen out) at a time. Sixteen
+// bytes are read for twelve: `readable` pixels may be read from `in`.
+__attribute__((target("ssse3"))) bool runSsse3(const uchar* in, uchar* out, int n, int readable)
+{
+    const __m128i order = _mm_setr_epi8(2, 1, 0, -1, 5, 4, 3, -1, 8, 7, 6, -1, 11, 10, 9, -1);
+    const __m128i opaque = _mm_set1_epi32(static_cast<int>(0xff000000u));
+    __m128i differ = _mm_setzero_si128();
+    int x = 0;
+    for (; x + 4 <= n && x + 6 <= readable; x += 4, in += 12, out += 16) {
+        const __m128i rgb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+        const __m128i bgrx = _mm_or_si128(_mm_shuffle_epi8(rgb, order), opaque);
+        const __m128i old = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out));
+        differ = _mm_or_si128(differ, _mm_xor_si128(old, bgrx));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bgrx);
+    }
+    const bool changed = _mm_movemask_epi8(_mm_cmpeq_epi8(differ, _mm_setzero_si128())) != 0xffff;
+    return runPlain(in, out, n - x) || changed;
+}
+
+bool hasSsse3()
+{
+    static const bool has = __builtin_cpu_supports("ssse3");
+    return has;
+}
+
+// Columns x0..x1 of row y; whether any byte changed.
+bool showRun(const cv::Mat& rgb, cv::Mat& shown, int y, int x0, int x1)
+{
+    const uchar* in = rgb.ptr<uchar>(y) + x0 * 3;
+    uchar* out = shown.ptr<uchar>(y) + x0 * 4;
+    return hasSsse3() ? runSsse3(in, out, x1 - x0 + 1, rgb.cols - x0) : runPlain(in, out, x1 - x0 + 1);
+}
+
+// A new buffer when the size changes, filled with a byte the conversion
+// never writes in the fourth place (it writes 255), so every pixel changes.
+void prepare(const cv::Mat& rgb, cv::Mat& shown)
+{
+    CV_Assert(rgb.type() == CV_8UC3);
+    const uchar* before = shown.data;
+    shown.create(rgb.size(), CV_8UC4);
+    if (shown.data != before)
+        shown.setTo(cv::Scalar::all(0));
+}
+
+} // namespace
+
+cv::Rect showAsBgrx(const cv::Mat& rgb, cv::Mat& shown)
+{
+    prepare(rgb, shown);
+    int first = -1, last = -1;
+    for (int y = 0; y < rgb.rows; ++y)
+        if (showRun(rgb, shown, y, 0, rgb.cols - 1)) {
+            if (first < 0)
+                first = y;
+            last = y;
+        }
+    return first < 0 ? cv::Rect() : cv::Rect(0, first, rgb.cols, last - first + 1);
+}
+
+cv::Rect showAsBgrx(const cv::Mat& rgb, cv::Mat& shown, const ChangedSpans& where)
+{
+    if (shown.size() != rgb.size() || where.rows() != rgb.rows || where.cols() != rgb.cols)
+        return showAsBgrx(rgb, shown);
+    prepare(rgb, shown);
+    int x0 = INT_MAX, x1 = INT_MIN, y0 = -1, y1 = -1;
+    for (int y = 0; y < rgb.rows; ++y) {
+        const ChangedSpans::Span s = where.row(y);
+        if (s.x0 > s.x1 || !showRun(rgb, shown, y, s.x0, s.x1))
+            continue;
+        x0 = std::min(x0, s.x0);
+        x1 = std::max(x1, s.x1);
+        if (y0 < 0)
+            y0 = y;
+        y1 = y;
+    }
+    return y0 < 0 ? cv::Rect() : cv::Rect(x0, y0, x1 - x0 + 1, y1 - y0 + 1);
+}
+
+} // namespace scopes
