@@ -44,7 +44,7 @@ void ScreenService::log(const char* text) const
 }
 
 void ScreenService::captureScreen(cv::Mat* output, int monitorIndex, const platform::Rect* subRect, int targetWidth,
-                                  float* scale, platform::Rect* captured)
+                                  float* scale, platform::Rect* captured, bool* unchanged)
 {
     log("scrsvc scr A");
     log("scrsvc scr B");
@@ -98,10 +98,25 @@ void ScreenService::captureScreen(cv::Mat* output, int monitorIndex, const platf
     log("scrsvc scr G");
     log("scrsvc scr H");
 
-    if (sourceWidth > 0 && sourceHeight > 0)
-        desktop.copy(source, outWidth, outHeight, output->data);
-    else
+    // A buffer freed and made again may come back at the same address with
+    // other bytes: only a caller that keeps its buffer asks for the test, and
+    // any other capture ends what the last one proved.
+    bool kept = false;
+    if (sourceWidth > 0 && sourceHeight > 0) {
+        const LastCopy wanted { output->data, source, outWidth, outHeight };
+        kept = unchanged && lastCopy.destination == wanted.destination && lastCopy.source == source
+            && lastCopy.width == outWidth && lastCopy.height == outHeight
+            && desktop.unchangedSinceLastCopy(source, outWidth, outHeight);
+        if (!kept) {
+            desktop.copy(source, outWidth, outHeight, output->data);
+            lastCopy = unchanged ? wanted : LastCopy {};
+        }
+    } else {
         output->setTo(cv::Scalar(0, 0, 0, 255));
+        lastCopy = LastCopy {};
+    }
+    if (unchanged)
+        *unchanged = kept;
     log("scrsvc scr I");
     log("scrsvc scr J");
 }

@@ -36,11 +36,26 @@ public:
     // the size is unchanged. `captured`, when given, receives the desktop
     // rectangle that was read: the whole monitor whenever the sub-rectangle
     // could not be used, so a caller can place the pointer on the picture.
+    // `unchanged`, when given, receives true when nothing was copied because
+    // `output` still holds these bytes: the previous capture asked the same,
+    // went into the same buffer, from the same rectangle at the same size,
+    // and the desktop saw nothing drawn there since. Only a caller that
+    // keeps the buffer and leaves it alone between captures may pass it.
     void captureScreen(cv::Mat* output, int monitorIndex, const platform::Rect* subRect, int targetWidth, float* scale,
-                       platform::Rect* captured = nullptr);
+                       platform::Rect* captured = nullptr, bool* unchanged = nullptr);
 
 private:
     void log(const char* text) const;
+
+    // What the last copy wrote, and where: the desktop can only tell whether
+    // its own last copy is still current.
+    struct LastCopy {
+        const void* destination = nullptr;
+        platform::Rect source;
+        int width = 0;
+        int height = 0;
+    };
+    LastCopy lastCopy;
 
     std::vector<platform::Rect> monitorTable;
     bool debugMode;

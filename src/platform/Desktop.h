@@ -62,6 +62,18 @@ public:
     // Never fails visibly: on any error the whole buffer is black.
     virtual void copy(const Rect& source, int outWidth, int outHeight, std::uint8_t* destination) = 0;
 
+    // True only when a copy() of `source` at outWidth x outHeight now would
+    // give the very bytes the last copy() gave, which had these arguments:
+    // the desktop saw nothing drawn there since. False whenever it cannot
+    // tell, so a caller that keeps the last copy's bytes may skip copying.
+    virtual bool unchangedSinceLastCopy(const Rect& source, int outWidth, int outHeight)
+    {
+        (void)source;
+        (void)outWidth;
+        (void)outHeight;
+        return false;
+    }
+
     // Pointer position in desktop pixels; (0, 0) when it cannot be read.
     virtual Point pointer() = 0;
 

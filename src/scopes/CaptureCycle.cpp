@@ -85,14 +85,18 @@ void MainWindow::updateScreen()
 
     float scale = 0.0f;
     platform::Rect captured;
-    screenService->captureScreen(&captureImage, monitorIndex, useRect ? &rect : nullptr, windowSize, &scale, &captured);
+    bool sameCapture = false;
+    screenService->captureScreen(
+        &captureImage, monitorIndex, useRect ? &rect : nullptr, windowSize, &scale, &captured, &sameCapture);
     log("scr ok");
 
     // The deep copy, the change test's byte sum and whether the preview's
     // bytes changed (the hover highlight painted last cycle counts) in one
-    // pass over the bytes.
+    // pass over the bytes. A capture that kept last cycle's bytes, under a
+    // preview nothing was painted on, leaves all three as they are.
     bool previewChanged = false;
-    const quint32 sum = scopes::copyFrameAndSum(captureImage, frameImage, &previewChanged);
+    const bool frameAsCopied = sameCapture && !previewPaintedOn && frameImage.size() == captureImage.size();
+    const quint32 sum = frameAsCopied ? frameSum : scopes::copyFrameAndSum(captureImage, frameImage, &previewChanged);
     previewPaintedOn = false;
     const bool readingsChanged = convertReadings(monitorIndex, sum != frameSum);
 

@@ -1,6 +1,7 @@
 #include "platform/x11/X11Desktop.h"
 
 #include "platform/x11/X11Capture.h"
+#include "platform/x11/X11Changes.h"
 #include "platform/x11/X11Windows.h"
 #include "platform/x11/XErrorTrap.h"
 #include "platform/x11/XHandles.h"
@@ -42,13 +43,17 @@ struct X11Desktop::State {
     bool randrMonitors = false;
     bool xinerama = false;
     std::unique_ptr<ScreenCopier> copier;
+    std::unique_ptr<ScreenChanges> changes;
     std::unique_ptr<WindowInspector> windows;
     CapturePath path = CapturePath::Auto;
     CapturePath lastPath = CapturePath::Auto;
+    int copiedWidth = 0; // the size of the last copy
+    int copiedHeight = 0;
 
     ~State()
     {
         copier.reset();
+        changes.reset();
         windows.reset();
         if (Display* raw = display.release()) {
             // Errors raised while closing are still ours.
@@ -58,6 +63,37 @@ struct X11Desktop::State {
     }
 
     Display* live() const { return display && !displayLost(display.get()) ? display.get() : nullptr; }
+
+    // Hands on what the server has sent (damage reports, property changes)
+    // without waiting for more. Events are asked for only while the program
+    // captures, and every cycle reads them, so they cannot pile up.
+    void readEvents()
+    {
+        Display* raw = live();
+        if (raw == nullptr)
+            return;
+        while (XEventsQueued(raw, QueuedAfterReading) > 0) {
+            XEvent event;
+            XNextEvent(raw, &event);
+            if (!changes->handle(event))
+                windows->handle(event);
+        }
+    }
+
+    // While capturing, the screen's changes and the window in front are
+    // learnt from events instead of asked for every cycle.
+    void watch()
+    {
+        changes->start();
+        windows->startWatching();
+    }
+
+    void stopWatching()
+    {
+        changes->stop();
+        windows->stopWatching();
+        readEvents();
+    }
 };
 
 X11Desktop::X11Desktop(const std::string& displayName)
@@ -79,6 +115,7 @@ X11Desktop::X11Desktop(const std::string& displayName)
     d->xinerama = hasExtension(display, "XINERAMA") && XineramaQueryExtension(display, &eventBase, &errorBase);
 
     d->copier = std::make_unique<ScreenCopier>(display);
+    d->changes = std::make_unique<ScreenChanges>(display);
     d->windows = std::make_unique<WindowInspector>(display);
 }
 
@@ -163,6 +200,10 @@ void X11Desktop::copy(const Rect& source, int outWidth, int outHeight, std::uint
     d->lastPath = CapturePath::Auto;
     Display* display = d->live();
     if (display != nullptr && source.width() > 0 && source.height() > 0) {
+        d->readEvents();
+        d->changes->aboutToCopy();
+        d->copiedWidth = outWidth;
+        d->copiedHeight = outHeight;
         static constexpr CapturePath fastestFirst[] = { CapturePath::RenderShmPixmap, CapturePath::RenderShmImage,
             CapturePath::ShmGetImage, CapturePath::GetImage };
         for (const CapturePath path : fastestFirst) {
@@ -170,9 +211,11 @@ void X11Desktop::copy(const Rect& source, int outWidth, int outHeight, std::uint
                 continue;
             if (d->copier->copy(path, source, outWidth, outHeight, destination)) {
                 d->lastPath = path;
+                d->changes->copied(source, true);
                 return;
             }
         }
+        d->changes->copied(source, false);
     }
     // Nothing to read, or every way of reading failed.
     const std::size_t pixels = std::size_t(outWidth) * std::size_t(outHeight);
@@ -180,6 +223,24 @@ void X11Desktop::copy(const Rect& source, int outWidth, int outHeight, std::uint
         destination[0] = destination[1] = destination[2] = 0;
         destination[3] = 255;
     }
+}
+
+bool X11Desktop::unchangedSinceLastCopy(const Rect& source, int outWidth, int outHeight)
+{
+    // The server scales by a fixed rule, so the same rectangle at the same
+    // size gives the same bytes as long as nothing was drawn in it.
+    if (d->live() == nullptr)
+        return false;
+    // Only a capture repeated into the same buffer asks, so watching starts
+    // here, and ends when capturing stops.
+    d->watch();
+    d->readEvents();
+    return outWidth == d->copiedWidth && outHeight == d->copiedHeight && d->changes->unchanged(source);
+}
+
+void X11Desktop::releaseCapture()
+{
+    d->stopWatching();
 }
 
 Point X11Desktop::pointer()
@@ -202,17 +263,26 @@ Point X11Desktop::pointer()
 
 WindowHandle X11Desktop::foreground()
 {
-    return d->live() ? d->windows->foreground() : 0;
+    if (d->live() == nullptr)
+        return 0;
+    d->readEvents();
+    return d->windows->foreground();
 }
 
 WindowTexts X11Desktop::texts(WindowHandle window)
 {
-    return d->live() ? d->windows->texts(window) : WindowTexts {};
+    if (d->live() == nullptr)
+        return {};
+    d->readEvents();
+    return d->windows->texts(window);
 }
 
 std::string X11Desktop::executable(WindowHandle window)
 {
-    return d->live() ? d->windows->executable(window) : std::string {};
+    if (d->live() == nullptr)
+        return {};
+    d->readEvents();
+    return d->windows->executable(window);
 }
 
 std::vector<std::uint8_t> X11Desktop::monitorProfile(int monitor)

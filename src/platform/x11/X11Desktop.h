@@ -41,6 +41,9 @@ public:
 
     std::vector<Rect> monitors() override;
     void copy(const Rect& source, int outWidth, int outHeight, std::uint8_t* destination) override;
+    bool unchangedSinceLastCopy(const Rect& source, int outWidth, int outHeight) override;
+    // Stops watching the screen and the windows until the next copy().
+    void releaseCapture() override;
     Point pointer() override;
     WindowHandle foreground() override;
     WindowTexts texts(WindowHandle window) override;

@@ -275,4 +275,13 @@ std::string WindowInspector::executable(WindowHandle window)
     return result;
 }
 
+void WindowInspector::startWatching() { }
+
+void WindowInspector::stopWatching() { }
+
+void WindowInspector::handle(const XEvent& event)
+{
+    (void)event;
+}
+
 } // namespace platform::x11

@@ -18,6 +18,14 @@ public:
     WindowTexts texts(WindowHandle window);
     std::string executable(WindowHandle window);
 
+    // While watching, the answers above may come from what earlier calls
+    // learnt, kept current by the property changes the server reports.
+    void startWatching();
+    void stopWatching();
+    // An event read from the connection; ignored unless it is one the
+    // watching asked for.
+    void handle(const XEvent& event);
+
 private:
     // The client window (the one the window manager put WM_STATE on) that
     // `window` belongs to; without a window manager, its top-level window.
