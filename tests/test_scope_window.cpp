@@ -356,6 +356,48 @@ private slots:
         }
     }
 
+    // A desktop that can tell the screen did not change spares the cycle its
+    // copy, sum and frame copy. Fault guarded: the preview then still holds
+    // last cycle's frame, and a hover highlight painted on it must be taken
+    // off by copying the kept capture back, not left on. The same cycles run
+    // on a desktop that always copies and on one that keeps what it can.
+    void aKeptCaptureShowsWhatACopyWould()
+    {
+        const auto run = [](bool tracksChanges) {
+            showBusyScreen();
+            screen().tracksChanges = tracksChanges;
+            auto w = std::make_unique<MainWindow>(nullptr, false, 0);
+            const auto hover = [&](float hue) { Probe::hover(*w, hue, hue < 0 ? -1.0 : 1.0); };
+            const std::function<void()> cycles[] = {
+                [] {},
+                [] {},
+                [&] { hover(0.5f); }, // the red patch lights up on the kept frame
+                [] {},
+                [&] { hover(-1.0f); }, // and goes dark again
+                [] {},
+                [] { screen().screen(cv::Rect(30, 200, 60, 50)).setTo(cv::Scalar(255, 0, 0, 255)); },
+                [] { screen().pointerPosition = platform::Point { 300, 200 }; },
+                [&] { Probe::displayMode(*w) = 1; Probe::hover(*w, 0.0f, 0.0, 200.0, 100.0); },
+                [] {},
+                [&] { Probe::hover(*w, 0.0f, -1.0); },
+            };
+            std::vector<cv::Mat> shown;
+            for (const auto& change : cycles) {
+                change();
+                w->updateScreen();
+                shown.push_back(Probe::frameImage(*w).clone());
+                shown.push_back(Probe::scopeImage(*w).clone());
+            }
+            return shown;
+        };
+        const std::vector<cv::Mat> copied = run(false);
+        const std::vector<cv::Mat> kept = run(true);
+        QVERIFY(screen().unchangedAnswers >= 4);
+        QCOMPARE(kept.size(), copied.size());
+        for (std::size_t i = 0; i < kept.size(); ++i)
+            QVERIFY2(samePicture(kept[i], copied[i]), qPrintable(QString::asprintf("cycle %zu", i / 2 + 1)));
+    }
+
     // The labels are repainted when what they show changed, and only then.
     // Fault guarded: the preview is repainted when the frame copy saw a byte
     // change, or when the hover highlight painted on it; a highlight on an

@@ -122,6 +122,45 @@ private slots:
             QCOMPARE(out.at<cv::Vec4b>(o.y(), o.x()), d == kBlack ? cv::Vec4b(0, 0, 0, 255) : at(d.x(), d.y()));
     }
 
+    // Fault guarded: the desktop only knows whether its last copy is still
+    // current. A capture into a buffer another capture overwrote, or into a
+    // new buffer that came back at the old one's address (the region
+    // window's), was skipped and showed whatever the buffer held.
+    void onlyTheCallersOwnKeptCopyIsSkipped()
+    {
+        platform::MemoryDesktop& desktop = platform::memoryDesktop();
+        desktop.tracksChanges = true;
+        ScreenService service(false);
+        const platform::Rect sub { 100, 100, 500, 400 };
+        cv::Mat kept;
+        cv::Mat other;
+        float scale = 0.0f;
+        bool unchanged = true;
+        const auto cycle = [&](int monitor = 0) {
+            const int before = desktop.copyCount;
+            service.captureScreen(&kept, monitor, &sub, 200, &scale, nullptr, &unchanged);
+            return unchanged && desktop.copyCount == before; // skipped, and said so
+        };
+        QVERIFY(!cycle());
+        QVERIFY(cycle());
+        QCOMPARE(kept.at<cv::Vec4b>(0, 0), at(100, 100));
+
+        other = cv::Mat(kept.size(), kept.type(), cv::Scalar::all(7));
+        service.captureScreen(&other, 0, &sub, 200, &scale); // the same rectangle, somewhere else
+        kept.setTo(cv::Scalar::all(9)); // as if freed and handed out again
+        QVERIFY(!cycle());
+        QCOMPARE(kept.at<cv::Vec4b>(0, 0), at(100, 100));
+        QVERIFY(cycle());
+
+        QVERIFY(!cycle(1)); // another monitor
+        QCOMPARE(kept.at<cv::Vec4b>(0, 0), at(2020, 100));
+        desktop.screen.at<cv::Vec4b>(100, 2020) = cv::Vec4b(1, 2, 3, 0);
+        QVERIFY(!cycle(1));
+        QCOMPARE(kept.at<cv::Vec4b>(0, 0), cv::Vec4b(1, 2, 3, 255));
+        desktop.screen.at<cv::Vec4b>(100, 2020) = at(2020, 100, 0);
+        desktop.tracksChanges = false;
+    }
+
     // Read once, when the service is made; with none, one black row.
     void monitors()
     {

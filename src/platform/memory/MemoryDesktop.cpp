@@ -22,6 +22,9 @@ void MemoryDesktop::reset(int width, int height, const cv::Scalar& bgr)
     accessChanged = nullptr;
     pointerIsKnown = true;
     captureReleases = 0;
+    tracksChanges = false;
+    unchangedAnswers = 0;
+    lastCopy = LastCopy {};
 }
 
 CaptureAccess MemoryDesktop::captureAccess()
@@ -51,9 +54,21 @@ std::vector<Rect> MemoryDesktop::monitors()
     return monitorTable;
 }
 
+bool MemoryDesktop::unchangedSinceLastCopy(const Rect& source, int outWidth, int outHeight)
+{
+    const LastCopy& last = lastCopy;
+    const bool unchanged = tracksChanges && !last.screen.empty() && last.source == source && last.width == outWidth
+        && last.height == outHeight && last.originX == originX && last.originY == originY
+        && last.screen.size() == screen.size() && cv::norm(last.screen, screen, cv::NORM_INF) == 0;
+    unchangedAnswers += unchanged ? 1 : 0;
+    return unchanged;
+}
+
 void MemoryDesktop::copy(const Rect& source, int outWidth, int outHeight, std::uint8_t* destination)
 {
     ++copyCount;
+    if (tracksChanges)
+        lastCopy = LastCopy { screen.clone(), source, outWidth, outHeight, originX, originY };
     const int sourceWidth = source.width();
     const int sourceHeight = source.height();
     for (int y = 0; y < outHeight; ++y) {

@@ -35,6 +35,11 @@ public:
     std::function<void()> accessChanged;
     bool pointerIsKnown = true;
     int captureReleases = 0;
+    // Off: unchangedSinceLastCopy() never knows, so every cycle copies. On:
+    // it answers as a desktop that watches drawing would, from the screen
+    // as the last copy saw it.
+    bool tracksChanges = false;
+    int unchangedAnswers = 0;
     // What monitorProfile() gives, per monitor index.
     std::map<int, std::vector<std::uint8_t>> profiles;
     int profileReads = 0;
@@ -44,6 +49,7 @@ public:
 
     std::vector<Rect> monitors() override;
     void copy(const Rect& source, int outWidth, int outHeight, std::uint8_t* destination) override;
+    bool unchangedSinceLastCopy(const Rect& source, int outWidth, int outHeight) override;
     Point pointer() override;
     WindowHandle foreground() override;
     WindowTexts texts(WindowHandle window) override;
@@ -54,6 +60,17 @@ public:
     void releaseCapture() override;
     bool pointerKnown() override;
     std::vector<std::uint8_t> monitorProfile(int monitor) override;
+
+private:
+    struct LastCopy {
+        cv::Mat screen;
+        Rect source;
+        int width = 0;
+        int height = 0;
+        int originX = 0;
+        int originY = 0;
+    };
+    LastCopy lastCopy;
 };
 
 // The in-memory back-end linked into this binary.
