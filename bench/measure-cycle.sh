@@ -15,7 +15,9 @@
 #    for PERF_SECONDS more seconds (default 10; HUELENS_MEASURE_PERF=0 skips
 #    it), by library and by function. Not counted in the shares.
 # 3. The same share with a screen that does not change, and its breakdown.
-# 4. Resident memory (VmRSS) after the warm-up and after both runs; at the
+# 4. Where strace can attach, the system calls a cycle of the unchanged
+#    screen makes (HUELENS_MEASURE_STRACE=0 skips it).
+# 5. Resident memory (VmRSS) after the warm-up and after both runs; at the
 #    end, bench_cycle_x11's residentGrowth: 10,000 cycles of the same window.
 #
 # The program runs as a user starts it, with a fresh settings folder holding
@@ -139,6 +141,13 @@ for size in ${HUELENS_MEASURE_SIZES:-400 600}; do
   if [ "$use_perf" != 0 ]; then
     echo "where it goes (perf, ${perf_seconds} s more of the unchanged screen):"
     breakdown "$huelens" "$perf_seconds"
+  fi
+
+  if [ "${HUELENS_MEASURE_STRACE:-1}" != 0 ] && command -v strace >/dev/null; then
+    echo "system calls per cycle (strace, 4 s more of the unchanged screen, 100 cycles):"
+    timeout -s INT 4 strace -c -f -p "$huelens" -o "$tmp/strace" >/dev/null 2>&1 || true
+    awk '$NF ~ /^[a-z_0-9]+$/ && $4 ~ /^[0-9]+$/ && $NF != "total" { printf "    %7.2f  %s\n", $4 / 100, $NF }' "$tmp/strace" \
+      | sort -rn | head -12
   fi
 
   rss_end=$(rss_kb "$huelens")

@@ -38,7 +38,7 @@ packages=(
   # profiles its tests undo
   liblcms2-dev icc-profiles-free colord-data
   # make measure: where the program's time goes (perf record and report)
-  linux-perf
+  linux-perf strace
 )
 
 # make test-windows asks for its own list: the cross compiler and Wine come
