@@ -47,7 +47,7 @@ void MainWindow::updateHarmonySwatches()
     const double d = hueSpread;
     const cv::Point centre(half, half);
     // Before the first analysis there is no picture to draw on; the swatches still follow the picks.
-    const bool canDraw = !scopeImage.empty();
+    const bool canDraw = !scopeImage.empty() && drawHarmonyLines;
     auto drawLine = [&](const cv::Point& end, const cv::Scalar& colour) {
         if (canDraw) {
             cv::line(scopeImage, centre, end, colour, 1, cv::LINE_AA);

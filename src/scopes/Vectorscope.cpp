@@ -8,9 +8,9 @@
 
 // The costly part (accumulation, smoothing, brightening) runs only for a
 // frame the vectorscope has not analysed yet; the overlays are redrawn on
-// the cached plot on every call (where the last ones lay brought back from
-// the cache first), so they follow the pointer and the picks without
-// recomputing it.
+// the cached plot (where the last ones lay brought back from the cache
+// first) whenever the plot or what they show changed, so they follow the
+// pointer and the picks without recomputing it.
 void MainWindow::drawVectorscope(bool frameChanged, int cursorX, int cursorY)
 {
     // Besides a changed frame: the cycle's change flag does not see frames
@@ -45,9 +45,16 @@ void MainWindow::drawVectorscope(bool frameChanged, int cursorX, int cursorY)
     // Last cycle's picture less its overlays, with what the plotter changed:
     // the cached plot, from a copy of only those parts when it can.
     const int rows = scopeCache.rows, cols = scopeCache.cols;
-    if (!scopeImageHoldsPlot || scopeImage.data != plotImageData || plotCacheData != scopeCache.data
-        || scopeImage.size() != scopeCache.size() || scopeImage.type() != scopeCache.type()
-        || overlaySpans.rows() != rows || overlaySpans.cols() != cols) {
+    const bool holdsThisPlot = scopeImageHoldsPlot && scopeImage.data == plotImageData
+        && plotCacheData == scopeCache.data && scopeImage.size() == scopeCache.size()
+        && scopeImage.type() == scopeCache.type() && overlaySpans.rows() == rows && overlaySpans.cols() == cols;
+    OverlayInputs overlays { cursorX, cursorY,
+        std::vector<float>(dominantHues.begin(), dominantHues.begin() + std::max(0, dominantHueCount)), selectedHue,
+        hueSpread };
+    const bool pictureAsShown = holdsThisPlot && !recompute && overlays == overlaysDrawnFrom;
+    if (pictureAsShown) {
+        scopeChanged.none(rows, cols);
+    } else if (!holdsThisPlot) {
         scopeCache.copyTo(scopeImage);
         scopeChanged.all(rows, cols);
     } else {
@@ -63,22 +70,19 @@ void MainWindow::drawVectorscope(bool frameChanged, int cursorX, int cursorY)
     scopeImageHoldsPlot = true;
     plotImageData = scopeImage.data;
     plotCacheData = scopeCache.data;
-    overlaySpans.none(rows, cols);
-
-    // The pointed pixel's hue and saturation, read from the colour image when
-    // it is made, else worked out for that pixel alone: the same numbers.
-    if (cursorX >= 0 && cursorY >= 0 && cursorX < analysedFrame.cols && cursorY < analysedFrame.rows) {
-        const cv::Vec3f hsv = colorImageStale ? vectorscopePlotter.hsvOfPixel(analysedFrame, cursorX, cursorY)
-                                              : colorImage.at<cv::Vec3f>(cursorY, cursorX);
-        scopes::drawPointerMarkerFor(scopeImage, hsv[0], hsv[1], scopeRadius, vectorscopeZoom, &overlaySpans);
+    if (!pictureAsShown) {
+        overlaySpans.none(rows, cols);
+        drawPointerMarker(cursorX, cursorY);
     }
     log("scr M changed A");
 
-    if (dominantHueCount > 0)
+    if (!pictureAsShown && dominantHueCount > 0)
         scopes::drawDominantHueLines(scopeImage, dominantHues, dominantHueCount, scopeRadius, &overlaySpans);
     log("scr M changed B");
 
+    drawHarmonyLines = !pictureAsShown;
     updateHarmonySwatches();
+    drawHarmonyLines = true;
     log("scr M changed C");
 
     // Which preview pixels the highlight paints depends on the colour image
@@ -99,9 +103,23 @@ void MainWindow::drawVectorscope(bool frameChanged, int cursorX, int cursorY)
     }
     log("scr M changed D");
 
-    scopes::drawSkinToneLine(scopeImage, scopeRadius, &overlaySpans);
-    scopeChanged.add(overlaySpans);
+    if (!pictureAsShown) {
+        scopes::drawSkinToneLine(scopeImage, scopeRadius, &overlaySpans);
+        scopeChanged.add(overlaySpans);
+        overlaysDrawnFrom = std::move(overlays);
+    }
     log("scr M changed E");
+}
+
+// The pointed pixel's hue and saturation, read from the colour image when it
+// is made, else worked out for that pixel alone: the same numbers.
+void MainWindow::drawPointerMarker(int cursorX, int cursorY)
+{
+    if (cursorX >= 0 && cursorY >= 0 && cursorX < analysedFrame.cols && cursorY < analysedFrame.rows) {
+        const cv::Vec3f hsv = colorImageStale ? vectorscopePlotter.hsvOfPixel(analysedFrame, cursorX, cursorY)
+                                              : colorImage.at<cv::Vec3f>(cursorY, cursorX);
+        scopes::drawPointerMarkerFor(scopeImage, hsv[0], hsv[1], scopeRadius, vectorscopeZoom, &overlaySpans);
+    }
 }
 
 const cv::Mat& MainWindow::analysedColorImage()

@@ -217,6 +217,24 @@ private:
     const uchar* plotImageData = nullptr;
     const uchar* plotCacheData = nullptr;
     bool scopeImageHoldsPlot = false;
+    // What the overlays on scopeImage were drawn from. The same plot with
+    // the same overlays needs nothing brought back or drawn again (drawing
+    // an anti-aliased line twice would not even give the same bytes).
+    struct OverlayInputs {
+        int cursorX = -1;
+        int cursorY = -1;
+        std::vector<float> dominantHues;
+        double selectedHue = -1.0;
+        double hueSpread = -1000.0;
+        bool operator==(const OverlayInputs& o) const
+        {
+            return cursorX == o.cursorX && cursorY == o.cursorY && dominantHues == o.dominantHues
+                && selectedHue == o.selectedHue && hueSpread == o.hueSpread;
+        }
+    };
+    OverlayInputs overlaysDrawnFrom;
+    bool drawHarmonyLines = true; // false: updateHarmonySwatches() sets the swatches only
+    void drawPointerMarker(int cursorX, int cursorY);
 
     // --- scopes/: plot interaction and colour harmony --------------------
     void updateHarmonySwatches();
