@@ -326,10 +326,10 @@ std::string WindowInspector::executable(WindowHandle window)
         readProcess(window, pid);
         return executableOf(pid);
     }
-    // Only the process is kept: the program it runs is read afresh, which
-    // costs no request.
+    // The path is kept too: a process that starts another program loses its
+    // X connection, and its windows go with it.
     if (followed_.window == window && followed_.processKnown && fresh(followed_.processReadAt))
-        return executableOf(followed_.pid);
+        return followed_.executable;
     if (followed_.window != window)
         unfollow();
     ErrorTrap trap(display_);
@@ -339,10 +339,10 @@ std::string WindowInspector::executable(WindowHandle window)
         unfollow();
         return {};
     }
-    followed_.pid = pid;
+    followed_.executable = executableOf(pid);
     followed_.processKnown = true;
     followed_.processReadAt = readAt;
-    return executableOf(pid);
+    return followed_.executable;
 }
 
 bool WindowInspector::readProcess(Window window, long& pid)

@@ -49,7 +49,7 @@ private:
         WindowTexts texts;
         Clock::time_point textsReadAt;
         bool processKnown = false;
-        long pid = 0;
+        std::string executable;
         Clock::time_point processReadAt;
     };
 
