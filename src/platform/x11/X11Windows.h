@@ -26,7 +26,6 @@ public:
     // Starting again while watching does nothing.
     void startWatching();
     void stopWatching();
-    bool watching() const { return watching_; }
     // An event read from the connection; ignored unless it is one the
     // watching asked for.
     void handle(const XEvent& event);
