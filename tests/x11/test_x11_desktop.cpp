@@ -187,6 +187,7 @@ private slots:
         windows.clear();
         XSync(display, False);
         desktop->setCapturePath(Path::Auto);
+        desktop->releaseCapture();
     }
 
     // Output centres mapped back, a hair below.
@@ -333,6 +334,41 @@ private slots:
         QVERIFY(desktop->connected());
         showPattern();
         QCOMPARE(copyMismatch(*desktop, kScreen, 400, 225), QString());
+    }
+
+    // A repeated capture makes the back-end keep what it learnt about the
+    // window in front; other programs' changes show in the next answers all
+    // the same, read from the events each call takes in first.
+    void foregroundWhileCapturing()
+    {
+        const Window first = makeWindow("first", "First", "first");
+        const Window second = makeWindow("second", "Second", "second");
+        setActiveWindow(first);
+        QVERIFY(!desktop->unchangedSinceLastCopy(kScreen, 400, 225));
+        const auto inFront = [this] {
+            desktop->pointer(); // a round trip of the back-end: the events sent before it are in
+            const platform::WindowHandle window = desktop->foreground();
+            return QStringList { className(window), QString::fromStdString(desktop->texts(window).title),
+                QFileInfo(QString::fromStdString(desktop->executable(window))).fileName() };
+        };
+        const QString self = QFileInfo(QFileInfo("/proc/self/exe").canonicalFilePath()).fileName();
+        QCOMPARE(inFront(), (QStringList { "first.First", "first", self }));
+
+        const char* renamed = "renamed";
+        XChangeProperty(display, first, XInternAtom(display, "_NET_WM_NAME", False),
+            XInternAtom(display, "UTF8_STRING", False), 8, PropModeReplace,
+            reinterpret_cast<const unsigned char*>(renamed), int(std::strlen(renamed)));
+        XSync(display, False);
+        QCOMPARE(inFront(), (QStringList { "first.First", "renamed", self }));
+        setActiveWindow(second);
+        QCOMPARE(inFront(), (QStringList { "second.Second", "second", self }));
+        XDestroyWindow(display, second);
+        XSync(display, False);
+        QCOMPARE(inFront(), (QStringList { "", "", "" }));
+
+        desktop->releaseCapture();
+        setActiveWindow(first);
+        QCOMPARE(inFront(), (QStringList { "first.First", "renamed", self }));
     }
 
     void foregroundFromInputFocus()

@@ -66,6 +66,29 @@ std::string hostName()
     return name;
 }
 
+// The program a process runs, from /proc; empty when unknown.
+std::string executableOf(long pid)
+{
+    if (pid <= 0)
+        return {};
+    char link[64];
+    std::snprintf(link, sizeof link, "/proc/%ld/exe", pid);
+    char path[PATH_MAX];
+    const ssize_t length = readlink(link, path, sizeof path);
+    if (length <= 0 || std::size_t(length) >= sizeof path)
+        return {};
+    std::string result(path, std::size_t(length));
+    // An executable replaced since the process started (an upgrade) still
+    // names the program.
+    const std::string deleted = " (deleted)";
+    if (result.size() > deleted.size() && result.compare(result.size() - deleted.size(), deleted.size(), deleted) == 0)
+        result.resize(result.size() - deleted.size());
+    return result;
+}
+
+// Changes of the followed window's properties, and its end.
+constexpr long kFollowedEvents = PropertyChangeMask | StructureNotifyMask;
+
 } // namespace
 
 WindowInspector::WindowInspector(Display* display)
@@ -91,12 +114,34 @@ WindowInspector::WindowInspector(Display* display)
 
 WindowHandle WindowInspector::foreground()
 {
+    const bool known = watching_ && active_.known && fresh(active_.readAt);
+    const WindowHandle window = known && active_.present ? active_.window : readForeground(known);
+    if (watching_ && window != lastForeground_) {
+        // Window ids are used again once their window is gone, and the
+        // window in front changes in between.
+        lastForeground_ = window;
+        unfollow();
+    }
+    return window;
+}
+
+WindowHandle WindowInspector::readForeground(bool propertyKnownAbsent)
+{
     ErrorTrap trap(display_);
-    // A window manager that keeps _NET_ACTIVE_WINDOW names the client window
-    // itself, and None when nothing is active.
-    const Property active = readProperty(display_, root_, netActiveWindow_, XA_WINDOW, 1);
-    if (active.present() && active.format == 32 && active.items >= 1)
-        return trap.failedSoFar() ? 0 : reinterpret_cast<const unsigned long*>(active.data.get())[0];
+    if (!propertyKnownAbsent) {
+        // A window manager that keeps _NET_ACTIVE_WINDOW names the client
+        // window itself, and None when nothing is active.
+        const Clock::time_point readAt = Clock::now();
+        const Property active = readProperty(display_, root_, netActiveWindow_, XA_WINDOW, 1);
+        const bool present = active.present() && active.format == 32 && active.items >= 1;
+        const Window window = present ? reinterpret_cast<const unsigned long*>(active.data.get())[0] : None;
+        if (trap.failedSoFar())
+            return 0;
+        if (watching_)
+            active_ = ActiveWindow { true, present, window, readAt };
+        if (present)
+            return window;
+    }
 
     Window focus = None;
     int revert = 0;
@@ -177,8 +222,33 @@ WindowTexts WindowInspector::texts(WindowHandle window)
 {
     if (window == 0)
         return {};
+    if (!watching_ || window == root_) {
+        WindowTexts texts;
+        readTexts(window, texts);
+        return texts;
+    }
+    if (followed_.window == window && followed_.textsKnown && fresh(followed_.textsReadAt))
+        return followed_.texts;
+    if (followed_.window != window)
+        unfollow();
     ErrorTrap trap(display_);
+    follow(window);
+    const Clock::time_point readAt = Clock::now();
     WindowTexts texts;
+    if (!readTexts(window, texts) || trap.failedSoFar()) {
+        unfollow();
+        return {};
+    }
+    followed_.texts = texts;
+    followed_.textsKnown = true;
+    followed_.textsReadAt = readAt;
+    return texts;
+}
+
+bool WindowInspector::readTexts(Window window, WindowTexts& texts)
+{
+    ErrorTrap trap(display_);
+    texts = {};
 
     // WM_CLASS: instance and class, each ending in a NUL, in ISO Latin-1.
     const Property wmClass = readProperty(display_, window, XA_WM_CLASS, XA_STRING);
@@ -207,9 +277,11 @@ WindowTexts WindowInspector::texts(WindowHandle window)
             }
         }
     }
-    if (trap.failedSoFar())
-        return {};
-    return texts;
+    if (trap.failedSoFar()) {
+        texts = {};
+        return false;
+    }
+    return true;
 }
 
 long WindowInspector::processId(Window window)
@@ -249,6 +321,33 @@ std::string WindowInspector::executable(WindowHandle window)
 {
     if (window == 0)
         return {};
+    long pid = 0;
+    if (!watching_ || window == root_) {
+        readProcess(window, pid);
+        return executableOf(pid);
+    }
+    // The path is kept too: a process that starts another program loses its
+    // X connection, and its windows go with it.
+    if (followed_.window == window && followed_.processKnown && fresh(followed_.processReadAt))
+        return followed_.executable;
+    if (followed_.window != window)
+        unfollow();
+    ErrorTrap trap(display_);
+    follow(window);
+    const Clock::time_point readAt = Clock::now();
+    if (!readProcess(window, pid) || trap.failedSoFar()) {
+        unfollow();
+        return {};
+    }
+    followed_.executable = executableOf(pid);
+    followed_.processKnown = true;
+    followed_.processReadAt = readAt;
+    return followed_.executable;
+}
+
+bool WindowInspector::readProcess(Window window, long& pid)
+{
+    pid = 0;
     ErrorTrap trap(display_);
     // The server answers for the client that made a window even after the
     // window is gone; a window that is gone has no program.
@@ -256,32 +355,88 @@ std::string WindowInspector::executable(WindowHandle window)
     int x = 0, y = 0;
     unsigned width = 0, height = 0, border = 0, depth = 0;
     if (!XGetGeometry(display_, window, &rootReturn, &x, &y, &width, &height, &border, &depth) || trap.failedSoFar())
-        return {};
-    const long pid = processId(window);
-    if (pid <= 0 || trap.failedSoFar())
-        return {};
-    char link[64];
-    std::snprintf(link, sizeof link, "/proc/%ld/exe", pid);
-    char path[PATH_MAX];
-    const ssize_t length = readlink(link, path, sizeof path);
-    if (length <= 0 || std::size_t(length) >= sizeof path)
-        return {};
-    std::string result(path, std::size_t(length));
-    // An executable replaced since the process started (an upgrade) still
-    // names the program.
-    const std::string deleted = " (deleted)";
-    if (result.size() > deleted.size() && result.compare(result.size() - deleted.size(), deleted.size(), deleted) == 0)
-        result.resize(result.size() - deleted.size());
-    return result;
+        return false;
+    const long found = processId(window);
+    if (trap.failedSoFar())
+        return false;
+    pid = std::max(found, 0L);
+    return true;
 }
 
-void WindowInspector::startWatching() { }
+bool WindowInspector::fresh(Clock::time_point readAt)
+{
+    // Whatever an event that never came would leave wrong is read again at
+    // least this often.
+    return Clock::now() - readAt < std::chrono::seconds(1);
+}
 
-void WindowInspector::stopWatching() { }
+void WindowInspector::follow(Window window)
+{
+    if (followed_.window == window)
+        return;
+    // Asked for before anything is read, so no change after the read can go
+    // unreported. A window that is gone refuses, and the read then fails.
+    XSelectInput(display_, window, kFollowedEvents);
+    followed_ = FollowedWindow {};
+    followed_.window = window;
+}
+
+void WindowInspector::unfollow()
+{
+    if (followed_.window != None && !displayLost(display_)) {
+        // The window may be gone already: the error that brings is trapped
+        // and spoils no read that follows.
+        ErrorTrap trap(display_);
+        XSelectInput(display_, followed_.window, NoEventMask);
+    }
+    followed_ = FollowedWindow {};
+}
+
+void WindowInspector::startWatching()
+{
+    if (watching_ || displayLost(display_))
+        return;
+    XSelectInput(display_, root_, PropertyChangeMask);
+    watching_ = true;
+    active_ = ActiveWindow {};
+    lastForeground_ = 0;
+    followed_ = FollowedWindow {};
+}
+
+void WindowInspector::stopWatching()
+{
+    if (!watching_)
+        return;
+    unfollow();
+    if (!displayLost(display_)) {
+        XSelectInput(display_, root_, NoEventMask);
+        XFlush(display_);
+    }
+    watching_ = false;
+    active_ = ActiveWindow {};
+    lastForeground_ = 0;
+}
 
 void WindowInspector::handle(const XEvent& event)
 {
-    (void)event;
+    if (!watching_)
+        return;
+    if (event.type == PropertyNotify) {
+        const XPropertyEvent& change = event.xproperty;
+        if (change.window == root_) {
+            if (change.atom == netActiveWindow_)
+                active_.known = false;
+        } else if (change.window == followed_.window) {
+            if (change.atom == XA_WM_CLASS || change.atom == XA_WM_NAME || change.atom == netWmName_)
+                followed_.textsKnown = false;
+            else if (change.atom == netWmPid_ || change.atom == XA_WM_CLIENT_MACHINE)
+                followed_.processKnown = false;
+        }
+    } else if (event.type == DestroyNotify && event.xdestroywindow.window == followed_.window
+        && followed_.window != None) {
+        // Nothing to stop asking for: the server forgot the window.
+        followed_ = FollowedWindow {};
+    }
 }
 
 } // namespace platform::x11
