@@ -1,10 +1,14 @@
-// Whether the X11 back-end may say a repeated capture would give the last
-// copy's bytes, on with-xvfb.sh's Xvfb (1600 x 900, no window manager). The
-// test draws with a connection of its own, as any other program would.
+// What the X11 back-end learns from events while capturing instead of
+// asking every cycle: whether a repeated capture would give the last copy's
+// bytes, and whether the pointer may have moved. On with-xvfb.sh's Xvfb
+// (1600 x 900, no window manager); the test draws and moves the pointer
+// with a connection of its own, as any other program would.
+
+#include <QProcess>
+#include <QtTest>
 
 #include "platform/x11/X11Desktop.h"
-
-#include <QtTest>
+#include "platform/x11/X11Pointer.h"
 
 #include <X11/Xlib.h>
 
@@ -143,6 +147,56 @@ private slots:
         QVERIFY(!unchanged());
         copyOf(*desktop);
         QVERIFY(staysUnchanged());
+    }
+
+    // Fault guarded: a pointer answered from memory while it moved. Device
+    // movements (here xdotool's relative moves, which go through XTEST like
+    // a real mouse) are seen at once, even while the clock stands still;
+    // warps make no event and are seen once the answer is old enough.
+    void pointerIsAskedAgainOnlyAfterItMayHaveMoved()
+    {
+        using platform::x11::PointerWatch;
+        Display* own = XOpenDisplay(nullptr);
+        QVERIFY(own != nullptr);
+        PointerWatch watch(own);
+        const auto readEvents = [&] {
+            while (XEventsQueued(own, QueuedAfterReading) > 0) {
+                XEvent event;
+                XNextEvent(own, &event);
+                watch.handle(event);
+            }
+        };
+        const auto warp = [&](int x, int y) {
+            XWarpPointer(display, None, root, 0, 0, 0, 0, x, y);
+            XSync(display, False);
+        };
+        const auto at = [&](PointerWatch::Clock::time_point when) {
+            readEvents();
+            platform::Point p;
+            watch.position(p, when);
+            return QPoint(p.x, p.y);
+        };
+        const auto t0 = PointerWatch::Clock::now();
+
+        warp(100, 100);
+        QCOMPARE(at(t0), QPoint(100, 100)); // not watching: always asked
+        warp(120, 100);
+        QCOMPARE(at(t0), QPoint(120, 100));
+
+        watch.start();
+        QCOMPARE(at(t0), QPoint(120, 100));
+        warp(200, 200);
+        QTest::qWait(50);
+        QCOMPARE(at(t0), QPoint(120, 100)); // kept: nothing moved that it could see
+        QCOMPARE(at(t0 + PointerWatch::kRecheck), QPoint(200, 200));
+
+        QCOMPARE(QProcess::execute(QStringLiteral("xdotool"), { "mousemove_relative", "--", "7", "-3" }), 0);
+        QTRY_COMPARE(at(t0 + PointerWatch::kRecheck), QPoint(207, 197));
+
+        watch.stop();
+        warp(50, 60);
+        QCOMPARE(at(t0 + PointerWatch::kRecheck), QPoint(50, 60));
+        XCloseDisplay(own);
     }
 };
 

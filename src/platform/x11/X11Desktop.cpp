@@ -2,6 +2,7 @@
 
 #include "platform/x11/X11Capture.h"
 #include "platform/x11/X11Changes.h"
+#include "platform/x11/X11Pointer.h"
 #include "platform/x11/X11Windows.h"
 #include "platform/x11/XErrorTrap.h"
 #include "platform/x11/XHandles.h"
@@ -44,6 +45,7 @@ struct X11Desktop::State {
     bool xinerama = false;
     std::unique_ptr<ScreenCopier> copier;
     std::unique_ptr<ScreenChanges> changes;
+    std::unique_ptr<PointerWatch> pointer;
     std::unique_ptr<WindowInspector> windows;
     CapturePath path = CapturePath::Auto;
     CapturePath lastPath = CapturePath::Auto;
@@ -54,6 +56,7 @@ struct X11Desktop::State {
     {
         copier.reset();
         changes.reset();
+        pointer.reset();
         windows.reset();
         if (Display* raw = display.release()) {
             // Errors raised while closing are still ours.
@@ -75,22 +78,24 @@ struct X11Desktop::State {
         while (XEventsQueued(raw, QueuedAfterReading) > 0) {
             XEvent event;
             XNextEvent(raw, &event);
-            if (!changes->handle(event))
+            if (!changes->handle(event) && !pointer->handle(event))
                 windows->handle(event);
         }
     }
 
-    // While capturing, the screen's changes and the window in front are
-    // learnt from events instead of asked for every cycle.
+    // While capturing, the screen's changes, the pointer's movements and the
+    // window in front are learnt from events instead of asked for every cycle.
     void watch()
     {
         changes->start();
+        pointer->start();
         windows->startWatching();
     }
 
     void stopWatching()
     {
         changes->stop();
+        pointer->stop();
         windows->stopWatching();
         readEvents();
     }
@@ -116,6 +121,7 @@ X11Desktop::X11Desktop(const std::string& displayName)
 
     d->copier = std::make_unique<ScreenCopier>(display);
     d->changes = std::make_unique<ScreenChanges>(display);
+    d->pointer = std::make_unique<PointerWatch>(display);
     d->windows = std::make_unique<WindowInspector>(display);
 }
 
@@ -245,20 +251,12 @@ void X11Desktop::releaseCapture()
 
 Point X11Desktop::pointer()
 {
-    Display* display = d->live();
-    if (display == nullptr)
+    if (d->live() == nullptr)
         return {};
-    ErrorTrap trap(display);
-    Window rootReturn = None;
-    Window child = None;
-    int rootX = 0;
-    int rootY = 0;
-    int x = 0;
-    int y = 0;
-    unsigned mask = 0;
-    if (!XQueryPointer(display, d->root, &rootReturn, &child, &rootX, &rootY, &x, &y, &mask) || trap.failedSoFar())
-        return {};
-    return Point { rootX, rootY };
+    d->readEvents();
+    Point where;
+    d->pointer->position(where);
+    return where;
 }
 
 WindowHandle X11Desktop::foreground()
