@@ -10,7 +10,7 @@ packages=(
   qtbase5-dev qtbase5-dev-tools libqt5x11extras5-dev
   libopencv-dev
   libx11-dev libxext-dev libxrandr-dev libxrender-dev libxinerama-dev libxres-dev
-  libxdamage-dev libxfixes-dev libxi-dev
+  libxdamage-dev libxi-dev
   # Wayland: the ScreenCast portal's PipeWire streams, the compositor's window lists,
   # Qt's Wayland platform plugin
   libpipewire-0.3-dev libwayland-dev libwayland-bin wayland-protocols plasma-wayland-protocols qtwayland5

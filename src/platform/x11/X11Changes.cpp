@@ -3,15 +3,14 @@
 #include "platform/x11/XErrorTrap.h"
 #include "platform/x11/XHandles.h"
 
-#include <X11/extensions/Xfixes.h>
+#include <algorithm>
 
 namespace platform::x11 {
 namespace {
 
-bool touches(const XRectangle& r, const Rect& source)
+bool overlap(const Rect& a, const Rect& b)
 {
-    return r.x < source.right && r.y < source.bottom && r.x + int(r.width) > source.left
-        && r.y + int(r.height) > source.top;
+    return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
 }
 
 } // namespace
@@ -21,15 +20,10 @@ ScreenChanges::ScreenChanges(Display* display)
     , root_(DefaultRootWindow(display))
 {
     int errorBase = 0;
-    int fixesEvents = 0;
-    int fixesErrors = 0;
     int major = 0;
     int minor = 0;
-    // Regions to fetch the damage into come with XFIXES 2.
-    available_ = hasExtension(display_, "DAMAGE") && hasExtension(display_, "XFIXES")
-        && XDamageQueryExtension(display_, &eventBase_, &errorBase) && XDamageQueryVersion(display_, &major, &minor)
-        && XFixesQueryExtension(display_, &fixesEvents, &fixesErrors) && XFixesQueryVersion(display_, &major, &minor)
-        && major >= 2;
+    available_ = hasExtension(display_, "DAMAGE") && XDamageQueryExtension(display_, &eventBase_, &errorBase)
+        && XDamageQueryVersion(display_, &major, &minor);
 }
 
 ScreenChanges::~ScreenChanges()
@@ -42,9 +36,8 @@ void ScreenChanges::start()
     if (!available_ || damage_ != 0)
         return;
     ErrorTrap trap(display_);
-    damage_ = XDamageCreate(display_, root_, XDamageReportNonEmpty);
-    region_ = XFixesCreateRegion(display_, nullptr, 0);
-    reported_ = false;
+    damage_ = XDamageCreate(display_, root_, XDamageReportBoundingBox);
+    damaged_ = Rect {};
     current_ = false;
     if (trap.failed()) {
         // A server that offers the extension and refuses it will refuse it again.
@@ -55,19 +48,13 @@ void ScreenChanges::start()
 
 void ScreenChanges::stop()
 {
-    if (damage_ == 0 || displayLost(display_)) {
-        damage_ = 0;
-        region_ = 0;
-        current_ = false;
-        return;
+    if (damage_ != 0 && !displayLost(display_)) {
+        ErrorTrap trap(display_);
+        XDamageDestroy(display_, damage_);
+        XFlush(display_);
     }
-    ErrorTrap trap(display_);
-    XDamageDestroy(display_, damage_);
-    XFixesDestroyRegion(display_, region_);
-    XFlush(display_);
     damage_ = 0;
-    region_ = 0;
-    reported_ = false;
+    damaged_ = Rect {};
     current_ = false;
 }
 
@@ -75,7 +62,13 @@ bool ScreenChanges::handle(const XEvent& event)
 {
     if (!available_ || event.type != eventBase_ + XDamageNotify)
         return false;
-    reported_ = true;
+    const XRectangle& box = reinterpret_cast<const XDamageNotifyEvent&>(event).area;
+    const Rect area { box.x, box.y, box.x + int(box.width), box.y + int(box.height) };
+    if (damaged_.width() <= 0 || damaged_.height() <= 0)
+        damaged_ = area;
+    else
+        damaged_ = Rect { std::min(damaged_.left, area.left), std::min(damaged_.top, area.top),
+            std::max(damaged_.right, area.right), std::max(damaged_.bottom, area.bottom) };
     return true;
 }
 
@@ -83,8 +76,9 @@ void ScreenChanges::aboutToCopy()
 {
     if (damage_ == 0)
         return;
+    // Whatever is drawn from here on is reported anew.
     XDamageSubtract(display_, damage_, None, None);
-    reported_ = false;
+    damaged_ = Rect {};
 }
 
 void ScreenChanges::copied(const Rect& source, bool succeeded)
@@ -97,28 +91,9 @@ bool ScreenChanges::unchanged(const Rect& source)
 {
     if (damage_ == 0 || !current_ || !(source == copiedSource_))
         return false;
-    if (reported_)
-        collectDamage();
-    return current_;
-}
-
-void ScreenChanges::collectDamage()
-{
-    reported_ = false;
-    ErrorTrap trap(display_);
-    // Moves the damage so far into the region, which clears it: the next
-    // drawing anywhere reports again.
-    XDamageSubtract(display_, damage_, None, region_);
-    int count = 0;
-    XMemory<XRectangle> rectangles(XFixesFetchRegion(display_, region_, &count));
-    if (trap.failedSoFar() || (count > 0 && rectangles == nullptr)) {
+    if (overlap(damaged_, copiedSource_))
         current_ = false;
-        return;
-    }
-    for (int i = 0; i < count && current_; ++i) {
-        if (touches(rectangles.get()[i], copiedSource_))
-            current_ = false;
-    }
+    return current_;
 }
 
 } // namespace platform::x11

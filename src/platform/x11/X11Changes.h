@@ -9,10 +9,11 @@ namespace platform::x11 {
 
 // Tells whether anything was drawn in a rectangle of the screen since it was
 // last copied, from the DAMAGE extension, so an unchanged screen costs no
-// copy. The server sends one event when the screen's damage stops being
-// empty and nothing more until it is cleared, so a busy screen cannot flood
-// the connection; only then is the damaged region fetched (one round trip)
-// to see whether it touches the rectangle.
+// copy and no round trip. The server reports the bounding box of what was
+// drawn since the damage was last cleared, and only when that box grows, so
+// a busy screen cannot flood the connection. Drawing on both sides of the
+// rectangle makes a box across it: that costs one needless copy, after
+// which the damage starts afresh.
 class ScreenChanges {
 public:
     explicit ScreenChanges(Display* display);
@@ -42,15 +43,12 @@ public:
     bool unchanged(const Rect& source);
 
 private:
-    void collectDamage();
-
     Display* display_;
     Window root_;
     bool available_ = false;
     int eventBase_ = 0;
     Damage damage_ = 0;
-    unsigned long region_ = 0; // an XserverRegion the damage is moved into
-    bool reported_ = false; // a damage report came since the damage was last cleared
+    Rect damaged_; // the box reported since the damage was last cleared; empty when none
     bool current_ = false; // the last copy is still what the screen shows
     Rect copiedSource_;
 };
