@@ -48,6 +48,15 @@ QRect pixmapPlace(const QLabel* label, const cv::Mat& picture)
         QSize(picture.cols, picture.rows), label->contentsRect());
 }
 
+// A label whose picture covers it paints every pixel of it: Qt need not
+// fill the background under each repainted rectangle first.
+void markOpaqueWhereCovered(QLabel* label, const cv::Mat& picture)
+{
+    const bool covered = !picture.empty() && pixmapPlace(label, picture).contains(label->rect());
+    if (label->testAttribute(Qt::WA_OpaquePaintEvent) != covered)
+        label->setAttribute(Qt::WA_OpaquePaintEvent, covered);
+}
+
 // A pointer coordinate on the frame: its distance from the captured
 // rectangle's edge times the scale, truncated. A position this far off the
 // frame is as good as any further one, and keeps the conversion defined.
@@ -129,6 +138,7 @@ void MainWindow::updateScreen()
     // the form painted without converting, rewritten where it changed; the
     // preview's is the frame itself, which the copy above and the highlight
     // wrote in place. Only what changed is repainted.
+    markOpaqueWhereCovered(plotLabel, shownScope);
     const uchar* plotBuffer = shownScope.data;
     const cv::Rect plotChanged = scopes::showAsBgrx(scopeImage, shownScope, scopeChanged);
     if (shownScope.data != plotBuffer || !plotSharesBuffer) {
