@@ -1,5 +1,7 @@
 #include "platform/x11/X11Windows.h"
 
+#include "platform/ProcessPath.h"
+
 #include "platform/x11/XErrorTrap.h"
 #include "platform/x11/XHandles.h"
 
@@ -64,26 +66,6 @@ std::string hostName()
     if (gethostname(name, sizeof name - 1) != 0)
         return {};
     return name;
-}
-
-// The program a process runs, from /proc; empty when unknown.
-std::string executableOf(long pid)
-{
-    if (pid <= 0)
-        return {};
-    char link[64];
-    std::snprintf(link, sizeof link, "/proc/%ld/exe", pid);
-    char path[PATH_MAX];
-    const ssize_t length = readlink(link, path, sizeof path);
-    if (length <= 0 || std::size_t(length) >= sizeof path)
-        return {};
-    std::string result(path, std::size_t(length));
-    // An executable replaced since the process started (an upgrade) still
-    // names the program.
-    const std::string deleted = " (deleted)";
-    if (result.size() > deleted.size() && result.compare(result.size() - deleted.size(), deleted.size(), deleted) == 0)
-        result.resize(result.size() - deleted.size());
-    return result;
 }
 
 // Changes of the followed window's properties, and its end.
@@ -324,7 +306,7 @@ std::string WindowInspector::executable(WindowHandle window)
     long pid = 0;
     if (!watching_ || window == root_) {
         readProcess(window, pid);
-        return executableOf(pid);
+        return executableOfProcess(pid);
     }
     // The path is kept too: a process that starts another program loses its
     // X connection, and its windows go with it.
@@ -339,7 +321,7 @@ std::string WindowInspector::executable(WindowHandle window)
         unfollow();
         return {};
     }
-    followed_.executable = executableOf(pid);
+    followed_.executable = executableOfProcess(pid);
     followed_.processKnown = true;
     followed_.processReadAt = readAt;
     return followed_.executable;

@@ -100,23 +100,6 @@ void ToplevelTracker::clear()
     lastDeactivated_ = 0;
 }
 
-std::string executableOfProcess(long pid)
-{
-    if (pid <= 0)
-        return {};
-    char link[64];
-    std::snprintf(link, sizeof link, "/proc/%ld/exe", pid);
-    char path[PATH_MAX];
-    const ssize_t length = readlink(link, path, sizeof path);
-    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof path)
-        return {};
-    std::string result(path, static_cast<std::size_t>(length));
-    const std::string deleted = " (deleted)";
-    if (result.size() > deleted.size() && result.compare(result.size() - deleted.size(), deleted.size(), deleted) == 0)
-        result.resize(result.size() - deleted.size());
-    return result;
-}
-
 std::vector<std::string> defaultAppIds(const std::string& executablePath)
 {
     std::string name = executablePath.substr(executablePath.find_last_of('/') + 1);

@@ -81,10 +81,6 @@ private:
     std::vector<std::string> ownAppIds_;
 };
 
-// The path of a process's executable from /proc, without the " (deleted)" an
-// upgrade leaves behind; empty when the process is gone or not readable.
-std::string executableOfProcess(long pid);
-
 // The app ids a toolkit gives the windows of the program at `executablePath`:
 // its file name up to the first dot, and that with a capital first letter.
 std::vector<std::string> defaultAppIds(const std::string& executablePath);

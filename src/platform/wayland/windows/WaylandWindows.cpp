@@ -1,5 +1,6 @@
 #include "platform/wayland/windows/WaylandWindows.h"
 
+#include "platform/ProcessPath.h"
 #include "platform/wayland/windows/ToplevelTracker.h"
 
 #include "plasma-window-management-client-protocol.h"
