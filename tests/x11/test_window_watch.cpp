@@ -6,6 +6,8 @@
 #include <QProcess>
 #include <QtTest>
 
+#include "x11/PrivateServer.h"
+
 #include "platform/x11/X11Windows.h"
 #include "platform/x11/XErrorTrap.h"
 
@@ -160,25 +162,6 @@ struct Watch {
             executable }
             .join(QStringLiteral(" | "));
     }
-};
-
-struct PrivateServer {
-    bool start(const QStringList& options)
-    {
-        server.start(QStringLiteral("Xvfb"), QStringList { "-displayfd", "1", "-nolisten", "tcp" } + options);
-        QByteArray number;
-        while (!number.contains('\n') && server.waitForReadyRead(20000))
-            number += server.readAllStandardOutput();
-        name = ":" + number.trimmed().toStdString();
-        return number.contains('\n');
-    }
-    ~PrivateServer()
-    {
-        server.terminate();
-        server.waitForFinished(5000);
-    }
-    QProcess server;
-    std::string name;
 };
 
 using Change = std::function<void(Watch&, Window window, Window other)>;

@@ -7,6 +7,8 @@
 #include <QProcess>
 #include <QtTest>
 
+#include "x11/PrivateServer.h"
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -78,26 +80,6 @@ bool xrandr(const QStringList& arguments)
 {
     return QProcess::execute(QStringLiteral("xrandr"), arguments) == 0;
 }
-
-struct PrivateServer {
-    bool start(const QStringList& options)
-    {
-        server.start(QStringLiteral("Xvfb"), QStringList { "-displayfd", "1", "-nolisten", "tcp" } + options);
-        QByteArray number;
-        while (!number.contains('\n') && server.waitForReadyRead(20000))
-            number += server.readAllStandardOutput();
-        name = ":" + number.trimmed().toStdString();
-        return number.contains('\n');
-    }
-    void stop()
-    {
-        server.terminate();
-        server.waitForFinished(5000);
-    }
-    ~PrivateServer() { stop(); }
-    QProcess server;
-    std::string name;
-};
 
 struct CopyCase {
     const char* name;
