@@ -81,15 +81,20 @@ void ScreenChanges::aboutToCopy()
     damaged_ = Rect {};
 }
 
-void ScreenChanges::copied(const Rect& source, bool succeeded)
+void ScreenChanges::copied(const Rect& source, int outWidth, int outHeight, bool succeeded)
 {
     current_ = succeeded && damage_ != 0;
     copiedSource_ = source;
+    copiedWidth_ = outWidth;
+    copiedHeight_ = outHeight;
 }
 
-bool ScreenChanges::unchanged(const Rect& source)
+bool ScreenChanges::unchanged(const Rect& source, int outWidth, int outHeight)
 {
-    if (damage_ == 0 || !current_ || !(source == copiedSource_))
+    // The server scales by a fixed rule: the same rectangle at the same size
+    // gives the same bytes as long as nothing was drawn in it.
+    if (damage_ == 0 || !current_ || !(source == copiedSource_) || outWidth != copiedWidth_
+        || outHeight != copiedHeight_)
         return false;
     if (overlap(damaged_, copiedSource_))
         current_ = false;

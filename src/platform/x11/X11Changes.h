@@ -36,11 +36,11 @@ public:
     // whatever is drawn after it counts as a change), and afterwards whether
     // the read worked.
     void aboutToCopy();
-    void copied(const Rect& source, bool succeeded);
+    void copied(const Rect& source, int outWidth, int outHeight, bool succeeded);
 
-    // Whether `source` was copied last, successfully, and nothing was drawn
-    // in it since, as far as the events read so far tell.
-    bool unchanged(const Rect& source);
+    // Whether `source` was copied last, at this size, successfully, and
+    // nothing was drawn in it since, as far as the events read so far tell.
+    bool unchanged(const Rect& source, int outWidth, int outHeight);
 
 private:
     Display* display_;
@@ -51,6 +51,8 @@ private:
     Rect damaged_; // the box reported since the damage was last cleared; empty when none
     bool current_ = false; // the last copy is still what the screen shows
     Rect copiedSource_;
+    int copiedWidth_ = 0;
+    int copiedHeight_ = 0;
 };
 
 } // namespace platform::x11

@@ -49,8 +49,6 @@ struct X11Desktop::State {
     std::unique_ptr<WindowInspector> windows;
     CapturePath path = CapturePath::Auto;
     CapturePath lastPath = CapturePath::Auto;
-    int copiedWidth = 0; // the size of the last copy
-    int copiedHeight = 0;
 
     ~State()
     {
@@ -208,8 +206,6 @@ void X11Desktop::copy(const Rect& source, int outWidth, int outHeight, std::uint
     if (display != nullptr && source.width() > 0 && source.height() > 0) {
         d->readEvents();
         d->changes->aboutToCopy();
-        d->copiedWidth = outWidth;
-        d->copiedHeight = outHeight;
         static constexpr CapturePath fastestFirst[] = { CapturePath::RenderShmPixmap, CapturePath::RenderShmImage,
             CapturePath::ShmGetImage, CapturePath::GetImage };
         for (const CapturePath path : fastestFirst) {
@@ -217,11 +213,11 @@ void X11Desktop::copy(const Rect& source, int outWidth, int outHeight, std::uint
                 continue;
             if (d->copier->copy(path, source, outWidth, outHeight, destination)) {
                 d->lastPath = path;
-                d->changes->copied(source, true);
+                d->changes->copied(source, outWidth, outHeight, true);
                 return;
             }
         }
-        d->changes->copied(source, false);
+        d->changes->copied(source, outWidth, outHeight, false);
     }
     // Nothing to read, or every way of reading failed.
     const std::size_t pixels = std::size_t(outWidth) * std::size_t(outHeight);
@@ -233,15 +229,13 @@ void X11Desktop::copy(const Rect& source, int outWidth, int outHeight, std::uint
 
 bool X11Desktop::unchangedSinceLastCopy(const Rect& source, int outWidth, int outHeight)
 {
-    // The server scales by a fixed rule, so the same rectangle at the same
-    // size gives the same bytes as long as nothing was drawn in it.
     if (d->live() == nullptr)
         return false;
     // Only a capture repeated into the same buffer asks, so watching starts
     // here, and ends when capturing stops.
     d->watch();
     d->readEvents();
-    return outWidth == d->copiedWidth && outHeight == d->copiedHeight && d->changes->unchanged(source);
+    return d->changes->unchanged(source, outWidth, outHeight);
 }
 
 void X11Desktop::releaseCapture()
