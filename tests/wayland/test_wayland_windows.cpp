@@ -62,7 +62,12 @@ class WaylandWindowsTest : public QObject {
     {
         const QString shell = titles.isEmpty()
             ? QStringLiteral("exec sleep 600")
-            : QStringLiteral("while IFS= read -r t < '%1'; do printf '\\033]2;%s\\033\\\\' \"$t\"; done").arg(titles);
+            // A read that opens the fifo while the test's writer is still
+            // closing it meets an end of file: that must not end the loop
+            // (and close the window), only a fifo taken away may.
+            : QStringLiteral("while [ -p '%1' ]; do IFS= read -r t < '%1' && printf '\\033]2;%s\\033\\\\' \"$t\"; "
+                             "done; exec sleep 600")
+                  .arg(titles);
         auto p = std::make_unique<QProcess>();
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("HOME"), home.path());
