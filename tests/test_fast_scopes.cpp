@@ -13,6 +13,7 @@
 
 #include <cfloat>
 #include <cstring>
+#include <functional>
 
 Q_DECLARE_METATYPE(cv::Mat)
 
@@ -462,6 +463,152 @@ private slots:
                 const QString what = QStringLiteral("%1x, %2").arg(zoom).arg(scopes::scopePathName(path));
                 QVERIFY2(samePicture(plotter.plot(frame, wheel, radius, {}, zoom), plain), qPrintable(what));
                 QVERIFY2(!plotter.usedPlainPath(), qPrintable(what));
+            }
+        }
+    }
+
+    void framesChangedInAFewRowsPlotAsAfresh()
+    {
+        // A stream whose frames change in a few rows, as under a brush or a
+        // moving window, plotted by one plotter: every picture equals a fresh
+        // plotter's, and a copy kept up to date by the changed spans alone
+        // equals it too. The steps move pixels between cells, onto cells
+        // where no pixel was (past cells lit two frames before), off the
+        // plot's fullest cell (its sum shrinks and the scale changes) and
+        // back, to colours that go the exact way, to black (nowhere), in the
+        // row-end columns, and in too many rows to follow. A small change
+        // rewrites a small part of the picture.
+        const int size = 400;
+        const double radius = (size / 2) * 0.75;
+        const std::vector<std::pair<QString, cv::Mat>> photograph = photographs(size);
+        cv::Mat grey(225, size, CV_8UC4);
+        cv::RNG(3).fill(grey, cv::RNG::UNIFORM, 122, 135);
+        const cv::Mat starts[]
+            = { photograph.empty() ? patchyFrame(size, 225, 5) : photograph[0].second.clone(), grey };
+        for (const cv::Mat& start : starts) {
+            // A flat patch: the fullest cell, by far.
+            start(cv::Rect(40, 60, 60, 40)).setTo(cv::Scalar(100, 140, 120, 255));
+            // Red rows, whose cell lies far from the plot row of the greens below.
+            start(cv::Rect(0, 7, size, 3)).setTo(cv::Scalar(0, 0, 200, 255));
+        }
+
+        // Colours whose placement lies too close to a cell's edge to be sure.
+        std::vector<std::uint32_t> unsure;
+        {
+            cv::RNG rng(17);
+            std::vector<std::uint32_t> colours(1 << 16);
+            std::vector<int> cells(colours.size());
+            for (std::uint32_t& c : colours)
+                c = 0xff000000u | (rng.next() & 0xffffffu);
+            scopes::placeColours(
+                colours.data(), static_cast<int>(colours.size()), size, radius, cells.data(), scopes::ScopePath::Avx2);
+            for (size_t i = 0; i < colours.size() && unsure.size() < 64; ++i)
+                if (cells[i] == -2)
+                    unsure.push_back(colours[i]);
+            QVERIFY(unsure.size() >= 8);
+        }
+        struct Step {
+            const char* name;
+            std::function<void(cv::Mat& frame, const cv::Mat& start)> change;
+            bool small;
+        };
+        // Hues 90 and 270 degrees at half and at full saturation: the same
+        // plot row, on either side of the centre.
+        const cv::Scalar halfGreen(100, 200, 150, 255), fullGreen(0, 200, 100, 255);
+        const cv::Scalar halfViolet(200, 100, 150, 255), fullViolet(200, 0, 100, 255);
+        const auto paintRow = [](cv::Mat& f, int y, const cv::Scalar& left, const cv::Scalar& right) {
+            f(cv::Rect(0, y, size / 2, 1)).setTo(left);
+            f(cv::Rect(size / 2, y, size / 2, 1)).setTo(right);
+        };
+        const std::vector<Step> steps = {
+            { "square",
+                [](cv::Mat& f, const cv::Mat&) { f(cv::Rect(200, 100, 6, 6)).setTo(cv::Scalar(250, 30, 30, 255)); },
+                true },
+            { "square moved",
+                [](cv::Mat& f, const cv::Mat& start) {
+                    start(cv::Rect(200, 100, 6, 6)).copyTo(f(cv::Rect(200, 100, 6, 6)));
+                    f(cv::Rect(203, 102, 6, 6)).setTo(cv::Scalar(250, 30, 30, 255));
+                },
+                true },
+            { "a colour where none was", [&](cv::Mat& f, const cv::Mat&) { paintRow(f, 5, halfGreen, halfViolet); },
+                false },
+            { "many rows",
+                [](cv::Mat& f, const cv::Mat& start) {
+                    const cv::Rect top(0, 0, size, f.rows / 2);
+                    cv::Mat(start(top) + cv::Scalar(1, 0, 0, 0)).copyTo(f(top));
+                },
+                false },
+            // One side at a time: each widens the row's lit span on its side only.
+            { "past cells lit before, right",
+                [&](cv::Mat& f, const cv::Mat&) { paintRow(f, 7, fullViolet, fullViolet); }, false },
+            { "past cells lit before, left", [&](cv::Mat& f, const cv::Mat&) { paintRow(f, 9, fullGreen, fullGreen); },
+                false },
+            { "fullest cell emptied",
+                [](cv::Mat& f, const cv::Mat&) { f(cv::Rect(40, 60, 60, 40)).setTo(cv::Scalar(0, 0, 0, 255)); },
+                false },
+            { "fullest cell back",
+                [](cv::Mat& f, const cv::Mat& start) {
+                    start(cv::Rect(40, 60, 60, 40)).copyTo(f(cv::Rect(40, 60, 60, 40)));
+                },
+                false },
+            { "exact way",
+                [&](cv::Mat& f, const cv::Mat&) {
+                    for (int x = 0; x < size; ++x)
+                        f.at<std::uint32_t>(150 + x % 2, x) = unsure[static_cast<size_t>(x) % unsure.size()];
+                },
+                false },
+            { "row ends",
+                [&](cv::Mat& f, const cv::Mat&) {
+                    for (int x = size - 20; x < size; ++x)
+                        f.at<std::uint32_t>(f.rows - 1, x) = unsure[static_cast<size_t>(x) % unsure.size()];
+                },
+                false },
+        };
+        for (const scopes::ScopePath path : vectorPaths()) {
+            const PathForced forced(path);
+            for (const cv::Mat& start : starts) {
+                for (const int zoom : { 1, 2 }) {
+                    cv::Mat wheel;
+                    scopes::renderColorWheel(wheel, size, size, radius, zoom);
+                    cv::Mat frame = start.clone();
+                    scopes::VectorscopePlotter follower;
+                    cv::Mat shown = follower.plot(frame, wheel, radius, {}, zoom).clone();
+                    for (const Step& step : steps) {
+                        step.change(frame, start);
+                        const cv::Mat followed = follower.plot(frame, wheel, radius, {}, zoom);
+                        scopes::VectorscopePlotter fresh;
+                        const QString what = QStringLiteral("%1 at %2x, %3 (%4)")
+                                                 .arg(QLatin1String(step.name))
+                                                 .arg(zoom)
+                                                 .arg(scopes::scopePathName(path))
+                                                 .arg(&start == &starts[0] ? "photograph" : "grey");
+                        QVERIFY2(samePicture(followed, fresh.plot(frame, wheel, radius, {}, zoom)), qPrintable(what));
+                        int rewritten = 0;
+                        const auto& spans = follower.changedSpans();
+                        for (int y = 0; y < size; ++y) {
+                            const auto span = spans[static_cast<size_t>(y)];
+                            if (span.x0 > span.x1)
+                                continue;
+                            followed.row(y)
+                                .colRange(span.x0, span.x1 + 1)
+                                .copyTo(shown.row(y).colRange(span.x0, span.x1 + 1));
+                            rewritten += span.x1 - span.x0 + 1;
+                        }
+                        QVERIFY2(samePicture(shown, followed), qPrintable(what + QStringLiteral(": changed spans")));
+                        if (step.small)
+                            QVERIFY2(rewritten < size * size / 100,
+                                qPrintable(what + QStringLiteral(": %1 cells").arg(rewritten)));
+                    }
+                }
+            }
+            // The same stream with a line painted over each picture, as the
+            // rendering tool draws the skin-tone line.
+            scopes::FrameScope stream(0, size);
+            cv::Mat frame = starts[0].clone();
+            stream.render(frame);
+            for (const Step& step : steps) {
+                step.change(frame, starts[0]);
+                QVERIFY2(samePicture(stream.render(frame), scopes::renderStillScope(frame, 0, size)), step.name);
             }
         }
     }

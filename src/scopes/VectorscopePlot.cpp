@@ -162,13 +162,13 @@ HUELENS_END_TARGET
 // The 512-bit copies measured some 30 % off a new frame's vectorscope
 // (placement), 12 % (brightening) and 15 % (cell values) against the
 // 256-bit ones, where the processor has them.
-void countFrame(const cv::Mat& frame, const Placement& p, const int* countLimit, std::uint32_t* counts,
-    std::vector<int>& places, std::vector<int>& exact)
+void countRows(const cv::Mat& frame, int y0, int y1, const Placement& p, const int* countLimit, std::uint32_t* counts,
+    int* places, std::vector<int>& exact)
 {
     if (widestVectors())
-        avx512::countFrame(frame, p, countLimit, counts, places, exact);
+        avx512::countRows(frame, y0, y1, p, countLimit, counts, places, exact);
     else
-        avx2::countFrame(frame, p, countLimit, counts, places, exact);
+        avx2::countRows(frame, y0, y1, p, countLimit, counts, places, exact);
 }
 
 int lift(const float* sums, float scale, const uchar* wheelRow, uchar* rgb, int n)
@@ -201,6 +201,21 @@ __attribute__((target("avx2,fma"))) float addAndFindLargest(const float* cells, 
         sum[i] = cells[i] + sum[i];
         result = std::max(result, sum[i]);
     }
+    return result;
+}
+
+// The largest of v[0 .. n-1] and `largest`.
+__attribute__((target("avx2,fma"))) float largestOf(const float* v, int n, float largest)
+{
+    __m256 most = _mm256_set1_ps(largest);
+    int i = 0;
+    for (; i + 8 <= n; i += 8)
+        most = _mm256_max_ps(most, _mm256_loadu_ps(v + i));
+    alignas(32) float lanes[8];
+    _mm256_store_ps(lanes, most);
+    float result = *std::max_element(lanes, lanes + 8);
+    for (; i < n; ++i)
+        result = std::max(result, v[i]);
     return result;
 }
 
@@ -356,34 +371,124 @@ void VectorscopePlotter::count(const cv::Mat& frameBgra, int size, double radius
         || !gaussianOrder(3, size, size).known || !placementChecked(size, radius, zoom, frameBgra.cols);
     if (lastPlain) {
         // An OpenCV whose arithmetic the fast path does not know: the plain way.
+        countsHeld = false;
+        pictureOfCounts = false;
         frameToHsv(frameBgra, plainRgbBytes, plainRgbFloat, plainHsv);
         accumulateHsv(plainHsv, size, radius, pixelWeight(frameBgra.rows * frameBgra.cols), plainCells, zoom);
         return;
     }
+    const CountedFor key { size, radius, zoom,
+        static_cast<float>(radius) * placementNudge.load(std::memory_order_relaxed), scopePath(), frameBgra.rows,
+        frameBgra.cols };
+    if (countsHeld && key == countedFor && countChangedRows(frameBgra, size, radius, zoom))
+        return;
+    countedFor = key;
+    countWholeFrame(frameBgra, size, radius, zoom);
+}
+
+void VectorscopePlotter::countWholeFrame(const cv::Mat& frameBgra, int size, double radius, int zoom)
+{
     // One entry more than cells: where pixels that land nowhere are counted.
-    if (counts.size() != static_cast<size_t>(size) * size + 1)
+    if (counts.size() != static_cast<size_t>(size) * size + 1 || countedSpans.size() != static_cast<size_t>(size)) {
         counts.assign(static_cast<size_t>(size) * size + 1, 0);
+        countedSpans.assign(static_cast<size_t>(size), kNoColumns);
+    }
+    for (int y = 0; y < size; ++y) {
+        Span& s = countedSpans[static_cast<size_t>(y)];
+        if (s.x0 <= s.x1)
+            std::fill(
+                &counts[static_cast<size_t>(y) * size + s.x0], &counts[static_cast<size_t>(y) * size + s.x1] + 1, 0u);
+    }
     // Every pixel lands within the full-saturation circle, a cell to spare.
     const int half = size / 2, reach = static_cast<int>(std::ceil(radius)) + 1;
     touched = Area { std::max(0, half - reach), std::max(0, half - reach), std::min(size - 1, half + reach),
         std::min(size - 1, half + reach) };
-    countPixels(frameBgra, size, radius, zoom);
+    const Placement p(size, radius, zoom);
+    framePlaces.resize(frameBgra.total());
+    exactPixelsFound.clear();
+    countRows(frameBgra, 0, frameBgra.rows, p, colourTables().countLimit, counts.data(), framePlaces.data(),
+        exactPixelsFound);
     resolveExactly(frameBgra, size, radius, zoom);
+    counts.back() = 0; // the pixels that landed nowhere
+    std::fill(countedSpans.begin(), countedSpans.end(), kNoColumns);
+    for (int y = touched.y0; y <= touched.y1; ++y)
+        countedSpans[static_cast<size_t>(y)]
+            = countedColumns(&counts[static_cast<size_t>(y) * size], touched.x0, touched.x1);
+    frameBgra.copyTo(countedFrame);
+    countsHeld = true;
+    pictureOfCounts = false;
+    movedCells.clear();
+}
+
+// The rows that differ from the counted frame, when few enough that
+// counting them again is the cheaper way: their old pixels leave their
+// cells and the new ones join theirs.
+bool VectorscopePlotter::countChangedRows(const cv::Mat& frameBgra, int size, double radius, int zoom)
+{
+    const int rows = frameBgra.rows, cols = frameBgra.cols;
+    const size_t rowBytes = static_cast<size_t>(cols) * 4;
+    changedRows.clear();
+    for (int y = 0; y < rows; ++y) {
+        if (std::memcmp(frameBgra.ptr(y), countedFrame.ptr(y), rowBytes) == 0)
+            continue;
+        changedRows.push_back(y);
+        if (changedRows.size() * 4 > static_cast<size_t>(rows))
+            return false;
+    }
+    const int nowhere = size * size;
+    const Placement p(size, radius, zoom);
+    placesBefore.resize(changedRows.size() * cols);
+    exactPixelsFound.clear();
+    for (size_t i = 0; i < changedRows.size(); ++i) {
+        const int y = changedRows[i];
+        const int* places = &framePlaces[static_cast<size_t>(y) * cols];
+        std::copy(places, places + cols, &placesBefore[i * cols]);
+        for (int x = 0; x < cols; ++x)
+            --counts[static_cast<size_t>(places[x])];
+        countRows(
+            frameBgra, y, y + 1, p, colourTables().countLimit, counts.data(), framePlaces.data(), exactPixelsFound);
+    }
+    resolveExactly(frameBgra, size, radius, zoom);
+    counts.back() = 0;
+    for (size_t i = 0; i < changedRows.size(); ++i) {
+        const int y = changedRows[i];
+        const int* before = &placesBefore[i * cols];
+        const int* now = &framePlaces[static_cast<size_t>(y) * cols];
+        for (int x = 0; x < cols; ++x) {
+            if (before[x] == now[x])
+                continue;
+            if (before[x] != nowhere)
+                movedCells.push_back(before[x]);
+            if (now[x] != nowhere) {
+                movedCells.push_back(now[x]);
+                Span& s = countedSpans[static_cast<size_t>(now[x] / size)];
+                s = hull(s, Span { now[x] % size, now[x] % size });
+            }
+        }
+        std::memcpy(countedFrame.ptr(y), frameBgra.ptr(y), rowBytes);
+    }
+    return true;
 }
 
 cv::Mat VectorscopePlotter::draw(const cv::Mat& wheel, const cv::Rect& paintedOver)
 {
     CV_Assert(wheel.type() == CV_8UC3 && wheel.rows == plotSize && wheel.cols == plotSize);
     const int size = plotSize;
+    const Area region = plotRegion();
+    // Past some number of moved cells, smoothing the whole plot is cheaper.
+    const size_t regionCells = static_cast<size_t>(region.x1 - region.x0 + 1) * (region.y1 - region.y0 + 1);
+    if (!lastPlain && pictureOfCounts && pictureWheel == wheel.data && picture.size() == wheel.size()
+        && movedCells.size() * 8 <= regionCells) {
+        drawMovedCells(wheel, paintedOver);
+        return picture;
+    }
+    pictureOfCounts = false;
     startPicture(wheel, paintedOver);
     if (lastPlain) {
         drawPlainly(wheel);
         return picture;
     }
     prepareWeights(pixelWeight(static_cast<int>(framePixels)), framePixels);
-    // Smoothing spreads a cell onto its eight neighbours.
-    const Area region { std::max(0, touched.x0 - 1), std::max(0, touched.y0 - 1), std::min(size - 1, touched.x1 + 1),
-        std::min(size - 1, touched.y1 + 1) };
     // normalize's smallest value is 0 unless every cell of the plot is lit,
     // which a plot cannot be (its corners lie beyond full saturation); should
     // it ever be, the plain smoothing takes over from the same cells.
@@ -394,17 +499,138 @@ cv::Mat VectorscopePlotter::draw(const cv::Mat& wheel, const cv::Rect& paintedOv
             for (int x = 0; x < size; ++x)
                 plainCells.at<float>(y, x) = weights[counts[static_cast<size_t>(y) * size + x]];
         std::fill(counts.begin(), counts.end(), 0u);
+        std::fill(countedSpans.begin(), countedSpans.end(), kNoColumns);
+        countsHeld = false;
         lastPlain = true;
         drawPlainly(wheel);
         return picture;
     }
-    findRowSpans(region, size);
-    const float largest = smoothCountedCells(region, size);
-    liftSpans(region, normalizeScale(largest), wheel);
+    findRowSpans(region);
+    drawnLargest = smoothCountedCells(region, size);
+    drawnScale = normalizeScale(drawnLargest);
+    liftSpans(region, drawnScale, wheel);
     // What went back to the wheel (in `changed` since startPicture) and what was lifted now.
     for (size_t y = 0; y < changed.size(); ++y)
         changed[y] = hull(changed[y], pictureSpans[y]);
+    pictureOfCounts = true;
+    movedCells.clear();
     return picture;
+}
+
+// Smoothing spreads a cell onto its eight neighbours.
+VectorscopePlotter::Area VectorscopePlotter::plotRegion() const
+{
+    return Area { std::max(0, touched.x0 - 1), std::max(0, touched.y0 - 1), std::min(plotSize - 1, touched.x1 + 1),
+        std::min(plotSize - 1, touched.y1 + 1) };
+}
+
+// The picture of the last counts brought up to date with the cells whose
+// count changed since: their sums and their neighbours' are found again,
+// the same arithmetic cell by cell, and brightened again; every lit cell is,
+// when the largest sum and so the scale changed.
+void VectorscopePlotter::drawMovedCells(const cv::Mat& wheel, const cv::Rect& paintedOver)
+{
+    const int size = plotSize;
+    const Area region = plotRegion();
+    const int width = region.x1 - region.x0 + 1;
+    redoSpans.assign(static_cast<size_t>(size), kNoColumns);
+    for (const int cell : movedCells) {
+        const int x = cell % size, y = cell / size;
+        for (int row = std::max(region.y0, y - 1); row <= std::min(region.y1, y + 1); ++row)
+            redoSpans[static_cast<size_t>(row)] = hull(
+                redoSpans[static_cast<size_t>(row)], Span { std::max(region.x0, x - 1), std::min(region.x1, x + 1) });
+    }
+    movedCells.clear();
+
+    // Within its row's lit span a sum is kept; outside it, it is 0.
+    float largest = drawnLargest;
+    bool largestMayHaveShrunk = false;
+    for (int y = region.y0; y <= region.y1; ++y) {
+        const Span redo = redoSpans[static_cast<size_t>(y)];
+        if (redo.x0 > redo.x1)
+            continue;
+        Span& lit = litSpans[static_cast<size_t>(y - region.y0)];
+        float* sum = &sums[static_cast<size_t>(y - region.y0) * width] - region.x0; // indexed by column
+        if (lit.x0 > lit.x1) {
+            lit = redo;
+        } else {
+            std::fill(sum + redo.x0, sum + std::max(redo.x0, lit.x0), 0.0f);
+            std::fill(sum + std::min(redo.x1, lit.x1) + 1, sum + redo.x1 + 1, 0.0f);
+            lit = hull(lit, redo);
+        }
+        const int n = redo.x1 - redo.x0 + 1;
+        redoSums.resize(static_cast<size_t>(n));
+        smoothAgain(y, redo, redoSums.data());
+        for (int i = 0; i < n; ++i) {
+            float& kept = sum[redo.x0 + i];
+            largestMayHaveShrunk = largestMayHaveShrunk || (kept == drawnLargest && redoSums[i] < kept);
+            largest = std::max(largest, redoSums[i]);
+            kept = redoSums[i];
+        }
+    }
+    if (largestMayHaveShrunk) {
+        largest = 0.0f;
+        for (int y = region.y0; y <= region.y1; ++y) {
+            const Span lit = litSpans[static_cast<size_t>(y - region.y0)];
+            if (lit.x0 <= lit.x1)
+                largest = largestOf(&sums[static_cast<size_t>(y - region.y0) * width + (lit.x0 - region.x0)],
+                    lit.x1 - lit.x0 + 1, largest);
+        }
+    }
+    const float scale = normalizeScale(largest);
+    const bool rescaled = scale != drawnScale;
+    drawnLargest = largest;
+    drawnScale = scale;
+
+    // What callers painted goes back to the wheel, and is brightened again where lit.
+    const cv::Rect painted = paintedOver & cv::Rect(0, 0, size, size);
+    if (!painted.empty())
+        wheel(painted).copyTo(picture(painted));
+    changed.assign(static_cast<size_t>(size), kNoColumns);
+    for (int y = 0; y < size; ++y) {
+        const bool inPainted = y >= painted.y && y < painted.y + painted.height;
+        if (inPainted)
+            changed[static_cast<size_t>(y)] = Span { painted.x, painted.x + painted.width - 1 };
+        if (y < region.y0 || y > region.y1)
+            continue;
+        const Span lit = litSpans[static_cast<size_t>(y - region.y0)];
+        pictureSpans[static_cast<size_t>(y)] = lit;
+        Span again = rescaled ? lit : redoSpans[static_cast<size_t>(y)];
+        if (inPainted && !rescaled) {
+            const Span paintedLit { std::max(lit.x0, painted.x), std::min(lit.x1, painted.x + painted.width - 1) };
+            if (paintedLit.x0 <= paintedLit.x1)
+                again = hull(again, paintedLit);
+        }
+        if (again.x0 > again.x1)
+            continue;
+        lift(&sums[static_cast<size_t>(y - region.y0) * width + (again.x0 - region.x0)], scale,
+            wheel.ptr<uchar>(y) + again.x0 * 3, picture.ptr<uchar>(y) + again.x0 * 3, again.x1 - again.x0 + 1);
+        changed[static_cast<size_t>(y)] = hull(changed[static_cast<size_t>(y)], again);
+    }
+}
+
+// The sums (cell + smoothed cell) of row y over `columns`, from the counts,
+// as smoothCountedCells finds them.
+void VectorscopePlotter::smoothAgain(int y, Span columns, float* out)
+{
+    const int size = plotSize;
+    const SmoothingOrder& order = gaussianOrder(3, size, size);
+    const int n = columns.x1 - columns.x0 + 1;
+    redoLine.resize(static_cast<size_t>(3) * (n + 2));
+    redoAcross.resize(static_cast<size_t>(3) * n);
+    const float* across[3];
+    for (int k = 0; k < 3; ++k) {
+        const std::uint32_t* count = &counts[static_cast<size_t>(reflect101(y - 1 + k, size)) * size];
+        float* line = &redoLine[static_cast<size_t>(k) * (n + 2)];
+        for (int i = 0; i < n + 2; ++i)
+            line[i] = weights[count[reflect101(columns.x0 - 1 + i, size)]];
+        smoothAcross(order, line, &redoAcross[static_cast<size_t>(k) * n], columns.x0, n);
+        across[k] = &redoAcross[static_cast<size_t>(k) * n];
+    }
+    smoothDown(order, across, out, columns.x0, n);
+    const float* cells = &redoLine[static_cast<size_t>(n + 2) + 1];
+    for (int i = 0; i < n; ++i)
+        out[i] = cells[i] + out[i];
 }
 
 void VectorscopePlotter::forgetPicture()
@@ -443,15 +669,6 @@ void VectorscopePlotter::drawPlainly(const cv::Mat& wheel)
     changed = pictureSpans;
 }
 
-void VectorscopePlotter::countPixels(const cv::Mat& frameBgra, int size, double radius, int zoom)
-{
-    const ColourTables& t = colourTables();
-    const Placement p(size, radius, zoom);
-    exactPixelsFound.clear();
-    countFrame(frameBgra, p, t.countLimit, counts.data(), rowPlaces, exactPixelsFound);
-    counts.back() = 0; // the pixels that landed nowhere
-}
-
 void VectorscopePlotter::resolveExactly(const cv::Mat& frameBgra, int size, double radius, int zoom)
 {
     if (exactPixelsFound.empty())
@@ -483,8 +700,10 @@ void VectorscopePlotter::resolveExactly(const cv::Mat& frameBgra, int size, doub
         const int x = index % cols;
         const cv::Vec3f hsv = exactHsv.at<cv::Vec3f>(exactRowOf[static_cast<size_t>(x)]++, x);
         const cv::Point pt = plotPoint(half, hsv[0] * kDegreesToRadians, plottedSaturation(hsv[1], zoom) * radius);
-        if (pt.x >= 0 && pt.y >= 0 && pt.x < size && pt.y < size)
-            ++counts[static_cast<size_t>(pt.y) * size + pt.x];
+        const bool inside = pt.x >= 0 && pt.y >= 0 && pt.x < size && pt.y < size;
+        const int cell = inside ? pt.y * size + pt.x : size * size;
+        framePlaces[static_cast<size_t>(index)] = cell;
+        ++counts[static_cast<size_t>(cell)];
     }
 }
 
@@ -501,23 +720,17 @@ void VectorscopePlotter::prepareWeights(float weight, std::uint32_t pixels)
     weightsFor = weight;
 }
 
-
-void VectorscopePlotter::findRowSpans(const Area& region, int size)
+void VectorscopePlotter::findRowSpans(const Area& region)
 {
-    // counted[i]: the counted columns of region row i; lit[i]: the columns
-    // that smoothing lights (the counted ones of rows i-1 .. i+1, widened by one).
+    // lit[i]: the columns that smoothing lights in region row i: the counted
+    // ones of its row and the rows beside it, widened by one.
     const int rows = region.y1 - region.y0 + 1;
-    countedSpans.assign(static_cast<size_t>(rows), kNoColumns);
     litSpans.assign(static_cast<size_t>(rows), kNoColumns);
-    for (int y = touched.y0; y <= touched.y1; ++y)
-        countedSpans[static_cast<size_t>(y - region.y0)]
-            = countedColumns(&counts[static_cast<size_t>(y) * size], touched.x0, touched.x1);
+    const auto counted
+        = [&](int y) { return y >= 0 && y < plotSize ? countedSpans[static_cast<size_t>(y)] : kNoColumns; };
     for (int i = 0; i < rows; ++i) {
-        Span s = countedSpans[static_cast<size_t>(i)];
-        if (i > 0)
-            s = hull(s, countedSpans[static_cast<size_t>(i - 1)]);
-        if (i + 1 < rows)
-            s = hull(s, countedSpans[static_cast<size_t>(i + 1)]);
+        const int y = region.y0 + i;
+        const Span s = hull(hull(counted(y - 1), counted(y)), counted(y + 1));
         if (s.x0 <= s.x1)
             litSpans[static_cast<size_t>(i)] = { std::max(region.x0, s.x0 - 1), std::min(region.x1, s.x1 + 1) };
     }
@@ -538,13 +751,12 @@ float VectorscopePlotter::smoothCountedCells(const Area& region, int size)
         return i >= 0 && i < rows ? spans[static_cast<size_t>(i)] : kNoColumns;
     };
     const auto counted = [&](int y) {
-        const Span s = span(countedSpans, y - region.y0);
+        const Span s = y >= 0 && y < size ? countedSpans[static_cast<size_t>(y)] : kNoColumns;
         return s.x0 <= s.x1;
     };
 
     // Rows with counted cells: their values and the horizontal pass, over
     // every column that the vertical pass of this row or its neighbours reads.
-    // Their counts are cleared for the next plot on the way.
     for (int y = touched.y0; y <= touched.y1; ++y) {
         const int i = y - region.y0;
         if (!counted(y))
@@ -552,13 +764,11 @@ float VectorscopePlotter::smoothCountedCells(const Area& region, int size)
         const Span read = hull(hull(span(litSpans, i - 1), span(litSpans, i)), span(litSpans, i + 1));
         const int n = read.x1 - read.x0 + 1;
         float* cells = &cellRows[static_cast<size_t>(i) * stride + (read.x0 - region.x0)];
-        std::uint32_t* count = &counts[static_cast<size_t>(y) * size];
+        const std::uint32_t* count = &counts[static_cast<size_t>(y) * size];
         cellValues(count + read.x0, weights.data(), cells + 1, n);
         cells[0] = weights[count[reflect101(read.x0 - 1, size)]];
         cells[n + 1] = weights[count[reflect101(read.x1 + 1, size)]];
         smoothAcross(order, cells, &acrossRows[static_cast<size_t>(i) * width + (read.x0 - region.x0)], read.x0, n);
-        const Span mine = countedSpans[static_cast<size_t>(i)];
-        std::fill(count + mine.x0, count + mine.x1 + 1, 0u);
     }
 
     // The vertical pass and the cells' own values over the lit columns;

@@ -25,6 +25,11 @@
 //   the cells near plotted ones only; all others are 0.
 // - Brightening takes a fast power whose error is bounded; a byte whose value
 //   lies too close to the next whole number for that bound goes the exact way.
+// - A frame that differs from the last one in a few rows only (a brush
+//   stroke, a moving pointer) is counted by those rows: their old pixels
+//   leave their cells and the new ones join theirs. Only the cells whose
+//   count changed and their neighbours are smoothed again; they alone are
+//   brightened again unless the largest cell changed, which rescales all.
 //
 // The frame is B, G, R, A; the wheel and the scope picture R, G, B.
 namespace scopes {
@@ -76,25 +81,60 @@ private:
         int x0, y0, x1, y1; // inclusive; empty when x0 > x1
     };
 
-    void countPixels(const cv::Mat& frameBgra, int size, double radius, int zoom);
+    // What the counts are of: another plot, path or frame size counts afresh.
+    struct CountedFor {
+        int size = 0;
+        double radius = 0;
+        int zoom = 0;
+        float placementRadius = 0;
+        ScopePath path = ScopePath::Plain;
+        int rows = 0, cols = 0;
+        bool operator==(const CountedFor& o) const
+        {
+            return size == o.size && radius == o.radius && zoom == o.zoom && placementRadius == o.placementRadius
+                && path == o.path && rows == o.rows && cols == o.cols;
+        }
+    };
+
+    void countWholeFrame(const cv::Mat& frameBgra, int size, double radius, int zoom);
+    bool countChangedRows(const cv::Mat& frameBgra, int size, double radius, int zoom);
     void resolveExactly(const cv::Mat& frameBgra, int size, double radius, int zoom);
     void prepareWeights(float weight, std::uint32_t pixels);
+    Area plotRegion() const;
     void startPicture(const cv::Mat& wheel, const cv::Rect& paintedOver);
     void drawPlainly(const cv::Mat& wheel);
-    void findRowSpans(const Area& region, int size);
+    void findRowSpans(const Area& region);
     float smoothCountedCells(const Area& region, int size);
     void liftSpans(const Area& region, float scale, const cv::Mat& wheel);
+    void drawMovedCells(const cv::Mat& wheel, const cv::Rect& paintedOver);
+    void smoothAgain(int y, Span columns, float* out);
 
-    // Per plot: pixel counts per cell (all 0 between plots), the pixels that
-    // go the exact way, the smoothed cells of the plotted region.
+    // Per plot: pixel counts per cell, the pixels that go the exact way, the
+    // smoothed cells of the plotted region.
     std::vector<std::uint32_t> counts;
     std::vector<int> exactPixelsFound;
     std::vector<int> exactRowOf; // per frame column: the pixels going the exact way there so far
-    std::vector<int> rowPlaces;
     std::vector<float> weights; // weights[k]: a cell's value after k pixels
     float weightsFor = -1.0f;
-    std::vector<Span> countedSpans; // per row of the region: the columns with counts
+    std::vector<Span> countedSpans; // per row of the plot: the columns that may hold counts
     std::vector<Span> litSpans; // per row of the region: the columns smoothing lights
+
+    // The frame the counts are of, and where each of its pixels was counted
+    // (size * size: nowhere), so that a frame changed in a few rows is
+    // counted by those rows.
+    cv::Mat countedFrame;
+    std::vector<int> framePlaces;
+    CountedFor countedFor;
+    bool countsHeld = false;
+    std::vector<int> changedRows, placesBefore;
+    // Cells whose count changed since the picture was drawn; while
+    // `pictureOfCounts`, the sums, lit spans and picture are those of the
+    // counts before these changes, drawn with `drawnLargest` and `drawnScale`.
+    std::vector<int> movedCells;
+    bool pictureOfCounts = false;
+    float drawnLargest = 0.0f, drawnScale = 0.0f;
+    std::vector<Span> redoSpans; // per row of the plot: the cells smoothed again
+    std::vector<float> redoLine, redoAcross, redoSums;
     std::vector<float> cellRows; // cell values of the region's rows, with a margin
     std::vector<float> acrossRows; // the horizontal pass of the smoothing
     std::vector<float> sums; // cells + smoothed cells over the region
