@@ -139,10 +139,14 @@ void MainWindow::updateScreen()
     // preview's is the frame itself, which the copy above and the highlight
     // wrote in place. Only what changed is repainted.
     markOpaqueWhereCovered(plotLabel, shownScope);
+    // A picture of another size is a new buffer, even where the allocator
+    // hands back the old one's address: the label's pixmap has the old size.
     const uchar* plotBuffer = shownScope.data;
+    const cv::Size plotBufferSize = shownScope.size();
     const cv::Rect plotChanged = scopes::showAsBgrx(scopeImage, shownScope, scopeChanged);
-    if (shownScope.data != plotBuffer || !plotSharesBuffer) {
-        if (!plotChanged.empty() || shownScope.data != plotBuffer)
+    const bool newPlotBuffer = shownScope.data != plotBuffer || shownScope.size() != plotBufferSize;
+    if (newPlotBuffer || !plotSharesBuffer) {
+        if (!plotChanged.empty() || newPlotBuffer)
             plotSharesBuffer = showBuffer(plotLabel, shownScope);
     } else if (!plotChanged.empty()) {
         const QRect place = pixmapPlace(plotLabel, shownScope);
