@@ -18,11 +18,10 @@ void MainWindow::drawVectorscope(bool frameChanged, int cursorX, int cursorY)
     // is 0 finds no cache, a new window size needs a plot of the new size,
     // and a colour image made for a frame of another size must be made anew.
     const bool recompute = frameChanged || !vectorscopeCurrent || vectorscopeFrameSum != frameSum || scopeCache.empty()
-        || scopeCache.size() != backgroundImage.size() || analysedFrame.size() != scopeFrame().size()
+        || scopeCache.size() != backgroundImage.size() || vectorscopePlotter.frame().size() != scopeFrame().size()
         || (!colorImageStale && colorImage.size() != scopeFrame().size());
 
     if (recompute) {
-        scopeFrame().copyTo(analysedFrame);
         colorImageStale = true;
         highlightCurrent = false;
         log("ch A");
@@ -115,6 +114,7 @@ void MainWindow::drawVectorscope(bool frameChanged, int cursorX, int cursorY)
 // is made, else worked out for that pixel alone: the same numbers.
 void MainWindow::drawPointerMarker(int cursorX, int cursorY)
 {
+    const cv::Mat& analysedFrame = vectorscopePlotter.frame();
     if (cursorX >= 0 && cursorY >= 0 && cursorX < analysedFrame.cols && cursorY < analysedFrame.rows) {
         const cv::Vec3f hsv = colorImageStale ? vectorscopePlotter.hsvOfPixel(analysedFrame, cursorX, cursorY)
                                               : colorImage.at<cv::Vec3f>(cursorY, cursorX);
@@ -125,7 +125,7 @@ void MainWindow::drawPointerMarker(int cursorX, int cursorY)
 const cv::Mat& MainWindow::analysedColorImage()
 {
     if (colorImageStale) {
-        scopes::frameToHsv(analysedFrame, scopeRgbBytes, scopeRgbFloat, colorImage);
+        scopes::frameToHsv(vectorscopePlotter.frame(), scopeRgbBytes, scopeRgbFloat, colorImage);
         colorImageStale = false;
     }
     return colorImage;

@@ -373,6 +373,7 @@ void VectorscopePlotter::count(const cv::Mat& frameBgra, int size, double radius
         // An OpenCV whose arithmetic the fast path does not know: the plain way.
         countsHeld = false;
         pictureOfCounts = false;
+        frameBgra.copyTo(countedFrame);
         frameToHsv(frameBgra, plainRgbBytes, plainRgbFloat, plainHsv);
         accumulateHsv(plainHsv, size, radius, pixelWeight(frameBgra.rows * frameBgra.cols), plainCells, zoom);
         return;

@@ -58,6 +58,9 @@ public:
     void count(const cv::Mat& frameBgra, int size, double radius, int zoom = 1);
     cv::Mat draw(const cv::Mat& wheel, const cv::Rect& paintedOver = {});
 
+    // The frame of the last count (B, G, R, A), kept until the next.
+    const cv::Mat& frame() const { return countedFrame; }
+
     // The H, S, V that frameToHsv gives the pixel at (x, y) of a frame:
     // OpenCV converts pixels near the right end of a row with other code
     // than the rest, and the result depends on it.
@@ -119,7 +122,7 @@ private:
     std::vector<Span> countedSpans; // per row of the plot: the columns that may hold counts
     std::vector<Span> litSpans; // per row of the region: the columns smoothing lights
 
-    // The frame the counts are of, and where each of its pixels was counted
+    // The frame last counted, and where each of its pixels was counted
     // (size * size: nowhere), so that a frame changed in a few rows is
     // counted by those rows.
     cv::Mat countedFrame;

@@ -184,10 +184,9 @@ private:
     quint32 vectorscopeFrameSum = 0;
     bool vectorscopeCurrent = false;
     // The colour image costs as much as the plot itself and only the hover
-    // highlight and the colour search read it: it is made from a copy of the
-    // analysed frame when first read.
+    // highlight and the colour search read it: it is made when first read,
+    // from the plotter's own copy of the frame it counted.
     const cv::Mat& analysedColorImage();
-    cv::Mat analysedFrame; // B, G, R, A
     bool colorImageStale = false;
     // The preview pixels the hover highlight paints, while neither the
     // analysed frame nor the pointed hue and saturation change.
