@@ -109,7 +109,16 @@ public:
         QCoreApplication::processEvents();
         const int n = count;
         count = 0;
+        painted = QRegion();
         return n;
+    }
+    // What the paint events counted since the last take() repainted.
+    QRegion takeRegion()
+    {
+        QCoreApplication::processEvents();
+        const QRegion region = painted;
+        take();
+        return region;
     }
 
 protected:
@@ -119,8 +128,11 @@ protected:
             return false;
         const QRect covered
             = overlay ? QRect(0, 0, target->width(), overlay->geometry().bottom() + 1 - target->y()) : QRect();
-        if (type != QEvent::Paint || !(static_cast<QPaintEvent*>(event)->region() - covered).isEmpty())
+        if (type != QEvent::Paint || !(static_cast<QPaintEvent*>(event)->region() - covered).isEmpty()) {
             ++count;
+            if (type == QEvent::Paint)
+                painted += static_cast<QPaintEvent*>(event)->region();
+        }
         return false;
     }
 
@@ -129,6 +141,7 @@ private:
     const QWidget* target;
     const QWidget* overlay;
     int count = 0;
+    QRegion painted;
 };
 
 } // namespace
@@ -437,9 +450,18 @@ private slots:
         screen().pointerPosition = platform::Point { 300, 200 }; // the marker appears
         w->updateScreen();
         QVERIFY(plotPaints.take() > 0);
+        // The preview shows the frame's middle 200 rows of 300: a change below
+        // them repaints nothing; one within them repaints the rows it changed,
+        // where the label shows them, and not the whole preview.
         screen().screen(cv::Rect(0, 280, 50, 20)).setTo(cv::Scalar(255, 0, 0, 255));
         w->updateScreen();
-        QVERIFY(previewPaints.take() > 0);
+        QCOMPARE(previewPaints.take(), 0);
+        screen().screen(cv::Rect(0, 120, 50, 20)).setTo(cv::Scalar(255, 0, 0, 255));
+        w->updateScreen();
+        const QRegion repainted = previewPaints.takeRegion();
+        QVERIFY((QRegion(0, 70, 50, 20) - repainted).isEmpty());
+        QVERIFY2(
+            repainted.boundingRect().height() < 40, qPrintable(QString::number(repainted.boundingRect().height())));
 
         Probe::pick(*w, 0.3, 0.1);
         w->updateScreen();

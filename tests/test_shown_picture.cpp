@@ -153,7 +153,8 @@ private slots:
             QCOMPARE(shown.data, buffer); // in place, where the label's pixmap may be looking
         }
 
-        // Over spans: only they are read, and the rectangle holds what changed.
+        // Over spans: only they are read, and the rectangle holds what
+        // changed; so do the bands' rectangles, one per band of rows.
         const cv::Mat rgb = randomRgb(50, 20, 9);
         cv::Mat shown;
         scopes::showAsBgrx(rgb, shown);
@@ -162,10 +163,15 @@ private slots:
         spans.none(20, 50);
         spans.add(4, 10, 20);
         spans.add(11, 2, 3);
-        QCOMPARE(scopes::showAsBgrx(next, shown, spans), cv::Rect(2, 4, 19, 8));
+        spans.add(scopes::kShownBandRows + 2, 30, 31);
+        std::vector<cv::Rect> bands;
+        QCOMPARE(scopes::showAsBgrx(next, shown, spans, &bands), cv::Rect(2, 4, 30, scopes::kShownBandRows - 1));
+        QCOMPARE(
+            bands, (std::vector<cv::Rect> { cv::Rect(2, 4, 19, 8), cv::Rect(30, scopes::kShownBandRows + 2, 2, 1) }));
         cv::Mat expected = qtRgb32(rgb);
-        qtRgb32(next)(cv::Rect(10, 4, 11, 1)).copyTo(expected(cv::Rect(10, 4, 11, 1)));
-        qtRgb32(next)(cv::Rect(2, 11, 2, 1)).copyTo(expected(cv::Rect(2, 11, 2, 1)));
+        for (const cv::Rect& run :
+            { cv::Rect(10, 4, 11, 1), cv::Rect(2, 11, 2, 1), cv::Rect(30, scopes::kShownBandRows + 2, 2, 1) })
+            qtRgb32(next)(run).copyTo(expected(run));
         QVERIFY(samePicture(shown, expected));
         // Spans over bytes that did not change: nothing to repaint.
         QVERIFY(scopes::showAsBgrx(next, shown, spans).empty());
@@ -194,8 +200,13 @@ private slots:
             for (const int byte : c.bytes)
                 from.data[byte] ^= 0x10;
             bool changed = c.bytes.empty();
-            const quint32 sum = scopes::copyFrameAndSum(from, to, &changed);
+            cv::Range rows(-1, -1);
+            const quint32 sum = scopes::copyFrameAndSum(from, to, &changed, &rows);
             QVERIFY2(changed == !c.bytes.empty(), c.what);
+            // The rows that hold the changed bytes (36 a row), the preview's repaint.
+            QVERIFY2(rows.empty() == c.bytes.empty(), c.what);
+            for (const int byte : c.bytes)
+                QVERIFY2(rows.start <= byte / 36 && byte / 36 < rows.end, c.what);
             QCOMPARE(sum, scopes::frameByteSum(from));
             QVERIFY2(samePicture(to, from), c.what);
         }

@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QPixmap>
+#include <QRegion>
 #include <QStyle>
 
 #include <algorithm>
@@ -104,8 +105,10 @@ void MainWindow::updateScreen()
     // pass over the bytes. A capture that kept last cycle's bytes, under a
     // preview nothing was painted on, leaves all three as they are.
     bool previewChanged = false;
+    cv::Range previewRows(0, 0);
     const bool frameAsCopied = sameCapture && !previewPaintedOn && frameImage.size() == captureImage.size();
-    const quint32 sum = frameAsCopied ? frameSum : scopes::copyFrameAndSum(captureImage, frameImage, &previewChanged);
+    const quint32 sum
+        = frameAsCopied ? frameSum : scopes::copyFrameAndSum(captureImage, frameImage, &previewChanged, &previewRows);
     previewPaintedOn = false;
     const bool readingsChanged = convertReadings(monitorIndex, sum != frameSum);
 
@@ -143,14 +146,18 @@ void MainWindow::updateScreen()
     // hands back the old one's address: the label's pixmap has the old size.
     const uchar* plotBuffer = shownScope.data;
     const cv::Size plotBufferSize = shownScope.size();
-    const cv::Rect plotChanged = scopes::showAsBgrx(scopeImage, shownScope, scopeChanged);
+    const cv::Rect plotChanged = scopes::showAsBgrx(scopeImage, shownScope, scopeChanged, &plotBands);
     const bool newPlotBuffer = shownScope.data != plotBuffer || shownScope.size() != plotBufferSize;
     if (newPlotBuffer || !plotSharesBuffer) {
         if (!plotChanged.empty() || newPlotBuffer)
             plotSharesBuffer = showBuffer(plotLabel, shownScope);
     } else if (!plotChanged.empty()) {
+        // Band by band: scattered cells would make one rectangle of most of the plot.
         const QRect place = pixmapPlace(plotLabel, shownScope);
-        plotLabel->update(place.x() + plotChanged.x, place.y() + plotChanged.y, plotChanged.width, plotChanged.height);
+        QRegion repaint;
+        for (const cv::Rect& band : plotBands)
+            repaint += QRect(place.x() + band.x, place.y() + band.y, band.width, band.height);
+        plotLabel->update(repaint);
     }
     if (frameImage.data != shownFrame.data || frameImage.size() != shownFrame.size() || !previewSharesBuffer) {
         if (previewChanged || previewPaintedOn || frameImage.data != shownFrame.data
@@ -159,8 +166,11 @@ void MainWindow::updateScreen()
             shownFrame = frameImage;
             previewSharesBuffer = showBuffer(previewLabel, frameImage);
         }
-    } else if (previewChanged || previewPaintedOn) {
+    } else if (previewPaintedOn) {
         previewLabel->update(pixmapPlace(previewLabel, frameImage));
+    } else if (previewChanged) {
+        const QRect place = pixmapPlace(previewLabel, frameImage);
+        previewLabel->update(place.x(), place.y() + previewRows.start, place.width(), previewRows.size());
     }
 
     if (scopeImage.rows != lastPlotHeight) {

@@ -2,6 +2,9 @@
 
 #include <emmintrin.h>
 
+#include <algorithm>
+#include <cstdint>
+
 namespace scopes {
 
 std::uint32_t frameByteSum(const cv::Mat& frame)
@@ -30,13 +33,17 @@ std::uint32_t frameByteSum(const cv::Mat& frame)
     return static_cast<std::uint32_t>(total);
 }
 
-std::uint32_t copyFrameAndSum(const cv::Mat& from, cv::Mat& to, bool* changed)
+std::uint32_t copyFrameAndSum(const cv::Mat& from, cv::Mat& to, bool* changed, cv::Range* changedRows)
 {
     const bool sameBuffer = to.size() == from.size() && to.type() == from.type() && to.isContinuous();
     to.create(from.size(), from.type());
-    if (!from.isContinuous() || !to.isContinuous() || (changed && !sameBuffer)) {
+    const bool asked = changed || changedRows;
+    if (!from.isContinuous() || !to.isContinuous() || (asked && !sameBuffer)) {
+        const bool any = !sameBuffer || cv::norm(from, to, cv::NORM_INF) != 0;
         if (changed)
-            *changed = !sameBuffer || cv::norm(from, to, cv::NORM_INF) != 0;
+            *changed = any;
+        if (changedRows)
+            *changedRows = any ? cv::Range(0, from.rows) : cv::Range(0, 0);
         from.copyTo(to);
         return frameByteSum(to);
     }
@@ -45,7 +52,7 @@ std::uint32_t copyFrameAndSum(const cv::Mat& from, cv::Mat& to, bool* changed)
     uchar* out = to.data;
     const __m128i zero = _mm_setzero_si128();
     __m128i sums = zero;
-    bool anyChanged = false;
+    size_t firstChanged = SIZE_MAX, lastChanged = 0; // byte offsets
     size_t i = 0;
     // Sixty-four bytes (a cache line) at a time, compared with the bytes
     // there and written only where they differ: an unchanged frame, the
@@ -60,7 +67,8 @@ std::uint32_t copyFrameAndSum(const cv::Mat& from, cv::Mat& to, bool* changed)
             sums = _mm_add_epi64(sums, _mm_sad_epu8(bytes[k], zero));
         }
         if (_mm_movemask_epi8(_mm_cmpeq_epi8(differ, zero)) != 0xffff) {
-            anyChanged = true;
+            firstChanged = std::min(firstChanged, i);
+            lastChanged = i + 63;
             for (int k = 0; k < 4; ++k)
                 _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 16 * k), bytes[k]);
         }
@@ -68,12 +76,22 @@ std::uint32_t copyFrameAndSum(const cv::Mat& from, cv::Mat& to, bool* changed)
     std::uint64_t total = static_cast<std::uint64_t>(_mm_cvtsi128_si64(sums))
         + static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
     for (; i < count; ++i) {
-        anyChanged = anyChanged || out[i] != in[i];
+        if (out[i] != in[i]) {
+            firstChanged = std::min(firstChanged, i);
+            lastChanged = i;
+        }
         out[i] = in[i];
         total += in[i];
     }
+    const bool anyChanged = firstChanged != SIZE_MAX;
     if (changed)
         *changed = anyChanged;
+    if (changedRows) {
+        const size_t rowBytes = from.cols * from.elemSize();
+        *changedRows = anyChanged ? cv::Range(static_cast<int>(firstChanged / rowBytes),
+                           static_cast<int>(std::min(lastChanged, count - 1) / rowBytes) + 1)
+                                  : cv::Range(0, 0);
+    }
     return static_cast<std::uint32_t>(total);
 }
 

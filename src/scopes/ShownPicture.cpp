@@ -169,23 +169,34 @@ cv::Rect showAsBgrx(const cv::Mat& rgb, cv::Mat& shown)
     return first < 0 ? cv::Rect() : cv::Rect(0, first, rgb.cols, last - first + 1);
 }
 
-cv::Rect showAsBgrx(const cv::Mat& rgb, cv::Mat& shown, const ChangedSpans& where)
+cv::Rect showAsBgrx(const cv::Mat& rgb, cv::Mat& shown, const ChangedSpans& where, std::vector<cv::Rect>* bands)
 {
-    if (shown.size() != rgb.size() || where.rows() != rgb.rows || where.cols() != rgb.cols)
-        return showAsBgrx(rgb, shown);
+    if (shown.size() != rgb.size() || where.rows() != rgb.rows || where.cols() != rgb.cols) {
+        const cv::Rect all = showAsBgrx(rgb, shown);
+        if (bands)
+            bands->assign(all.empty() ? 0 : 1, all);
+        return all;
+    }
     prepare(rgb, shown);
-    int x0 = INT_MAX, x1 = INT_MIN, y0 = -1, y1 = -1;
+    if (bands)
+        bands->clear();
+    cv::Rect whole, band;
     for (int y = 0; y < rgb.rows; ++y) {
+        if (y % kShownBandRows == 0 && !band.empty()) {
+            if (bands)
+                bands->push_back(band);
+            band = cv::Rect();
+        }
         const ChangedSpans::Span s = where.row(y);
         if (s.x0 > s.x1 || !showRun(rgb, shown, y, s.x0, s.x1))
             continue;
-        x0 = std::min(x0, s.x0);
-        x1 = std::max(x1, s.x1);
-        if (y0 < 0)
-            y0 = y;
-        y1 = y;
+        const cv::Rect run(s.x0, y, s.x1 - s.x0 + 1, 1);
+        band = band.empty() ? run : (band | run);
+        whole = whole.empty() ? run : (whole | run);
     }
-    return y0 < 0 ? cv::Rect() : cv::Rect(x0, y0, x1 - x0 + 1, y1 - y0 + 1);
+    if (bands && !band.empty())
+        bands->push_back(band);
+    return whole;
 }
 
 } // namespace scopes

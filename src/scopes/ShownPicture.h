@@ -49,7 +49,11 @@ void copySpans(const cv::Mat& from, cv::Mat& to, const ChangedSpans& where);
 cv::Rect showAsBgrx(const cv::Mat& rgb, cv::Mat& shown);
 // The same over `where` only: the rest of `shown` is taken to hold `rgb`
 // already (unless the size changed: then all of it is written). Returns the
-// smallest rectangle holding every changed byte.
-cv::Rect showAsBgrx(const cv::Mat& rgb, cv::Mat& shown, const ChangedSpans& where);
+// smallest rectangle holding every changed byte; with `bands`, also one such
+// rectangle per band of kShownBandRows rows that changed, which together
+// cover far fewer pixels where changes lie scattered.
+constexpr int kShownBandRows = 16;
+cv::Rect showAsBgrx(
+    const cv::Mat& rgb, cv::Mat& shown, const ChangedSpans& where, std::vector<cv::Rect>* bands = nullptr);
 
 } // namespace scopes

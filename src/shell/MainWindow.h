@@ -200,6 +200,7 @@ private:
     // may be that very buffer. The flags say whether it is (the platform's
     // pixmaps may be copies: then a changed picture is handed over again).
     cv::Mat shownScope;
+    std::vector<cv::Rect> plotBands; // where this cycle changed it, band by band
     cv::Mat shownFrame;
     bool plotSharesBuffer = false;
     bool previewSharesBuffer = false;
