@@ -44,6 +44,7 @@ template <> struct MainWindowProbe<ScopeWindowTag> {
     }
     // The next cycle makes the scope picture afresh from the cached plot.
     static void forgetPicture(MainWindow& w) { w.scopeImageHoldsPlot = false; }
+    static void showInfo(MainWindow& w, const QString& text) { w.showInfo(text); }
     static void setDominantHues(MainWindow& w, std::vector<float> hues)
     {
         w.dominantHueCount = static_cast<int>(hues.size());
@@ -471,6 +472,28 @@ private slots:
         for (int i = 0; i < 3; ++i)
             w->updateScreen();
         QCOMPARE(restyled.take(), 0);
+    }
+
+    // The info label is held at the size its text needs, measured once per
+    // text. Fault guarded: a longer text (a capture problem) clipped to the
+    // size of the cycle's time, or a text shown at another text's size.
+    void theInfoLabelFitsEveryText()
+    {
+        showBusyScreen();
+        auto w = std::make_unique<MainWindow>(nullptr, false, 0);
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        auto* info = w->findChild<QLabel*>("infoLabel");
+        for (const char* text : { "0 ms Vectorscope", "The desktop did not allow capturing the screen.",
+                 "1 ms Vectorscope", "12 ms 2\u00D7 Vectorscope", "0 ms Vectorscope", "1 ms Vectorscope" }) {
+            Probe::showInfo(*w, QString::fromUtf8(text));
+            QCoreApplication::processEvents();
+            QCOMPARE(info->text(), QString::fromUtf8(text));
+            QCOMPARE(info->size(), info->sizeHint());
+        }
+        w->updateScreen();
+        QVERIFY2(info->text().endsWith(QLatin1String("Vectorscope")), qPrintable(info->text()));
+        QCOMPARE(info->size(), info->sizeHint());
     }
 };
 

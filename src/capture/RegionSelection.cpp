@@ -69,7 +69,7 @@ void MainWindow::captureAccessChanged()
         writeLog(QStringLiteral("capture: ") + captureProblem);
     if (screenService)
         screenService->refreshMonitors();
-    infoLabel->setText(captureProblem);
+    showInfo(captureProblem);
 
     if (!access.granted && !access.asking) {
         // Sharing ended or was refused: capturing stops, and Start asks again.

@@ -78,7 +78,7 @@ void MainWindow::updateScreen()
     log("UPD screen A");
     // Until the desktop lets us read the screen there is nothing to analyse.
     if (!captureGranted) {
-        infoLabel->setText(captureProblem);
+        showInfo(captureProblem);
         return;
     }
     const auto start = std::chrono::steady_clock::now();
@@ -141,7 +141,13 @@ void MainWindow::updateScreen()
     // the form painted without converting, rewritten where it changed; the
     // preview's is the frame itself, which the copy above and the highlight
     // wrote in place. Only what changed is repainted.
-    markOpaqueWhereCovered(plotLabel, shownScope);
+    // Where the label paints its picture is worked out again only when the
+    // label or the picture changed size.
+    if (plotLabel->size() != opaqueCheckedLabel || shownScope.size() != opaqueCheckedPicture) {
+        markOpaqueWhereCovered(plotLabel, shownScope);
+        opaqueCheckedLabel = plotLabel->size();
+        opaqueCheckedPicture = shownScope.size();
+    }
     // A picture of another size is a new buffer, even where the allocator
     // hands back the old one's address: the label's pixmap has the old size.
     const uchar* plotBuffer = shownScope.data;
@@ -190,6 +196,22 @@ void MainWindow::updateScreen()
     const QString info = captureProblem.isEmpty()
         ? QString::number(milliseconds) + QStringLiteral(" ms ") + zoomText + QLatin1String(modeName(displayMode))
         : captureProblem;
-    infoLabel->setText(info); // the same text again costs nothing: the label compares
+    showInfo(info);
     log("scr end");
+}
+
+void MainWindow::showInfo(const QString& text)
+{
+    if (infoLabel->text() == text)
+        return;
+    if (infoLabel->font() != infoSizesFont || infoSizes.size() > 64) {
+        infoSizes.clear();
+        infoSizesFont = infoLabel->font();
+    }
+    infoLabel->setText(text);
+    auto size = infoSizes.constFind(text);
+    if (size == infoSizes.constEnd())
+        size = infoSizes.insert(text, infoLabel->sizeHint());
+    if (infoLabel->minimumSize() != *size || infoLabel->maximumSize() != *size)
+        infoLabel->setFixedSize(*size);
 }

@@ -8,11 +8,14 @@
 #include "scopes/VectorscopePlot.h"
 #include "scopes/WaveformMath.h"
 
+#include <QFont>
+#include <QHash>
 #include <QList>
 #include <QMainWindow>
 #include <QMap>
 #include <QPoint>
 #include <QPointer>
+#include <QSize>
 #include <QString>
 
 #include <array>
@@ -201,6 +204,8 @@ private:
     // pixmaps may be copies: then a changed picture is handed over again).
     cv::Mat shownScope;
     std::vector<cv::Rect> plotBands; // where this cycle changed it, band by band
+    QSize opaqueCheckedLabel; // the sizes of label and picture when it was last marked opaque or not
+    cv::Size opaqueCheckedPicture;
     cv::Mat shownFrame;
     bool plotSharesBuffer = false;
     bool previewSharesBuffer = false;
@@ -235,6 +240,13 @@ private:
     OverlayInputs overlaysDrawnFrom;
     bool drawHarmonyLines = true; // false: updateHarmonySwatches() sets the swatches only
     void drawPointerMarker(int cursorX, int cursorY);
+    // The info label's text. The label is held at the size its text needs,
+    // measured once per text, so that a new text of the same size (the
+    // cycle's time changes every few cycles) does not send the window's
+    // layout to measure its labels again.
+    void showInfo(const QString& text);
+    QHash<QString, QSize> infoSizes;
+    QFont infoSizesFont;
 
     // --- scopes/: plot interaction and colour harmony --------------------
     void updateHarmonySwatches();
