@@ -14,6 +14,7 @@
 #include "scopes/WaveformMath.h"
 
 #include <benchmark/benchmark.h>
+#include <opencv2/core.hpp>
 
 #include <array>
 #include <cstdlib>
@@ -73,8 +74,39 @@ void frameCopyAndSum(benchmark::State& state)
 }
 BENCHMARK(frameCopyAndSum)->Arg(400)->Arg(600)->ArgName("size")->Unit(benchmark::kMicrosecond);
 
+// The frames, every other one mirrored: no row of a frame is the row
+// before it, so each is counted whole.
+const std::vector<cv::Mat>& wholeNewFrames(int size)
+{
+    static std::map<int, std::vector<cv::Mat>> made;
+    std::vector<cv::Mat>& list = made[size];
+    if (list.empty())
+        for (int i = 0; i < kFrames; ++i) {
+            list.push_back(frames(size)[static_cast<size_t>(i)].clone());
+            if (i % 2)
+                cv::flip(list.back(), list.back(), 1);
+        }
+    return list;
+}
+
 // A new frame: conversion, accumulation, smoothing, brightening, buffers reused.
 void vectorscopeNewFrame(benchmark::State& state)
+{
+    const int size = int(state.range(0));
+    const auto& list = wholeNewFrames(size);
+    scopes::VectorscopePlotter plotter;
+    long i = 0;
+    for (auto _ : state) {
+        const cv::Mat scope = plotter.plot(list[i++ % kFrames], wheel(size), radiusOf(size));
+        benchmark::DoNotOptimize(scope.data);
+    }
+    setFrameCounters(state);
+}
+BENCHMARK(vectorscopeNewFrame)->Arg(400)->Arg(600)->ArgName("size")->Unit(benchmark::kMicrosecond);
+
+// A frame that differs from the one before by a small square that moved:
+// only the rows it touches are counted again.
+void vectorscopeFewRowsChanged(benchmark::State& state)
 {
     const int size = int(state.range(0));
     const auto& list = frames(size);
@@ -86,7 +118,7 @@ void vectorscopeNewFrame(benchmark::State& state)
     }
     setFrameCounters(state);
 }
-BENCHMARK(vectorscopeNewFrame)->Arg(400)->Arg(600)->ArgName("size")->Unit(benchmark::kMicrosecond);
+BENCHMARK(vectorscopeFewRowsChanged)->Arg(400)->Arg(600)->ArgName("size")->Unit(benchmark::kMicrosecond);
 
 void vectorscopeNewFramePlain(benchmark::State& state)
 {
