@@ -67,13 +67,17 @@ struct X11Desktop::State {
 
     // Hands on what the server has sent (damage reports, property changes)
     // without waiting for more. Events are asked for only while the program
-    // captures, and every cycle reads them, so they cannot pile up.
+    // captures, and every cycle reads them, so they cannot pile up. The
+    // connection is read once; what arrives meanwhile waits for the next
+    // call (asking after every event read the connection again, a system
+    // call that finds nothing).
     void readEvents()
     {
         Display* raw = live();
         if (raw == nullptr)
             return;
-        while (XEventsQueued(raw, QueuedAfterReading) > 0) {
+        for (int queued = XEventsQueued(raw, QueuedAfterReading); queued > 0;
+             queued = XEventsQueued(raw, QueuedAlready)) {
             XEvent event;
             XNextEvent(raw, &event);
             if (!changes->handle(event) && !pointer->handle(event))
