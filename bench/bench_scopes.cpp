@@ -89,11 +89,10 @@ const std::vector<cv::Mat>& wholeNewFrames(int size)
     return list;
 }
 
-// A new frame: conversion, accumulation, smoothing, brightening, buffers reused.
-void vectorscopeNewFrame(benchmark::State& state)
+// One plotter over the frames of `list` in turn, buffers reused.
+void plotEach(benchmark::State& state, const std::vector<cv::Mat>& list)
 {
     const int size = int(state.range(0));
-    const auto& list = wholeNewFrames(size);
     scopes::VectorscopePlotter plotter;
     long i = 0;
     for (auto _ : state) {
@@ -102,21 +101,19 @@ void vectorscopeNewFrame(benchmark::State& state)
     }
     setFrameCounters(state);
 }
+
+// A new frame: conversion, accumulation, smoothing, brightening.
+void vectorscopeNewFrame(benchmark::State& state)
+{
+    plotEach(state, wholeNewFrames(int(state.range(0))));
+}
 BENCHMARK(vectorscopeNewFrame)->Arg(400)->Arg(600)->ArgName("size")->Unit(benchmark::kMicrosecond);
 
 // A frame that differs from the one before by a small square that moved:
 // only the rows it touches are counted again.
 void vectorscopeFewRowsChanged(benchmark::State& state)
 {
-    const int size = int(state.range(0));
-    const auto& list = frames(size);
-    scopes::VectorscopePlotter plotter;
-    long i = 0;
-    for (auto _ : state) {
-        const cv::Mat scope = plotter.plot(list[i++ % kFrames], wheel(size), radiusOf(size));
-        benchmark::DoNotOptimize(scope.data);
-    }
-    setFrameCounters(state);
+    plotEach(state, frames(int(state.range(0))));
 }
 BENCHMARK(vectorscopeFewRowsChanged)->Arg(400)->Arg(600)->ArgName("size")->Unit(benchmark::kMicrosecond);
 
