@@ -45,6 +45,11 @@ template <> struct MainWindowProbe<ScopeWindowTag> {
     // The next cycle makes the scope picture afresh from the cached plot.
     static void forgetPicture(MainWindow& w) { w.scopeImageHoldsPlot = false; }
     static void showInfo(MainWindow& w, const QString& text) { w.showInfo(text); }
+    // The capture region of the application in front (no application is recognised here).
+    static void captureRegion(MainWindow& w, std::array<int, 4> leftTopRightBottom)
+    {
+        w.appRegions.insert(QStringLiteral("unknown"), leftTopRightBottom);
+    }
     static void setDominantHues(MainWindow& w, std::vector<float> hues)
     {
         w.dominantHueCount = static_cast<int>(hues.size());
@@ -472,6 +477,43 @@ private slots:
         for (int i = 0; i < 3; ++i)
             w->updateScreen();
         QCOMPARE(restyled.take(), 0);
+    }
+
+    // A preview whose frame covers its label is painted without its
+    // background; one whose frame is shorter shows the grey around it.
+    // Fault guarded: the label still painted as covered after the frame
+    // shrank, which leaves the rows around it unpainted.
+    void thePreviewShowsGreyWhereTheFrameDoesNotReach()
+    {
+        screen().reset(1600, 900);
+        auto w = std::make_unique<MainWindow>(nullptr, false, 0);
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        auto* preview = w->findChild<QLabel*>("previewLabel");
+        const auto shownAt = [&](int y) {
+            QCoreApplication::processEvents();
+            return preview->grab().toImage().pixelColor(preview->width() / 2, y);
+        };
+        const QColor grey(0x88, 0x88, 0x88);
+        const struct {
+            int height; // of the captured region, 1600 wide; the frame is 400 wide
+            cv::Scalar colour; // B, G, R
+            bool greyAtTop;
+        } steps[] = {
+            { 900, cv::Scalar(0, 0, 200, 255), false },
+            { 400, cv::Scalar(200, 0, 0, 255), true }, // a frame of 100 rows in a taller label
+            { 900, cv::Scalar(0, 200, 0, 255), false },
+            { 400, cv::Scalar(200, 0, 0, 255), true },
+        };
+        for (const auto& step : steps) {
+            screen().screen.setTo(step.colour);
+            Probe::captureRegion(*w, { 0, 0, 1600, step.height });
+            w->updateScreen();
+            QVERIFY(preview->height() > 150);
+            const QColor middle(int(step.colour[2]), int(step.colour[1]), int(step.colour[0]));
+            QCOMPARE(shownAt(preview->height() / 2), middle);
+            QCOMPARE(shownAt(0), step.greyAtTop ? grey : middle);
+        }
     }
 
     // The info label is held at the size its text needs, measured once per

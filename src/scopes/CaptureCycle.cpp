@@ -49,14 +49,23 @@ QRect pixmapPlace(const QLabel* label, const cv::Mat& picture)
         QSize(picture.cols, picture.rows), label->contentsRect());
 }
 
+} // namespace
+
 // A label whose picture covers it paints every pixel of it: Qt need not
-// fill the background under each repainted rectangle first.
-void markOpaqueWhereCovered(QLabel* label, const cv::Mat& picture)
+// fill the background under each repainted rectangle first. Where the label
+// paints its picture is worked out again only when the label or the picture
+// changed size.
+void MainWindow::markOpaqueWhereCovered(QLabel* label, const cv::Mat& picture, OpaqueCheck& checked)
 {
+    if (label->size() == checked.label && picture.size() == checked.picture)
+        return;
+    checked = { label->size(), picture.size() };
     const bool covered = !picture.empty() && pixmapPlace(label, picture).contains(label->rect());
     if (label->testAttribute(Qt::WA_OpaquePaintEvent) != covered)
         label->setAttribute(Qt::WA_OpaquePaintEvent, covered);
 }
+
+namespace {
 
 // A pointer coordinate on the frame: its distance from the captured
 // rectangle's edge times the scale, truncated. A position this far off the
@@ -141,13 +150,8 @@ void MainWindow::updateScreen()
     // the form painted without converting, rewritten where it changed; the
     // preview's is the frame itself, which the copy above and the highlight
     // wrote in place. Only what changed is repainted.
-    // Where the label paints its picture is worked out again only when the
-    // label or the picture changed size.
-    if (plotLabel->size() != opaqueCheckedLabel || shownScope.size() != opaqueCheckedPicture) {
-        markOpaqueWhereCovered(plotLabel, shownScope);
-        opaqueCheckedLabel = plotLabel->size();
-        opaqueCheckedPicture = shownScope.size();
-    }
+    markOpaqueWhereCovered(plotLabel, shownScope, plotOpaqueCheck);
+    markOpaqueWhereCovered(previewLabel, frameImage, previewOpaqueCheck);
     // A picture of another size is a new buffer, even where the allocator
     // hands back the old one's address: the label's pixmap has the old size.
     const uchar* plotBuffer = shownScope.data;

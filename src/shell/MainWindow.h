@@ -204,8 +204,13 @@ private:
     // pixmaps may be copies: then a changed picture is handed over again).
     cv::Mat shownScope;
     std::vector<cv::Rect> plotBands; // where this cycle changed it, band by band
-    QSize opaqueCheckedLabel; // the sizes of label and picture when it was last marked opaque or not
-    cv::Size opaqueCheckedPicture;
+    // The sizes of a label and its picture when the label was last marked opaque or not.
+    struct OpaqueCheck {
+        QSize label;
+        cv::Size picture;
+    };
+    OpaqueCheck plotOpaqueCheck;
+    OpaqueCheck previewOpaqueCheck;
     cv::Mat shownFrame;
     bool plotSharesBuffer = false;
     bool previewSharesBuffer = false;
@@ -245,6 +250,7 @@ private:
     // cycle's time changes every few cycles) does not send the window's
     // layout to measure its labels again.
     void showInfo(const QString& text);
+    void markOpaqueWhereCovered(QLabel* label, const cv::Mat& picture, OpaqueCheck& checked);
     QHash<QString, QSize> infoSizes;
     QFont infoSizesFont;
 
