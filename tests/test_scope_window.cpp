@@ -50,6 +50,12 @@ template <> struct MainWindowProbe<ScopeWindowTag> {
     {
         w.appRegions.insert(QStringLiteral("unknown"), leftTopRightBottom);
     }
+    static QString cycleReport(MainWindow& w, long long milliseconds, int mode, int zoom)
+    {
+        w.displayMode = mode;
+        w.vectorscopeZoom = zoom;
+        return w.cycleInfoText(milliseconds);
+    }
     static void setDominantHues(MainWindow& w, std::vector<float> hues)
     {
         w.dominantHueCount = static_cast<int>(hues.size());
@@ -536,6 +542,30 @@ private slots:
         w->updateScreen();
         QVERIFY2(info->text().endsWith(QLatin1String("Vectorscope")), qPrintable(info->text()));
         QCOMPARE(info->size(), info->sizeHint());
+    }
+
+    // The cycle's report is made again only when what it says changes.
+    // Fault guarded: a report kept across a new scale or display mode.
+    void theCycleReportFollowsWhatItSays()
+    {
+        auto w = std::make_unique<MainWindow>(nullptr, false, 0);
+        const struct {
+            long long milliseconds;
+            int mode;
+            int zoom;
+            const char* report;
+        } steps[] = {
+            { 0, 0, 1, "0 ms Vectorscope" },
+            { 0, 0, 2, "0 ms 2\u00D7 Vectorscope" },
+            { 0, 1, 2, "0 ms Waveform" },
+            { 0, 2, 2, "0 ms Parade" },
+            { 0, 0, 2, "0 ms 2\u00D7 Vectorscope" },
+            { 13, 0, 2, "13 ms 2\u00D7 Vectorscope" },
+            { 13, 0, 4, "13 ms 4\u00D7 Vectorscope" },
+            { 13, 0, 1, "13 ms Vectorscope" },
+        };
+        for (const auto& step : steps)
+            QCOMPARE(Probe::cycleReport(*w, step.milliseconds, step.mode, step.zoom), QString::fromUtf8(step.report));
     }
 };
 

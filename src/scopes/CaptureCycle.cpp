@@ -192,16 +192,22 @@ void MainWindow::updateScreen()
     log("scr pix set");
 
     const auto elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start);
-    const long long milliseconds = elapsed.count() / 1000000;
-    // A magnified vectorscope says so: "12 ms 2× Vectorscope".
-    const QString zoomText = displayMode == 0 && vectorscopeZoom != 1
-        ? QString::number(vectorscopeZoom) + QChar(0x00D7) + QLatin1Char(' ')
-        : QString();
-    const QString info = captureProblem.isEmpty()
-        ? QString::number(milliseconds) + QStringLiteral(" ms ") + zoomText + QLatin1String(modeName(displayMode))
-        : captureProblem;
-    showInfo(info);
+    showInfo(captureProblem.isEmpty() ? cycleInfoText(elapsed.count() / 1000000) : captureProblem);
     log("scr end");
+}
+
+// The cycle's report, "12 ms Vectorscope"; a magnified vectorscope says so:
+// "12 ms 2× Vectorscope". Made again only when it changes, so that a steady
+// cycle allocates nothing.
+const QString& MainWindow::cycleInfoText(long long milliseconds)
+{
+    const int zoom = displayMode == 0 ? vectorscopeZoom : 1;
+    if (milliseconds != cycleInfo.milliseconds || zoom != cycleInfo.zoom || displayMode != cycleInfo.mode) {
+        const QString zoomText = zoom != 1 ? QString::number(zoom) + QChar(0x00D7) + QLatin1Char(' ') : QString();
+        cycleInfo = { milliseconds, zoom, displayMode,
+            QString::number(milliseconds) + QStringLiteral(" ms ") + zoomText + QLatin1String(modeName(displayMode)) };
+    }
+    return cycleInfo.text;
 }
 
 void MainWindow::showInfo(const QString& text)

@@ -251,6 +251,14 @@ private:
     // layout to measure its labels again.
     void showInfo(const QString& text);
     void markOpaqueWhereCovered(QLabel* label, const cv::Mat& picture, OpaqueCheck& checked);
+    const QString& cycleInfoText(long long milliseconds);
+    struct CycleInfo {
+        long long milliseconds = -1;
+        int zoom = 0;
+        int mode = -1;
+        QString text;
+    };
+    CycleInfo cycleInfo; // what the last cycle's report was made from
     QHash<QString, QSize> infoSizes;
     QFont infoSizesFont;
 
