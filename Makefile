@@ -28,7 +28,7 @@ install: build
 # refresh cycle (bench/run-bench.sh). `make measure`: the real program's
 # processor share and memory while it captures on Xvfb (bench/measure-cycle.sh).
 BENCH_BUILD ?= build-bench
-BENCH_TARGETS = huelens huelens-render huelens-bench-frames huelens-bench-painter \
+BENCH_TARGETS = huelens huelens-render huelens-bench-frames huelens-bench-painter huelens-bench-idle \
 	bench_scopes bench_capture bench_cycle bench_cycle_x11
 
 bench: deps

@@ -20,6 +20,9 @@
 #    screen makes (HUELENS_MEASURE_STRACE=0 skips it).
 # 5. Resident memory (VmRSS) after the warm-up and after both runs; at the
 #    end, bench_cycle_x11's residentGrowth: 10,000 cycles of the same window.
+# 6. What being woken 25 times a second costs here, the least an unchanged
+#    screen can cost: the share of huelens-bench-idle, a Qt window of the
+#    same width whose only work is a 40 ms timer.
 #
 # The program runs as a user starts it, with a fresh settings folder holding
 # only the window size, the vectorscope shown (the default) and capturing
@@ -38,7 +41,8 @@ fi
 
 program=$build/huelens
 painter=$build/bench/huelens-bench-painter
-for tool in "$program" "$painter" xdotool xrandr; do
+waker=$build/bench/huelens-bench-idle
+for tool in "$program" "$painter" "$waker" xdotool xrandr; do
   command -v "$tool" >/dev/null || { echo "measure-cycle: $tool is missing" >&2; exit 1; }
 done
 
@@ -164,6 +168,14 @@ for size in ${HUELENS_MEASURE_SIZES:-400 600}; do
   echo "resident memory: ${rss_start} kB after warm-up, ${rss_end} kB at the end ($(( (rss_end - rss_start) )) kB)"
   kill "$huelens" 2>/dev/null || true
   wait "$huelens" 2>/dev/null || true
+
+  QT_QPA_PLATFORM=xcb "$waker" "$width" &
+  pids+=($!)
+  woken=$!
+  sleep 2
+  echo "a window only woken every 40 ms:   $(share "$woken" "$seconds") % of one core"
+  kill "$woken" 2>/dev/null || true
+  wait "$woken" 2>/dev/null || true
 done
 
 if [ -x "$build/bench/bench_cycle_x11" ]; then
