@@ -65,9 +65,12 @@ inline QRect windowRect(const QString& appId)
     return findWindow(QJsonDocument::fromJson(run({ "swaymsg", "-t", "get_tree" }).toUtf8()).object(), appId);
 }
 
+// The desktop as sway shows it now; a null image when grim could not take
+// it (never an earlier picture left in the file).
 inline QImage screenshot()
 {
-    const QString path = QDir::temp().filePath(QStringLiteral("huelens-wayland-shot.png"));
+    const QString path = QDir(stackDir()).filePath(QStringLiteral("screenshot.png"));
+    QFile::remove(path);
     run({ "grim", path });
     return QImage(path).convertToFormat(QImage::Format_RGB32);
 }

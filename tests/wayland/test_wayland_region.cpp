@@ -28,6 +28,15 @@ QString regionWindow()
     return id;
 }
 
+// Where `window` is on the desktop, as XWayland places it.
+QRect windowArea(const QString& window)
+{
+    QMap<QString, int> g;
+    for (const QString& line : xdotool({ "getwindowgeometry", "--shell", window }).split('\n'))
+        g[line.section('=', 0, 0)] = line.section('=', 1).toInt();
+    return QRect(g["X"], g["Y"], g["WIDTH"], g["HEIGHT"]);
+}
+
 // Drags with the left button from `from` to `to`, in the window's pixels,
 // until `done` (a press can reach a window that has only just been shown
 // before it takes input; the window closes once a drag has reached it).
@@ -86,16 +95,31 @@ private slots:
         QVERIFY(program.press("r"));
         const QString window = regionWindow();
         QVERIFY(!window.isEmpty());
-        QTest::qWait(500);
-        const QStringList geometry = xdotool({ "getwindowgeometry", "--shell", window }).split('\n');
-        QMap<QString, int> g;
-        for (const QString& line : geometry)
-            g[line.section('=', 0, 0)] = line.section('=', 1).toInt();
-        const QRect area(g["X"], g["Y"] + 60, g["WIDTH"], g["HEIGHT"] - 60); // below its monitor buttons
-        const QImage shot = screenshot();
         // Most of it is the terminal; the rest is the program's own window.
-        QVERIFY2(pixelsOtherThan(shot, area, kTerminalColour) < area.width() * area.height() / 2,
-            "the region window does not show the shared screen");
+        // A window just mapped may not have been painted yet, so it is
+        // looked at again until it shows the screen or time runs out.
+        QString seen;
+        const bool showsScreen = QTest::qWaitFor(
+            [&] {
+                const QRect area = windowArea(window).adjusted(0, 60, 0, 0); // below its monitor buttons
+                const QImage shot = screenshot();
+                if (shot.isNull() || area.isEmpty() || !shot.rect().contains(area.center())) {
+                    seen = QString("no screenshot of %1,%2 %3x%4")
+                               .arg(area.x())
+                               .arg(area.y())
+                               .arg(area.width())
+                               .arg(area.height());
+                    return false;
+                }
+                const int other = pixelsOtherThan(shot, area, kTerminalColour);
+                seen = QString("%1 of %2 pixels are not the terminal's, the middle is %3")
+                           .arg(other)
+                           .arg(area.width() * area.height())
+                           .arg(shot.pixelColor(area.center()).name());
+                return other < area.width() * area.height() / 2;
+            },
+            10000);
+        QVERIFY2(showsScreen, qPrintable("the region window does not show the shared screen: " + seen));
 
         QVERIFY(drag(window, { 100, 100 }, { 400, 250 }, [&] { return storedRecord(program).size() == 5; }));
         const QList<int> first = storedRecord(program);
