@@ -167,13 +167,14 @@ struct Program {
 
 // A terminal of one colour filling the output, run as nobody like sway: its
 // clients must reach it, and the test's own folders are root's alone.
-inline void startTerminal(QProcess& terminal, const QString& colour)
+inline void startTerminal(QProcess& terminal, const QString& colour, const QStringList& command = { "sleep", "600" })
 {
     terminal.setWorkingDirectory("/");
     terminal.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     terminal.start("setpriv",
-        { "--reuid=65534", "--regid=65534", "--clear-groups", "foot", "--app-id=test-app", "--title=Test Title", "-o",
-            "colors.background=" + colour, "sleep", "600" });
+        QStringList { "--reuid=65534", "--regid=65534", "--clear-groups", "foot", "--app-id=test-app",
+            "--title=Test Title", "-o", "colors.background=" + colour }
+            + command);
 }
 
 // A keyboard for the whole run: Qt takes a key only from a keyboard the

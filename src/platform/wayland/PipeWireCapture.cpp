@@ -25,6 +25,15 @@ constexpr std::uint32_t cursorMetaSize(int side)
     return sizeof(spa_meta_cursor) + sizeof(spa_meta_bitmap) + std::uint32_t(side) * side * 4;
 }
 
+// Numbers the frames of every stream of every session, so that a number
+// once read never stands for another frame; 0 stands for no frame.
+std::atomic<std::uint64_t> lastFrameNumber { 0 };
+
+std::uint64_t newFrameNumber()
+{
+    return ++lastFrameNumber;
+}
+
 // A DMA-BUF that the stream did not map: mapped here for reading.
 struct Mapping {
     void* address = MAP_FAILED;
@@ -45,6 +54,7 @@ struct Stream {
     PixelOrder order = PixelOrder::BGRx;
     bool formatKnown = false;
     pw_buffer* newest = nullptr; // held back from the producer while it is the newest
+    std::uint64_t frameNumber = 0; // of `newest` as it reads now
     bool hadFrame = false;
     bool cursorKnown = false;
     Point cursor;
@@ -152,6 +162,8 @@ void onParamChanged(void* data, std::uint32_t id, const spa_pod* param)
         s->height = int(info.size.height);
         s->order = order;
         s->formatKnown = known;
+        if (s->newest)
+            s->frameNumber = newFrameNumber(); // the held buffer reads differently now
     }
     if (!known) {
         s->owner->setState(PipeWireCapture::State::Ended, "The screen stream offered an unknown pixel format.");
@@ -195,6 +207,7 @@ void onRemoveBuffer(void* data, pw_buffer* buffer)
         std::lock_guard<std::mutex> guard(s->lock);
         if (s->newest == buffer) {
             s->newest = nullptr;
+            s->frameNumber = 0;
             s->hadFrame = false;
         }
     }
@@ -246,6 +259,7 @@ void onProcess(void* data)
         if (problem.empty()) {
             previous = s->newest;
             s->newest = newest;
+            s->frameNumber = newFrameNumber();
             first = !s->hadFrame;
             s->hadFrame = true;
         } else {
@@ -321,6 +335,7 @@ void PipeWireCapture::Impl::teardown()
         {
             std::lock_guard<std::mutex> guard(s->lock);
             s->newest = nullptr;
+            s->frameNumber = 0;
         }
         if (s->stream) {
             spa_hook_remove(&s->listener);
@@ -513,15 +528,24 @@ bool PipeWireCapture::pointer(int index, Point& position) const
     return s.cursorKnown;
 }
 
-bool PipeWireCapture::sample(int index, const Rect& monitor, const Rect& source, int outWidth, int outHeight,
+std::uint64_t PipeWireCapture::frameNumber(int index) const
+{
+    if (index < 0 || index >= streamCount())
+        return 0;
+    const Stream& s = *d->streams[index];
+    std::lock_guard<std::mutex> guard(s.lock);
+    return s.frameNumber;
+}
+
+std::uint64_t PipeWireCapture::sample(int index, const Rect& monitor, const Rect& source, int outWidth, int outHeight,
     std::uint8_t* destination, std::vector<int>& columns) const
 {
     if (index < 0 || index >= streamCount())
-        return false;
+        return 0;
     const Stream& s = *d->streams[index];
     std::lock_guard<std::mutex> guard(s.lock);
     if (s.newest == nullptr)
-        return false;
+        return 0;
     const spa_data& plane = s.newest->buffer->datas[0];
     const bool dmaBuf = plane.type == SPA_DATA_DmaBuf;
     if (dmaBuf) {
@@ -539,7 +563,7 @@ bool PipeWireCapture::sample(int index, const Rect& monitor, const Rect& source,
         dma_buf_sync sync { DMA_BUF_SYNC_END | DMA_BUF_SYNC_READ };
         ioctl(int(plane.fd), DMA_BUF_IOCTL_SYNC, &sync);
     }
-    return true;
+    return s.frameNumber;
 }
 
 } // namespace platform::wayland

@@ -56,9 +56,15 @@ public:
     // pointer is on another monitor.
     bool pointer(int index, Point& position) const;
 
+    // The number of the newest frame of stream `index`: a new number for
+    // every frame and for every change of the stream's format, never one
+    // used before in this program; 0 while there is no frame.
+    std::uint64_t frameNumber(int index) const;
+
     // sampleMonitor() on the newest frame of stream `index`, which shows
-    // `monitor`; false (and nothing written) when the stream has no frame yet.
-    bool sample(int index, const Rect& monitor, const Rect& source, int outWidth, int outHeight,
+    // `monitor`; returns that frame's number, or 0 (and nothing written)
+    // when the stream has no frame yet.
+    std::uint64_t sample(int index, const Rect& monitor, const Rect& source, int outWidth, int outHeight,
         std::uint8_t* destination, std::vector<int>& columns) const;
 
     struct Impl;

@@ -10,6 +10,8 @@
 #include <QTimer>
 
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 namespace platform {
 
@@ -38,6 +40,29 @@ struct WaylandDesktop::State {
     bool cursorMetadata = false;
     std::vector<Rect> monitorRects; // desktop pixels, in the portal's stream order
     std::vector<int> columns; // scratch space of copy()
+
+    // What the last copy() read: with these frames unchanged, copying the
+    // same rectangle again gives the same bytes.
+    struct LastCopy {
+        Rect source;
+        int width = 0;
+        int height = 0;
+        std::vector<Rect> monitors;
+        std::vector<std::pair<int, std::uint64_t>> frames; // stream, frame number
+    };
+    LastCopy last;
+    bool lastKnown = false;
+
+    // Samples stream `index` into the copy and notes the frame it read; a
+    // stream without a frame leaves the copy unknown.
+    bool sample(int index, const Rect& source, int outWidth, int outHeight, std::uint8_t* destination)
+    {
+        const std::uint64_t frame
+            = capture->sample(index, monitorRects[index], source, outWidth, outHeight, destination, columns);
+        last.frames.emplace_back(index, frame);
+        lastKnown = lastKnown && frame != 0;
+        return frame != 0;
+    }
 
     explicit State(const std::string& displayName)
         : windows(displayName)
@@ -178,6 +203,7 @@ std::vector<Rect> WaylandDesktop::monitors()
 
 void WaylandDesktop::copy(const Rect& source, int outWidth, int outHeight, std::uint8_t* destination)
 {
+    d->lastKnown = false;
     if (destination == nullptr || outWidth <= 0 || outHeight <= 0)
         return;
     const std::size_t pixels = std::size_t(outWidth) * std::size_t(outHeight);
@@ -185,19 +211,37 @@ void WaylandDesktop::copy(const Rect& source, int outWidth, int outHeight, std::
         fillBlack(destination, pixels);
         return;
     }
+    d->last.source = source;
+    d->last.width = outWidth;
+    d->last.height = outHeight;
+    d->last.monitors = d->monitorRects;
+    d->last.frames.clear();
+    d->lastKnown = true;
     // The usual case, a rectangle on one monitor, writes every pixel from
     // that monitor's frame; anything else starts black.
     for (int i = 0; i < int(d->monitorRects.size()); ++i) {
         const Rect& m = d->monitorRects[i];
         if (source.left >= m.left && source.top >= m.top && source.right <= m.right && source.bottom <= m.bottom) {
-            if (!d->capture->sample(i, m, source, outWidth, outHeight, destination, d->columns))
+            if (!d->sample(i, source, outWidth, outHeight, destination))
                 fillBlack(destination, pixels);
             return;
         }
     }
     fillBlack(destination, pixels);
     for (int i = 0; i < int(d->monitorRects.size()); ++i)
-        d->capture->sample(i, d->monitorRects[i], source, outWidth, outHeight, destination, d->columns);
+        d->sample(i, source, outWidth, outHeight, destination);
+}
+
+bool WaylandDesktop::unchangedSinceLastCopy(const Rect& source, int outWidth, int outHeight)
+{
+    const State::LastCopy& last = d->last;
+    if (!d->lastKnown || !d->access.granted || !(last.source == source) || last.width != outWidth
+        || last.height != outHeight || !(last.monitors == d->monitorRects))
+        return false;
+    for (const auto& [stream, frame] : last.frames)
+        if (d->capture->frameNumber(stream) != frame)
+            return false;
+    return true;
 }
 
 Point WaylandDesktop::pointer()

@@ -25,6 +25,9 @@ public:
 
     std::vector<Rect> monitors() override;
     void copy(const Rect& source, int outWidth, int outHeight, std::uint8_t* destination) override;
+    // True while no stream the last copy read has sent a frame since, so a
+    // screen at rest is not read again 25 times a second.
+    bool unchangedSinceLastCopy(const Rect& source, int outWidth, int outHeight) override;
     Point pointer() override;
     WindowHandle foreground() override;
     WindowTexts texts(WindowHandle window) override;
