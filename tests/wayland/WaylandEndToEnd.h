@@ -135,15 +135,20 @@ struct Program {
     {
         for (int attempt = 0; attempt < 5; ++attempt) {
             const int before = log().count("UPD screen\n") + log().count("capture: ");
-            run({ "swaymsg", "[title=\"^Korvant Huelens\"] focus" });
-            QTest::qWait(200);
-            run({ "wtype", "-k", key });
+            type(key);
             if (QTest::qWaitFor([&] { return log().count("UPD screen\n") + log().count("capture: ") > before; }, 2000))
                 return true;
         }
         return false;
     }
     bool pressStart() { return press("space"); }
+    // A key for the program's window, once, without waiting for its effect.
+    void type(const QString& key)
+    {
+        run({ "swaymsg", "[title=\"^Korvant Huelens\"] focus" });
+        QTest::qWait(200);
+        run({ "wtype", "-k", key });
+    }
     int cycles() const { return log().count("scr end\n"); }
     bool waitForCycles(int count)
     {
