@@ -3,6 +3,7 @@
 
 #include "scopes/FloatReplicas.h"
 #include "scopes/FrameSum.h"
+#include "scopes/FusedMultiplyAdd.h"
 #include "scopes/StillScope.h"
 #include "scopes/WaveformTrace.h"
 
@@ -11,9 +12,15 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <immintrin.h>
+
+#include <array>
 #include <cfloat>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <functional>
+#include <random>
 
 Q_DECLARE_METATYPE(cv::Mat)
 
@@ -99,6 +106,23 @@ std::vector<scopes::ScopePath> vectorPaths()
     std::vector<scopes::ScopePath> paths = scopes::runnableScopePaths();
     paths.pop_back();
     return paths;
+}
+
+__attribute__((target("fma"))) float fusedByTheProcessor(float a, float b, float c)
+{
+    return _mm_cvtss_f32(_mm_fmadd_ss(_mm_set_ss(a), _mm_set_ss(b), _mm_set_ss(c)));
+}
+
+bool sameFloat(float a, float b)
+{
+    return (std::isnan(a) && std::isnan(b)) || std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+float floatOfBits(std::uint32_t bits)
+{
+    float f;
+    std::memcpy(&f, &bits, sizeof f);
+    return f;
 }
 
 // Runs the scopes on one code path while it lives.
@@ -687,6 +711,49 @@ private slots:
             QVERIFY(samePicture(scope, plain));
         }
         QVERIFY(scopes::takeFallbackNotes().isEmpty());
+    }
+
+    // The fast paths repeat OpenCV's fused multiply-adds; the plain path and
+    // the calibration must round them as the instruction does. (MinGW-w64's
+    // fmaf rounds twice: with it every size on Windows took the plain path.)
+    void fusedMultiplyAddRoundsAsTheInstruction()
+    {
+        if (!__builtin_cpu_supports("fma"))
+            QSKIP("this processor has no fused multiply-add to compare with");
+        std::mt19937 random(20261207);
+        std::uniform_int_distribution<std::uint32_t> anyBits;
+        std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+        std::uniform_int_distribution<int> shift(1, 60);
+        int differing = 0;
+        QString first;
+        auto check = [&](float a, float b, float c) {
+            const float ours = scopes::fusedMultiplyAdd(a, b, c), theirs = fusedByTheProcessor(a, b, c);
+            if (!sameFloat(ours, theirs) && differing++ == 0) {
+                char text[200];
+                std::snprintf(text, sizeof text, "%a * %a + %a: %a, the instruction gives %a", double(a), double(b),
+                    double(c), double(ours), double(theirs));
+                first = QString::fromLatin1(text);
+            }
+        };
+        for (int i = 0; i < 1000000; ++i) {
+            // Any bits: every exponent, subnormals, infinities and NaNs.
+            check(floatOfBits(anyBits(random)), floatOfBits(anyBits(random)), floatOfBits(anyBits(random)));
+            // Where rounding twice goes wrong: the product's rounding error
+            // cancelled by an addend, or a tiny addend that moves the exact
+            // sum just off a halfway point between two floats.
+            const float a = unit(random), b = unit(random);
+            const float rounded = a * b;
+            check(a, b, -rounded);
+            check(a, b, std::ldexp(unit(random), -shift(random)) * std::fabs(rounded));
+            // The smoothing's own sums: weights times sums of neighbours.
+            check(0.2740686f, unit(random) * 255.0f, unit(random) * 200.0f);
+        }
+        const float tiny = FLT_TRUE_MIN;
+        for (const std::array<float, 3>& c : { std::array<float, 3> { tiny, 0.5f, 0.0f }, { tiny, 0.5f, -0.0f },
+                 { FLT_MAX, 2.0f, -FLT_MAX }, { 0.0f, INFINITY, 1.0f }, { 1.0f + FLT_EPSILON, 1.0f - FLT_EPSILON, -1.0f },
+                 { -0.0f, 0.0f, -0.0f }, { 1e-30f, 1e-30f, -1e-45f } })
+            check(c[0], c[1], c[2]);
+        QVERIFY2(differing == 0, qPrintable(QStringLiteral("%1 cases differ; the first: %2").arg(differing).arg(first)));
     }
 
     void byteSumWrapsAsA32BitAccumulator()

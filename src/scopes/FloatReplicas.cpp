@@ -3,6 +3,7 @@
 #pragma GCC diagnostic ignored "-Wuninitialized"
 
 #include "scopes/FloatReplicas.h"
+#include "scopes/FusedMultiplyAdd.h"
 #include "scopes/SmoothingSums.h"
 
 #include <opencv2/imgproc.hpp>
@@ -320,9 +321,9 @@ float smoothedValue(const SmoothingOrder& order, SumForm form, const float* v)
         const float p1 = v[0] + v[2];
         switch (form) {
         case SumForm::NeighboursFirstFused:
-            return std::fma(k[0], b, k[1] * p1);
+            return fusedMultiplyAdd(k[0], b, k[1] * p1);
         case SumForm::CentreFirstFused:
-            return std::fma(k[1], p1, k[0] * b);
+            return fusedMultiplyAdd(k[1], p1, k[0] * b);
         case SumForm::Unfused:
         default:
             return k[0] * b + k[1] * p1;
@@ -333,9 +334,9 @@ float smoothedValue(const SmoothingOrder& order, SumForm form, const float* v)
     const float p2 = v[0] + v[4];
     switch (form) {
     case SumForm::NeighboursFirstFused:
-        return std::fma(k[2], p2, std::fma(k[0], b, k[1] * p1));
+        return fusedMultiplyAdd(k[2], p2, fusedMultiplyAdd(k[0], b, k[1] * p1));
     case SumForm::CentreFirstFused:
-        return std::fma(k[2], p2, std::fma(k[1], p1, k[0] * b));
+        return fusedMultiplyAdd(k[2], p2, fusedMultiplyAdd(k[1], p1, k[0] * b));
     case SumForm::Unfused:
     default:
         return (k[0] * b + k[1] * p1) + k[2] * p2;
