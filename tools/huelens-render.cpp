@@ -28,6 +28,7 @@
 // cannot be written, 2 for a malformed command line; on failure one line
 // goes to stderr and no output file is left behind.
 
+#include "platform/RunAgain.h"
 #include "scopes/ProfileTransform.h"
 #include "scopes/StillScope.h"
 
@@ -199,10 +200,8 @@ template <typename Analyse> bool forEachRawFrame(const char* path, cv::Mat& fram
 // program cannot be started again, OpenCV's own limit (2^30) holds.
 void limitDecodedPixels(char** argv)
 {
-    if (std::getenv(kPixelLimitVariable) != nullptr)
-        return;
-    if (setenv(kPixelLimitVariable, kPixelLimit, 0) == 0)
-        execv("/proc/self/exe", commandLine ? commandLine : argv);
+    if (std::getenv(kPixelLimitVariable) == nullptr)
+        platform::runAgainWithVariable(kPixelLimitVariable, kPixelLimit, commandLine ? commandLine : argv);
 }
 
 int renderRaw(int argc, char** argv)

@@ -8,17 +8,9 @@
 
 #include <cstdio>
 
-#include <cstdlib>
-
 int main(int argc, char* argv[])
 {
-    // In a Wayland session the tool window prefers XWayland, where it can
-    // place itself, move by its grip and stay on top; it runs natively where
-    // there is no XWayland. The user's own QT_QPA_PLATFORM wins.
-    if (platform::sessionBackend(std::getenv("WAYLAND_DISPLAY"), std::getenv("XDG_SESSION_TYPE"))
-            == platform::Backend::Wayland
-        && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "xcb;wayland");
+    platform::prepareQtPlatform();
 
     QApplication app(argc, argv);
     // Qt draws nothing on a screen of fewer than 15 bits per pixel (8-bit

@@ -31,6 +31,13 @@ Backend sessionBackend(const char* waylandDisplay, const char* sessionType)
     return wayland ? Backend::Wayland : Backend::X11;
 }
 
+void prepareQtPlatform()
+{
+    if (sessionBackend(std::getenv("WAYLAND_DISPLAY"), std::getenv("XDG_SESSION_TYPE")) == Backend::Wayland
+        && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "xcb;wayland");
+}
+
 void chooseBackend(Backend backend)
 {
     requested = backend;

@@ -2,6 +2,10 @@
 
 #include "platform/Desktop.h"
 
+// How the program picks its desktop: on Linux X11 or Wayland, from the
+// session or the command line; on Windows there is one desktop, and the
+// choice asks nothing.
+
 namespace platform {
 
 enum class Backend { Session, X11, Wayland };
@@ -10,6 +14,13 @@ enum class Backend { Session, X11, Wayland };
 // `sessionType` is "wayland" (the variables WAYLAND_DISPLAY and
 // XDG_SESSION_TYPE), X11 otherwise.
 Backend sessionBackend(const char* waylandDisplay, const char* sessionType);
+
+// Before the QApplication exists: sets what the session's desktop needs of
+// Qt's platform plugin. In a Wayland session the tool window prefers
+// XWayland, where it can place itself, move by its grip and stay on top; it
+// runs natively where there is no XWayland. The user's own QT_QPA_PLATFORM
+// wins. Elsewhere nothing is set.
+void prepareQtPlatform();
 
 // Chooses what desktop() returns: Session asks the environment. Takes
 // effect when desktop() is first called; later calls change nothing.
