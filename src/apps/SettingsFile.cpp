@@ -333,9 +333,11 @@ const char hexDigits[] = "0123456789ABCDEF";
 
 void appendEscapedKey(const QString& key, QByteArray& out)
 {
-    for (const QChar qc : key) {
-        ushort ch = qc.unicode();
-        if (ch == '/') {
+    for (int i = 0; i < key.size(); ++i) {
+        ushort ch = key[i].unicode();
+        // A backslash just before the "=" would escape it, and the line
+        // would hold no key at all: a "/" at the end is written "%2F".
+        if (ch == '/' && i + 1 < key.size()) {
             out += '\\';
         } else if ((ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9') || ch == '_'
             || ch == '-' || ch == '.') {
@@ -531,14 +533,9 @@ QSettings::SettingsMap readSettingsText(const QByteArray& text)
         int keyEnd = line.equals;
         while (keyEnd > line.start && (text[keyEnd - 1] == ' ' || text[keyEnd - 1] == '\t'))
             --keyEnd;
-        // A key without a name ("=x", or "a/=x" in a section) is one no
-        // QSettings call can reach.
-        const QString name = unescapedKey(text, line.start, keyEnd);
-        if (name.isEmpty() || name.endsWith(QLatin1Char('/')))
-            continue;
-        const QString key = normalisedSettingsKey(section + name);
-        if (key.isEmpty())
-            continue;
+        // Kept as spelled: "/apps" (after a "[]" header) is not "apps", and
+        // no call reaches it, but a save keeps it.
+        const QString key = section + unescapedKey(text, line.start, keyEnd);
         QString single;
         list.clear();
         const bool isList = unescapedValue(text, line.equals + 1, end, utf8, single, list);
@@ -549,13 +546,17 @@ QSettings::SettingsMap readSettingsText(const QByteArray& text)
 
 QByteArray writeSettingsText(const QSettings::SettingsMap& map)
 {
-    // One block per section, the [General] section ("") first.
+    // One block per section, the [General] section ("") first. A key goes
+    // into the section named before its first "/"; one that begins with a
+    // "/" (no call reaches it) stays in [General] with that "/", so it reads
+    // back as itself and not as the key after the "/".
     QMap<QString, QByteArray> blocks;
     for (auto it = map.cbegin(); it != map.cend(); ++it) {
         const int slash = it.key().indexOf(QLatin1Char('/'));
-        const QString section = slash == -1 ? QString() : it.key().left(slash);
+        const bool inSection = slash > 0;
+        const QString section = inSection ? it.key().left(slash) : QString();
         QByteArray& block = blocks[section];
-        appendEscapedKey(slash == -1 ? it.key() : it.key().mid(slash + 1), block);
+        appendEscapedKey(inSection ? it.key().mid(slash + 1) : it.key(), block);
         block += '=';
         appendValue(it.value(), block);
         block += '\n';
@@ -694,6 +695,8 @@ SettingsFile::~SettingsFile()
 QVariant SettingsFile::value(const QString& key, const QVariant& defaultValue) const
 {
     const QString k = normalisedSettingsKey(key);
+    if (k.isEmpty())
+        return defaultValue;
     const auto found = changed.constFind(k);
     if (found != changed.cend())
         return found.value();
@@ -724,6 +727,8 @@ void SettingsFile::remove(const QString& key)
 bool SettingsFile::contains(const QString& key) const
 {
     const QString k = normalisedSettingsKey(key);
+    if (k.isEmpty())
+        return false;
     if (changed.contains(k))
         return true;
     for (const QString& gone : removed) {

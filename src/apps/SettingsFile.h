@@ -29,9 +29,12 @@ struct StoredText {
 Q_DECLARE_METATYPE(StoredText)
 
 // The program's settings: what config.ini holds, kept in memory, and
-// written to the file after changes. Keys are spelled as QSettings spells
-// them ("/a//b/" is "a/b"), case counts, and the [General] section holds
-// the keys without a "/".
+// written to the file after changes. value(), setValue(), remove() and
+// contains() take keys as QSettings does ("/a//b/" is "a/b"), case counts,
+// and the [General] section holds the keys without a "/". The file may also
+// hold keys that no such call reaches ("/apps", after a "[]" header); they
+// are listed by allKeys() as QSettings lists them, never read in place of
+// another key, and written back as they were.
 //
 // The file is never left worse than it was:
 // - it is replaced only once the whole new text is on the disk (every write
@@ -106,7 +109,9 @@ constexpr qint64 kLargestSettingsFile = qint64(256) * 1024 * 1024;
 
 // The two halves of the format, on bytes. Reading never fails: lines that
 // are not "key=value" are skipped. Values come back as QString, QStringList
-// or StoredText; keys as "key" (the [General] section) or "section/key".
+// or StoredText; keys as "key" (the [General] section) or "section/key",
+// spelled as the file spells them, so some are keys no call reaches ("",
+// "a/", "/a", "a//b"). Writing keeps every such key as it is.
 // A UTF-8 byte-order mark at the start makes values UTF-8; keys, section
 // names and values without one are Latin-1.
 QSettings::SettingsMap readSettingsText(const QByteArray& text);
