@@ -147,6 +147,12 @@ private slots:
         QTest::newRow("empty section name") << QByteArray("[]\nk=1\n[/]\nj=2\n[a//b]\nc/=3\n");
         QTest::newRow("unterminated quote at the end") << QByteArray("a=1\nb=@Variant(\"abc");
         QTest::newRow("backslash at the end") << QByteArray("b=@Rect(1 2 3 4)\\");
+        // Guards a key read from the wrong section: one key spelled in two
+        // sections took the value read last in the file, where QSettings reads
+        // [General] first and then the other sections in the order of their names.
+        QTest::newRow("one key in two sections") << QByteArray("[a]\nb=2\n[General]\na\\b=1\n");
+        QTest::newRow("sections in name order") << QByteArray("[a%2Fb]\nc=1\n[a]\nb\\c=2\n[z]\nk=1\n[Z]\nk=2\n");
+        QTest::newRow("a section twice") << QByteArray("[a]\nk=1\n[b]\nk=2\n[a]\nk=3\n");
     }
 
     void handWrittenText()

@@ -10,7 +10,9 @@
 
 #include <cstring>
 #include <iterator>
+#include <map>
 #include <new>
+#include <vector>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -501,8 +503,12 @@ QString normalisedSettingsKey(const QString& key)
 
 QSettings::SettingsMap readSettingsText(const QByteArray& text)
 {
-    QSettings::SettingsMap map;
-    QString section; // "" or "name/"
+    // The lines of each section, in file order (a section named twice is one
+    // section). QSettings reads [General] ("") first and then the others in
+    // the order of their names, so of one key spelled in two sections
+    // ("[a]" "b=2" and "[General]" "a\b=1") the one later in that order wins.
+    std::map<QString, std::vector<Line>> sections;
+    std::vector<Line>* lines = &sections[QString()];
     int pos = 0;
     // A byte-order mark, as Windows editors write one, makes the values UTF-8.
     QTextCodec* utf8 = nullptr;
@@ -511,35 +517,39 @@ QSettings::SettingsMap readSettingsText(const QByteArray& text)
         pos = 3;
     }
     Line line;
-    QStringList list;
     while (nextLine(text, pos, line)) {
-        const int end = line.start + line.length;
         if (text[line.start] == '[') {
             // Only this line: a file of "[" lines without "]" must not cost quadratic time.
             const char* found
                 = static_cast<const char*>(std::memchr(text.constData() + line.start, ']', size_t(line.length)));
-            const int close = found ? int(found - text.constData()) : end;
+            const int close = found ? int(found - text.constData()) : line.start + line.length;
             const QByteArray name = text.mid(line.start + 1, close - line.start - 1).trimmed();
-            if (name.compare("general", Qt::CaseInsensitive) == 0)
-                section.clear();
-            else if (name.compare("%general", Qt::CaseInsensitive) == 0)
+            QString section; // "" or "name/"
+            if (name.compare("%general", Qt::CaseInsensitive) == 0)
                 section = QString::fromLatin1(name.mid(1)) + QLatin1Char('/');
-            else
+            else if (name.compare("general", Qt::CaseInsensitive) != 0)
                 section = unescapedKey(name, 0, name.size()) + QLatin1Char('/');
-            continue;
+            lines = &sections[section];
+        } else if (line.equals != -1) {
+            lines->push_back(line);
         }
-        if (line.equals == -1)
-            continue;
-        int keyEnd = line.equals;
-        while (keyEnd > line.start && (text[keyEnd - 1] == ' ' || text[keyEnd - 1] == '\t'))
-            --keyEnd;
-        // Kept as spelled: "/apps" (after a "[]" header) is not "apps", and
-        // no call reaches it, but a save keeps it.
-        const QString key = section + unescapedKey(text, line.start, keyEnd);
-        QString single;
-        list.clear();
-        const bool isList = unescapedValue(text, line.equals + 1, end, utf8, single, list);
-        map.insert(key, valueOf(isList, single, list));
+    }
+
+    QSettings::SettingsMap map;
+    QStringList list;
+    for (const auto& [section, sectionLines] : sections) {
+        for (const Line& entry : sectionLines) {
+            int keyEnd = entry.equals;
+            while (keyEnd > entry.start && (text[keyEnd - 1] == ' ' || text[keyEnd - 1] == '\t'))
+                --keyEnd;
+            // Kept as spelled: "/apps" (after a "[]" header) is not "apps", and
+            // no call reaches it, but a save keeps it.
+            const QString key = section + unescapedKey(text, entry.start, keyEnd);
+            QString single;
+            list.clear();
+            const bool isList = unescapedValue(text, entry.equals + 1, entry.start + entry.length, utf8, single, list);
+            map.insert(key, valueOf(isList, single, list));
+        }
     }
     return map;
 }
