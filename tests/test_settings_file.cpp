@@ -152,6 +152,12 @@ private slots:
         // [General] first and then the other sections in the order of their names.
         QTest::newRow("one key in two sections") << QByteArray("[a]\nb=2\n[General]\na\\b=1\n");
         QTest::newRow("sections in name order") << QByteArray("[a%2Fb]\nc=1\n[a]\nb\\c=2\n[z]\nk=1\n[Z]\nk=2\n");
+        // Guards values moved to another key by a save: QSettings reads the
+        // digits of "%XX" and "%UXXXX" as QByteArray::toInt(16) does (blanks,
+        // a sign, "0x"); we kept such escapes as text, and wrote them as "%25".
+        static const char loose[] = "%+a=1\n%U0x41=2\n% a=3\n%-1=4\n%U+fff=5\n%a =6\n%4 =7\n%U 0x4=8\n[% 41]\nk=9\n"
+                                    "[%U-001]\nk=10\n%a\0=11\n%\0a=12\n%U0X4g=13\n";
+        QTest::newRow("loose escapes in keys") << QByteArray(loose, sizeof loose - 1);
         QTest::newRow("a section twice") << QByteArray("[a]\nk=1\n[b]\nk=2\n[a]\nk=3\n");
     }
 

@@ -118,7 +118,11 @@ done:
     return line.length > 0;
 }
 
-// Keys: "%XX" and "%UXXXX" are characters, a backslash is a "/".
+// Keys: "%XX" and "%UXXXX" are characters, a backslash is a "/". The two or
+// four characters after "%" or "%U" are read as QSettings reads them, with
+// QByteArray::toInt(16): blanks around the digits, a sign and "0x" are
+// allowed ("%+a", "% a", "%U0x41"), a NUL ends them, a negative value keeps
+// its low 16 bits. Read strictly, such a key was saved as another key.
 QString unescapedKey(const QByteArray& data, int from, int to)
 {
     QString key;
@@ -142,19 +146,16 @@ QString unescapedKey(const QByteArray& data, int from, int to)
             ++first;
             digits = 4;
         }
-        bool ok = first + digits <= to;
+        bool ok = false;
         int code = 0;
-        for (int k = first; ok && k < first + digits; ++k) {
-            ok = isHexDigit(data[k]);
-            if (ok)
-                code = code * 16 + hexValue(data[k]);
-        }
+        if (first + digits <= to)
+            code = QByteArray(data.constData() + first, digits).toInt(&ok, 16);
         if (!ok) {
             key += QLatin1Char('%');
             ++i;
             continue;
         }
-        key += QChar(static_cast<ushort>(code));
+        key += QChar(static_cast<ushort>(code & 0xffff));
         i = first + digits;
     }
     return key;
