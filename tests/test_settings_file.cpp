@@ -158,6 +158,11 @@ private slots:
         static const char loose[] = "%+a=1\n%U0x41=2\n% a=3\n%-1=4\n%U+fff=5\n%a =6\n%4 =7\n%U 0x4=8\n[% 41]\nk=9\n"
                                     "[%U-001]\nk=10\n%a\0=11\n%\0a=12\n%U0X4g=13\n";
         QTest::newRow("loose escapes in keys") << QByteArray(loose, sizeof loose - 1);
+        // Guards text read as empty: a rectangle, size or point with another
+        // number of arguments than it takes is text to QSettings.
+        QTest::newRow("typed forms with the wrong argument count")
+            << QByteArray("r=@Rect()\ns=@Size(1)\np=@Point(1 2 3)\nq=@Rect(1  2 3)\nt=@Rect(1)2 3 4)\nu=@Size(1 2)\n"
+                          "v=x, @Size(1)\nw=@Point(1,2,3)\nx=@Point()\ny=@Size(1 2 )\n");
         QTest::newRow("a section twice") << QByteArray("[a]\nk=1\n[b]\nk=2\n[a]\nk=3\n");
     }
 

@@ -292,15 +292,38 @@ bool unescapedValue(
     return isList;
 }
 
-// The forms Qt turns into other types, some through QDataStream; we keep them as text.
+// How many arguments QSettings finds in "@Rect(...)" and its kin: it splits
+// what follows the "(" at every blank and ends an argument at every ")".
+int typedFormArguments(const QString& text, int open)
+{
+    int count = 0;
+    for (int i = open + 1; i < text.size(); ++i) {
+        if (text[i] == QLatin1Char(' ') || text[i] == QLatin1Char(')'))
+            ++count;
+    }
+    return count;
+}
+
+// The forms Qt turns into other types, some through QDataStream; we keep them
+// as text. A rectangle, size or point with another number of arguments is
+// plain text to QSettings ("@Rect()", "@Size(1)").
 bool isTypedForm(const QString& text)
 {
     if (!text.startsWith(QLatin1Char('@')) || !text.endsWith(QLatin1Char(')')))
         return false;
-    static const char* const forms[] = { "@ByteArray(", "@Variant(", "@Rect(", "@Size(", "@Point(", "@DateTime(" };
+    static const char* const forms[] = { "@ByteArray(", "@Variant(", "@DateTime(" };
     for (const char* form : forms) {
         if (text.startsWith(QLatin1String(form)))
             return true;
+    }
+    static const struct {
+        const char* form;
+        int arguments;
+    } geometry[] = { { "@Rect(", 4 }, { "@Size(", 2 }, { "@Point(", 2 } };
+    for (const auto& g : geometry) {
+        const QLatin1String form(g.form);
+        if (text.startsWith(form))
+            return typedFormArguments(text, form.size() - 1) == g.arguments;
     }
     return text == QLatin1String("@Invalid()");
 }
