@@ -376,6 +376,35 @@ private slots:
         QCOMPARE(readFile(path), QByteArray("[General]\nwindow_size=250\n"));
     }
 
+    // Guards settings lost between two running instances: a store noticed
+    // another's write only by the file's size and modification time, so a
+    // write of the same size within the same clock tick was missed, and the
+    // next save wrote the old value back over it (960 of 1,000 alternating
+    // saves on tmpfs, whose clock is coarse next to such writes). Each save
+    // keeps what the other wrote, and each store reads it.
+    void twoInstancesKeepEachOthersWrites()
+    {
+        QTemporaryDir dir(QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm/huelens-XXXXXX")
+                                                                    : QDir::tempPath() + "/huelens-XXXXXX");
+        QVERIFY(dir.isValid());
+        const QString path = dir.filePath(QStringLiteral("config.ini"));
+        SettingsFile one(path), other(path);
+        int lost = 0;
+        for (int i = 1000; i < 2000; ++i) {
+            const QString value = QString::number(i);
+            one.setValue(QStringLiteral("one"), value);
+            QVERIFY(one.sync());
+            other.setValue(QStringLiteral("other"), value);
+            QVERIFY(other.sync());
+            const QSettings::SettingsMap onDisk = readSettingsText(readFile(path));
+            lost += onDisk.value(QStringLiteral("one")) != value || onDisk.value(QStringLiteral("other")) != value
+                || other.value(QStringLiteral("one")) != value;
+            QVERIFY(one.sync()); // nothing to write: reads what the other wrote
+            lost += one.value(QStringLiteral("other")) != value;
+        }
+        QCOMPARE(lost, 0);
+    }
+
     // Guards a wiped config.ini: a write that failed (a full disk) still
     // replaced the file with what had been written, often nothing. Here the
     // file size limit fails the write part-way, as a full disk does.

@@ -709,12 +709,11 @@ SettingsFile::SettingsFile(const QString& path, QObject* parent)
     , path(path)
 {
     QString reason;
-    if (readFile(onDisk, reason) == ReadResult::Failed) {
+    if (reread(reason) == ReadResult::Failed) {
         // A file that could not be read is never written: its keys would be lost.
         memoryOnly = true;
         memoryOnlyReason = reason;
     }
-    rememberFileState();
 }
 
 SettingsFile::~SettingsFile()
@@ -791,15 +790,10 @@ bool SettingsFile::sync()
         return pending ? fail(memoryOnlyReason) : true;
 
     if (!pending) {
-        // Another instance may have written meanwhile.
-        if (fileChanged()) {
-            QSettings::SettingsMap keys;
-            QString reason;
-            if (readFile(keys, reason) != ReadResult::Failed) {
-                onDisk = keys;
-                rememberFileState();
-            }
-        }
+        // Another instance may have written meanwhile; what cannot be read
+        // now leaves what was read before.
+        QString reason;
+        reread(reason);
         return true;
     }
 
@@ -823,13 +817,9 @@ bool SettingsFile::sync()
     }
 
     // What another instance wrote meanwhile is kept.
-    if (fileChanged()) {
-        QSettings::SettingsMap keys;
-        QString reason;
-        if (readFile(keys, reason) == ReadResult::Failed)
-            return fail(reason);
-        onDisk = keys;
-    }
+    QString reason;
+    if (reread(reason) == ReadResult::Failed)
+        return fail(reason);
     QSettings::SettingsMap merged = onDisk;
     for (const QString& gone : qAsConst(removed)) {
         for (auto it = merged.begin(); it != merged.end();)
@@ -838,13 +828,13 @@ bool SettingsFile::sync()
     for (auto it = changed.cbegin(); it != changed.cend(); ++it)
         merged.insert(it.key(), it.value());
 
-    QString reason;
-    if (!writeFile(writeSettingsText(merged), reason))
+    const QByteArray text = writeSettingsText(merged);
+    if (!writeFile(text, reason))
         return fail(QStringLiteral("cannot write %1: %2").arg(name, reason));
     onDisk = merged;
+    diskText = text;
     changed.clear();
     removed.clear();
-    rememberFileState();
     if (!lastError.isEmpty()) {
         lastError.clear();
         emit saveRecovered();
@@ -852,9 +842,27 @@ bool SettingsFile::sync()
     return true;
 }
 
-SettingsFile::ReadResult SettingsFile::readFile(QSettings::SettingsMap& keys, QString& reason)
+// Another instance's write is noticed by what the file holds: its size and
+// modification time stay the same for a write of the same size within one
+// tick of the clock that stamps files (a few milliseconds on tmpfs and ext4),
+// and the inode of a file just replaced may be given to the next one. A file of
+// a few kilobytes is read in microseconds, and only at a sync.
+SettingsFile::ReadResult SettingsFile::reread(QString& reason)
 {
-    keys.clear();
+    QByteArray text;
+    const ReadResult result = readFile(text, reason);
+    if (result == ReadResult::Failed)
+        return result;
+    if (text != diskText) { // a missing file reads as an empty one
+        onDisk = readSettingsText(text);
+        diskText = text;
+    }
+    return result;
+}
+
+SettingsFile::ReadResult SettingsFile::readFile(QByteArray& text, QString& reason)
+{
+    text.clear();
     QFile file;
     bool missing = false;
     if (!openRegularFile(path, file, missing, reason))
@@ -864,7 +872,6 @@ SettingsFile::ReadResult SettingsFile::readFile(QSettings::SettingsMap& keys, QS
         reason = QStringLiteral("%1 is too large to read").arg(fileNameOf(path));
         return ReadResult::Failed;
     }
-    QByteArray text;
     try {
         text.resize(int(size));
     } catch (const std::bad_alloc&) {
@@ -884,7 +891,6 @@ SettingsFile::ReadResult SettingsFile::readFile(QSettings::SettingsMap& keys, QS
         done += n;
     }
     text.truncate(int(done));
-    keys = readSettingsText(text);
     return ReadResult::Read;
 }
 
@@ -915,21 +921,6 @@ bool SettingsFile::writeFile(const QByteArray& text, QString& reason)
     }
     flushFolder(path);
     return true;
-}
-
-bool SettingsFile::fileChanged() const
-{
-    const QFileInfo info(path);
-    if (!info.exists())
-        return diskSize != -1;
-    return info.size() != diskSize || info.lastModified() != diskTime;
-}
-
-void SettingsFile::rememberFileState()
-{
-    const QFileInfo info(path);
-    diskSize = info.exists() ? info.size() : -1;
-    diskTime = info.exists() ? info.lastModified() : QDateTime();
 }
 
 bool SettingsFile::fail(const QString& reason)

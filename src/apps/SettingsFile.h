@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QDateTime>
 #include <QMetaType>
 #include <QObject>
 #include <QSet>
@@ -63,9 +62,9 @@ public:
     bool contains(const QString& key) const;
     QStringList allKeys() const;
 
-    // Writes the changes made since the last write, over whatever another
-    // instance wrote meanwhile; with no changes, reads what another wrote.
-    // True when the file holds every change.
+    // Reads the file again and writes the changes made since the last write
+    // over it, so what another instance wrote meanwhile is kept; with no
+    // changes, only reads. True when the file holds every change.
     bool sync();
 
     // Empty while every change is on the disk; else why the last write failed.
@@ -79,20 +78,18 @@ signals:
 
 private:
     enum class ReadResult { Read, Missing, Failed };
-    ReadResult readFile(QSettings::SettingsMap& keys, QString& reason);
+    ReadResult readFile(QByteArray& text, QString& reason);
+    ReadResult reread(QString& reason); // onDisk from the file, when its bytes changed
     bool writeFile(const QByteArray& text, QString& reason);
-    bool fileChanged() const;
-    void rememberFileState();
     bool fail(const QString& reason);
 
     QString path;
     bool memoryOnly = false;       // the path was not a readable regular file at start
     QString memoryOnlyReason;
-    QSettings::SettingsMap onDisk; // as last read or written
+    QSettings::SettingsMap onDisk; // as last read or written, from or as diskText
+    QByteArray diskText;
     QSettings::SettingsMap changed;
     QSet<QString> removed;
-    qint64 diskSize = -1;
-    QDateTime diskTime;
     QString lastError;
 };
 
