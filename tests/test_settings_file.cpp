@@ -18,10 +18,31 @@
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <memory>
+
+// The folders this process syncs while `recordFolderSyncs` is set: the
+// store's fsync calls come here, and go on to the kernel.
+namespace {
+bool recordFolderSyncs = false;
+QStringList syncedFolders;
+} // namespace
+
+extern "C" int fsync(int fd)
+{
+    struct stat status;
+    if (recordFolderSyncs && ::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) {
+        char target[4096];
+        const ssize_t n
+            = ::readlink(QByteArray("/proc/self/fd/" + QByteArray::number(fd)).constData(), target, sizeof target);
+        if (n > 0)
+            syncedFolders.append(QFile::decodeName(QByteArray(target, int(n))));
+    }
+    return int(::syscall(SYS_fsync, fd));
+}
 
 namespace {
 
@@ -403,6 +424,29 @@ private slots:
             lost += one.value(QStringLiteral("other")) != value;
         }
         QCOMPARE(lost, 0);
+    }
+
+    // Guards a rename that a power cut could undo: with config.ini a
+    // symbolic link, the new file is renamed beside the link's target, but
+    // the folder synced after it was the link's own.
+    void folderOfTheRenameIsSynced()
+    {
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("real")) && QDir(dir.path()).mkpath(QStringLiteral("links")));
+        const QString target = dir.filePath(QStringLiteral("real/config.ini"));
+        const QString link = dir.filePath(QStringLiteral("links/config.ini"));
+        writeFile(target, "[General]\nwindow_size=300\n");
+        QVERIFY(QFile::link(target, link));
+        SettingsFile settings(link);
+        settings.setValue(QStringLiteral("window_size"), 250);
+        syncedFolders.clear();
+        recordFolderSyncs = true;
+        const bool saved = settings.sync();
+        recordFolderSyncs = false;
+        QVERIFY(saved);
+        QVERIFY(QFileInfo(link).isSymLink());
+        QCOMPARE(readFile(target), QByteArray("[General]\nwindow_size=250\n"));
+        QCOMPARE(syncedFolders, QStringList { QFileInfo(dir.filePath(QStringLiteral("real"))).canonicalFilePath() });
     }
 
     // Guards a wiped config.ini: a write that failed (a full disk) still

@@ -681,11 +681,15 @@ bool flushToDisk(QFileDevice& file, QString& reason)
     return true;
 }
 
-// So that the rename itself survives a power cut. Best effort.
+// So that the rename itself survives a power cut. Best effort. The folder is
+// the one the new file was renamed in: when config.ini is a symbolic link,
+// QSaveFile replaces the file it points to, beside that file.
 void flushFolder(const QString& path)
 {
 #ifdef Q_OS_UNIX
-    const int fd = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), O_RDONLY | O_CLOEXEC);
+    const QString file = QFileInfo(path).canonicalFilePath();
+    const QString folder = QFileInfo(file.isEmpty() ? path : file).absolutePath();
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_CLOEXEC);
     if (fd >= 0) {
         ::fsync(fd);
         ::close(fd);
