@@ -10,7 +10,9 @@
 
 #include <cstring>
 #include <iterator>
+#include <map>
 #include <new>
+#include <vector>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -116,7 +118,11 @@ done:
     return line.length > 0;
 }
 
-// Keys: "%XX" and "%UXXXX" are characters, a backslash is a "/".
+// Keys: "%XX" and "%UXXXX" are characters, a backslash is a "/". The two or
+// four characters after "%" or "%U" are read as QSettings reads them, with
+// QByteArray::toInt(16): blanks around the digits, a sign and "0x" are
+// allowed ("%+a", "% a", "%U0x41"), a NUL ends them, a negative value keeps
+// its low 16 bits. Read strictly, such a key was saved as another key.
 QString unescapedKey(const QByteArray& data, int from, int to)
 {
     QString key;
@@ -140,19 +146,16 @@ QString unescapedKey(const QByteArray& data, int from, int to)
             ++first;
             digits = 4;
         }
-        bool ok = first + digits <= to;
+        bool ok = false;
         int code = 0;
-        for (int k = first; ok && k < first + digits; ++k) {
-            ok = isHexDigit(data[k]);
-            if (ok)
-                code = code * 16 + hexValue(data[k]);
-        }
+        if (first + digits <= to)
+            code = QByteArray(data.constData() + first, digits).toInt(&ok, 16);
         if (!ok) {
             key += QLatin1Char('%');
             ++i;
             continue;
         }
-        key += QChar(static_cast<ushort>(code));
+        key += QChar(static_cast<ushort>(code & 0xffff));
         i = first + digits;
     }
     return key;
@@ -289,15 +292,38 @@ bool unescapedValue(
     return isList;
 }
 
-// The forms Qt turns into other types, some through QDataStream; we keep them as text.
+// How many arguments QSettings finds in "@Rect(...)" and its kin: it splits
+// what follows the "(" at every blank and ends an argument at every ")".
+int typedFormArguments(const QString& text, int open)
+{
+    int count = 0;
+    for (int i = open + 1; i < text.size(); ++i) {
+        if (text[i] == QLatin1Char(' ') || text[i] == QLatin1Char(')'))
+            ++count;
+    }
+    return count;
+}
+
+// The forms Qt turns into other types, some through QDataStream; we keep them
+// as text. A rectangle, size or point with another number of arguments is
+// plain text to QSettings ("@Rect()", "@Size(1)").
 bool isTypedForm(const QString& text)
 {
     if (!text.startsWith(QLatin1Char('@')) || !text.endsWith(QLatin1Char(')')))
         return false;
-    static const char* const forms[] = { "@ByteArray(", "@Variant(", "@Rect(", "@Size(", "@Point(", "@DateTime(" };
+    static const char* const forms[] = { "@ByteArray(", "@Variant(", "@DateTime(" };
     for (const char* form : forms) {
         if (text.startsWith(QLatin1String(form)))
             return true;
+    }
+    static const struct {
+        const char* form;
+        int arguments;
+    } geometry[] = { { "@Rect(", 4 }, { "@Size(", 2 }, { "@Point(", 2 } };
+    for (const auto& g : geometry) {
+        const QLatin1String form(g.form);
+        if (text.startsWith(form))
+            return typedFormArguments(text, form.size() - 1) == g.arguments;
     }
     return text == QLatin1String("@Invalid()");
 }
@@ -333,9 +359,11 @@ const char hexDigits[] = "0123456789ABCDEF";
 
 void appendEscapedKey(const QString& key, QByteArray& out)
 {
-    for (const QChar qc : key) {
-        ushort ch = qc.unicode();
-        if (ch == '/') {
+    for (int i = 0; i < key.size(); ++i) {
+        ushort ch = key[i].unicode();
+        // A backslash just before the "=" would escape it, and the line
+        // would hold no key at all: a "/" at the end is written "%2F".
+        if (ch == '/' && i + 1 < key.size()) {
             out += '\\';
         } else if ((ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9') || ch == '_'
             || ch == '-' || ch == '.') {
@@ -499,8 +527,12 @@ QString normalisedSettingsKey(const QString& key)
 
 QSettings::SettingsMap readSettingsText(const QByteArray& text)
 {
-    QSettings::SettingsMap map;
-    QString section; // "" or "name/"
+    // The lines of each section, in file order (a section named twice is one
+    // section). QSettings reads [General] ("") first and then the others in
+    // the order of their names, so of one key spelled in two sections
+    // ("[a]" "b=2" and "[General]" "a\b=1") the one later in that order wins.
+    std::map<QString, std::vector<Line>> sections;
+    std::vector<Line>* lines = &sections[QString()];
     int pos = 0;
     // A byte-order mark, as Windows editors write one, makes the values UTF-8.
     QTextCodec* utf8 = nullptr;
@@ -509,53 +541,56 @@ QSettings::SettingsMap readSettingsText(const QByteArray& text)
         pos = 3;
     }
     Line line;
-    QStringList list;
     while (nextLine(text, pos, line)) {
-        const int end = line.start + line.length;
         if (text[line.start] == '[') {
             // Only this line: a file of "[" lines without "]" must not cost quadratic time.
             const char* found
                 = static_cast<const char*>(std::memchr(text.constData() + line.start, ']', size_t(line.length)));
-            const int close = found ? int(found - text.constData()) : end;
+            const int close = found ? int(found - text.constData()) : line.start + line.length;
             const QByteArray name = text.mid(line.start + 1, close - line.start - 1).trimmed();
-            if (name.compare("general", Qt::CaseInsensitive) == 0)
-                section.clear();
-            else if (name.compare("%general", Qt::CaseInsensitive) == 0)
+            QString section; // "" or "name/"
+            if (name.compare("%general", Qt::CaseInsensitive) == 0)
                 section = QString::fromLatin1(name.mid(1)) + QLatin1Char('/');
-            else
+            else if (name.compare("general", Qt::CaseInsensitive) != 0)
                 section = unescapedKey(name, 0, name.size()) + QLatin1Char('/');
-            continue;
+            lines = &sections[section];
+        } else if (line.equals != -1) {
+            lines->push_back(line);
         }
-        if (line.equals == -1)
-            continue;
-        int keyEnd = line.equals;
-        while (keyEnd > line.start && (text[keyEnd - 1] == ' ' || text[keyEnd - 1] == '\t'))
-            --keyEnd;
-        // A key without a name ("=x", or "a/=x" in a section) is one no
-        // QSettings call can reach.
-        const QString name = unescapedKey(text, line.start, keyEnd);
-        if (name.isEmpty() || name.endsWith(QLatin1Char('/')))
-            continue;
-        const QString key = normalisedSettingsKey(section + name);
-        if (key.isEmpty())
-            continue;
-        QString single;
-        list.clear();
-        const bool isList = unescapedValue(text, line.equals + 1, end, utf8, single, list);
-        map.insert(key, valueOf(isList, single, list));
+    }
+
+    QSettings::SettingsMap map;
+    QStringList list;
+    for (const auto& [section, sectionLines] : sections) {
+        for (const Line& entry : sectionLines) {
+            int keyEnd = entry.equals;
+            while (keyEnd > entry.start && (text[keyEnd - 1] == ' ' || text[keyEnd - 1] == '\t'))
+                --keyEnd;
+            // Kept as spelled: "/apps" (after a "[]" header) is not "apps", and
+            // no call reaches it, but a save keeps it.
+            const QString key = section + unescapedKey(text, entry.start, keyEnd);
+            QString single;
+            list.clear();
+            const bool isList = unescapedValue(text, entry.equals + 1, entry.start + entry.length, utf8, single, list);
+            map.insert(key, valueOf(isList, single, list));
+        }
     }
     return map;
 }
 
 QByteArray writeSettingsText(const QSettings::SettingsMap& map)
 {
-    // One block per section, the [General] section ("") first.
+    // One block per section, the [General] section ("") first. A key goes
+    // into the section named before its first "/"; one that begins with a
+    // "/" (no call reaches it) stays in [General] with that "/", so it reads
+    // back as itself and not as the key after the "/".
     QMap<QString, QByteArray> blocks;
     for (auto it = map.cbegin(); it != map.cend(); ++it) {
         const int slash = it.key().indexOf(QLatin1Char('/'));
-        const QString section = slash == -1 ? QString() : it.key().left(slash);
+        const bool inSection = slash > 0;
+        const QString section = inSection ? it.key().left(slash) : QString();
         QByteArray& block = blocks[section];
-        appendEscapedKey(slash == -1 ? it.key() : it.key().mid(slash + 1), block);
+        appendEscapedKey(inSection ? it.key().mid(slash + 1) : it.key(), block);
         block += '=';
         appendValue(it.value(), block);
         block += '\n';
@@ -646,11 +681,15 @@ bool flushToDisk(QFileDevice& file, QString& reason)
     return true;
 }
 
-// So that the rename itself survives a power cut. Best effort.
+// So that the rename itself survives a power cut. Best effort. The folder is
+// the one the new file was renamed in: when config.ini is a symbolic link,
+// QSaveFile replaces the file it points to, beside that file.
 void flushFolder(const QString& path)
 {
 #ifdef Q_OS_UNIX
-    const int fd = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), O_RDONLY | O_CLOEXEC);
+    const QString file = QFileInfo(path).canonicalFilePath();
+    const QString folder = QFileInfo(file.isEmpty() ? path : file).absolutePath();
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_CLOEXEC);
     if (fd >= 0) {
         ::fsync(fd);
         ::close(fd);
@@ -674,12 +713,11 @@ SettingsFile::SettingsFile(const QString& path, QObject* parent)
     , path(path)
 {
     QString reason;
-    if (readFile(onDisk, reason) == ReadResult::Failed) {
+    if (reread(reason) == ReadResult::Failed) {
         // A file that could not be read is never written: its keys would be lost.
         memoryOnly = true;
         memoryOnlyReason = reason;
     }
-    rememberFileState();
 }
 
 SettingsFile::~SettingsFile()
@@ -694,6 +732,8 @@ SettingsFile::~SettingsFile()
 QVariant SettingsFile::value(const QString& key, const QVariant& defaultValue) const
 {
     const QString k = normalisedSettingsKey(key);
+    if (k.isEmpty())
+        return defaultValue;
     const auto found = changed.constFind(k);
     if (found != changed.cend())
         return found.value();
@@ -724,6 +764,8 @@ void SettingsFile::remove(const QString& key)
 bool SettingsFile::contains(const QString& key) const
 {
     const QString k = normalisedSettingsKey(key);
+    if (k.isEmpty())
+        return false;
     if (changed.contains(k))
         return true;
     for (const QString& gone : removed) {
@@ -752,15 +794,10 @@ bool SettingsFile::sync()
         return pending ? fail(memoryOnlyReason) : true;
 
     if (!pending) {
-        // Another instance may have written meanwhile.
-        if (fileChanged()) {
-            QSettings::SettingsMap keys;
-            QString reason;
-            if (readFile(keys, reason) != ReadResult::Failed) {
-                onDisk = keys;
-                rememberFileState();
-            }
-        }
+        // Another instance may have written meanwhile; what cannot be read
+        // now leaves what was read before.
+        QString reason;
+        reread(reason);
         return true;
     }
 
@@ -784,13 +821,9 @@ bool SettingsFile::sync()
     }
 
     // What another instance wrote meanwhile is kept.
-    if (fileChanged()) {
-        QSettings::SettingsMap keys;
-        QString reason;
-        if (readFile(keys, reason) == ReadResult::Failed)
-            return fail(reason);
-        onDisk = keys;
-    }
+    QString reason;
+    if (reread(reason) == ReadResult::Failed)
+        return fail(reason);
     QSettings::SettingsMap merged = onDisk;
     for (const QString& gone : qAsConst(removed)) {
         for (auto it = merged.begin(); it != merged.end();)
@@ -799,13 +832,13 @@ bool SettingsFile::sync()
     for (auto it = changed.cbegin(); it != changed.cend(); ++it)
         merged.insert(it.key(), it.value());
 
-    QString reason;
-    if (!writeFile(writeSettingsText(merged), reason))
+    const QByteArray text = writeSettingsText(merged);
+    if (!writeFile(text, reason))
         return fail(QStringLiteral("cannot write %1: %2").arg(name, reason));
     onDisk = merged;
+    diskText = text;
     changed.clear();
     removed.clear();
-    rememberFileState();
     if (!lastError.isEmpty()) {
         lastError.clear();
         emit saveRecovered();
@@ -813,9 +846,27 @@ bool SettingsFile::sync()
     return true;
 }
 
-SettingsFile::ReadResult SettingsFile::readFile(QSettings::SettingsMap& keys, QString& reason)
+// Another instance's write is noticed by what the file holds: its size and
+// modification time stay the same for a write of the same size within one
+// tick of the clock that stamps files (a few milliseconds on tmpfs and ext4),
+// and the inode of a file just replaced may be given to the next one. A file of
+// a few kilobytes is read in microseconds, and only at a sync.
+SettingsFile::ReadResult SettingsFile::reread(QString& reason)
 {
-    keys.clear();
+    QByteArray text;
+    const ReadResult result = readFile(text, reason);
+    if (result == ReadResult::Failed)
+        return result;
+    if (text != diskText) { // a missing file reads as an empty one
+        onDisk = readSettingsText(text);
+        diskText = text;
+    }
+    return result;
+}
+
+SettingsFile::ReadResult SettingsFile::readFile(QByteArray& text, QString& reason)
+{
+    text.clear();
     QFile file;
     bool missing = false;
     if (!openRegularFile(path, file, missing, reason))
@@ -825,7 +876,6 @@ SettingsFile::ReadResult SettingsFile::readFile(QSettings::SettingsMap& keys, QS
         reason = QStringLiteral("%1 is too large to read").arg(fileNameOf(path));
         return ReadResult::Failed;
     }
-    QByteArray text;
     try {
         text.resize(int(size));
     } catch (const std::bad_alloc&) {
@@ -845,7 +895,6 @@ SettingsFile::ReadResult SettingsFile::readFile(QSettings::SettingsMap& keys, QS
         done += n;
     }
     text.truncate(int(done));
-    keys = readSettingsText(text);
     return ReadResult::Read;
 }
 
@@ -876,21 +925,6 @@ bool SettingsFile::writeFile(const QByteArray& text, QString& reason)
     }
     flushFolder(path);
     return true;
-}
-
-bool SettingsFile::fileChanged() const
-{
-    const QFileInfo info(path);
-    if (!info.exists())
-        return diskSize != -1;
-    return info.size() != diskSize || info.lastModified() != diskTime;
-}
-
-void SettingsFile::rememberFileState()
-{
-    const QFileInfo info(path);
-    diskSize = info.exists() ? info.size() : -1;
-    diskTime = info.exists() ? info.lastModified() : QDateTime();
 }
 
 bool SettingsFile::fail(const QString& reason)

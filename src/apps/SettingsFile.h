@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QDateTime>
 #include <QMetaType>
 #include <QObject>
 #include <QSet>
@@ -29,9 +28,12 @@ struct StoredText {
 Q_DECLARE_METATYPE(StoredText)
 
 // The program's settings: what config.ini holds, kept in memory, and
-// written to the file after changes. Keys are spelled as QSettings spells
-// them ("/a//b/" is "a/b"), case counts, and the [General] section holds
-// the keys without a "/".
+// written to the file after changes. value(), setValue(), remove() and
+// contains() take keys as QSettings does ("/a//b/" is "a/b"), case counts,
+// and the [General] section holds the keys without a "/". The file may also
+// hold keys that no such call reaches ("/apps", after a "[]" header); they
+// are listed by allKeys() as QSettings lists them, never read in place of
+// another key, and written back as they were.
 //
 // The file is never left worse than it was:
 // - it is replaced only once the whole new text is on the disk (every write
@@ -60,9 +62,9 @@ public:
     bool contains(const QString& key) const;
     QStringList allKeys() const;
 
-    // Writes the changes made since the last write, over whatever another
-    // instance wrote meanwhile; with no changes, reads what another wrote.
-    // True when the file holds every change.
+    // Reads the file again and writes the changes made since the last write
+    // over it, so what another instance wrote meanwhile is kept; with no
+    // changes, only reads. True when the file holds every change.
     bool sync();
 
     // Empty while every change is on the disk; else why the last write failed.
@@ -76,20 +78,18 @@ signals:
 
 private:
     enum class ReadResult { Read, Missing, Failed };
-    ReadResult readFile(QSettings::SettingsMap& keys, QString& reason);
+    ReadResult readFile(QByteArray& text, QString& reason);
+    ReadResult reread(QString& reason); // onDisk from the file, when its bytes changed
     bool writeFile(const QByteArray& text, QString& reason);
-    bool fileChanged() const;
-    void rememberFileState();
     bool fail(const QString& reason);
 
     QString path;
     bool memoryOnly = false;       // the path was not a readable regular file at start
     QString memoryOnlyReason;
-    QSettings::SettingsMap onDisk; // as last read or written
+    QSettings::SettingsMap onDisk; // as last read or written, from or as diskText
+    QByteArray diskText;
     QSettings::SettingsMap changed;
     QSet<QString> removed;
-    qint64 diskSize = -1;
-    QDateTime diskTime;
     QString lastError;
 };
 
@@ -106,7 +106,9 @@ constexpr qint64 kLargestSettingsFile = qint64(256) * 1024 * 1024;
 
 // The two halves of the format, on bytes. Reading never fails: lines that
 // are not "key=value" are skipped. Values come back as QString, QStringList
-// or StoredText; keys as "key" (the [General] section) or "section/key".
+// or StoredText; keys as "key" (the [General] section) or "section/key",
+// spelled as the file spells them, so some are keys no call reaches ("",
+// "a/", "/a", "a//b"). Writing keeps every such key as it is.
 // A UTF-8 byte-order mark at the start makes values UTF-8; keys, section
 // names and values without one are Latin-1.
 QSettings::SettingsMap readSettingsText(const QByteArray& text);
