@@ -8,6 +8,7 @@
 //                                                # and embeds the images in resources/help.html
 //   /tmp/draw-artwork --sheet /tmp/sheet         # review sheets /tmp/sheet-16.png, -32.png, -icon.png
 //   /tmp/draw-artwork --hicolor resources/hicolor # the desktop icon at the sizes of the icon theme
+//   /tmp/draw-artwork --ico resources/windows/huelens.ico # the Windows program's icon
 //
 // Toolbar images are drawn at 32 x 32 and shown by Qt at 16 x 16 (14 x 14 on
 // narrow windows), so every stroke is at least 2 pixels wide here and every
@@ -20,6 +21,8 @@
 #include <QConicalGradient>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QList>
 #include <QImage>
 #include <QLinearGradient>
 #include <QPainter>
@@ -846,12 +849,16 @@ int writeSheets(const QString& prefix)
 // Large sizes are drawn at their size; small ones are the 128-pixel drawing
 // scaled down smoothly, as the review sheet shows them, since the trace of
 // the scope would turn to noise if drawn on a few pixels.
+QImage iconAtSize(int side)
+{
+    return side >= 128 ? straight(drawIcon(side))
+                       : straight(drawIcon(128)).scaled(side, side, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
 int writeHicolor(const QString& dir, const QString& name)
 {
     for (int side : { 16, 22, 24, 32, 48, 64, 128, 256 }) {
-        const QImage icon = side >= 128
-            ? straight(drawIcon(side))
-            : straight(drawIcon(128)).scaled(side, side, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        const QImage icon = iconAtSize(side);
         const QString folder = QStringLiteral("%1/%2x%2/apps").arg(dir).arg(side);
         const QString file = folder + QLatin1Char('/') + name + QStringLiteral(".png");
         if (!QDir().mkpath(folder) || !icon.save(file, "PNG")) {
@@ -863,10 +870,60 @@ int writeHicolor(const QString& dir, const QString& name)
     return 0;
 }
 
+void appendLittleEndian(QByteArray& out, quint32 value, int bytes)
+{
+    for (int i = 0; i < bytes; ++i)
+        out.append(static_cast<char>((value >> (8 * i)) & 0xff));
+}
+
+// The Windows icon: one .ico holding PNG images at the sizes Explorer, the
+// taskbar and the Start menu use (PNG entries are read by every Windows since
+// Vista). The header, one 16-byte directory entry per image, then the images.
+int writeIco(const QString& file)
+{
+    const int sides[] = { 16, 20, 24, 32, 40, 48, 64, 256 };
+    QList<QByteArray> images;
+    for (int side : sides) {
+        QByteArray png;
+        QBuffer buffer(&png);
+        if (!buffer.open(QIODevice::WriteOnly) || !iconAtSize(side).save(&buffer, "PNG"))
+            return 1;
+        images.append(png);
+    }
+    QByteArray ico;
+    appendLittleEndian(ico, 0, 2); // reserved
+    appendLittleEndian(ico, 1, 2); // an icon, not a cursor
+    appendLittleEndian(ico, images.size(), 2);
+    quint32 offset = 6 + 16 * images.size();
+    for (int i = 0; i < images.size(); ++i) {
+        const int side = sides[i];
+        appendLittleEndian(ico, side >= 256 ? 0 : side, 1); // 0 means 256
+        appendLittleEndian(ico, side >= 256 ? 0 : side, 1);
+        appendLittleEndian(ico, 0, 1); // no palette
+        appendLittleEndian(ico, 0, 1);
+        appendLittleEndian(ico, 1, 2); // colour planes
+        appendLittleEndian(ico, 32, 2); // bits per pixel
+        appendLittleEndian(ico, images[i].size(), 4);
+        appendLittleEndian(ico, offset, 4);
+        offset += images[i].size();
+    }
+    for (const QByteArray& png : images)
+        ico.append(png);
+    QFile out(file);
+    if (!QDir().mkpath(QFileInfo(file).path()) || !out.open(QIODevice::WriteOnly) || out.write(ico) != ico.size()) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
+        return 1;
+    }
+    std::printf("%s\n", qPrintable(file));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc == 3 && QString(argv[1]) == "--ico")
+        return writeIco(QString::fromLocal8Bit(argv[2]));
     if (argc == 3 && QString(argv[1]) == "--hicolor")
         return writeHicolor(QString::fromLocal8Bit(argv[2]), QStringLiteral("org.korvant.huelens"));
     if (argc == 3 && QString(argv[1]) == "--sheet")
@@ -880,7 +937,8 @@ int main(int argc, char** argv)
         "help.html\n"
         "       %s --sheet PREFIX        write review sheets PREFIX-16.png, PREFIX-32.png, PREFIX-icon.png\n"
         "       %s --icon FILE.png       write the application icon at 512 px for review\n"
-        "       %s --hicolor DIR         write the desktop icon as DIR/SIZExSIZE/apps/org.korvant.huelens.png\n",
-        argv[0], argv[0], argv[0], argv[0]);
+        "       %s --hicolor DIR         write the desktop icon as DIR/SIZExSIZE/apps/org.korvant.huelens.png\n"
+        "       %s --ico FILE.ico        write the Windows program's icon\n",
+        argv[0], argv[0], argv[0], argv[0], argv[0]);
     return 2;
 }
