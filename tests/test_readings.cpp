@@ -12,6 +12,8 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -23,8 +25,17 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <atomic>
+#include <condition_variable>
 #include <fstream>
 #include <memory>
+#include <mutex>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 struct ReadingsTag;
 template <> struct MainWindowProbe<ReadingsTag> {
@@ -155,6 +166,152 @@ double saturation(const cv::Vec4b& bgr)
     const int high = std::max({ bgr[0], bgr[1], bgr[2] });
     const int low = std::min({ bgr[0], bgr[1], bgr[2] });
     return high == 0 ? 0.0 : double(high - low) / high;
+}
+
+// Bytes this process has read through read() and its kin so far (rchar of
+// /proc/self/io): what a read of a file cost, whatever the code did.
+qint64 bytesReadSoFar()
+{
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    qint64 value = -1;
+    while (io >> key >> value)
+        if (key == "rchar:")
+            return value;
+    qFatal("no rchar in /proc/self/io");
+}
+
+// Holds this process to its present address space and `more` bytes while
+// it lives, so that a read without end fails an allocation instead of taking
+// the machine's memory. AddressSanitizer reserves terabytes of address
+// space: under it the byte counts alone tell.
+class AddressSpaceLimit {
+public:
+    explicit AddressSpaceLimit(qint64 more)
+    {
+#if !defined(__SANITIZE_ADDRESS__)
+        std::ifstream status("/proc/self/status");
+        std::string key;
+        while (status >> key)
+            if (key == "VmSize:") {
+                qint64 kilobytes = 0;
+                status >> kilobytes;
+                getrlimit(RLIMIT_AS, &before);
+                struct rlimit limited = before;
+                limited.rlim_cur = rlim_t(kilobytes * 1024 + more);
+                active = setrlimit(RLIMIT_AS, &limited) == 0;
+                break;
+            }
+#else
+        (void)more;
+#endif
+    }
+    ~AddressSpaceLimit()
+    {
+        if (active)
+            setrlimit(RLIMIT_AS, &before);
+    }
+    AddressSpaceLimit(const AddressSpaceLimit&) = delete;
+    AddressSpaceLimit& operator=(const AddressSpaceLimit&) = delete;
+
+private:
+    struct rlimit before = {};
+    bool active = false;
+};
+
+// Ends a wait on a FIFO that must never happen. Once `patience` has passed
+// since it was last fed, it opens the FIFO for writing (so that a blocked
+// open goes on), writes a byte and closes it (so that a blocked read ends),
+// and says so in fired(); it goes on doing so until it is stopped.
+class FifoWatchdog {
+public:
+    FifoWatchdog(const QString& fifo, std::chrono::milliseconds patience)
+        : fifo(QFile::encodeName(fifo))
+        , patience(patience)
+        , deadline(std::chrono::steady_clock::now() + patience)
+        , thread([this] { watch(); })
+    {
+    }
+    ~FifoWatchdog() { stop(); }
+    void feed()
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        deadline = std::chrono::steady_clock::now() + patience;
+    }
+    void stop()
+    {
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            stopped = true;
+        }
+        wake.notify_all();
+        if (thread.joinable())
+            thread.join();
+    }
+    bool fired() const { return hasFired; }
+
+private:
+    void watch()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        while (!stopped) {
+            if (std::chrono::steady_clock::now() < deadline) {
+                wake.wait_until(lock, deadline);
+                continue;
+            }
+            const int writer = ::open(fifo.constData(), O_WRONLY | O_NONBLOCK);
+            if (writer >= 0) {
+                hasFired = true;
+                (void)!::write(writer, "x", 1);
+                ::close(writer);
+            }
+            wake.wait_for(lock, std::chrono::milliseconds(50));
+        }
+    }
+
+    const QByteArray fifo;
+    const std::chrono::milliseconds patience;
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::chrono::steady_clock::time_point deadline;
+    bool stopped = false;
+    std::atomic<bool> hasFired { false };
+    std::thread thread;
+};
+
+// Two RGB monitor profiles of the same size: sRGB's primaries, and the same
+// with red and green swapped (red on the screen is green in the picture).
+std::vector<std::uint8_t> rgbProfile(bool swapRedAndGreen)
+{
+    cmsCIExyYTRIPLE primaries = { { 0.64, 0.33, 1.0 }, { 0.30, 0.60, 1.0 }, { 0.15, 0.06, 1.0 } };
+    if (swapRedAndGreen)
+        std::swap(primaries.Red, primaries.Green);
+    cmsToneCurve* gamma = cmsBuildGamma(nullptr, 2.2);
+    cmsToneCurve* curves[3] = { gamma, gamma, gamma };
+    cmsHPROFILE p = cmsCreateRGBProfile(cmsD50_xyY(), &primaries, curves);
+    cmsFreeToneCurve(gamma);
+    return saved(p);
+}
+
+// Where the colour on the screen lands in the picture: red or green.
+bool redReadsGreen(const scopes::ReadingsProfile& readings)
+{
+    const auto bgr = readings.conversion().convert(0, 0, 255);
+    return readings.active() && bgr[1] > 200 && bgr[2] < 60;
+}
+
+void writeBytes(const QString& path, const std::vector<std::uint8_t>& bytes, int flags = O_TRUNC)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | flags, 0644);
+    QVERIFY(fd >= 0);
+    QCOMPARE(::write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+    ::close(fd);
+}
+
+void setModified(const QString& path, const struct timespec& when)
+{
+    const struct timespec times[2] = { when, when };
+    QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
 }
 
 class ReadingsTest : public QObject {
@@ -407,6 +564,155 @@ private slots:
             QVERIFY2(error.startsWith("huelens-render: ") && error.count('\n') == 1, error.constData());
             QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("out.png"))));
         }
+    }
+
+    // readings_profile_file named /proc/self/pagemap, a "regular" file that
+    // says it is empty and gives without end, took the window to 6.3 GB and
+    // most of a core, read again every second. Nothing at the path may make
+    // the window wait or read more than the limit and a byte now, a refused
+    // file is not read again until it changes, and the dialog says why.
+    void profileFilesThatAreNoProfiles()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(QStringLiteral("folder"));
+        const QString fifo = dir.filePath(QStringLiteral("fifo"));
+        const QString huge = dir.filePath(QStringLiteral("huge.icc"));
+        QVERIFY(QDir().mkdir(folder));
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        QFile hugeFile(huge);
+        // Sparse: a file that says it is a byte over the limit, on no disk space.
+        QVERIFY(hugeFile.open(QIODevice::WriteOnly) && hugeFile.resize(qint64(platform::kLargestProfile) + 1));
+        hugeFile.close();
+        const qint64 limit = qint64(platform::kLargestProfile);
+        const qint64 slack = 64 * 1024; // reading /proc/self/io, and what else the process reads meanwhile
+        const struct {
+            QString path;
+            const char* says;
+            qint64 firstRead;
+        } cases[] = {
+            { folder, "is not a file", 0 },
+            { fifo, "is not a file", 0 },
+            { QStringLiteral("/dev/zero"), "is not a file", 0 },
+            { huge, "is larger than 64 MiB", 0 },
+            { QStringLiteral("/proc/self/pagemap"), "is larger than 64 MiB", limit + 1 },
+            { dir.filePath(QStringLiteral("missing.icc")), "is not there", 0 },
+        };
+        FifoWatchdog watchdog(fifo, std::chrono::seconds(10));
+        const AddressSpaceLimit memory(512 * 1024 * 1024);
+        for (const auto& c : cases) {
+            scopes::ReadingsProfile readings(platform::memoryDesktop());
+            readings.configure(true, c.path);
+            const auto now = scopes::ReadingsProfile::Clock::now();
+            const qint64 before = bytesReadSoFar();
+            readings.refresh(0, now);
+            const qint64 first = bytesReadSoFar() - before;
+            for (int i = 1; i <= 3; ++i)
+                readings.refresh(0, now + i * scopes::ReadingsProfile::kRecheck);
+            const qint64 again = bytesReadSoFar() - before - first;
+            QVERIFY2(!watchdog.fired(), qPrintable(c.path));
+            QVERIFY(!readings.active());
+            QVERIFY2(readings.status().contains(QLatin1String(c.says)) && readings.status().contains(c.path)
+                    && readings.status().endsWith(QLatin1String("Readings are the screen values.")),
+                qPrintable(readings.status()));
+            QVERIFY2(first <= c.firstRead + slack, qPrintable(QStringLiteral("%1: %2 bytes").arg(c.path).arg(first)));
+            QVERIFY2(again <= slack, qPrintable(QStringLiteral("%1: %2 bytes again").arg(c.path).arg(again)));
+        }
+
+        // The file refused for its size is read at once when it changes.
+        scopes::ReadingsProfile readings(platform::memoryDesktop());
+        readings.configure(true, huge);
+        const auto now = scopes::ReadingsProfile::Clock::now();
+        readings.refresh(0, now);
+        QVERIFY(!readings.active());
+        writeBytes(huge, fileBytes(kSwapped));
+        readings.refresh(0, now + scopes::ReadingsProfile::kRecheck);
+        QVERIFY(redReadsGreen(readings));
+    }
+
+    // A profile file swapped for a FIFO while in use blocked the window
+    // within 7 to 21 s: the path was looked at, then opened, and a FIFO put
+    // there in between made the open wait for a writer. Here a link flips
+    // between a profile and a FIFO as fast as it can while the window reads
+    // it again and again; no read may wait.
+    void aProfileFileSwappedForAFifo()
+    {
+        QTemporaryDir dir;
+        const QByteArray profile = QFile::encodeName(dir.filePath(QStringLiteral("swapped.icc")));
+        const QByteArray fifo = QFile::encodeName(dir.filePath(QStringLiteral("fifo")));
+        const QByteArray link = QFile::encodeName(dir.filePath(QStringLiteral("monitor.icc")));
+        const QByteArray next = QFile::encodeName(dir.filePath(QStringLiteral("next")));
+        QVERIFY(QFile::copy(kSwapped, QFile::decodeName(profile)));
+        QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
+        QCOMPARE(::symlink(profile.constData(), link.constData()), 0);
+        std::atomic<bool> flipping { true };
+        std::thread flipper([&] {
+            while (flipping) {
+                for (const QByteArray& target : { fifo, profile }) {
+                    ::unlink(next.constData());
+                    if (::symlink(target.constData(), next.constData()) == 0)
+                        ::rename(next.constData(), link.constData());
+                }
+            }
+        });
+        FifoWatchdog watchdog(QFile::decodeName(fifo), std::chrono::seconds(5));
+        scopes::ReadingsProfile readings(platform::memoryDesktop());
+        readings.configure(true, QFile::decodeName(link));
+        const auto now = scopes::ReadingsProfile::Clock::now();
+        int seen[2] = { 0, 0 }; // refused, in use
+        QElapsedTimer running;
+        running.start();
+        for (int i = 0; running.elapsed() < 3000 && !watchdog.fired(); ++i) {
+            readings.refresh(0, now + i * scopes::ReadingsProfile::kRecheck);
+            watchdog.feed();
+            ++seen[readings.active() ? 1 : 0];
+        }
+        flipping = false;
+        flipper.join();
+        watchdog.stop();
+        QVERIFY2(!watchdog.fired(), "a read of the profile file waited for a writer on the FIFO");
+        const QString counts = QStringLiteral("%1 refused, %2 read").arg(seen[0]).arg(seen[1]);
+        QVERIFY2(seen[0] > 0 && seen[1] > 0, qPrintable(counts));
+    }
+
+    // A profile file replaced by another of the same size and modification
+    // time kept the old readings: only the size and the time (to the
+    // millisecond) were compared. The second profile comes by a rename, then
+    // the first one back by a rewrite in place, each with the old time set
+    // again; the readings follow both.
+    void aProfileReplacedKeepingItsSizeAndTime()
+    {
+        const std::vector<std::uint8_t> plain = rgbProfile(false);
+        const std::vector<std::uint8_t> swapped = rgbProfile(true);
+        QCOMPARE(plain.size(), swapped.size());
+        QVERIFY(plain != swapped);
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("monitor.icc"));
+        const QString next = dir.filePath(QStringLiteral("next.icc"));
+        const struct timespec calibrated = { 1700000000, 123456789 };
+        writeBytes(file, plain);
+        setModified(file, calibrated);
+        scopes::ReadingsProfile readings(platform::memoryDesktop());
+        readings.configure(true, file);
+        auto now = scopes::ReadingsProfile::Clock::now();
+        readings.refresh(0, now);
+        QVERIFY(readings.active());
+        QVERIFY(!redReadsGreen(readings));
+
+        // The status change time is kept in the kernel's clock ticks (a few
+        // milliseconds): the replacements come in later ticks, as any do
+        // that follow a read once a second.
+        QTest::qSleep(20);
+        writeBytes(next, swapped);
+        setModified(next, calibrated);
+        QCOMPARE(::rename(QFile::encodeName(next).constData(), QFile::encodeName(file).constData()), 0);
+        readings.refresh(0, now += scopes::ReadingsProfile::kRecheck);
+        QVERIFY2(redReadsGreen(readings), "a rename onto the file");
+
+        QTest::qSleep(20);
+        writeBytes(file, plain, 0);
+        setModified(file, calibrated);
+        readings.refresh(0, now += scopes::ReadingsProfile::kRecheck);
+        QVERIFY2(!redReadsGreen(readings), "a rewrite in place");
     }
 
     // The dialog says which profile the captured monitor uses and stores the choice.
