@@ -128,12 +128,16 @@ std::vector<std::uint8_t> tableProfile()
 }
 
 // Colour engine, 8 bits in and out: what the table must reproduce.
-cv::Mat engineConversion(const std::vector<std::uint8_t>& icc, const cv::Mat& frame, bool fromSrgb = false)
+// cmsFLAGS_NOOPTIMIZE in `flags`: its whole pipeline, without its shortcuts.
+cv::Mat engineConversion(
+    const std::vector<std::uint8_t>& icc, const cv::Mat& frame, bool fromSrgb = false, cmsUInt32Number flags = 0)
 {
     cmsHPROFILE monitor = cmsOpenProfileFromMem(icc.data(), cmsUInt32Number(icc.size()));
     cmsHPROFILE srgb = cmsCreate_sRGBProfile();
-    cmsHTRANSFORM t = fromSrgb ? cmsCreateTransform(srgb, TYPE_BGRA_8, monitor, TYPE_BGRA_8, INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_COPY_ALPHA)
-                               : cmsCreateTransform(monitor, TYPE_BGRA_8, srgb, TYPE_BGRA_8, INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_COPY_ALPHA);
+    flags |= cmsFLAGS_COPY_ALPHA;
+    cmsHTRANSFORM t = fromSrgb
+        ? cmsCreateTransform(srgb, TYPE_BGRA_8, monitor, TYPE_BGRA_8, INTENT_RELATIVE_COLORIMETRIC, flags)
+        : cmsCreateTransform(monitor, TYPE_BGRA_8, srgb, TYPE_BGRA_8, INTENT_RELATIVE_COLORIMETRIC, flags);
     cv::Mat out(frame.size(), CV_8UC4);
     cmsDoTransform(t, frame.data, out.data, cmsUInt32Number(frame.total()));
     cmsDeleteTransform(t);
@@ -142,15 +146,38 @@ cv::Mat engineConversion(const std::vector<std::uint8_t>& icc, const cv::Mat& fr
     return out;
 }
 
-// Every 17th level of each channel: 16 x 16 x 16 colours, alpha 255.
-cv::Mat colourCube()
+// `levels` levels of each channel from 0 to 255 (16: every 17th, 52: every
+// 5th), every combination, alpha 255.
+cv::Mat colourCube(int levels = 16)
 {
-    cv::Mat cube(16 * 16, 16, CV_8UC4);
-    for (int b = 0; b < 16; ++b)
-        for (int g = 0; g < 16; ++g)
-            for (int r = 0; r < 16; ++r)
-                cube.at<cv::Vec4b>(b * 16 + g, r) = cv::Vec4b(uchar(b * 17), uchar(g * 17), uchar(r * 17), 255);
+    const int step = 255 / (levels - 1);
+    cv::Mat cube(levels * levels, levels, CV_8UC4);
+    for (int b = 0; b < levels; ++b)
+        for (int g = 0; g < levels; ++g)
+            for (int r = 0; r < levels; ++r)
+                cube.at<cv::Vec4b>(b * levels + g, r)
+                    = cv::Vec4b(uchar(b * step), uchar(g * step), uchar(r * step), 255);
     return cube;
+}
+
+// A matrix-shaper monitor profile of the given red, green and blue
+// colorants (XYZ), with tone curves of gamma 2.2.
+std::vector<std::uint8_t> matrixShaperProfile(const std::array<cmsCIEXYZ, 3>& colorants)
+{
+    cmsHPROFILE p = cmsCreateProfilePlaceholder(nullptr);
+    cmsSetProfileVersion(p, 4.3);
+    cmsSetDeviceClass(p, cmsSigDisplayClass);
+    cmsSetColorSpace(p, cmsSigRgbData);
+    cmsSetPCS(p, cmsSigXYZData);
+    cmsWriteTag(p, cmsSigRedColorantTag, &colorants[0]);
+    cmsWriteTag(p, cmsSigGreenColorantTag, &colorants[1]);
+    cmsWriteTag(p, cmsSigBlueColorantTag, &colorants[2]);
+    cmsToneCurve* gamma = cmsBuildGamma(nullptr, 2.2);
+    for (const cmsTagSignature tag : { cmsSigRedTRCTag, cmsSigGreenTRCTag, cmsSigBlueTRCTag })
+        cmsWriteTag(p, tag, gamma);
+    cmsFreeToneCurve(gamma);
+    cmsWriteTag(p, cmsSigMediaWhitePointTag, cmsD50_XYZ());
+    return saved(p);
 }
 
 int largestDifference(const cv::Mat& a, const cv::Mat& b)
@@ -344,10 +371,50 @@ private slots:
             const std::vector<std::uint8_t> icc = fileBytes(kIcc + QLatin1String(name));
             scopes::ProfileTransform transform;
             QVERIFY2(transform.load(icc), name);
-            QVERIFY2(transform.matrixShaper(), name);
+            QVERIFY2(transform.usesTables(), name);
             cv::Mat ours;
             transform.apply(cube, ours);
             QVERIFY2(largestDifference(ours, engineConversion(icc, cube)) <= 1, name);
+        }
+    }
+
+    // A matrix-shaper with primaries near the format's largest values
+    // (colorants of 32767) overflowed the tables' 32-bit sums: 125,535 of
+    // 140,608 colours came out up to 255 levels off. Such a profile goes
+    // through the colour engine; one with large primaries the sums still
+    // hold stays on the tables. Both give the engine's colours, taken from
+    // its whole pipeline: its own 8-bit shortcut for matrix-shapers works in
+    // 1.14 fixed point and wraps from rows that add up to about 8 (255 levels
+    // off for every case here).
+    void primariesBeyondTheTables()
+    {
+        const auto diagonal = [](double v) {
+            return std::array<cmsCIEXYZ, 3> { { { v, 0.2225, 0.0139 }, { 0.3851, v, 0.0971 }, { 0.1431, 0.0606, v } } };
+        };
+        const cmsCIEXYZ most { 32767, 32767, 32767 };
+        const cmsCIEXYZ least { -32768, -32768, -32768 };
+        const cmsCIEXYZ green { 0.3851, 0.7169, 0.0971 }; // sRGB's, adapted to D50
+        const cmsCIEXYZ blue { 0.1431, 0.0606, 0.7141 };
+        const struct {
+            const char* name;
+            std::array<cmsCIEXYZ, 3> colorants;
+            bool tables;
+        } cases[] = {
+            { "colorants of 1000 on the diagonal", diagonal(1000), true },
+            { "colorants of 32767 on the diagonal", diagonal(32767), false },
+            { "every colorant 32767", { most, most, most }, false },
+            { "a red of -32768", { least, green, blue }, false },
+        };
+        const cv::Mat cube = colourCube(52);
+        for (const auto& c : cases) {
+            const std::vector<std::uint8_t> icc = matrixShaperProfile(c.colorants);
+            scopes::ProfileTransform transform;
+            QVERIFY2(transform.load(icc), c.name);
+            cv::Mat ours;
+            transform.apply(cube, ours);
+            const int off = largestDifference(ours, engineConversion(icc, cube, false, cmsFLAGS_NOOPTIMIZE));
+            QVERIFY2(off <= (c.tables ? 1 : 0), qPrintable(QStringLiteral("%1: %2 levels off").arg(c.name).arg(off)));
+            QVERIFY2(transform.usesTables() == c.tables, c.name);
         }
     }
 
@@ -357,7 +424,7 @@ private slots:
         const std::vector<std::uint8_t> icc = tableProfile();
         scopes::ProfileTransform transform;
         QVERIFY2(transform.load(icc), transform.problem().c_str());
-        QVERIFY(!transform.matrixShaper());
+        QVERIFY(!transform.usesTables());
         const cv::Mat cube = colourCube();
         cv::Mat ours;
         transform.apply(cube, ours);
