@@ -160,6 +160,11 @@ cv::Mat colourCube(int levels = 16)
     return cube;
 }
 
+// sRGB's colorants, adapted to D50 as profiles store them.
+const cmsCIEXYZ kSrgbRed { 0.4361, 0.2225, 0.0139 };
+const cmsCIEXYZ kSrgbGreen { 0.3851, 0.7169, 0.0971 };
+const cmsCIEXYZ kSrgbBlue { 0.1431, 0.0606, 0.7141 };
+
 // A matrix-shaper monitor profile of the given red, green and blue
 // colorants (XYZ), with tone curves of gamma 2.2.
 std::vector<std::uint8_t> matrixShaperProfile(const std::array<cmsCIEXYZ, 3>& colorants)
@@ -306,20 +311,6 @@ private:
     std::thread thread;
 };
 
-// Two RGB monitor profiles of the same size: sRGB's primaries, and the same
-// with red and green swapped (red on the screen is green in the picture).
-std::vector<std::uint8_t> rgbProfile(bool swapRedAndGreen)
-{
-    cmsCIExyYTRIPLE primaries = { { 0.64, 0.33, 1.0 }, { 0.30, 0.60, 1.0 }, { 0.15, 0.06, 1.0 } };
-    if (swapRedAndGreen)
-        std::swap(primaries.Red, primaries.Green);
-    cmsToneCurve* gamma = cmsBuildGamma(nullptr, 2.2);
-    cmsToneCurve* curves[3] = { gamma, gamma, gamma };
-    cmsHPROFILE p = cmsCreateRGBProfile(cmsD50_xyY(), &primaries, curves);
-    cmsFreeToneCurve(gamma);
-    return saved(p);
-}
-
 // Where the colour on the screen lands in the picture: red or green.
 bool redReadsGreen(const scopes::ReadingsProfile& readings)
 {
@@ -393,8 +384,6 @@ private slots:
         };
         const cmsCIEXYZ most { 32767, 32767, 32767 };
         const cmsCIEXYZ least { -32768, -32768, -32768 };
-        const cmsCIEXYZ green { 0.3851, 0.7169, 0.0971 }; // sRGB's, adapted to D50
-        const cmsCIEXYZ blue { 0.1431, 0.0606, 0.7141 };
         const struct {
             const char* name;
             std::array<cmsCIEXYZ, 3> colorants;
@@ -403,7 +392,7 @@ private slots:
             { "colorants of 1000 on the diagonal", diagonal(1000), true },
             { "colorants of 32767 on the diagonal", diagonal(32767), false },
             { "every colorant 32767", { most, most, most }, false },
-            { "a red of -32768", { least, green, blue }, false },
+            { "a red of -32768", { least, kSrgbGreen, kSrgbBlue }, false },
         };
         const cv::Mat cube = colourCube(52);
         for (const auto& c : cases) {
@@ -748,8 +737,9 @@ private slots:
     // again; the readings follow both.
     void aProfileReplacedKeepingItsSizeAndTime()
     {
-        const std::vector<std::uint8_t> plain = rgbProfile(false);
-        const std::vector<std::uint8_t> swapped = rgbProfile(true);
+        // Red on the screen is red in the picture, and green.
+        const std::vector<std::uint8_t> plain = matrixShaperProfile({ kSrgbRed, kSrgbGreen, kSrgbBlue });
+        const std::vector<std::uint8_t> swapped = matrixShaperProfile({ kSrgbGreen, kSrgbRed, kSrgbBlue });
         QCOMPARE(plain.size(), swapped.size());
         QVERIFY(plain != swapped);
         QTemporaryDir dir;
