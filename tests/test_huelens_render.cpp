@@ -12,6 +12,13 @@
 
 #include <fstream>
 
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 // A small picture with a colourful left half and grey steps on the right. B, G, R.
@@ -61,6 +68,40 @@ QByteArray blackPng(uint32_t width, uint32_t height)
     const QByteArray zlib = qCompress(rows, 9).mid(4); // without Qt's length prefix
     return QByteArray("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + chunk("IDAT", zlib) + chunk("IEND", {});
 }
+
+#ifdef Q_OS_UNIX
+
+// The renderer as a child held to 1 GiB of address space (it needs about
+// 250 MB to start), so that a run that would take gigabytes ends with a
+// failed allocation instead of taking the machine. AddressSanitizer reserves
+// terabytes of address space: a sanitized build is held by its resident
+// size instead.
+class LimitedProcess : public QProcess {
+public:
+    static constexpr rlim_t kAddressSpace = rlim_t(1) << 30;
+
+    LimitedProcess()
+    {
+#if defined(__SANITIZE_ADDRESS__)
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("ASAN_OPTIONS"),
+            environment.value(QStringLiteral("ASAN_OPTIONS")) + QStringLiteral(":hard_rss_limit_mb=1024"));
+        setProcessEnvironment(environment);
+#endif
+    }
+
+protected:
+    void setupChildProcess() override
+    {
+#if !defined(__SANITIZE_ADDRESS__)
+        struct rlimit limit = {};
+        limit.rlim_cur = limit.rlim_max = kAddressSpace;
+        setrlimit(RLIMIT_AS, &limit);
+#endif
+    }
+};
+
+#endif
 
 } // namespace
 
@@ -165,6 +206,70 @@ private slots:
         QCOMPARE(written.size(), expected.size());
         QCOMPARE(cv::norm(written, expected, cv::NORM_INF), 0.0);
     }
+
+#ifdef Q_OS_UNIX
+    // --profile took whatever the path held: a folder aborted the renderer
+    // (an uncaught std::ios_base::failure, status 134), a FIFO kept it
+    // waiting for a writer for ever, /dev/zero and a sparse file of 2 GiB
+    // were read until the memory ran out (past 4 GB), and so was
+    // /proc/self/pagemap, a "regular" file that says it is empty. Now the
+    // window's rules hold: a regular file of at most 64 MiB, opened without
+    // waiting, never more than the limit and a byte read; anything else ends
+    // the run with status 1, one line saying why, and no picture.
+    void profilesThatAreNoProfileFiles_data()
+    {
+        QTest::addColumn<QString>("profile");
+        QTest::addColumn<QString>("why");
+        QTest::newRow("folder") << QStringLiteral("folder") << QStringLiteral("is not a file");
+        QTest::newRow("FIFO") << QStringLiteral("fifo") << QStringLiteral("is not a file");
+        QTest::newRow("/dev/zero") << QStringLiteral("/dev/zero") << QStringLiteral("is not a file");
+        QTest::newRow("sparse 2 GiB") << QStringLiteral("huge.icc") << QStringLiteral("is larger than 64 MiB");
+        QTest::newRow("just over the limit") << QStringLiteral("over.icc") << QStringLiteral("is larger than 64 MiB");
+        QTest::newRow("/proc/self/pagemap")
+            << QStringLiteral("/proc/self/pagemap") << QStringLiteral("is larger than 64 MiB");
+        QTest::newRow("missing") << QStringLiteral("missing.icc")
+                                 << QStringLiteral("cannot read the profile 'missing.icc'");
+    }
+
+    void profilesThatAreNoProfileFiles()
+    {
+        QFETCH(QString, profile);
+        QFETCH(QString, why);
+        QVERIFY(QDir(folder->path()).mkdir(QStringLiteral("folder")));
+        QCOMPARE(mkfifo(QFile::encodeName(path("fifo")).constData(), 0600), 0);
+        QFile huge(path("huge.icc"));
+        QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(qint64(2) << 30));
+        huge.close();
+        QFile over(path("over.icc"));
+        QVERIFY(over.open(QIODevice::WriteOnly) && over.resize((qint64(64) << 20) + 1));
+        over.close();
+        const QStringList before = entries();
+
+        LimitedProcess process;
+        process.setWorkingDirectory(folder->path());
+        process.start(QStringLiteral(HUELENS_RENDER),
+            { QStringLiteral("--profile"), profile, QStringLiteral("vectorscope"), QStringLiteral("200"),
+                QStringLiteral("picture.png"), QStringLiteral("scope.png") });
+        QVERIFY(process.waitForStarted());
+        if (!process.waitForFinished(30000)) {
+            // Blocked on the FIFO: a writer lets the open go on, so the run ends.
+            const int writer = ::open(QFile::encodeName(path("fifo")).constData(), O_WRONLY | O_NONBLOCK);
+            if (writer >= 0) {
+                (void)!::write(writer, "x", 1);
+                ::close(writer);
+            }
+            process.waitForFinished(30000);
+            QFAIL("the renderer waited for 30 s");
+        }
+        const QByteArray errorOutput = process.readAllStandardError();
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 1);
+        QVERIFY2(errorOutput.startsWith("huelens-render: ") && errorOutput.count('\n') == 1
+                && errorOutput.contains(why.toUtf8()),
+            errorOutput.constData());
+        QCOMPARE(entries(), before);
+    }
+#endif
 
     // A 160-byte strip of 1 x 20000 pixels at size 600 asked for a frame of
     // 12 million rows and ended in an uncaught OpenCV exception (abort); a

@@ -22,12 +22,16 @@
 // With --profile FILE.icc (anywhere on the line), the image or the frames are
 // what a monitor with that profile showed: the scope is drawn from their
 // colours converted from that profile to sRGB, as the window draws it while
-// it undoes the monitor's profile.
+// it undoes the monitor's profile. FILE.icc is read as the window reads its
+// profile file: a regular file of at most 64 MiB, never a folder, a device
+// or a FIFO (which would wait for a writer).
 //
 // Exit status 0 on success, 1 when the input cannot be read or the output
 // cannot be written, 2 for a malformed command line; on failure one line
 // goes to stderr and no output file is left behind.
 
+#include "platform/Desktop.h"
+#include "platform/RegularFile.h"
 #include "platform/RunAgain.h"
 #include "scopes/ProfileTransform.h"
 #include "scopes/StillScope.h"
@@ -48,7 +52,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -309,10 +312,23 @@ int takeProfile(int argc, char** argv, std::vector<char*>& rest)
     rest.push_back(nullptr);
     if (!profilePath)
         return EXIT_SUCCESS;
-    std::ifstream file(profilePath, std::ios::binary);
-    if (!file)
-        return fail(kFailure, "cannot read the profile '" + std::string(profilePath) + "'");
-    const std::vector<std::uint8_t> bytes { std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>() };
+    // The window's own rules: a regular file only, never waited for, and
+    // never more of it read than a profile can hold.
+    const std::string quoted = "'" + std::string(profilePath) + "'";
+    const platform::FileContents file = platform::readRegularFile(profilePath, platform::kLargestProfile);
+    switch (file.outcome) {
+    case platform::FileOutcome::Read:
+        break;
+    case platform::FileOutcome::NotRegular:
+        return fail(kFailure, "the profile " + quoted + " is not a file (a folder, a device or a pipe)");
+    case platform::FileOutcome::TooLarge:
+        return fail(kFailure,
+            "the profile " + quoted + " is larger than " + std::to_string(platform::kLargestProfile >> 20)
+                + " MiB, too large for a profile");
+    default:
+        return fail(kFailure, "cannot read the profile " + quoted + ": " + file.error);
+    }
+    const std::vector<std::uint8_t>& bytes = file.bytes;
     if (!monitorProfile.load(bytes))
         return fail(kFailure, "'" + std::string(profilePath) + "' cannot be undone: " + monitorProfile.problem());
     return EXIT_SUCCESS;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -25,6 +26,11 @@ struct Rect {
         return left == o.left && top == o.top && right == o.right && bottom == o.bottom;
     }
 };
+
+// The most bytes a monitor profile may have, wherever it comes from (the
+// desktop, a file the user named, the renderer's --profile): profiles with
+// large tables reach a few megabytes, anything far beyond is no profile.
+constexpr std::size_t kLargestProfile = 64 * 1024 * 1024;
 
 struct Point {
     int x = 0;

@@ -14,6 +14,9 @@ namespace scopes {
 // profile is a matrix-shaper (three tone curves and the primaries): such a
 // profile becomes three tables of each byte's share of the linear sRGB
 // channels, so a pixel costs three look-ups, a sum and an encoding look-up.
+// The sums are 32-bit, which holds any monitor's primaries many times over;
+// a profile whose shares could overflow them (primaries near the format's
+// largest values) goes through the colour engine's whole pipeline instead.
 // Any other RGB profile goes through LittleCMS 2's own transform, kept for as
 // long as the profile is in use.
 class ProfileTransform {
@@ -35,8 +38,8 @@ public:
     void clear();
 
     bool empty() const { return bytes.empty(); }
-    // Whether the profile took the fast matrix-shaper path.
-    bool matrixShaper() const { return !shares.empty(); }
+    // Whether the profile took the per-byte tables (else the colour engine's transform).
+    bool usesTables() const { return !shares.empty(); }
     // The profile's own description, or "" when it has none.
     const std::string& description() const { return name; }
     // Why the last load failed; "" after a successful one.

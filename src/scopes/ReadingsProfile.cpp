@@ -1,14 +1,20 @@
 #include "scopes/ReadingsProfile.h"
 
 #include <QFile>
-#include <QFileInfo>
 
 namespace scopes {
 
 namespace {
 
-// Profiles with large tables reach a few megabytes; anything far beyond is no profile.
-constexpr qint64 kLargestProfile = 64 * 1024 * 1024;
+// The user's file name as the system spells it.
+std::filesystem::path systemPath(const QString& name)
+{
+#ifdef Q_OS_WIN
+    return std::filesystem::path(name.toStdWString());
+#else
+    return std::filesystem::path(QFile::encodeName(name).toStdString());
+#endif
+}
 
 } // namespace
 
@@ -24,7 +30,7 @@ void ReadingsProfile::configure(bool undo, const QString& file)
     undoOn = undo;
     profileFile = file;
     checkedOnce = false;
-    fileSize = -1;
+    fileIdentity = {};
     pendingChange = true;
 }
 
@@ -49,30 +55,21 @@ void ReadingsProfile::readProfile(int monitor)
 {
     fromFile = !profileFile.isEmpty();
     if (!fromFile) {
-        fileSize = -1;
+        fileIdentity = {};
         transform.load(desktop.monitorProfile(monitor));
         return;
     }
-
-    const QFileInfo info(profileFile);
-    fileMissing = !info.exists() || !info.isFile();
-    if (fileMissing) {
+    const platform::FileContents contents
+        = platform::readRegularFile(systemPath(profileFile), platform::kLargestProfile, fileIdentity);
+    if (contents.outcome == platform::FileOutcome::Unchanged)
+        return;
+    fileIdentity = contents.identity;
+    fileOutcome = contents.outcome;
+    fileError = QString::fromStdString(contents.error);
+    if (contents.outcome == platform::FileOutcome::Read)
+        transform.load(contents.bytes);
+    else
         transform.clear();
-        fileSize = -1;
-        return;
-    }
-    if (info.size() == fileSize && info.lastModified() == fileTime && !transform.profileBytes().empty())
-        return;
-    fileSize = info.size();
-    fileTime = info.lastModified();
-    QFile file(profileFile);
-    if (info.size() > kLargestProfile || !file.open(QIODevice::ReadOnly)) {
-        transform.clear();
-        fileMissing = true;
-        return;
-    }
-    const QByteArray data = file.readAll();
-    transform.load(std::vector<std::uint8_t>(data.cbegin(), data.cend()));
 }
 
 QString ReadingsProfile::status() const
@@ -83,8 +80,8 @@ QString ReadingsProfile::status() const
         return undoOn ? QString() : screenValues;
     QString source = fromFile ? QStringLiteral("The profile file %1").arg(profileFile)
                               : QStringLiteral("The profile of %1").arg(monitor);
-    if (fromFile && fileMissing)
-        return QStringLiteral("The profile file %1 cannot be read. %2").arg(profileFile, screenValues);
+    if (fromFile && fileOutcome != platform::FileOutcome::Read)
+        return fileProblem() + QLatin1Char(' ') + screenValues;
     if (transform.empty()) {
         if (!fromFile && transform.problem() == "no profile")
             return QStringLiteral("The desktop publishes no profile for %1. %2").arg(monitor, screenValues);
@@ -98,6 +95,22 @@ QString ReadingsProfile::status() const
     if (undoOn)
         return QStringLiteral("Profile in use for %1: %2, %3. Readings are its colours in sRGB.").arg(monitor, name, from);
     return QStringLiteral("Profile of %1: %2, %3. %4").arg(monitor, name, from, screenValues);
+}
+
+QString ReadingsProfile::fileProblem() const
+{
+    switch (fileOutcome) {
+    case platform::FileOutcome::Missing:
+        return QStringLiteral("The profile file %1 is not there.").arg(profileFile);
+    case platform::FileOutcome::NotRegular:
+        return QStringLiteral("The profile file %1 is not a file (a folder, a device or a pipe).").arg(profileFile);
+    case platform::FileOutcome::TooLarge:
+        return QStringLiteral("The profile file %1 is larger than %2 MiB, too large for a profile.")
+            .arg(profileFile)
+            .arg(platform::kLargestProfile / (1024 * 1024));
+    default:
+        return QStringLiteral("The profile file %1 cannot be read: %2.").arg(profileFile, fileError);
+    }
 }
 
 } // namespace scopes

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "platform/Desktop.h"
+#include "platform/RegularFile.h"
 #include "scopes/ProfileTransform.h"
 
-#include <QDateTime>
 #include <QString>
 
 #include <chrono>
@@ -16,7 +16,9 @@ namespace scopes {
 // at once when the monitor or the settings change): a profile changes when
 // the user calibrates or the colour daemon swaps it, not from frame to
 // frame, and a second's delay costs nothing while it spares the desktop a
-// read every 40 ms. The transform is rebuilt only when the bytes differ.
+// read every 40 ms. A file is read again only when it is another file or
+// has changed since (its identity, not its name), one refused for its size
+// not at all until then; the transform is rebuilt only when the bytes differ.
 class ReadingsProfile {
 public:
     using Clock = std::chrono::steady_clock;
@@ -45,6 +47,7 @@ public:
 
 private:
     void readProfile(int monitor);
+    QString fileProblem() const;
 
     platform::Desktop& desktop;
     bool undoOn = false;
@@ -54,10 +57,11 @@ private:
     bool checkedOnce = false;
     Clock::time_point lastCheck;
     bool pendingChange = false;
-    // The file as last read, to read it again only when it changed.
-    qint64 fileSize = -1;
-    QDateTime fileTime;
-    bool fileMissing = false;
+    // The file as last opened or refused, to read it again only when it
+    // changed, and what came of it.
+    platform::FileIdentity fileIdentity;
+    platform::FileOutcome fileOutcome = platform::FileOutcome::Read;
+    QString fileError;
     bool fromFile = false;
 };
 

@@ -93,6 +93,29 @@ private slots:
         QCOMPARE(QString::fromStdString(transform.problem()), QStringLiteral("not an ICC profile"));
     }
 
+    // Any client may set a root property of any size. One larger than any
+    // profile was fetched every second, 64 MiB of it, to be refused every
+    // second; now its length is asked first, and what the window gets is the
+    // one byte that reads as no profile.
+    void aPropertyLargerThanAnyProfile()
+    {
+        const std::vector<std::uint8_t> chunk(4 << 20, 0x41);
+        XChangeProperty(display, DefaultRootWindow(display), atom("_ICC_PROFILE_1"), XA_CARDINAL, 8, PropModeReplace,
+            chunk.data(), 1);
+        for (std::size_t sent = 1; sent <= platform::kLargestProfile; sent += chunk.size())
+            XChangeProperty(display, DefaultRootWindow(display), atom("_ICC_PROFILE_1"), XA_CARDINAL, 8, PropModeAppend,
+                chunk.data(), int(chunk.size()));
+        XSync(display, False);
+
+        platform::X11Desktop desktop;
+        const std::vector<std::uint8_t> bytes = desktop.monitorProfile(1);
+        QVERIFY2(bytes.size() <= 1, qPrintable(QStringLiteral("%1 bytes fetched").arg(bytes.size())));
+        scopes::ProfileTransform transform;
+        QVERIFY(!transform.load(bytes));
+        QCOMPARE(QString::fromStdString(transform.problem()), QStringLiteral("not an ICC profile"));
+        withdraw("_ICC_PROFILE_1");
+    }
+
     // A red screen on a monitor published as swapping red and green reads
     // green; another profile set while capturing is taken up, and without
     // any the readings are the screen's bytes again.

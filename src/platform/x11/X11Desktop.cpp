@@ -291,25 +291,36 @@ std::vector<std::uint8_t> X11Desktop::monitorProfile(int monitor)
     const Atom atom = XInternAtom(display, name.c_str(), True);
     if (atom == None)
         return {};
-    // At most 64 MiB, in 32-bit units; a larger property is cut short and
-    // then reads as no profile.
-    constexpr long kLongestRead = 16L * 1024 * 1024;
+    // The length first, and the bytes only when they can be a profile: a
+    // property larger than any profile (any client may set one) is not
+    // fetched every second to be refused every second.
     Atom type = None;
     int format = 0;
     unsigned long items = 0;
     unsigned long after = 0;
     unsigned char* data = nullptr;
-    const int status
-        = XGetWindowProperty(display, d->root, atom, 0, kLongestRead, False, AnyPropertyType, &type, &format, &items, &after, &data);
+    int status = XGetWindowProperty(
+        display, d->root, atom, 0, 0, False, AnyPropertyType, &type, &format, &items, &after, &data);
+    if (data != nullptr)
+        XFree(data);
+    data = nullptr;
+    if (status != Success || trap.failedSoFar() || type == None || after == 0)
+        return {};
+    // Not the convention's bytes, or more than a profile can hold: passed on
+    // as something that reads as no profile, so that the user learns the
+    // property holds none, not that there is none.
+    const std::vector<std::uint8_t> noProfile(1, 0);
+    if (format != 8 || after > kLargestProfile)
+        return noProfile;
+    const long units = static_cast<long>((after + 3) / 4); // the request counts 32-bit units
+    status = XGetWindowProperty(
+        display, d->root, atom, 0, units, False, AnyPropertyType, &type, &format, &items, &after, &data);
     std::vector<std::uint8_t> bytes;
     if (status == Success && data != nullptr && !trap.failedSoFar()) {
-        if (format == 8) {
+        if (format == 8 && after == 0)
             bytes.assign(data, data + items);
-        } else if (items > 0) {
-            // Not the convention's bytes: passed on so that the user learns
-            // the property holds no profile, not that there is none.
-            bytes.assign(1, 0);
-        }
+        else if (items > 0 || after > 0)
+            bytes = noProfile; // changed between the two requests into something else
     }
     if (data != nullptr)
         XFree(data);
