@@ -66,7 +66,11 @@ if ! out=$(appstreamcli validate-tree --no-net "$prefix" 2>&1); then
 fi
 
 entry() { sed -n "s/^$1=//p" "$desktop" | head -n 1; }
-[ "$(entry Exec)" = huelens ] || fail "the menu entry runs '$(entry Exec)', not the installed huelens"
+# KDE Plasma gives its window list only to a program whose menu entry names
+# its executable by the absolute path (and asks for the list).
+[ "$(entry Exec)" = "$prefix/bin/huelens" ] || fail "the menu entry runs '$(entry Exec)', not $prefix/bin/huelens"
+[ "$(entry X-KDE-Wayland-Interfaces)" = org_kde_plasma_window_management ] ||
+    fail "the menu entry does not ask KDE Plasma for its window list"
 [ "$(entry Icon)" = "$id" ] || fail "the menu entry's icon is '$(entry Icon)'"
 grep -q "<launchable type=\"desktop-id\">$id.desktop</launchable>" "$metainfo" || fail "metainfo does not launch $id.desktop"
 
