@@ -38,4 +38,6 @@ if ! timeout 120 bash "$here/stack.sh" start >"$STACK_DIR/start.log" 2>&1; then
     exit 1
 fi
 . "$STACK_DIR/run/env"
-"$@"
+# Within ctest's limit (300 s), so that the stack is still stopped here when
+# a test hangs.
+timeout -k 10 240 "$@"
