@@ -272,10 +272,6 @@ struct Program {
         const int at = text.lastIndexOf("capture: ");
         return at < 0 ? QByteArray() : text.mid(at + 9, text.indexOf('\n', at) - at - 9);
     }
-    bool waitForMessage(const QByteArray& text, int timeoutMs = 20000) const
-    {
-        return QTest::qWaitFor([&] { return log().contains("capture: " + text); }, timeoutMs);
-    }
     QString stored(const QByteArray& key) const
     {
         for (const QByteArray& line : fileText(configPath()).split('\n'))

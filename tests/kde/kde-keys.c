@@ -36,10 +36,13 @@ int main(int argc, char** argv)
         fprintf(stderr, "kde-keys: cannot connect to the Wayland display\n");
         return 2;
     }
-    wl_registry_add_listener(wl_display_get_registry(display), &registry_listener, NULL);
+    struct wl_registry* registry = wl_display_get_registry(display);
+    wl_registry_add_listener(registry, &registry_listener, NULL);
     wl_display_roundtrip(display);
     if (!input) {
         fprintf(stderr, "kde-keys: KWin offers no fake input to this program\n");
+        wl_registry_destroy(registry);
+        wl_display_disconnect(display);
         return 3;
     }
     org_kde_kwin_fake_input_authenticate(input, "Huelens tests", "types keys for the program under test");
@@ -51,6 +54,8 @@ int main(int argc, char** argv)
         org_kde_kwin_fake_input_keyboard_key(input, code, 0);
         wl_display_roundtrip(display);
     }
+    org_kde_kwin_fake_input_destroy(input);
+    wl_registry_destroy(registry);
     wl_display_disconnect(display);
     return 0;
 }
