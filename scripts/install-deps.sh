@@ -22,6 +22,12 @@ packages=(
   dbus-daemon dbus-bin libglib2.0-bin bc foot wtype grim wl-clipboard
   # tests: the tool window on XWayland inside that desktop
   xwayland
+  # tests: headless GNOME 43 (gnome-shell, its screen-sharing portal) and KDE Plasma's
+  # KWin with its portal, each on private buses; windows of one colour under them
+  # (GTK 3 through PyGObject); gjs to load both forms of the GNOME Shell extension,
+  # glib-compile-resources for the stand-in of the shell's own module they import
+  gnome-shell xdg-desktop-portal-gnome kwin-wayland xdg-desktop-portal-kde
+  gir1.2-gtk-3.0 python3-gi gjs libglib2.0-dev-bin
   # tests: the validators of the install tree, and a real Linux editor to recognise
   # (darktable: the smallest download of the editors Huelens knows)
   desktop-file-utils appstream darktable

@@ -62,10 +62,20 @@ fi
 installed=1
 dpkg-query -L huelens | while read -r f; do [ -d "$f" ] || echo "$f"; done > "$work/files"
 
+extension=/usr/share/gnome-shell/extensions/window-in-front@huelens.korvant.org
 for f in /usr/bin/huelens /usr/share/huelens/help.html /usr/share/applications/$id.desktop \
-    /usr/share/metainfo/$id.metainfo.xml /usr/share/man/man1/huelens.1.gz /usr/share/doc/huelens/copyright; do
+    /usr/share/metainfo/$id.metainfo.xml /usr/share/man/man1/huelens.1.gz /usr/share/doc/huelens/copyright \
+    /usr/share/doc/huelens/README.Debian "$extension/extension.js" "$extension/metadata.json"; do
     grep -qx "$f" "$work/files" || fail "the package does not install $f"
 done
+# The GNOME Shell extension is of the form this machine's GNOME Shell loads.
+shell=$(gnome-shell --version 2>/dev/null | sed -n 's/^GNOME Shell \([0-9]*\).*/\1/p')
+if [ -n "$shell" ] && ! grep -q "\"$shell\"" "$extension/metadata.json"; then
+    fail "the GNOME Shell extension is not made for this machine's GNOME Shell $shell"
+fi
+# KDE Plasma gives its window list only to the program its menu entry names.
+[ "$(sed -n 's/^Exec=//p' /usr/share/applications/$id.desktop)" = /usr/bin/huelens ] ||
+    fail "the menu entry does not run /usr/bin/huelens by its absolute path"
 for size in 16 22 24 32 48 64 128 256; do
     grep -qx "/usr/share/icons/hicolor/${size}x${size}/apps/$id.png" "$work/files" || fail "no ${size}x${size} icon"
 done

@@ -53,6 +53,24 @@ for size in 16 22 24 32 48 64 128 256; do
     fi
 done
 
+# The GNOME Shell extension: in the shell's folder, named by its uuid, for
+# the GNOME Shell of this machine if it has one.
+uuid=window-in-front@huelens.korvant.org
+extension=$prefix/share/gnome-shell/extensions/$uuid
+[ -s "$extension/extension.js" ] || fail "share/gnome-shell/extensions/$uuid/extension.js is missing"
+if ! out=$(/usr/bin/python3 - "$extension/metadata.json" "$uuid" "$(gnome-shell --version 2>/dev/null)" 2>&1 <<'EOF'
+import json, re, sys
+meta = json.load(open(sys.argv[1]))
+if meta.get("uuid") != sys.argv[2]:
+    sys.exit("uuid %r is not the folder's name" % meta.get("uuid"))
+shell = re.search(r"GNOME Shell (\d+)", sys.argv[3])
+if shell and shell.group(1) not in meta.get("shell-version", []):
+    sys.exit("made for GNOME Shell %s, not for this machine's %s" % (meta.get("shell-version"), shell.group(1)))
+EOF
+); then
+    fail "share/gnome-shell/extensions/$uuid/metadata.json: $out"
+fi
+
 # --- the validators --------------------------------------------------------
 if ! out=$(desktop-file-validate "$desktop" 2>&1) || [ -n "$out" ]; then
     fail "desktop-file-validate: $out"
@@ -66,7 +84,11 @@ if ! out=$(appstreamcli validate-tree --no-net "$prefix" 2>&1); then
 fi
 
 entry() { sed -n "s/^$1=//p" "$desktop" | head -n 1; }
-[ "$(entry Exec)" = huelens ] || fail "the menu entry runs '$(entry Exec)', not the installed huelens"
+# KDE Plasma gives its window list only to a program whose menu entry names
+# its executable by the absolute path (and asks for the list).
+[ "$(entry Exec)" = "$prefix/bin/huelens" ] || fail "the menu entry runs '$(entry Exec)', not $prefix/bin/huelens"
+[ "$(entry X-KDE-Wayland-Interfaces)" = org_kde_plasma_window_management ] ||
+    fail "the menu entry does not ask KDE Plasma for its window list"
 [ "$(entry Icon)" = "$id" ] || fail "the menu entry's icon is '$(entry Icon)'"
 grep -q "<launchable type=\"desktop-id\">$id.desktop</launchable>" "$metainfo" || fail "metainfo does not launch $id.desktop"
 

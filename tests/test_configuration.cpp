@@ -317,6 +317,40 @@ private slots:
         QCOMPARE(Probe::profileCount(*program), 0);
     }
 
+    // Text from outside the program is shown as it is, never read as markup
+    // (which would also load what an <img> names): a window's class, title
+    // and executable in the dialog, a rule's name over the scope, and the
+    // desktop's message (which may carry a D-Bus error's text) in the info line.
+    void outsideTextShownAsItIs()
+    {
+        const QString markup = QStringLiteral("<img src=\"/nonexistent.png\"><b>Bold</b> &amp; <i>co</i>");
+        const std::string bytes = markup.toStdString();
+        platform::MemoryDesktop& d = platform::memoryDesktop();
+        d.windows[kRuleWindow] = { { bytes, bytes }, "/usr/bin/" + bytes };
+        d.foregroundWindow = kRuleWindow;
+        d.access.granted = false;
+        d.access.message = "The screen-sharing portal failed: <b>denied</b>";
+        startProgram("[General]\napps=<b>Rule</b>:<img\n");
+        // As plain text the whole markup takes room; as rich text only "Bold & co".
+        const auto shownWhole = [](QLabel* label) {
+            return label->sizeHint().width() >= label->fontMetrics().horizontalAdvance(label->text());
+        };
+        QCOMPARE(Probe::currentApp(*program), QStringLiteral("<b>Rule</b>"));
+        QVERIFY(shownWhole(find<QLabel>("appLabel")));
+        QVERIFY(QMetaObject::invokeMethod(program.get(), "startOrStop")); // asks the desktop
+        QVERIFY(d.accessChanged);
+        d.accessChanged(); // which answers
+        QCOMPARE(label("infoLabel"), QString::fromStdString(d.access.message));
+        QVERIFY(shownWhole(find<QLabel>("infoLabel")));
+
+        openDialog();
+        QTRY_COMPARE(label("titleLabel"), markup);
+        for (const char* name : { "classLabel", "titleLabel", "executableLabel" })
+            QVERIFY2(shownWhole(find<QLabel>(name)), name);
+        press("cancelButton");
+        waitUntilClosed();
+    }
+
     // A desktop that does not tell which window is in front: the class line
     // says why instead of staying empty, and nothing of a window is shown.
     void settingsLabelsWhereTheDesktopHidesWindows()

@@ -19,10 +19,13 @@ QLabel* wrappedText(const QString& text)
     return label;
 }
 
+// A window's class, title and executable come from other programs (and on
+// GNOME from the session bus): shown as they are, never as markup.
 QLabel* valueLabel(const QString& objectName)
 {
     auto* label = new QLabel();
     label->setObjectName(objectName);
+    label->setTextFormat(Qt::PlainText);
     label->setStyleSheet(QStringLiteral("background:#FFF"));
     label->setContentsMargins(4, 4, 4, 4);
     return label;

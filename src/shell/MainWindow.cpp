@@ -199,7 +199,10 @@ MainWindow::MainWindow(QWidget* parent, bool debugMode, int skipUpdateScreen)
     infoLabel->setObjectName(QStringLiteral("infoLabel"));
     appLabel = new QLabel();
     appLabel->setObjectName(QStringLiteral("appLabel"));
+    // The application's name may be a rule's, the info line may carry the
+    // desktop's own words: shown as they are, never as markup.
     for (QLabel* overlay : {infoLabel, appLabel}) {
+        overlay->setTextFormat(Qt::PlainText);
         overlay->setContentsMargins(6, 6, 6, 0);
         overlay->setStyleSheet(QStringLiteral("QLabel{color:white;}"));
     }

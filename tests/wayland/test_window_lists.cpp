@@ -1,12 +1,20 @@
 // Which window is in front on a Wayland desktop, without a real compositor:
 // the state kept from the compositor's events (focus moving, closing, the
-// program's own windows), and KDE Plasma's window management spoken by a
-// small compositor of the test's own, as KWin speaks it.
+// program's own windows), KDE Plasma's window management spoken by a small
+// compositor of the test's own, as KWin speaks it, and GNOME's window in
+// front as Huelens' shell extension tells it, spoken by a stand-in on the
+// private session bus the test runs on (dbus-run-session).
+#include "platform/wayland/windows/GnomeWindowInFront.h"
 #include "platform/wayland/windows/ToplevelTracker.h"
 #include "platform/wayland/windows/WaylandWindows.h"
 
 #include "plasma-window-management-server-protocol.h"
 
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -252,6 +260,94 @@ const struct org_kde_plasma_window_interface FakeCompositor::windowImplementatio
     return i;
 }();
 
+// Huelens' GNOME Shell extension as the session bus shows it, on a bus
+// connection of its own: Get() answers what the test set (or garbage, or
+// nothing at all), and tell() sends Changed.
+class FakeExtension : public QDBusVirtualObject {
+public:
+    explicit FakeExtension(const QString& connectionName = QStringLiteral("fake-extension"))
+        : name(connectionName)
+        , bus(QDBusConnection::connectToBus(QDBusConnection::SessionBus, connectionName))
+    {
+    }
+    ~FakeExtension() override
+    {
+        disappear();
+        QDBusConnection::disconnectFromBus(name);
+    }
+
+    // The extension enabled: the object exported and the name owned.
+    bool appear()
+    {
+        bus.registerVirtualObject(QString::fromLatin1(platform::kGnomeExtensionPath), this);
+        return bus.registerService(QString::fromLatin1(platform::kGnomeExtensionService));
+    }
+    // Disabled, the screen locked, the shell ended.
+    void disappear()
+    {
+        bus.unregisterService(QString::fromLatin1(platform::kGnomeExtensionService));
+        bus.unregisterObject(QString::fromLatin1(platform::kGnomeExtensionPath));
+    }
+
+    void tell(const QVariantList& arguments)
+    {
+        QDBusMessage signal = QDBusMessage::createSignal(QString::fromLatin1(platform::kGnomeExtensionPath),
+            QString::fromLatin1(platform::kGnomeExtensionInterface), QStringLiteral("Changed"));
+        signal.setArguments(arguments);
+        bus.send(signal);
+    }
+    void tell(const QVariantMap& window) { tell(QVariantList { window }); }
+
+    QString introspect(const QString&) const override { return {}; }
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override
+    {
+        if (message.member() != QLatin1String("Get"))
+            return false;
+        ++questions;
+        if (answers) // else the caller waits for a reply that never comes
+            connection.send(message.createReply(reply.isEmpty() ? QVariantList { window } : reply));
+        return true;
+    }
+
+    const QString name;
+    QDBusConnection bus;
+    QVariantMap window; // what Get() answers
+    QVariantList reply; // answers this instead, where set
+    bool answers = true;
+    int questions = 0;
+};
+
+QVariantMap gnomeWindow(qulonglong id, const QString& title, const QString& wmClass, const QString& instance, bool x11,
+    uint pid, const QString& appId = QString())
+{
+    return { { QStringLiteral("id"), QVariant::fromValue(id) }, { QStringLiteral("title"), title },
+        { QStringLiteral("wm-class"), wmClass }, { QStringLiteral("wm-class-instance"), instance },
+        { QStringLiteral("app-id"), appId }, { QStringLiteral("pid"), QVariant::fromValue(pid) },
+        { QStringLiteral("x11"), x11 } };
+}
+
+// XDG_CURRENT_DESKTOP for as long as it lives.
+class CurrentDesktop {
+public:
+    explicit CurrentDesktop(const QByteArray& name)
+        : previous(qgetenv("XDG_CURRENT_DESKTOP"))
+    {
+        qputenv("XDG_CURRENT_DESKTOP", name);
+    }
+    ~CurrentDesktop()
+    {
+        if (previous.isNull())
+            qunsetenv("XDG_CURRENT_DESKTOP");
+        else
+            qputenv("XDG_CURRENT_DESKTOP", previous);
+    }
+
+private:
+    const QByteArray previous;
+};
+
+const char* const kEnableCommand = "gnome-extensions enable window-in-front@huelens.korvant.org";
+
 // Reads what the compositor sent, as the back-end does once per cycle.
 WindowHandle front(WaylandWindows& windows)
 {
@@ -263,6 +359,17 @@ QString titleInFront(WaylandWindows& windows)
 {
     const WindowHandle window = front(windows);
     return window ? QString::fromStdString(windows.texts(window).title) : QStringLiteral("(none)");
+}
+
+QString classInFront(WaylandWindows& windows)
+{
+    const WindowHandle window = front(windows);
+    return window ? QString::fromStdString(windows.texts(window).windowClass) : QStringLiteral("(none)");
+}
+
+QString problemOf(const WaylandWindows& windows)
+{
+    return QString::fromStdString(windows.problem());
 }
 
 } // namespace
@@ -426,13 +533,16 @@ private slots:
     }
 
     // No window list: nothing is in front, and problem() says why in words
-    // that fit the desktop.
+    // that fit the desktop; on GNOME, how to turn on the extension that tells.
     void desktopsThatTellNothing_data()
     {
         QTest::addColumn<QString>("display");
         QTest::addColumn<QByteArray>("currentDesktop");
         QTest::addColumn<QString>("problemMentions");
-        QTest::newRow("GNOME") << "compositor" << QByteArray("GNOME") << "does not tell other programs";
+        QTest::newRow("GNOME without the extension") << "compositor" << QByteArray("GNOME") << kEnableCommand;
+        QTest::newRow("Ubuntu's GNOME") << "compositor" << QByteArray("ubuntu:GNOME") << kEnableCommand;
+        QTest::newRow("a desktop without a window list")
+            << "compositor" << QByteArray("Weston") << "does not tell other programs";
         QTest::newRow("KDE without the permission") << "compositor" << QByteArray("KDE") << "menu entry";
         QTest::newRow("no display") << "/nonexistent/wayland-9" << QByteArray("sway") << "cannot reach";
     }
@@ -441,21 +551,184 @@ private slots:
         QFETCH(QString, display);
         QFETCH(QByteArray, currentDesktop);
         QFETCH(QString, problemMentions);
-        const QByteArray previousDesktop = qgetenv("XDG_CURRENT_DESKTOP");
-        qputenv("XDG_CURRENT_DESKTOP", currentDesktop);
+        const CurrentDesktop desktop(currentDesktop);
         std::unique_ptr<FakeCompositor> compositor;
         if (display == QLatin1String("compositor")) {
             compositor = std::make_unique<FakeCompositor>(socketPath(), 0);
             display = socketPath();
         }
         WaylandWindows windows(display.toStdString());
-        if (previousDesktop.isNull())
-            qunsetenv("XDG_CURRENT_DESKTOP");
-        else
-            qputenv("XDG_CURRENT_DESKTOP", previousDesktop);
         QCOMPARE(windows.source(), WaylandWindows::Source::None);
         QCOMPARE(front(windows), WindowHandle(0));
-        QVERIFY2(QString::fromStdString(windows.problem()).contains(problemMentions), windows.problem().c_str());
+        // The extension's absence is known once the bus answered.
+        QTRY_VERIFY2(problemOf(windows).contains(problemMentions), windows.problem().c_str());
+    }
+
+    // GNOME with Huelens' extension enabled: the focused window, its class as
+    // a rule written on X11 expects it, its title and executable, followed as
+    // focus and titles change; the tool's own window and no focus at all give
+    // nothing in front.
+    void gnomeExtensionTellsTheWindowInFront()
+    {
+        QProcess editor; // a process whose executable the test knows
+        editor.start(QStringLiteral("/bin/sleep"), { QStringLiteral("600") });
+        QVERIFY(editor.waitForStarted());
+        const auto editorPid = static_cast<uint>(editor.processId());
+
+        const CurrentDesktop desktop("GNOME");
+        FakeCompositor compositor(socketPath(), 0); // no window list, as Mutter
+        FakeExtension extension;
+        extension.window = gnomeWindow(7, QStringLiteral("[photo] (imported)-1.0 - GIMP"), QStringLiteral("Gimp-2.10"),
+            QStringLiteral("gimp-2.10"), true, editorPid, QStringLiteral("gimp.desktop"));
+        QVERIFY(extension.appear());
+
+        WaylandWindows windows(socketPath().toStdString());
+        // An X11 window (XWayland): "instance.class", as the X11 back-end
+        // reads WM_CLASS, so the rules for GIMP hold on both.
+        QTRY_COMPARE(classInFront(windows), QStringLiteral("gimp-2.10.Gimp-2.10"));
+        QCOMPARE(windows.source(), WaylandWindows::Source::GnomeShellExtension);
+        QCOMPARE(problemOf(windows), QString());
+        const WindowHandle gimp = front(windows);
+        QCOMPARE(titleInFront(windows), QStringLiteral("[photo] (imported)-1.0 - GIMP"));
+        QCOMPARE(QFileInfo(QString::fromStdString(windows.executable(gimp))).canonicalFilePath(),
+            QFileInfo(QStringLiteral("/bin/sleep")).canonicalFilePath());
+
+        // A Wayland window: its app id, as on every other Wayland desktop.
+        extension.tell(gnomeWindow(8, QStringLiteral("photo.kra - Krita"), QStringLiteral("org.kde.krita"),
+            QStringLiteral("org.kde.krita"), false, 0, QStringLiteral("org.kde.krita.desktop")));
+        QTRY_COMPARE(classInFront(windows), QStringLiteral("org.kde.krita"));
+        const WindowHandle krita = front(windows);
+        QVERIFY(krita != gimp);
+        QCOMPARE(windows.executable(krita), std::string()); // no process given
+        QCOMPARE(windows.texts(gimp).title, std::string()); // no longer known
+
+        // The same window retitled keeps its handle.
+        extension.tell(gnomeWindow(8, QStringLiteral("edit.kra - Krita"), QStringLiteral("org.kde.krita"),
+            QStringLiteral("org.kde.krita"), false, 0));
+        QTRY_COMPARE(titleInFront(windows), QStringLiteral("edit.kra - Krita"));
+        QCOMPARE(front(windows), krita);
+
+        // A Wayland window without an app id: its application's .desktop id.
+        extension.tell(gnomeWindow(9, QStringLiteral("IMG_0042.jpg"), QString(), QString(), false, 0,
+            QStringLiteral("org.gnome.Loupe.desktop")));
+        QTRY_COMPARE(classInFront(windows), QStringLiteral("org.gnome.Loupe"));
+
+        // The tool's own window, known by its process.
+        extension.tell(gnomeWindow(10, QStringLiteral("Korvant Huelens 1.0: Krita"), QStringLiteral("huelens"),
+            QStringLiteral("huelens"), false, static_cast<uint>(getpid())));
+        QTRY_COMPARE(titleInFront(windows), QStringLiteral("(none)"));
+
+        // A process that does not own the extension's name cannot say what is in front.
+        extension.tell(gnomeWindow(11, QStringLiteral("untitled - Kdenlive"), QStringLiteral("org.kde.kdenlive"),
+            QStringLiteral("org.kde.kdenlive"), false, 0));
+        QTRY_COMPARE(titleInFront(windows), QStringLiteral("untitled - Kdenlive"));
+        {
+            FakeExtension impostor(QStringLiteral("impostor"));
+            impostor.tell(gnomeWindow(
+                12, QStringLiteral("Not in front"), QStringLiteral("evil"), QStringLiteral("evil"), false, 0));
+            extension.tell(gnomeWindow(11, QStringLiteral("edit.kdenlive - Kdenlive"),
+                QStringLiteral("org.kde.kdenlive"), QStringLiteral("org.kde.kdenlive"), false, 0));
+            QTRY_COMPARE(titleInFront(windows), QStringLiteral("edit.kdenlive - Kdenlive"));
+        }
+
+        // Nothing has the focus (the desktop clicked): after the moment
+        // between two windows, nothing is in front.
+        extension.tell(QVariantMap());
+        QTRY_COMPARE(titleInFront(windows), QStringLiteral("(none)"));
+        QCOMPARE(windows.source(), WaylandWindows::Source::GnomeShellExtension);
+        QCOMPARE(problemOf(windows), QString());
+        editor.kill();
+        editor.waitForFinished();
+    }
+
+    // The extension appears and goes away while the program runs (enabled
+    // later, disabled, the screen locked, the shell restarted): what it told
+    // counts only while it is there, and problem() says how to turn it on
+    // while it is not.
+    void gnomeExtensionComesAndGoes()
+    {
+        const CurrentDesktop desktop("GNOME");
+        FakeCompositor compositor(socketPath(), 0);
+        WaylandWindows windows(socketPath().toStdString());
+        QTRY_VERIFY2(problemOf(windows).contains(kEnableCommand), windows.problem().c_str());
+        QCOMPARE(front(windows), WindowHandle(0));
+
+        FakeExtension extension;
+        extension.window = gnomeWindow(
+            1, QStringLiteral("darktable 4.2"), QStringLiteral("Darktable"), QStringLiteral("darktable"), true, 0);
+        QVERIFY(extension.appear());
+        QTRY_COMPARE(classInFront(windows), QStringLiteral("darktable.Darktable"));
+        QCOMPARE(problemOf(windows), QString());
+
+        extension.disappear();
+        QTRY_COMPARE(classInFront(windows), QStringLiteral("(none)"));
+        QVERIFY2(problemOf(windows).contains(kEnableCommand), windows.problem().c_str());
+        QCOMPARE(windows.source(), WaylandWindows::Source::None);
+
+        // Back with another window in front: nothing of the old one is kept.
+        extension.window = gnomeWindow(1, QStringLiteral("Inkscape"), QStringLiteral("Inkscape"),
+            QStringLiteral("org.inkscape.Inkscape"), false, 0);
+        QVERIFY(extension.appear());
+        QTRY_COMPARE(titleInFront(windows), QStringLiteral("Inkscape"));
+        QCOMPARE(classInFront(windows), QStringLiteral("Inkscape"));
+    }
+
+    // An extension that answers badly: a reply of another form is not
+    // believed and the user is told; values of the wrong type count as
+    // unknown; a signal of another form changes nothing; and one that does
+    // not answer at all never holds the program up.
+    void gnomeExtensionAnsweringBadly()
+    {
+        const CurrentDesktop desktop("GNOME");
+        FakeCompositor compositor(socketPath(), 0);
+        {
+            FakeExtension extension;
+            extension.reply = { QStringLiteral("Gimp") };
+            QVERIFY(extension.appear());
+            WaylandWindows windows(socketPath().toStdString());
+            QTRY_VERIFY2(problemOf(windows).contains(QLatin1String("does not know")), windows.problem().c_str());
+            QCOMPARE(front(windows), WindowHandle(0));
+            extension.tell(QVariantList { QStringList { QStringLiteral("Gimp") } });
+            extension.tell(QVariantList { QVariantMap(), QStringLiteral("more") });
+            QTest::qWait(200);
+            QCOMPARE(front(windows), WindowHandle(0));
+            QVERIFY2(problemOf(windows).contains(QLatin1String("does not know")), windows.problem().c_str());
+        }
+        {
+            FakeExtension extension;
+            extension.window = { { QStringLiteral("id"), QStringLiteral("seven") }, { QStringLiteral("title"), 42 },
+                { QStringLiteral("wm-class"), QStringLiteral("Gimp") },
+                { QStringLiteral("wm-class-instance"), QStringList { QStringLiteral("gimp") } },
+                { QStringLiteral("pid"), QStringLiteral("1") }, { QStringLiteral("x11"), 1 },
+                { QStringLiteral("from a later version"), QVariant::fromValue(qint64(5)) } };
+            QVERIFY(extension.appear());
+            WaylandWindows windows(socketPath().toStdString());
+            QTRY_COMPARE(classInFront(windows), QStringLiteral("Gimp"));
+            QCOMPARE(windows.texts(front(windows)).title, std::string());
+            QCOMPARE(windows.executable(front(windows)), std::string());
+        }
+        {
+            // A shell that does not answer: the program goes on at once, and
+            // counts the extension as absent once the call's time is up.
+            // (A limit against a hang, not a measure of speed.)
+            FakeExtension extension;
+            extension.answers = false;
+            QVERIFY(extension.appear());
+            QElapsedTimer clock;
+            clock.start();
+            WaylandWindows windows(socketPath().toStdString());
+            QCOMPARE(front(windows), WindowHandle(0));
+            QCOMPARE(problemOf(windows), QString());
+            QVERIFY2(clock.elapsed() < platform::GnomeWindowInFront::kCallTimeoutMs / 2,
+                qPrintable(QString::number(clock.elapsed())));
+            QTRY_COMPARE(extension.questions, 1);
+            QTRY_VERIFY_WITH_TIMEOUT(problemOf(windows).contains(kEnableCommand), 10000);
+            // It wakes up and tells a change: believed again.
+            extension.tell(gnomeWindow(
+                3, QStringLiteral("Blender"), QStringLiteral("Blender"), QStringLiteral("blender"), true, 0));
+            QTRY_COMPARE(classInFront(windows), QStringLiteral("blender.Blender"));
+            QCOMPARE(problemOf(windows), QString());
+        }
     }
 };
 

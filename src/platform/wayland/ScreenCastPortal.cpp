@@ -90,10 +90,16 @@ ScreenCastPortal::ScreenCastPortal(QObject* parent)
     qRegisterMetaType<SharedMonitor>();
     timer.setSingleShot(true);
     connect(&timer, &QTimer::timeout, this, [this] {
-        if (step == Step::Start)
-            fail(QStringLiteral("No answer came to the request to share the screen. Press Start to ask again."));
-        else
+        if (step != Step::Start) {
             fail(QStringLiteral("The screen-sharing portal did not answer. Press Start to try again."));
+            return;
+        }
+        // The desktop's dialog may still be open: the request stays, so the
+        // user can still answer it (close() leaves it alone), and the next
+        // start() waits for that answer instead of asking again.
+        emit failed(QStringLiteral("No answer came yet from the desktop's dialog to share the screen. Answer it, "
+                                   "or press Start to wait for it again."),
+            false);
     });
 }
 
@@ -109,6 +115,10 @@ QString ScreenCastPortal::newToken(const char* prefix)
 
 void ScreenCastPortal::start(const QString& token)
 {
+    if (chooserMayBeOpen()) {
+        timer.start(dialogTimeout);
+        return;
+    }
     close();
     ++generation;
     restoreToken = token;
@@ -131,6 +141,7 @@ void ScreenCastPortal::watch(QDBusPendingCallWatcher* watcher, Step expected)
             return;
         const QDBusMessage reply = watcher->reply();
         if (reply.type() == QDBusMessage::ErrorMessage) {
+            step = Step::Idle; // a call that failed opened no dialog
             fail(callProblem(QDBusError(reply)));
             return;
         }
@@ -262,6 +273,7 @@ void ScreenCastPortal::onResponse(uint response, const QVariantMap& results)
     const Step answered = step;
     if (answered != Step::CreateSession && answered != Step::SelectSources && answered != Step::Start)
         return;
+    step = Step::Idle; // answered: no dialog is open any more
     timer.stop();
     stopListening();
     if (response == 1) {
@@ -322,9 +334,15 @@ void ScreenCastPortal::onSessionClosed()
         emit closed();
 }
 
+// While the desktop's dialog may be open, the request and the session stay:
+// closing either then (or ending the program) makes xdg-desktop-portal-gnome
+// 43 crash and take the dialog with it. The answer still arrives and is used
+// as ever; a refusal then closes the session.
 void ScreenCastPortal::close()
 {
     timer.stop();
+    if (chooserMayBeOpen())
+        return;
     stopListening();
     step = Step::Idle;
     if (sessionHandle.isEmpty())

@@ -34,14 +34,21 @@ public:
     ~ScreenCastPortal() override;
 
     // Starts a new session (closing an earlier one); `token` is what an
-    // earlier grant returned, empty for none.
+    // earlier grant returned, empty for none. While an earlier request's
+    // dialog may still be open, waits for its answer again instead.
     void start(const QString& token);
-    // Closes the session (the portal stops the streams).
+    // Closes the session (the portal stops the streams), except while the
+    // desktop's dialog may be open: that request is left to be answered.
     void close();
     bool active() const { return !sessionHandle.isEmpty(); }
+    // The portal was asked to start the session and has not answered: its
+    // dialog may be open.
+    bool chooserMayBeOpen() const { return step == Step::Start; }
 
     // Time limits: for a call to be answered, and for the user to answer
-    // the portal's dialog.
+    // the portal's dialog. After the second, failed() tells the user, but
+    // the request stays open: closing it would close the dialog under the
+    // user (and makes xdg-desktop-portal-gnome 43 crash).
     int callTimeout = 10000;
     int dialogTimeout = 120000;
 

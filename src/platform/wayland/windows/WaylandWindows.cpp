@@ -1,7 +1,11 @@
 #include "platform/wayland/windows/WaylandWindows.h"
 
 #include "platform/ProcessPath.h"
+#include "platform/wayland/windows/GnomeWindowInFront.h"
 #include "platform/wayland/windows/ToplevelTracker.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
 
 #include "plasma-window-management-client-protocol.h"
 #include "wlr-foreign-toplevel-management-unstable-v1-client-protocol.h"
@@ -74,10 +78,14 @@ int connectToDisplay(const std::string& requested)
     return fd;
 }
 
-bool desktopIsKde()
+// XDG_CURRENT_DESKTOP is a list ("ubuntu:GNOME"); a name is one of its items.
+bool desktopIs(const char* name)
 {
     const char* desktop = std::getenv("XDG_CURRENT_DESKTOP");
-    return desktop && std::strstr(desktop, "KDE");
+    if (!desktop)
+        return false;
+    const std::string list = std::string(":") + desktop + ":";
+    return list.find(std::string(":") + name + ":") != std::string::npos;
 }
 
 const char* const kNoDisplay = "Huelens cannot reach the Wayland display, so it cannot tell which window is in front.";
@@ -85,6 +93,14 @@ const char* const kNoProtocol
     = "This desktop does not tell other programs which window is in front, so no application can be recognised here.";
 const char* const kKdeRestricted = "KDE Plasma tells only programs whose installed menu entry asks for it which "
                                    "window is in front, so no application can be recognised here.";
+const std::string kGnomeExtensionOff = std::string("On GNOME only Huelens' own GNOME Shell extension can tell which "
+                                                   "window is in front, and it is not running. Turn it on with: "
+                                                   "gnome-extensions enable ")
+    + kGnomeExtensionUuid + " (if Huelens was installed since you logged in, log out and in again).";
+const std::string kGnomeExtensionUnknown
+    = std::string("Huelens' GNOME Shell extension answers in a form this Huelens does not know, so no application "
+                  "can be recognised here. Install the extension of the same Huelens version, then log out and in "
+                  "again.");
 const char* const kLost = "Huelens lost its connection to the Wayland display and no longer knows which window is in "
                           "front.";
 
@@ -458,7 +474,7 @@ void State::open()
         return;
     }
     if (source == Source::None)
-        problem = desktopIsKde() ? kKdeRestricted : kNoProtocol;
+        problem = desktopIs("KDE") ? kKdeRestricted : kNoProtocol;
 }
 
 WaylandWindows::WaylandWindows(const std::string& displayName)
@@ -467,19 +483,36 @@ WaylandWindows::WaylandWindows(const std::string& displayName)
     d->displayName = displayName;
     d->ownAppIds = defaultAppIds(executableOfProcess(static_cast<long>(getpid())));
     d->open();
+    // GNOME publishes no window list through Wayland; Huelens' shell
+    // extension tells the window in front on the session bus instead, where
+    // the user enabled it. (QtDBus needs the application object.)
+    gnomeDesktop_ = desktopIs("GNOME");
+    if (d->source == Source::None && !d->lost && QCoreApplication::instance()) {
+        gnome_ = std::make_unique<GnomeWindowInFront>(QDBusConnection::sessionBus());
+        gnome_->tracker().setOwnProcess(static_cast<long>(getpid()));
+        for (const std::string& appId : d->ownAppIds)
+            gnome_->tracker().addOwnAppId(appId);
+    }
 }
 
 WaylandWindows::~WaylandWindows() = default;
 
 WaylandWindows::Source WaylandWindows::source() const
 {
-    return d->source;
+    return d->source == Source::None && gnomeAnswers() ? Source::GnomeShellExtension : d->source;
+}
+
+bool WaylandWindows::gnomeAnswers() const
+{
+    return gnome_ && gnome_->state() == GnomeWindowInFront::State::Present;
 }
 
 void WaylandWindows::addOwnAppId(const std::string& appId)
 {
     d->ownAppIds.push_back(appId);
     d->tracker.addOwnAppId(appId);
+    if (gnome_)
+        gnome_->tracker().addOwnAppId(appId);
 }
 
 // A compositor drops a client that leaves too much unread (the program sat
@@ -513,24 +546,47 @@ void WaylandWindows::dispatchPending()
 
 WindowHandle WaylandWindows::foreground()
 {
+    if (d->source == Source::None && gnomeAnswers())
+        return gnome_->tracker().foreground(Clock::now());
     return d->tracker.foreground(Clock::now());
+}
+
+// Handles are unique in the process, so a window is found in whichever list
+// gave it out.
+const ToplevelTracker::Toplevel* WaylandWindows::find(WindowHandle window) const
+{
+    if (const ToplevelTracker::Toplevel* t = d->tracker.find(window))
+        return t;
+    return gnome_ ? gnome_->tracker().find(window) : nullptr;
 }
 
 WindowTexts WaylandWindows::texts(WindowHandle window)
 {
-    const ToplevelTracker::Toplevel* t = d->tracker.find(window);
+    const ToplevelTracker::Toplevel* t = find(window);
     return t ? WindowTexts { t->appId, t->title } : WindowTexts {};
 }
 
 std::string WaylandWindows::executable(WindowHandle window)
 {
-    const ToplevelTracker::Toplevel* t = d->tracker.find(window);
+    const ToplevelTracker::Toplevel* t = find(window);
     return t ? executableOfProcess(t->pid) : std::string();
 }
 
 std::string WaylandWindows::problem() const
 {
-    return d->problem;
+    if (d->source != Source::None || !gnome_)
+        return d->problem;
+    switch (gnome_->state()) {
+    case GnomeWindowInFront::State::Present:
+        return {};
+    case GnomeWindowInFront::State::Asking: // the answer comes in moments
+        return gnomeDesktop_ ? std::string() : d->problem;
+    case GnomeWindowInFront::State::NotUnderstood:
+        return kGnomeExtensionUnknown;
+    case GnomeWindowInFront::State::Absent:
+        break;
+    }
+    return gnomeDesktop_ && d->display && !d->lost ? kGnomeExtensionOff : d->problem;
 }
 
 } // namespace platform

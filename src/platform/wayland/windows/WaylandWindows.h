@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Desktop.h"
+#include "platform/wayland/windows/ToplevelTracker.h"
 
 #include <memory>
 #include <string>
@@ -8,18 +9,23 @@
 
 namespace platform {
 
+class GnomeWindowInFront;
+
 // The windows of a Wayland desktop as far as the compositor tells other
 // programs about them: the activated toplevel, its app id and title, and its
 // process where the protocol gives one. Reached through a Wayland connection
 // of its own (plain libwayland-client); GUI thread only. Waits for the
 // compositor only while connecting (at most a second per step, so a hung
-// compositor cannot hang the program) and never ends the program.
+// compositor cannot hang the program) and never ends the program. Where the
+// compositor publishes no window list (GNOME), the window in front comes from
+// Huelens' GNOME Shell extension on the session bus, if it is running.
 class WaylandWindows {
 public:
     enum class Source {
         None, // the compositor publishes no toplevels (GNOME), or no display
         WlrForeignToplevel, // zwlr_foreign_toplevel_manager_v1 (sway, Hyprland, labwc, ...)
         KdePlasma, // org_kde_plasma_window_management (KDE Plasma)
+        GnomeShellExtension, // Huelens' own extension of GNOME Shell, on the session bus
     };
 
     // Connects to `displayName` (a socket name in $XDG_RUNTIME_DIR or an
@@ -63,7 +69,13 @@ public:
     struct State; // the connection and what it told us; in the .cpp only
 
 private:
+    bool gnomeAnswers() const;
+    const ToplevelTracker::Toplevel* find(WindowHandle window) const;
+
     std::unique_ptr<State> d;
+    // Made where the compositor has no window list; outlives reconnections.
+    std::unique_ptr<GnomeWindowInFront> gnome_;
+    bool gnomeDesktop_ = false;
 };
 
 } // namespace platform
