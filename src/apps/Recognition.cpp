@@ -1,6 +1,7 @@
 #include "shell/MainWindow.h"
 
 #include "apps/RecognitionRules.h"
+#include "shell/PlainText.h"
 
 #include <QLabel>
 #include <QTimer>
@@ -30,7 +31,7 @@ void MainWindow::showCurrentApp()
     if (currentApp == previousApp)
         return;
     previousApp = currentApp;
-    setWindowTitle(QStringLiteral("Korvant Huelens 1.0: ") + currentApp);
+    setWindowTitle(plainWindowTitle(QStringLiteral("Korvant Huelens 1.0: ") + currentApp));
     appLabel->setText(currentApp);
     resizeTimer->setSingleShot(true);
     resizeTimer->start(100);

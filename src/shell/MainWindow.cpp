@@ -6,6 +6,7 @@
 #include "scopes/VectorscopeMath.h"
 #include "shell/Images.h"
 #include "shell/Log.h"
+#include "shell/PlainText.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -188,16 +189,16 @@ MainWindow::MainWindow(QWidget* parent, bool debugMode, int skipUpdateScreen)
     log("GUI prepared 3");
 
     // Made with its parent, as it is made visible before the layout takes it.
-    previewLabel = new QLabel(scopeArea);
+    previewLabel = plainLabel(QString(), scopeArea);
     previewLabel->setObjectName(QStringLiteral("previewLabel"));
     previewLabel->setContentsMargins(0, 0, 0, 0);
     previewLabel->setStyleSheet(QStringLiteral("background-color:#888;"));
     previewLabel->setMinimumSize(10, static_cast<int>(windowSize * 0.5));
     previewLabel->setVisible(!previewHidden);
 
-    infoLabel = new QLabel();
+    infoLabel = plainLabel();
     infoLabel->setObjectName(QStringLiteral("infoLabel"));
-    appLabel = new QLabel();
+    appLabel = plainLabel();
     appLabel->setObjectName(QStringLiteral("appLabel"));
     for (QLabel* overlay : {infoLabel, appLabel}) {
         overlay->setContentsMargins(6, 6, 6, 0);
@@ -238,10 +239,10 @@ MainWindow::MainWindow(QWidget* parent, bool debugMode, int skipUpdateScreen)
         control->setObjectName(name);
         control->setStyleSheet(QStringLiteral("border: 1px solid #888;"));
         control->hide();
-        bar = new QLabel(control);
+        bar = plainLabel(QString(), control);
         bar->move(1, 1);
         bar->setStyleSheet(QStringLiteral("border:0;background-color:#666;"));
-        label = new QLabel(control);
+        label = plainLabel(QString(), control);
         label->move(0, 0);
         label->setText(text);
         label->setStyleSheet(QStringLiteral("border: 1px solid #888;border:0;color:#FFF;"));
