@@ -109,17 +109,20 @@ void MainWindow::updateScreen()
         &captureImage, monitorIndex, useRect ? &rect : nullptr, windowSize, &scale, &captured, &sameCapture);
     log("scr ok");
 
-    // The deep copy, the change test's byte sum and whether the preview's
-    // bytes changed (the hover highlight painted last cycle counts) in one
-    // pass over the bytes. A capture that kept last cycle's bytes, under a
-    // preview nothing was painted on, leaves all three as they are.
-    bool previewChanged = false;
-    cv::Range previewRows(0, 0);
-    const bool frameAsCopied = sameCapture && !previewPaintedOn && frameImage.size() == captureImage.size();
+    // The change test: the deep copy finds, in the same pass over the bytes
+    // as the byte sum, whether any byte differs from the frame's, and which
+    // rows. Last cycle's hover highlight is taken off the frame first, so
+    // that the frame holds exactly the last capture: a frame whose bytes
+    // changed is a changed frame, whatever its sum (a red screen turned
+    // blue has the same sum), and the highlight alone changes nothing. A
+    // capture that kept last cycle's bytes needs no copy at all.
+    const cv::Range unpaintedRows = framePaint.undo(frameImage);
+    bool bytesChanged = false;
+    cv::Range changedRows(0, 0);
+    const bool frameAsCopied = sameCapture && frameImage.size() == captureImage.size();
     const quint32 sum
-        = frameAsCopied ? frameSum : scopes::copyFrameAndSum(captureImage, frameImage, &previewChanged, &previewRows);
-    previewPaintedOn = false;
-    const bool readingsChanged = convertReadings(monitorIndex, sum != frameSum);
+        = frameAsCopied ? frameSum : scopes::copyFrameAndSum(captureImage, frameImage, &bytesChanged, &changedRows);
+    const bool readingsChanged = convertReadings(monitorIndex, bytesChanged);
 
     // Measured from the rectangle the capture read, in desktop pixels: the
     // monitor's own origin counts, and so does what the capture made of a
@@ -133,9 +136,10 @@ void MainWindow::updateScreen()
     log("cursor ok");
 
     bool frameChanged = false;
-    if (sum != frameSum) {
+    frameSum = sum;
+    if (bytesChanged) {
         log("sum changed");
-        frameSum = sum;
+        ++frameCount;
         frameChanged = true;
     }
     if (readingsChanged)
@@ -169,15 +173,21 @@ void MainWindow::updateScreen()
             repaint += QRect(place.x() + band.x, place.y() + band.y, band.width, band.height);
         plotLabel->update(repaint);
     }
+    // The preview changed where the capture did, where last cycle's
+    // highlight was taken off and where this cycle's was painted.
+    cv::Range previewRows = changedRows;
+    for (const cv::Range& rows : { unpaintedRows, framePaint.rows() })
+        if (!rows.empty())
+            previewRows = previewRows.empty()
+                ? rows
+                : cv::Range(std::min(previewRows.start, rows.start), std::max(previewRows.end, rows.end));
+    const bool previewChanged = !previewRows.empty();
     if (frameImage.data != shownFrame.data || frameImage.size() != shownFrame.size() || !previewSharesBuffer) {
-        if (previewChanged || previewPaintedOn || frameImage.data != shownFrame.data
-            || frameImage.size() != shownFrame.size()) {
+        if (previewChanged || frameImage.data != shownFrame.data || frameImage.size() != shownFrame.size()) {
             // The label's pixmap may be this buffer: the header keeps it alive until the next is handed over.
             shownFrame = frameImage;
             previewSharesBuffer = showBuffer(previewLabel, frameImage);
         }
-    } else if (previewPaintedOn) {
-        previewLabel->update(pixmapPlace(previewLabel, frameImage));
     } else if (previewChanged) {
         const QRect place = pixmapPlace(previewLabel, frameImage);
         previewLabel->update(place.x(), place.y() + previewRows.start, place.width(), previewRows.size());

@@ -3,6 +3,7 @@
 #include "apps/AppProfile.h"
 #include "apps/SettingsFile.h"
 #include "platform/Desktop.h"
+#include "scopes/FramePaint.h"
 #include "scopes/ReadingsProfile.h"
 #include "scopes/ShownPicture.h"
 #include "scopes/VectorscopePlot.h"
@@ -120,7 +121,11 @@ private:
     bool alwaysOnTop = false;
     bool previewHidden = false;
     int displayMode = 0;
+    // The byte sum of the last frame. Frames of the same sum may differ (a
+    // red screen turned blue): the change test compares the bytes.
     quint32 frameSum = 0;
+    // How many changed frames the cycle has seen: which frame is which.
+    quint64 frameCount = 0;
     int lastPlotHeight = 0;
     bool dragging = false;
     QPoint dragOrigin;
@@ -182,9 +187,9 @@ private:
     scopes::WaveformBuffers waveformBuffers;        // the Waveform and the Parade
     cv::Mat scopeRgbBytes;   // the analysed frame as R, G, B bytes, for the colour image
     cv::Mat scopeRgbFloat;   // the analysed frame as R, G, B in [0, 1], for the colour image
-    // The frame that scopeCache and colorImage show: frames that changed
-    // while the Waveform or Parade was up still count as new here.
-    quint32 vectorscopeFrameSum = 0;
+    // The frame (frameCount) that scopeCache and colorImage show: frames
+    // that changed while the Waveform or Parade was up still count as new here.
+    quint64 vectorscopeFrame = 0;
     bool vectorscopeCurrent = false;
     // The colour image costs as much as the plot itself and only the hover
     // highlight and the colour search read it: it is made when first read,
@@ -214,8 +219,9 @@ private:
     cv::Mat shownFrame;
     bool plotSharesBuffer = false;
     bool previewSharesBuffer = false;
-    // Whether this cycle painted the hover highlight on the frame.
-    bool previewPaintedOn = false;
+    // The hover highlight painted on the frame, taken off again before the
+    // next cycle's copy compares the frame with the new capture.
+    scopes::FramePaint framePaint;
     // Where this cycle's scope picture may differ from the last one's: the
     // part of the shown picture to bring up to date.
     scopes::ChangedSpans scopeChanged;
