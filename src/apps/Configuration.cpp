@@ -87,7 +87,7 @@ void MainWindow::settingsNotSaved(const QString& reason)
         settingsNotice = plainLabel(QStringLiteral("Settings not saved"), plotLabel);
         settingsNotice->setObjectName(QStringLiteral("settingsNotice"));
         settingsNotice->setStyleSheet(QStringLiteral("QLabel{color:white;background:rgba(120,0,0,160);padding:1px 4px;}"));
-        settingsNotice->move(6, 26); // under the cycle time
+        placeSettingsNotice();
         settingsNotice->adjustSize();
     }
     settingsNotice->setToolTip(plainToolTip(QStringLiteral("Kept until Huelens ends: ") + reason));

@@ -33,6 +33,7 @@ void MainWindow::showCurrentApp()
     previousApp = currentApp;
     setWindowTitle(plainWindowTitle(QStringLiteral("Korvant Huelens 1.0: ") + currentApp));
     appLabel->setText(currentApp);
+    placeInfo(); // the name may leave it more room or less
     resizeTimer->setSingleShot(true);
     resizeTimer->start(100);
 }

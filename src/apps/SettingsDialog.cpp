@@ -161,6 +161,7 @@ void MainWindow::useSettings()
     scopeRadius = (size / 2) * 0.75;
     setMinimumSize(size, size);
     setFixedWidth(windowSize);
+    placeInfo();
 
     layoutSliders();
     fitToolBar();

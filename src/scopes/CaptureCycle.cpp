@@ -202,7 +202,10 @@ void MainWindow::updateScreen()
     log("scr pix set");
 
     const auto elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start);
-    showInfo(captureProblem.isEmpty() ? cycleInfoText(elapsed.count() / 1000000) : captureProblem);
+    if (captureProblem.isEmpty())
+        showInfo(cycleInfoText(elapsed.count() / 1000000), false);
+    else
+        showInfo(captureProblem);
     log("scr end");
 }
 
@@ -220,18 +223,67 @@ const QString& MainWindow::cycleInfoText(long long milliseconds)
     return cycleInfo.text;
 }
 
-void MainWindow::showInfo(const QString& text)
+void MainWindow::showInfo(const QString& text, bool message)
 {
     if (infoLabel->text() == text)
         return;
-    if (infoLabel->font() != infoSizesFont || infoSizes.size() > 64) {
-        infoSizes.clear();
-        infoSizesFont = infoLabel->font();
-    }
     infoLabel->setText(text);
-    auto size = infoSizes.constFind(text);
-    if (size == infoSizes.constEnd())
-        size = infoSizes.insert(text, infoLabel->sizeHint());
-    if (infoLabel->minimumSize() != *size || infoLabel->maximumSize() != *size)
-        infoLabel->setFixedSize(*size);
+    infoIsMessage = message;
+    placeInfo();
+}
+
+// The info label and the application's name share the top of the plot, the
+// name at the right. A message that does not fit beside the name on one
+// line (the desktop's longer ones, from window size 400 down) is wrapped
+// beside it; where the name leaves it less than half the width, or less
+// than its longest word, it goes under the name across the whole width. So
+// every message is read whole, at any window size. The cycle's report
+// stays on its line: moved about whenever its time gained a digit, it
+// would jump.
+void MainWindow::placeInfo()
+{
+    // The window's width as set, not as the window system has applied it yet.
+    const QMargins border = contentsMargins();
+    const InfoRoom room { infoLabel->font(), windowSize - border.left() - border.right(), appLabel->sizeHint() };
+    if (!(room == infoRoom) || infoPlaces.size() > 64) {
+        infoPlaces.clear();
+        infoRoom = room;
+    }
+    auto place = infoPlaces.constFind(infoLabel->text());
+    if (place == infoPlaces.constEnd())
+        place = infoPlaces.insert(infoLabel->text(), measureInfo(room, infoIsMessage));
+    if (infoLabel->wordWrap() != place->wrapped)
+        infoLabel->setWordWrap(place->wrapped);
+    if (infoLabel->contentsMargins().top() != place->top)
+        infoLabel->setContentsMargins(kInfoMargin, place->top, kInfoMargin, 0);
+    if (infoLabel->minimumSize() != place->size || infoLabel->maximumSize() != place->size)
+        infoLabel->setFixedSize(place->size);
+    placeSettingsNotice();
+}
+
+// Under the info label's text.
+void MainWindow::placeSettingsNotice()
+{
+    if (settingsNotice)
+        settingsNotice->move(kInfoMargin, std::max(26, (infoLabel ? infoLabel->minimumHeight() : 0) + 4));
+}
+
+MainWindow::InfoPlace MainWindow::measureInfo(const InfoRoom& room, bool message)
+{
+    // A label measures its text no smaller than its minimum size: the last text's.
+    infoLabel->setMinimumSize(0, 0);
+    infoLabel->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    infoLabel->setContentsMargins(kInfoMargin, kInfoMargin, kInfoMargin, 0);
+    infoLabel->setWordWrap(false);
+    const QSize line = infoLabel->sizeHint();
+    if (!message || line.width() + room.name.width() <= room.width)
+        return { line, false, kInfoMargin };
+    infoLabel->setWordWrap(true);
+    const int longestWord = infoLabel->minimumSizeHint().width();
+    const int beside = room.width - room.name.width();
+    if (beside >= room.width / 2 && beside >= longestWord)
+        return { QSize(beside, infoLabel->heightForWidth(beside)), true, kInfoMargin };
+    const int under = room.name.height() + 2;
+    infoLabel->setContentsMargins(kInfoMargin, under, kInfoMargin, 0);
+    return { QSize(room.width, infoLabel->heightForWidth(room.width)), true, under };
 }

@@ -201,13 +201,17 @@ MainWindow::MainWindow(QWidget* parent, bool debugMode, int skipUpdateScreen)
     appLabel = plainLabel();
     appLabel->setObjectName(QStringLiteral("appLabel"));
     for (QLabel* overlay : {infoLabel, appLabel}) {
-        overlay->setContentsMargins(6, 6, 6, 0);
+        overlay->setContentsMargins(kInfoMargin, kInfoMargin, kInfoMargin, 0);
         overlay->setStyleSheet(QStringLiteral("QLabel{color:white;}"));
     }
 
     scopeLayout->addWidget(plotLabel, 0, 0, Qt::AlignLeft | Qt::AlignTop);
     scopeLayout->addWidget(previewLabel, 1, 0);
-    scopeLayout->addWidget(infoLabel, 0, 0, Qt::AlignTop);
+    // Over the plot's top-left corner, outside the layout: a message wrapped
+    // on more lines than the plot has rows runs on over the preview rather
+    // than making the window taller.
+    infoLabel->setParent(scopeArea);
+    infoLabel->move(0, 0);
     scopeLayout->addWidget(appLabel, 0, 0, Qt::AlignRight | Qt::AlignTop);
     infoLabel->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     appLabel->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);

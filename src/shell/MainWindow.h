@@ -251,11 +251,18 @@ private:
     OverlayInputs overlaysDrawnFrom;
     bool drawHarmonyLines = true; // false: updateHarmonySwatches() sets the swatches only
     void drawPointerMarker(int cursorX, int cursorY);
-    // The info label's text. The label is held at the size its text needs,
-    // measured once per text, so that a new text of the same size (the
-    // cycle's time changes every few cycles) does not send the window's
-    // layout to measure its labels again.
-    void showInfo(const QString& text);
+    // The info label's text: the cycle's report, or a message, which is
+    // wrapped where it does not fit on one line. The label is held at the
+    // size its text needs, measured once per text, so that a new text of the
+    // same size (the cycle's time changes every few cycles) does not send
+    // the window's layout to measure its labels again.
+    void showInfo(const QString& text, bool message = true);
+    // Places the info label beside the application's name, or a message
+    // that does not fit there under it: again whenever the name or the
+    // window's width changed.
+    void placeInfo();
+    void placeSettingsNotice();
+    static constexpr int kInfoMargin = 6; // around the info label's and the name's text
     void markOpaqueWhereCovered(QLabel* label, const cv::Mat& picture, OpaqueCheck& checked);
     const QString& cycleInfoText(long long milliseconds);
     struct CycleInfo {
@@ -265,8 +272,24 @@ private:
         QString text;
     };
     CycleInfo cycleInfo; // what the last cycle's report was made from
-    QHash<QString, QSize> infoSizes;
-    QFont infoSizesFont;
+    // Where a text goes: its label's size, wrapped or not, under the name or not.
+    struct InfoPlace {
+        QSize size;
+        bool wrapped = false;
+        int top = 0; // the top margin: below the name when it is under it
+    };
+    // What the places were measured for: the font, the width of the window
+    // inside its border, the size of the name.
+    struct InfoRoom {
+        QFont font;
+        int width = 0;
+        QSize name;
+        bool operator==(const InfoRoom& o) const { return font == o.font && width == o.width && name == o.name; }
+    };
+    InfoPlace measureInfo(const InfoRoom& room, bool message);
+    bool infoIsMessage = true;
+    QHash<QString, InfoPlace> infoPlaces;
+    InfoRoom infoRoom;
 
     // --- scopes/: plot interaction and colour harmony --------------------
     void updateHarmonySwatches();
