@@ -60,9 +60,11 @@ QString fifoPath()
     return QDir::current().absoluteFilePath(QStringLiteral("fifo"));
 }
 
-// A blocked open of the FIFO ends when someone opens its other end. After a
-// few seconds the watch does so (again and again, as every layout opens it
-// anew), so a widget that blocks fails the test instead of hanging it.
+// Opening the FIFO for reading blocks until someone opens its other end.
+// The watch tries to, every few milliseconds, without blocking: that
+// succeeds only while the FIFO is open for reading, that is while a widget
+// is stuck opening it. The open then ends (reading nothing), and the test
+// says which widget it was instead of hanging.
 class FifoWatch {
 public:
     FifoWatch()
@@ -82,21 +84,20 @@ public:
     bool blocked()
     {
         std::lock_guard<std::mutex> lock(mutex);
-        return released;
+        return opened;
     }
 
 private:
     void run()
     {
         std::unique_lock<std::mutex> lock(mutex);
-        if (wake.wait_for(lock, 4s, [this] { return stopping; }))
-            return;
-        released = true;
-        while (!wake.wait_for(lock, 20ms, [this] { return stopping; })) {
+        while (!wake.wait_for(lock, 10ms, [this] { return stopping; })) {
 #ifdef Q_OS_UNIX
             const int end = ::open(path.constData(), O_WRONLY | O_NONBLOCK);
-            if (end >= 0)
+            if (end >= 0) {
                 ::close(end);
+                opened = true;
+            }
 #endif
         }
     }
@@ -105,7 +106,7 @@ private:
     std::mutex mutex;
     std::condition_variable wake;
     bool stopping = false;
-    bool released = false;
+    bool opened = false;
     std::thread thread; // last: it starts at once
 };
 
