@@ -1,7 +1,6 @@
 // The scopes' image arithmetic, the expected values worked by hand in the
 // comments next to them.
 
-#include "scopes/FramePaint.h"
 #include "scopes/StillScope.h"
 
 #include <QtTest>
@@ -196,15 +195,6 @@ private slots:
             scopes::highlightMatchingHues(painted, hsv, hue, saturation);
             for (int x = 0; x < 4; ++x)
                 QCOMPARE(painted.at<cv::Vec4b>(0, x), highlighted[x] == '1' ? kHighlight : frame.at<cv::Vec4b>(0, x));
-            // Painted keeping what it covered: the same red, and all of it taken off again.
-            std::vector<int> pixels;
-            scopes::matchingHuePixels(hsv, hue, saturation, pixels);
-            cv::Mat recorded = frame.clone();
-            scopes::FramePaint paint;
-            scopes::paintHighlight(recorded, pixels, &paint);
-            QCOMPARE(cv::norm(recorded, painted, cv::NORM_INF), 0.0);
-            paint.undo(recorded);
-            QCOMPARE(cv::norm(recorded, frame, cv::NORM_INF), 0.0);
         }
     }
 
@@ -273,44 +263,11 @@ private slots:
             cv::Mat frame(3, width, CV_8UC4);
             for (int row = 0; row < 3; ++row)
                 frame.row(row).setTo(rows[parade][row]);
-            const cv::Mat before = frame.clone();
-            cv::Mat recorded = frame.clone();
             scopes::highlightMatchingLevels(frame, 400, 266, px, py, parade);
             for (int row = 0; row < 3; ++row)
                 for (int x = 0; x < width; ++x)
                     QCOMPARE(frame.at<cv::Vec4b>(row, x) == kHighlight, x >= first[row] && x <= last[row]);
-            // Painted keeping what it covered: the same red, and all of it taken off again.
-            scopes::FramePaint paint;
-            scopes::highlightMatchingLevels(recorded, recorded, 400, 266, px, py, parade, &paint);
-            QCOMPARE(cv::norm(recorded, frame, cv::NORM_INF), 0.0);
-            const int firstRow = first[0] >= 0 ? 0 : first[1] >= 0 ? 1 : first[2] >= 0 ? 2 : 3;
-            const int lastRow = first[2] >= 0 ? 2 : first[1] >= 0 ? 1 : first[0] >= 0 ? 0 : -1;
-            QCOMPARE(paint.undo(recorded), firstRow <= lastRow ? cv::Range(firstRow, lastRow + 1) : cv::Range(0, 0));
-            QCOMPARE(cv::norm(recorded, before, cv::NORM_INF), 0.0);
         }
-    }
-
-    // The paint is taken off in the reverse order: a pixel painted twice
-    // gets back what the frame held before the first. A frame that is no
-    // longer the one painted on (its buffer made anew) is not written to.
-    void paintTakenOffAgain()
-    {
-        cv::Mat frame(4, 5, CV_8UC4, cv::Scalar(1, 2, 3, 4));
-        const cv::Mat before = frame.clone();
-        scopes::FramePaint paint;
-        for (int index : { 7, 18, 7 })
-            paint.paintRed(frame, index);
-        QCOMPARE(frame.at<cv::Vec4b>(1, 2), kHighlight);
-        QCOMPARE(paint.rows(), cv::Range(1, 4));
-        QCOMPARE(paint.undo(frame), cv::Range(1, 4));
-        QCOMPARE(cv::norm(frame, before, cv::NORM_INF), 0.0);
-        QVERIFY(paint.empty());
-        QCOMPARE(paint.undo(frame), cv::Range(0, 0));
-
-        paint.paintRed(frame, 0);
-        cv::Mat other = before.clone();
-        QCOMPARE(paint.undo(other), cv::Range(0, 4));
-        QCOMPARE(cv::norm(other, before, cv::NORM_INF), 0.0);
     }
 
     void imageToFrame()
