@@ -35,6 +35,16 @@
 struct CycleBenchTag;
 template <> struct MainWindowProbe<CycleBenchTag> {
     static void setDisplayMode(MainWindow& w, int mode) { w.displayMode = mode; }
+    // The pointer resting on the plot: on the vectorscope at a direction and
+    // saturation, on the Waveform and Parade at a point of the plot.
+    static void hover(MainWindow& w, bool on)
+    {
+        w.hoverHue = on ? 0.55f : 0.0f; // orange: the photograph's skin and wood
+        w.hoverSaturation = on ? 0.35 : -1.0;
+        w.hoverX = on ? 200.0 : -1.0;
+        w.hoverY = on ? 120.0 : -1.0;
+    }
+    static double highlighted(MainWindow& w) { return double(w.highlightedPixels.size()); }
 };
 
 namespace {
@@ -143,8 +153,10 @@ double seconds(std::chrono::steady_clock::duration d)
     return std::chrono::duration<double>(d).count();
 }
 
-// mode: 0 Vectorscope, 1 Waveform, 2 Parade; changing: a new frame every cycle.
-void cycle(benchmark::State& state, int mode, bool changing, bool withRepaint)
+// mode: 0 Vectorscope, 1 Waveform, 2 Parade; changing: a new frame every
+// cycle; hovering: the pointer rests on the plot, so the preview carries the
+// highlight of the pixels it points at.
+void cycle(benchmark::State& state, int mode, bool changing, bool withRepaint, bool hovering = false)
 {
     if (!screen().ready()) {
         state.SkipWithError("no X display");
@@ -152,6 +164,7 @@ void cycle(benchmark::State& state, int mode, bool changing, bool withRepaint)
     }
     MainWindow& w = window();
     MainWindowProbe<CycleBenchTag>::setDisplayMode(w, mode);
+    MainWindowProbe<CycleBenchTag>::hover(w, hovering);
     screen().change();
     for (int warmUp = 0; warmUp < 3; ++warmUp) {
         w.updateScreen();
@@ -169,12 +182,24 @@ void cycle(benchmark::State& state, int mode, bool changing, bool withRepaint)
             QApplication::processEvents();
     }
     state.SetItemsProcessed(state.iterations());
+    if (hovering && mode == 0)
+        state.counters["highlighted"] = MainWindowProbe<CycleBenchTag>::highlighted(w);
+    MainWindowProbe<CycleBenchTag>::hover(w, false);
 }
 
 BENCHMARK_CAPTURE(cycle, vectorscope_changing, 0, true, false)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(cycle, vectorscope_unchanged, 0, false, false)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(cycle, waveform_changing, 1, true, false)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(cycle, parade_changing, 2, true, false)->UseManualTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(cycle, vectorscope_changing_hovering, 0, true, false, true)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(cycle, vectorscope_unchanged_hovering, 0, false, false, true)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(cycle, waveform_unchanged_hovering, 1, false, false, true)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(cycle, vectorscope_changing_withRepaint, 0, true, true)
     ->UseManualTime()
     ->Unit(benchmark::kMicrosecond);

@@ -9,6 +9,7 @@
 
 #include <QAction>
 #include <QLabel>
+#include <QSpinBox>
 #include <QToolButton>
 #include <QtTest>
 
@@ -20,6 +21,7 @@ template <> struct MainWindowProbe<CaptureAccessTag> {
     static QString info(MainWindow& w) { return w.infoLabel->text(); }
     static QSelectRegionWindow* regionWindow(MainWindow& w) { return w.regionWindow.data(); }
     static const cv::Mat& scope(MainWindow& w) { return w.scopeImage; }
+    static void settingsNotSaved(MainWindow& w) { w.settingsNotSaved(QStringLiteral("disk full")); }
 };
 using Probe = MainWindowProbe<CaptureAccessTag>;
 
@@ -122,6 +124,87 @@ private slots:
         for (const QToolButton* button : Probe::regionWindow(*w)->findChildren<QToolButton*>())
             monitorButtons += button->text().startsWith(QStringLiteral("Monitor #"));
         QCOMPARE(monitorButtons, 1);
+    }
+
+    // Fault guarded: at window size 300 a longer message ran on one line
+    // past the window's edge ("The screen stream ended. Press Start to share
+    // th"), and the application's name was printed over it. Every message is
+    // shown whole inside the window and clear of the name (and of the notice
+    // of settings not saved), at the smallest sizes and beside a long rule
+    // name too.
+    void everyMessageIsReadWhole_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<QString>("rule");
+        for (int size : { 150, 300, 400 }) {
+            QTest::newRow(qPrintable(QStringLiteral("%1").arg(size))) << size << QString();
+            QTest::newRow(qPrintable(QStringLiteral("%1, a long rule name").arg(size)))
+                << size << QStringLiteral("Colour grading suite (second monitor)");
+        }
+    }
+
+    void everyMessageIsReadWhole()
+    {
+        QFETCH(int, size);
+        QFETCH(QString, rule);
+        QByteArray config = "[General]\nwindow_size=" + QByteArray::number(size) + "\n";
+        if (!rule.isEmpty()) {
+            config += "apps=" + rule.toUtf8() + ":gradingsuite\n";
+            desktop().windows[3] = { { "gradingsuite", "Timeline 1" }, "/opt/grading/bin/suite" };
+            desktop().foregroundWindow = 3;
+        }
+        testSandbox().writeConfig(config);
+        w = std::make_unique<MainWindow>(nullptr, false, 0);
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        auto* info = w->findChild<QLabel*>(QStringLiteral("infoLabel"));
+        auto* name = w->findChild<QLabel*>(QStringLiteral("appLabel"));
+        QCOMPARE(name->text(), rule.isEmpty() ? QStringLiteral("Unknown") : rule);
+        const auto textOf = [](const QLabel* label) { return label->contentsRect().translated(label->pos()); };
+        const auto readWhole = [&](const QString& message) {
+            QCoreApplication::processEvents();
+            const QRect text = textOf(info);
+            const QRect needed = info->fontMetrics().boundingRect(
+                QRect(0, 0, text.width(), 10000), Qt::TextWordWrap | Qt::AlignLeft, message);
+            const QLabel* noticeLabel = w->findChild<QLabel*>(QStringLiteral("settingsNotice"));
+            const QRect notice = noticeLabel->geometry().translated(noticeLabel->parentWidget()->pos());
+            return info->text() == message && info->parentWidget()->rect().contains(info->geometry())
+                && needed.width() <= text.width() && needed.height() <= text.height() && !text.intersects(textOf(name))
+                && !text.intersects(notice) && info->isVisible();
+        };
+        Probe::settingsNotSaved(*w); // its notice goes under the text
+        w->fitToContents();
+        const int height = w->height();
+        w->startOrStop();
+        for (const char* message : {
+                 "PipeWire is not running, or it refused the connection: no screen picture can be read. Press "
+                 "Start to share the screen again.",
+                 "The screen-sharing portal refused to share the screen. Press Start to ask again.",
+                 "The screen stream ended. Press Start to share the screen again.",
+                 "The screen stream sent a picture smaller than its size says; it was skipped.",
+                 "Press Start to share the screen.",
+             }) {
+            tell({ false, false, message, "" });
+            QVERIFY2(readWhole(QString::fromUtf8(message)), message);
+            w->fitToContents(); // an overlay: the window keeps its height
+            QCOMPARE(w->height(), height);
+        }
+        // The same message, the window made smaller in the Settings dialog.
+        if (size == 400) {
+            const QString message = Probe::info(*w);
+            w->settingsTrigger();
+            w->findChild<QSpinBox*>(QStringLiteral("windowSizeSpin"))->setValue(150);
+            w->useSettings();
+            QVERIFY(readWhole(message));
+        }
+        // The cycle's report keeps its one line beside the name (it would jump
+        // about as its time gains and loses a digit).
+        w->startOrStop();
+        tell({ true, false, "", "" });
+        w->updateScreen();
+        QVERIFY(Probe::info(*w).endsWith(QLatin1String(" ms Vectorscope")));
+        QVERIFY(!info->wordWrap());
+        QCOMPARE(info->size(), info->sizeHint());
     }
 
     // A pointer the desktop cannot locate draws no marker: the scope is the

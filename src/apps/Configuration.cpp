@@ -3,6 +3,7 @@
 #include "apps/AppsFormat.h"
 #include "capture/QClickLabel.h"
 #include "shell/Log.h"
+#include "shell/PlainText.h"
 
 #include <QLabel>
 
@@ -83,13 +84,13 @@ void MainWindow::settingsNotSaved(const QString& reason)
     if (!plotLabel)
         return;
     if (!settingsNotice) {
-        settingsNotice = new QLabel(QStringLiteral("Settings not saved"), plotLabel);
+        settingsNotice = plainLabel(QStringLiteral("Settings not saved"), plotLabel);
         settingsNotice->setObjectName(QStringLiteral("settingsNotice"));
         settingsNotice->setStyleSheet(QStringLiteral("QLabel{color:white;background:rgba(120,0,0,160);padding:1px 4px;}"));
-        settingsNotice->move(6, 26); // under the cycle time
+        placeSettingsNotice();
         settingsNotice->adjustSize();
     }
-    settingsNotice->setToolTip(QStringLiteral("Kept until Huelens ends: ") + reason);
+    settingsNotice->setToolTip(plainToolTip(QStringLiteral("Kept until Huelens ends: ") + reason));
     settingsNotice->show();
 }
 

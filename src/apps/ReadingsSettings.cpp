@@ -1,5 +1,7 @@
 #include "shell/MainWindow.h"
 
+#include "shell/PlainText.h"
+
 #include <QComboBox>
 #include <QFileDialog>
 #include <QGridLayout>
@@ -77,13 +79,13 @@ int MainWindow::addReadingsSettings(QGridLayout* grid, int row)
     fileRow->addWidget(profileFileEdit, 1);
     fileRow->addWidget(chooseButton);
 
-    profileStatusLabel = new QLabel();
+    profileStatusLabel = plainLabel();
     profileStatusLabel->setObjectName(QStringLiteral("profileStatusLabel"));
     profileStatusLabel->setWordWrap(true);
 
-    grid->addWidget(new QLabel(QStringLiteral("Readings:")), row, 0, 1, 1);
+    grid->addWidget(plainLabel(QStringLiteral("Readings:")), row, 0, 1, 1);
     grid->addWidget(readingsCombo, row, 1, 1, 3);
-    grid->addWidget(new QLabel(QStringLiteral("Monitor profile:")), row + 1, 0, 1, 1);
+    grid->addWidget(plainLabel(QStringLiteral("Monitor profile:")), row + 1, 0, 1, 1);
     grid->addLayout(fileRow, row + 1, 1, 1, 3);
     grid->addWidget(profileStatusLabel, row + 2, 1, 1, 3);
 

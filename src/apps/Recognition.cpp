@@ -1,6 +1,7 @@
 #include "shell/MainWindow.h"
 
 #include "apps/RecognitionRules.h"
+#include "shell/PlainText.h"
 
 #include <QLabel>
 #include <QTimer>
@@ -30,8 +31,9 @@ void MainWindow::showCurrentApp()
     if (currentApp == previousApp)
         return;
     previousApp = currentApp;
-    setWindowTitle(QStringLiteral("Korvant Huelens 1.0: ") + currentApp);
+    setWindowTitle(plainWindowTitle(QStringLiteral("Korvant Huelens 1.0: ") + currentApp));
     appLabel->setText(currentApp);
+    placeInfo(); // the name may leave it more room or less
     resizeTimer->setSingleShot(true);
     resizeTimer->start(100);
 }

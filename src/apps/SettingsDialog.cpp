@@ -1,6 +1,7 @@
 #include "shell/MainWindow.h"
 
 #include "apps/RecognitionRules.h"
+#include "shell/PlainText.h"
 
 #include <QGridLayout>
 #include <QLabel>
@@ -14,18 +15,17 @@ namespace {
 
 QLabel* wrappedText(const QString& text)
 {
-    auto* label = new QLabel(text);
+    auto* label = plainLabel(text);
     label->setWordWrap(true);
     return label;
 }
 
 // A window's class, title and executable come from other programs (and on
-// GNOME from the session bus): shown as they are, never as markup.
+// GNOME from the session bus).
 QLabel* valueLabel(const QString& objectName)
 {
-    auto* label = new QLabel();
+    auto* label = plainLabel();
     label->setObjectName(objectName);
-    label->setTextFormat(Qt::PlainText);
     label->setStyleSheet(QStringLiteral("background:#FFF"));
     label->setContentsMargins(4, 4, 4, 4);
     return label;
@@ -64,13 +64,16 @@ void MainWindow::settingsTrigger()
     titleLabel = valueLabel(QStringLiteral("titleLabel"));
     executableLabel = valueLabel(QStringLiteral("executableLabel"));
 
-    // The text as last saved, lines that give no rule included.
+    // The text as last saved, lines that give no rule included, as it is:
+    // taken for rich text, rules that looked like markup were shown
+    // formatted and written back joined into one line.
     appsEdit = new QTextEdit();
     appsEdit->setObjectName(QStringLiteral("appsEdit"));
     appsEdit->setFixedHeight(100);
-    appsEdit->setText(settings->value(QStringLiteral("apps"), QString()).toString());
+    appsEdit->setAcceptRichText(false);
+    appsEdit->setPlainText(settings->value(QStringLiteral("apps"), QString()).toString());
 
-    grid->addWidget(new QLabel(QStringLiteral("Window size:")), 0, 0, 1, 1);
+    grid->addWidget(plainLabel(QStringLiteral("Window size:")), 0, 0, 1, 1);
     grid->addWidget(windowSizeSpin, 0, 1, 1, 3);
     grid->addWidget(wrappedText(QStringLiteral(
                         "The Huelens can automatically recognize many applications. However, if you want to add other "
@@ -79,15 +82,15 @@ void MainWindow::settingsTrigger()
     grid->addWidget(wrappedText(QStringLiteral(
                         "Select window of the application you want to be recognized and see the lines below.")),
         2, 0, 1, 4);
-    grid->addWidget(new QLabel(QStringLiteral("Window Class:")), 4, 0, 1, 1);
+    grid->addWidget(plainLabel(QStringLiteral("Window Class:")), 4, 0, 1, 1);
     grid->addWidget(classLabel, 4, 1, 1, 3);
-    grid->addWidget(new QLabel(QStringLiteral("Window Title:")), 5, 0, 1, 1);
+    grid->addWidget(plainLabel(QStringLiteral("Window Title:")), 5, 0, 1, 1);
     grid->addWidget(titleLabel, 5, 1, 1, 3);
-    grid->addWidget(new QLabel(QStringLiteral("Executable name:")), 6, 0, 1, 1);
+    grid->addWidget(plainLabel(QStringLiteral("Executable name:")), 6, 0, 1, 1);
     grid->addWidget(executableLabel, 6, 1, 1, 3);
     grid->addWidget(
         wrappedText(QStringLiteral("For more information see the help by pressing the help button.")), 7, 0, 1, 4);
-    grid->addWidget(new QLabel(QStringLiteral("Apps Configuration:")), 8, 0, 1, 1, Qt::AlignTop);
+    grid->addWidget(plainLabel(QStringLiteral("Apps Configuration:")), 8, 0, 1, 1, Qt::AlignTop);
     grid->addWidget(appsEdit, 8, 1, 1, 3, Qt::AlignTop);
     const int buttonRow = addReadingsSettings(grid, 9);
 
@@ -160,6 +163,7 @@ void MainWindow::useSettings()
     scopeRadius = (size / 2) * 0.75;
     setMinimumSize(size, size);
     setFixedWidth(windowSize);
+    placeInfo();
 
     layoutSliders();
     fitToolBar();

@@ -5,6 +5,8 @@
 QClickLabel::QClickLabel(QWidget* parent)
     : QLabel(parent)
 {
+    // Never markup: see shell/PlainText.h.
+    setTextFormat(Qt::PlainText);
     setAttribute(Qt::WA_MouseTracking);
 }
 

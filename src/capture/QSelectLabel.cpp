@@ -10,6 +10,8 @@ QSelectLabel::QSelectLabel(QWidget* parent)
     : QLabel(parent)
     , rubberBand(new QRubberBand(QRubberBand::Rectangle, this))
 {
+    // Never markup: see shell/PlainText.h.
+    setTextFormat(Qt::PlainText);
     setAttribute(Qt::WA_MouseTracking);
     setCursor(Qt::CrossCursor);
     // Label positions are picture positions only while the picture sits at the

@@ -4,6 +4,7 @@
 #include "capture/RegionMath.h"
 #include "capture/ScreenService.h"
 #include "shell/Images.h"
+#include "shell/PlainText.h"
 
 #include <QCursor>
 #include <QGuiApplication>
@@ -35,7 +36,7 @@ QSelectRegionWindow::QSelectRegionWindow(const QString& appName, ScreenService* 
     // Each selection opens a new window; keeping closed ones would keep a
     // full-monitor screenshot per selection for the rest of the run.
     setAttribute(Qt::WA_DeleteOnClose);
-    setWindowTitle(QStringLiteral("Select region to capture for application: ") + appName);
+    setWindowTitle(plainWindowTitle(QStringLiteral("Select region to capture for application: ") + appName));
     setWindowModality(Qt::WindowModal);
     grabMonitors();
 

@@ -109,17 +109,20 @@ void MainWindow::updateScreen()
         &captureImage, monitorIndex, useRect ? &rect : nullptr, windowSize, &scale, &captured, &sameCapture);
     log("scr ok");
 
-    // The deep copy, the change test's byte sum and whether the preview's
-    // bytes changed (the hover highlight painted last cycle counts) in one
-    // pass over the bytes. A capture that kept last cycle's bytes, under a
-    // preview nothing was painted on, leaves all three as they are.
-    bool previewChanged = false;
-    cv::Range previewRows(0, 0);
-    const bool frameAsCopied = sameCapture && !previewPaintedOn && frameImage.size() == captureImage.size();
+    // The change test: the deep copy finds, in the same pass over the bytes
+    // as the byte sum, whether any byte differs from the frame's, and which
+    // rows. Last cycle's hover highlight is taken off the frame first, so
+    // that the frame holds exactly the last capture: a frame whose bytes
+    // changed is a changed frame, whatever its sum (a red screen turned
+    // blue has the same sum), and the highlight alone changes nothing. A
+    // capture that kept last cycle's bytes needs no copy at all.
+    const cv::Range unpaintedRows = framePaint.undo(frameImage);
+    bool bytesChanged = false;
+    cv::Range changedRows(0, 0);
+    const bool frameAsCopied = sameCapture && frameImage.size() == captureImage.size();
     const quint32 sum
-        = frameAsCopied ? frameSum : scopes::copyFrameAndSum(captureImage, frameImage, &previewChanged, &previewRows);
-    previewPaintedOn = false;
-    const bool readingsChanged = convertReadings(monitorIndex, sum != frameSum);
+        = frameAsCopied ? frameSum : scopes::copyFrameAndSum(captureImage, frameImage, &bytesChanged, &changedRows);
+    const bool readingsChanged = convertReadings(monitorIndex, bytesChanged);
 
     // Measured from the rectangle the capture read, in desktop pixels: the
     // monitor's own origin counts, and so does what the capture made of a
@@ -133,9 +136,10 @@ void MainWindow::updateScreen()
     log("cursor ok");
 
     bool frameChanged = false;
-    if (sum != frameSum) {
+    frameSum = sum;
+    if (bytesChanged) {
         log("sum changed");
-        frameSum = sum;
+        ++frameCount;
         frameChanged = true;
     }
     if (readingsChanged)
@@ -169,15 +173,21 @@ void MainWindow::updateScreen()
             repaint += QRect(place.x() + band.x, place.y() + band.y, band.width, band.height);
         plotLabel->update(repaint);
     }
+    // The preview changed where the capture did, where last cycle's
+    // highlight was taken off and where this cycle's was painted.
+    cv::Range previewRows = changedRows;
+    for (const cv::Range& rows : { unpaintedRows, framePaint.rows() })
+        if (!rows.empty())
+            previewRows = previewRows.empty()
+                ? rows
+                : cv::Range(std::min(previewRows.start, rows.start), std::max(previewRows.end, rows.end));
+    const bool previewChanged = !previewRows.empty();
     if (frameImage.data != shownFrame.data || frameImage.size() != shownFrame.size() || !previewSharesBuffer) {
-        if (previewChanged || previewPaintedOn || frameImage.data != shownFrame.data
-            || frameImage.size() != shownFrame.size()) {
+        if (previewChanged || frameImage.data != shownFrame.data || frameImage.size() != shownFrame.size()) {
             // The label's pixmap may be this buffer: the header keeps it alive until the next is handed over.
             shownFrame = frameImage;
             previewSharesBuffer = showBuffer(previewLabel, frameImage);
         }
-    } else if (previewPaintedOn) {
-        previewLabel->update(pixmapPlace(previewLabel, frameImage));
     } else if (previewChanged) {
         const QRect place = pixmapPlace(previewLabel, frameImage);
         previewLabel->update(place.x(), place.y() + previewRows.start, place.width(), previewRows.size());
@@ -192,7 +202,10 @@ void MainWindow::updateScreen()
     log("scr pix set");
 
     const auto elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start);
-    showInfo(captureProblem.isEmpty() ? cycleInfoText(elapsed.count() / 1000000) : captureProblem);
+    if (captureProblem.isEmpty())
+        showInfo(cycleInfoText(elapsed.count() / 1000000), false);
+    else
+        showInfo(captureProblem);
     log("scr end");
 }
 
@@ -210,18 +223,67 @@ const QString& MainWindow::cycleInfoText(long long milliseconds)
     return cycleInfo.text;
 }
 
-void MainWindow::showInfo(const QString& text)
+void MainWindow::showInfo(const QString& text, bool message)
 {
     if (infoLabel->text() == text)
         return;
-    if (infoLabel->font() != infoSizesFont || infoSizes.size() > 64) {
-        infoSizes.clear();
-        infoSizesFont = infoLabel->font();
-    }
     infoLabel->setText(text);
-    auto size = infoSizes.constFind(text);
-    if (size == infoSizes.constEnd())
-        size = infoSizes.insert(text, infoLabel->sizeHint());
-    if (infoLabel->minimumSize() != *size || infoLabel->maximumSize() != *size)
-        infoLabel->setFixedSize(*size);
+    infoIsMessage = message;
+    placeInfo();
+}
+
+// The info label and the application's name share the top of the plot, the
+// name at the right. A message that does not fit beside the name on one
+// line (the desktop's longer ones, from window size 400 down) is wrapped
+// beside it; where the name leaves it less than half the width, or less
+// than its longest word, it goes under the name across the whole width. So
+// every message is read whole, at any window size. The cycle's report
+// stays on its line: moved about whenever its time gained a digit, it
+// would jump.
+void MainWindow::placeInfo()
+{
+    // The window's width as set, not as the window system has applied it yet.
+    const QMargins border = contentsMargins();
+    const InfoRoom room { infoLabel->font(), windowSize - border.left() - border.right(), appLabel->sizeHint() };
+    if (!(room == infoRoom) || infoPlaces.size() > 64) {
+        infoPlaces.clear();
+        infoRoom = room;
+    }
+    auto place = infoPlaces.constFind(infoLabel->text());
+    if (place == infoPlaces.constEnd())
+        place = infoPlaces.insert(infoLabel->text(), measureInfo(room, infoIsMessage));
+    if (infoLabel->wordWrap() != place->wrapped)
+        infoLabel->setWordWrap(place->wrapped);
+    if (infoLabel->contentsMargins().top() != place->top)
+        infoLabel->setContentsMargins(kInfoMargin, place->top, kInfoMargin, 0);
+    if (infoLabel->minimumSize() != place->size || infoLabel->maximumSize() != place->size)
+        infoLabel->setFixedSize(place->size);
+    placeSettingsNotice();
+}
+
+// Under the info label's text.
+void MainWindow::placeSettingsNotice()
+{
+    if (settingsNotice)
+        settingsNotice->move(kInfoMargin, std::max(26, (infoLabel ? infoLabel->minimumHeight() : 0) + 4));
+}
+
+MainWindow::InfoPlace MainWindow::measureInfo(const InfoRoom& room, bool message)
+{
+    // A label measures its text no smaller than its minimum size: the last text's.
+    infoLabel->setMinimumSize(0, 0);
+    infoLabel->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    infoLabel->setContentsMargins(kInfoMargin, kInfoMargin, kInfoMargin, 0);
+    infoLabel->setWordWrap(false);
+    const QSize line = infoLabel->sizeHint();
+    if (!message || line.width() + room.name.width() <= room.width)
+        return { line, false, kInfoMargin };
+    infoLabel->setWordWrap(true);
+    const int longestWord = infoLabel->minimumSizeHint().width();
+    const int beside = room.width - room.name.width();
+    if (beside >= room.width / 2 && beside >= longestWord)
+        return { QSize(beside, infoLabel->heightForWidth(beside)), true, kInfoMargin };
+    const int under = room.name.height() + 2;
+    infoLabel->setContentsMargins(kInfoMargin, under, kInfoMargin, 0);
+    return { QSize(room.width, infoLabel->heightForWidth(room.width)), true, under };
 }

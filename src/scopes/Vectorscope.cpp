@@ -14,10 +14,10 @@
 void MainWindow::drawVectorscope(bool frameChanged, int cursorX, int cursorY)
 {
     // Besides a changed frame: the cycle's change flag does not see frames
-    // that changed while another mode was shown, a first frame whose byte sum
-    // is 0 finds no cache, a new window size needs a plot of the new size,
+    // that changed while another mode was shown, a window's first plot finds
+    // no cache, a new window size needs a plot of the new size,
     // and a colour image made for a frame of another size must be made anew.
-    const bool recompute = frameChanged || !vectorscopeCurrent || vectorscopeFrameSum != frameSum || scopeCache.empty()
+    const bool recompute = frameChanged || !vectorscopeCurrent || vectorscopeFrame != frameCount || scopeCache.empty()
         || scopeCache.size() != backgroundImage.size() || vectorscopePlotter.frame().size() != scopeFrame().size()
         || (!colorImageStale && colorImage.size() != scopeFrame().size());
 
@@ -35,7 +35,7 @@ void MainWindow::drawVectorscope(bool frameChanged, int cursorX, int cursorY)
         log("ch B");
         scopeCache = vectorscopePlotter.draw(backgroundImage);
         log("ch C");
-        vectorscopeFrameSum = frameSum;
+        vectorscopeFrame = frameCount;
         vectorscopeCurrent = true;
     }
 
@@ -95,10 +95,8 @@ void MainWindow::drawVectorscope(bool frameChanged, int cursorX, int cursorY)
             highlightSaturation = hoverSaturation;
         }
         // A colour image of another size than the frame is not walked past its end.
-        if (hsv.size() == frameImage.size()) {
-            scopes::paintHighlight(frameImage, highlightedPixels);
-            previewPaintedOn = previewPaintedOn || !highlightedPixels.empty();
-        }
+        if (hsv.size() == frameImage.size())
+            scopes::paintHighlight(frameImage, highlightedPixels, &framePaint);
     }
     log("scr M changed D");
 

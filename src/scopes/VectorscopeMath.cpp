@@ -1,5 +1,6 @@
 #include "scopes/VectorscopeMath.h"
 
+#include "scopes/FramePaint.h"
 #include "scopes/ShownPicture.h"
 
 #include <opencv2/imgproc.hpp>
@@ -310,7 +311,7 @@ void matchingHuePixels(
     }
 }
 
-void paintHighlight(cv::Mat& frameBgra, const std::vector<int>& pixels)
+void paintHighlight(cv::Mat& frameBgra, const std::vector<int>& pixels, FramePaint* paint)
 {
     CV_Assert(frameBgra.type() == CV_8UC4 && frameBgra.isContinuous());
     uchar* data = frameBgra.data;
@@ -318,6 +319,10 @@ void paintHighlight(cv::Mat& frameBgra, const std::vector<int>& pixels)
     for (int index : pixels) {
         if (index < 0 || index >= total)
             continue;
+        if (paint) {
+            paint->paintRed(frameBgra, index);
+            continue;
+        }
         uchar* pixel = data + static_cast<size_t>(index) * 4;
         pixel[0] = 0;
         pixel[1] = 0;

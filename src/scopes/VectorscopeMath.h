@@ -14,6 +14,8 @@
 // saturation. Hue 0 points straight up and hue grows counter-clockwise.
 namespace scopes {
 
+class FramePaint;
+
 class ChangedSpans;
 
 constexpr double kDegreesToRadians = 0.017453292519943295;
@@ -105,10 +107,11 @@ void highlightMatchingHues(
 
 // The same in two steps: which pixels (row-major indices) lie near the
 // pointed hue and saturation, which depends on the colour image alone, and
-// the painting of those pixels into a frame of the colour image's size.
+// the painting of those pixels into a frame of the colour image's size
+// (with `paint`, keeping what they held so that it can be put back).
 void matchingHuePixels(
     const cv::Mat& colorImage, float hoverHue, double hoverSaturation, std::vector<int>& pixels, int zoom = 1);
-void paintHighlight(cv::Mat& frameBgra, const std::vector<int>& pixels);
+void paintHighlight(cv::Mat& frameBgra, const std::vector<int>& pixels, FramePaint* paint = nullptr);
 
 // Where drawSkinToneLine paints on a picture `size` wide.
 cv::Rect skinToneLineArea(int size, double radius);

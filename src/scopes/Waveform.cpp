@@ -14,6 +14,6 @@ void MainWindow::drawWaveform(bool, int, int, bool parade)
     for (const QString& note : scopes::takeFallbackNotes())
         if (debugMode)
             writeLog(note);
-    previewPaintedOn = previewPaintedOn || hoverX >= 0; // it paints only then
-    scopes::highlightMatchingLevels(scopeFrame(), frameImage, scopeImage.cols, scopeImage.rows, hoverX, hoverY, parade);
+    scopes::highlightMatchingLevels(
+        scopeFrame(), frameImage, scopeImage.cols, scopeImage.rows, hoverX, hoverY, parade, &framePaint);
 }

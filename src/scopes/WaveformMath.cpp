@@ -1,5 +1,7 @@
 #include "scopes/WaveformMath.h"
 
+#include "scopes/FramePaint.h"
+
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
@@ -169,11 +171,11 @@ void highlightMatchingLevels(
 }
 
 void highlightMatchingLevels(const cv::Mat& readings, cv::Mat& preview, int scopeCols, int scopeRows, double hoverX,
-    double hoverY, bool parade)
+    double hoverY, bool parade, FramePaint* paint)
 {
     const cv::Mat& frameBgra = readings;
     if (scopeRows <= 0 || frameBgra.cols <= 0 || frameBgra.type() != CV_8UC4 || preview.size() != readings.size()
-        || preview.type() != CV_8UC4)
+        || preview.type() != CV_8UC4 || (paint && !preview.isContinuous()))
         return;
     const float level = static_cast<float>((scopeRows - hoverY) * 255 / scopeRows);
     if (hoverX < 0)
@@ -204,8 +206,12 @@ void highlightMatchingLevels(const cv::Mat& readings, cv::Mat& preview, int scop
         uchar* shown = preview.ptr<uchar>(y) + first * 4;
         for (int c = first; c < last; ++c, pixel += 4, shown += 4) {
             // Read before it is painted when both are the same frame.
-            if (std::fabs(pixelLevel(pixel, channel) - level) < kHighlightLevels)
-                paintRed(shown);
+            if (std::fabs(pixelLevel(pixel, channel) - level) < kHighlightLevels) {
+                if (paint)
+                    paint->paintRed(preview, y * preview.cols + c);
+                else
+                    paintRed(shown);
+            }
         }
     }
 }

@@ -13,6 +13,8 @@
 // (Parade).
 namespace scopes {
 
+class FramePaint;
+
 constexpr int kLevels = 128;
 
 enum Channel { Blue = 0, Green = 1, Red = 2 };
@@ -63,9 +65,11 @@ void applyGraticule(cv::Mat& scope);
 void highlightMatchingLevels(
     cv::Mat& frameBgra, int scopeCols, int scopeRows, double hoverX, double hoverY, bool parade);
 // The same with the levels read from `readings` (the frame the scope drew,
-// of the same size) and the red painted on `preview`.
+// of the same size) and the red painted on `preview`; with `paint`, keeping
+// what the painted pixels held so that it can be put back (`preview` is then
+// continuous).
 void highlightMatchingLevels(const cv::Mat& readings, cv::Mat& preview, int scopeCols, int scopeRows, double hoverX,
-    double hoverY, bool parade);
+    double hoverY, bool parade, FramePaint* paint = nullptr);
 
 // The whole picture of one frame, every buffer reused.
 struct WaveformBuffers {

@@ -6,6 +6,7 @@
 #include "scopes/VectorscopeMath.h"
 #include "shell/Images.h"
 #include "shell/Log.h"
+#include "shell/PlainText.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -188,28 +189,29 @@ MainWindow::MainWindow(QWidget* parent, bool debugMode, int skipUpdateScreen)
     log("GUI prepared 3");
 
     // Made with its parent, as it is made visible before the layout takes it.
-    previewLabel = new QLabel(scopeArea);
+    previewLabel = plainLabel(QString(), scopeArea);
     previewLabel->setObjectName(QStringLiteral("previewLabel"));
     previewLabel->setContentsMargins(0, 0, 0, 0);
     previewLabel->setStyleSheet(QStringLiteral("background-color:#888;"));
     previewLabel->setMinimumSize(10, static_cast<int>(windowSize * 0.5));
     previewLabel->setVisible(!previewHidden);
 
-    infoLabel = new QLabel();
+    infoLabel = plainLabel();
     infoLabel->setObjectName(QStringLiteral("infoLabel"));
-    appLabel = new QLabel();
+    appLabel = plainLabel();
     appLabel->setObjectName(QStringLiteral("appLabel"));
-    // The application's name may be a rule's, the info line may carry the
-    // desktop's own words: shown as they are, never as markup.
     for (QLabel* overlay : {infoLabel, appLabel}) {
-        overlay->setTextFormat(Qt::PlainText);
-        overlay->setContentsMargins(6, 6, 6, 0);
+        overlay->setContentsMargins(kInfoMargin, kInfoMargin, kInfoMargin, 0);
         overlay->setStyleSheet(QStringLiteral("QLabel{color:white;}"));
     }
 
     scopeLayout->addWidget(plotLabel, 0, 0, Qt::AlignLeft | Qt::AlignTop);
     scopeLayout->addWidget(previewLabel, 1, 0);
-    scopeLayout->addWidget(infoLabel, 0, 0, Qt::AlignTop);
+    // Over the plot's top-left corner, outside the layout: a message wrapped
+    // on more lines than the plot has rows runs on over the preview rather
+    // than making the window taller.
+    infoLabel->setParent(scopeArea);
+    infoLabel->move(0, 0);
     scopeLayout->addWidget(appLabel, 0, 0, Qt::AlignRight | Qt::AlignTop);
     infoLabel->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     appLabel->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
@@ -241,10 +243,10 @@ MainWindow::MainWindow(QWidget* parent, bool debugMode, int skipUpdateScreen)
         control->setObjectName(name);
         control->setStyleSheet(QStringLiteral("border: 1px solid #888;"));
         control->hide();
-        bar = new QLabel(control);
+        bar = plainLabel(QString(), control);
         bar->move(1, 1);
         bar->setStyleSheet(QStringLiteral("border:0;background-color:#666;"));
-        label = new QLabel(control);
+        label = plainLabel(QString(), control);
         label->move(0, 0);
         label->setText(text);
         label->setStyleSheet(QStringLiteral("border: 1px solid #888;border:0;color:#FFF;"));

@@ -3,6 +3,7 @@
 #include "apps/AppProfile.h"
 #include "apps/SettingsFile.h"
 #include "platform/Desktop.h"
+#include "scopes/FramePaint.h"
 #include "scopes/ReadingsProfile.h"
 #include "scopes/ShownPicture.h"
 #include "scopes/VectorscopePlot.h"
@@ -120,7 +121,11 @@ private:
     bool alwaysOnTop = false;
     bool previewHidden = false;
     int displayMode = 0;
+    // The byte sum of the last frame. Frames of the same sum may differ (a
+    // red screen turned blue): the change test compares the bytes.
     quint32 frameSum = 0;
+    // How many changed frames the cycle has seen: which frame is which.
+    quint64 frameCount = 0;
     int lastPlotHeight = 0;
     bool dragging = false;
     QPoint dragOrigin;
@@ -182,9 +187,9 @@ private:
     scopes::WaveformBuffers waveformBuffers;        // the Waveform and the Parade
     cv::Mat scopeRgbBytes;   // the analysed frame as R, G, B bytes, for the colour image
     cv::Mat scopeRgbFloat;   // the analysed frame as R, G, B in [0, 1], for the colour image
-    // The frame that scopeCache and colorImage show: frames that changed
-    // while the Waveform or Parade was up still count as new here.
-    quint32 vectorscopeFrameSum = 0;
+    // The frame (frameCount) that scopeCache and colorImage show: frames
+    // that changed while the Waveform or Parade was up still count as new here.
+    quint64 vectorscopeFrame = 0;
     bool vectorscopeCurrent = false;
     // The colour image costs as much as the plot itself and only the hover
     // highlight and the colour search read it: it is made when first read,
@@ -214,8 +219,9 @@ private:
     cv::Mat shownFrame;
     bool plotSharesBuffer = false;
     bool previewSharesBuffer = false;
-    // Whether this cycle painted the hover highlight on the frame.
-    bool previewPaintedOn = false;
+    // The hover highlight painted on the frame, taken off again before the
+    // next cycle's copy compares the frame with the new capture.
+    scopes::FramePaint framePaint;
     // Where this cycle's scope picture may differ from the last one's: the
     // part of the shown picture to bring up to date.
     scopes::ChangedSpans scopeChanged;
@@ -245,11 +251,18 @@ private:
     OverlayInputs overlaysDrawnFrom;
     bool drawHarmonyLines = true; // false: updateHarmonySwatches() sets the swatches only
     void drawPointerMarker(int cursorX, int cursorY);
-    // The info label's text. The label is held at the size its text needs,
-    // measured once per text, so that a new text of the same size (the
-    // cycle's time changes every few cycles) does not send the window's
-    // layout to measure its labels again.
-    void showInfo(const QString& text);
+    // The info label's text: the cycle's report, or a message, which is
+    // wrapped where it does not fit on one line. The label is held at the
+    // size its text needs, measured once per text, so that a new text of the
+    // same size (the cycle's time changes every few cycles) does not send
+    // the window's layout to measure its labels again.
+    void showInfo(const QString& text, bool message = true);
+    // Places the info label beside the application's name, or a message
+    // that does not fit there under it: again whenever the name or the
+    // window's width changed.
+    void placeInfo();
+    void placeSettingsNotice();
+    static constexpr int kInfoMargin = 6; // around the info label's and the name's text
     void markOpaqueWhereCovered(QLabel* label, const cv::Mat& picture, OpaqueCheck& checked);
     const QString& cycleInfoText(long long milliseconds);
     struct CycleInfo {
@@ -259,8 +272,24 @@ private:
         QString text;
     };
     CycleInfo cycleInfo; // what the last cycle's report was made from
-    QHash<QString, QSize> infoSizes;
-    QFont infoSizesFont;
+    // Where a text goes: its label's size, wrapped or not, under the name or not.
+    struct InfoPlace {
+        QSize size;
+        bool wrapped = false;
+        int top = 0; // the top margin: below the name when it is under it
+    };
+    // What the places were measured for: the font, the width of the window
+    // inside its border, the size of the name.
+    struct InfoRoom {
+        QFont font;
+        int width = 0;
+        QSize name;
+        bool operator==(const InfoRoom& o) const { return font == o.font && width == o.width && name == o.name; }
+    };
+    InfoPlace measureInfo(const InfoRoom& room, bool message);
+    bool infoIsMessage = true;
+    QHash<QString, InfoPlace> infoPlaces;
+    InfoRoom infoRoom;
 
     // --- scopes/: plot interaction and colour harmony --------------------
     void updateHarmonySwatches();
