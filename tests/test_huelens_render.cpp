@@ -117,7 +117,8 @@ private:
         process.setWorkingDirectory(folder->path());
         process.start(QStringLiteral(HUELENS_RENDER), arguments.isEmpty() ? QStringList() : arguments.split(' '));
         process.waitForFinished(120000);
-        errorOutput = process.readAllStandardError();
+        // Windows ends the lines of a text stream with CR LF.
+        errorOutput = process.readAllStandardError().replace("\r\n", "\n");
         return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     }
 
@@ -131,8 +132,8 @@ private slots:
         QVERIFY(cv::imwrite(path("picture.png").toStdString(), testImage()));
         cv::Mat stream;
         cv::vconcat(rawFrames(), stream);
-        std::ofstream(path("frames.raw").toStdString()).write(stream.ptr<char>(), stream.total() * 4);
-        std::ofstream(path("short.raw").toStdString())
+        std::ofstream(path("frames.raw").toStdString(), std::ios::binary).write(stream.ptr<char>(), stream.total() * 4);
+        std::ofstream(path("short.raw").toStdString(), std::ios::binary)
             .write(stream.ptr<char>(), 150 * 84 * 4 + 100); // a frame and a bit
         std::ofstream(path("notes.png").toStdString()) << "not a picture\n";
         QVERIFY(QDir(folder->path()).mkdir(QStringLiteral("taken.png")));

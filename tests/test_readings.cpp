@@ -583,7 +583,7 @@ private slots:
         const cv::Mat red(90, 160, CV_8UC3, cv::Scalar(30, 20, 230));
         QVERIFY(cv::imwrite(dir.filePath(QStringLiteral("red.png")).toStdString(), red));
         cv::Mat frame = scopes::frameFromImage(red, 200);
-        std::ofstream(dir.filePath(QStringLiteral("frames.raw")).toStdString()).write(frame.ptr<char>(), frame.total() * 4);
+        std::ofstream(dir.filePath(QStringLiteral("frames.raw")).toStdString(), std::ios::binary).write(frame.ptr<char>(), frame.total() * 4);
         auto run = [&](const QString& arguments, QByteArray* error = nullptr) {
             QProcess process;
             process.setWorkingDirectory(dir.path());

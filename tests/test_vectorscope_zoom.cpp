@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QToolBar>
+#include <QStyle>
 #include <QtTest>
 
 #include <opencv2/imgproc.hpp>
@@ -283,7 +284,13 @@ private slots:
                 if (button && button->sizePolicy().horizontalPolicy() == QSizePolicy::Expanding)
                     continue; // the spacer, which may shrink to nothing
                 QVERIFY2(button && button->isVisible() && button->geometry().right() < toolBar->width(),
-                    qPrintable(QStringLiteral("%1 at %2").arg(action->text()).arg(size)));
+                    qPrintable(QStringLiteral("%1 at %2: its right edge %3, the toolbar %4 wide (%5 style, %6)")
+                                   .arg(action->text())
+                                   .arg(size)
+                                   .arg(button ? button->geometry().right() : -1)
+                                   .arg(toolBar->width())
+                                   .arg(toolBar->style()->objectName())
+                                   .arg(toolBar->font().toString())));
             }
             QCOMPARE(w.findChild<QAction*>(QStringLiteral("zoomAction"))->isVisible(), size >= 300);
         }

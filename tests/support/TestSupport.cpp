@@ -4,7 +4,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <QtGlobal>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -38,11 +43,18 @@ const bool sandboxReady = [] {
 
 } // namespace
 
+// On Windows the application data folder is the user's roaming AppData,
+// whatever the environment says: in Qt's test mode it is AppData/qttest/<the
+// test's name> instead, emptied here so that every run starts afresh.
 TestSandbox::TestSandbox()
 {
     QDir(root.path()).mkpath(QStringLiteral("data"));
     QDir(root.path()).mkpath(QStringLiteral("work"));
     qputenv("XDG_DATA_HOME", dataHome().toLocal8Bit());
+#ifdef Q_OS_WIN
+    QStandardPaths::setTestModeEnabled(true);
+    QDir(windowsDataFolder()).removeRecursively();
+#endif
     QDir::setCurrent(workingDir());
 }
 
@@ -60,11 +72,31 @@ QString TestSandbox::workingDir() const
 // application name is the executable's base name unless a test sets one.
 QString TestSandbox::configFile() const
 {
+#ifdef Q_OS_WIN
+    if (QCoreApplication::instance() && !QCoreApplication::applicationName().isEmpty())
+        return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/config.ini");
+    return windowsDataFolder() + QStringLiteral("/config.ini");
+#else
     const QString app = QCoreApplication::applicationName().isEmpty()
         ? QFileInfo(QCoreApplication::applicationFilePath()).baseName()
         : QCoreApplication::applicationName();
     return dataHome() + QLatin1Char('/') + app + QStringLiteral("/config.ini");
+#endif
 }
+
+#ifdef Q_OS_WIN
+// AppData/qttest/<executable's base name>, where Qt's test mode puts the
+// application data of a program that sets no name of its own; known before
+// the application object exists.
+QString TestSandbox::windowsDataFolder() const
+{
+    wchar_t path[32768] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, path, 32768);
+    const QString exe = QFileInfo(QString::fromWCharArray(path, static_cast<int>(length))).completeBaseName();
+    QStandardPaths::setTestModeEnabled(true);
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QLatin1Char('/') + exe;
+}
+#endif
 
 void TestSandbox::writeConfig(const QByteArray& iniText) const
 {

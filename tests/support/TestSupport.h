@@ -17,6 +17,9 @@ public:
     QByteArray readFile(const QString& path) const;
 
 private:
+#ifdef Q_OS_WIN
+    QString windowsDataFolder() const;
+#endif
     QTemporaryDir root;
 };
 
