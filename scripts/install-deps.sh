@@ -51,8 +51,13 @@ packages=(
 # to about 220 MB of downloads and 1.2 GB installed, which nothing else needs.
 if [ "${1:-}" = "--windows" ]; then
   packages=(
-    cmake make
-    g++-mingw-w64-x86-64-posix
+    cmake make ninja-build
+    g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
+    # the libraries' source packages (scripts/build-windows-deps.sh): apt-get
+    # source unpacks with dpkg-source; zlib is Debian's own mingw-w64 build
+    dpkg-dev libz-mingw-w64-dev
+    # the portable zip and the installer
+    zip unzip nsis
     wine wine64
     xvfb xauth x11-xserver-utils
   )
