@@ -70,17 +70,25 @@ fuzz: deps
 	cmake --build $(FUZZ_BUILD) -j$(JOBS)
 	bash fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
-# The Windows back-end, cross-built with mingw-w64 and tested under Wine on a
-# private Xvfb (tests/win32). Installs its own packages (Wine is large, so
-# only this target asks for them); the Wine prefix lives in the build folder.
+# The Windows program, cross-built with mingw-w64 against Qt, OpenCV and
+# LittleCMS built here from Debian's source packages (once, into
+# /var/cache/huelens-windows: scripts/build-windows-deps.sh). `make windows`
+# leaves the portable zip and the installer in dist/ (scripts/build-windows.sh);
+# `make test-windows` also builds the Windows tests and runs them under Wine
+# on a private Xvfb: the unit tests, the back-end's own test, the installed
+# program driven as a user would, and its pictures against the Linux
+# renderer's (tests/windows/run-tests.sh). Installs its own packages (Wine is
+# large, so only these targets ask for them).
 WINDOWS_BUILD ?= build-windows
-.PHONY: test-windows
-test-windows:
+.PHONY: windows test-windows
+windows:
 	bash scripts/install-deps.sh --windows
-	cmake -S tests/win32 -B $(WINDOWS_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-		-DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/toolchain-mingw64.cmake
-	cmake --build $(WINDOWS_BUILD) -j$(JOBS)
-	bash tests/win32/run-tests.sh $(WINDOWS_BUILD)
+	BUILD_WINDOWS=$(WINDOWS_BUILD) bash scripts/build-windows.sh
+
+test-windows: build
+	bash scripts/install-deps.sh --windows
+	BUILD_WINDOWS=$(WINDOWS_BUILD) bash scripts/build-windows.sh --tests
+	bash tests/windows/run-tests.sh $(WINDOWS_BUILD) $(BUILD)
 
 # The Debian package: built by dpkg-buildpackage from a clean copy of the tree
 # in build-deb/ (with the display-free tests unless DEB_BUILD_OPTIONS=nocheck),
