@@ -90,6 +90,17 @@ test-windows: build
 	BUILD_WINDOWS=$(WINDOWS_BUILD) bash scripts/build-windows.sh --tests
 	bash tests/windows/run-tests.sh $(WINDOWS_BUILD) $(BUILD)
 
+# The refresh cycle of the Windows build under Wine beside the Linux one, and
+# what Wine's GDI costs of it (bench/measure-windows.sh; after test-windows,
+# which makes the Wine prefix).
+.PHONY: bench-windows
+bench-windows: deps
+	bash scripts/install-deps.sh --windows
+	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHUELENS_BENCHMARKS=ON
+	cmake --build $(BENCH_BUILD) -j$(JOBS) --target huelens-cycle-timer
+	BUILD_WINDOWS=$(WINDOWS_BUILD) bash scripts/build-windows.sh --tests --benchmarks
+	bash bench/measure-windows.sh $(WINDOWS_BUILD) $(BENCH_BUILD)
+
 # The Debian package: built by dpkg-buildpackage from a clean copy of the tree
 # in build-deb/ (with the display-free tests unless DEB_BUILD_OPTIONS=nocheck),
 # checked by lintian, left in dist/ (scripts/build-deb.sh). `make test-deb`

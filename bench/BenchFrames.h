@@ -16,7 +16,12 @@ namespace bench {
 
 inline std::string photoPath()
 {
+#ifdef _WIN32
+    // The Windows build runs under Wine here, where drive Z: is Linux's root.
+    return "Z:/usr/share/doc/opencv-doc/examples/data/baboon.jpg";
+#else
     return "/usr/share/doc/opencv-doc/examples/data/baboon.jpg";
+#endif
 }
 
 // The photograph scaled (area averaging) to cover width x height, centred and

@@ -70,6 +70,24 @@ foreach(runtime libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
   list(APPEND HUELENS_RUNTIME_DLLS ${runtime_path})
 endforeach()
 
+# The cycle under Wine (bench/measure-windows.sh): on the in-memory desktop,
+# the program's own part, and on the Win32 desktop, with GDI's.
+option(HUELENS_BENCHMARKS "Build the benchmarks" OFF)
+if(HUELENS_BENCHMARKS)
+  file(GLOB HUELENS_BENCH_MEMORY_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/platform/memory/*.cpp)
+  add_library(huelens_bench_memory STATIC ${HUELENS_BENCH_MEMORY_SOURCES})
+  target_link_libraries(huelens_bench_memory PUBLIC huelens_platform ${OpenCV_LIBS})
+  target_include_directories(huelens_bench_memory SYSTEM PUBLIC ${OpenCV_INCLUDE_DIRS})
+  add_executable(huelens-cycle-timer ${CMAKE_SOURCE_DIR}/bench/cycle_timer.cpp $<TARGET_OBJECTS:huelens_resources>)
+  target_link_libraries(huelens-cycle-timer PRIVATE huelens_core huelens_bench_memory)
+  add_executable(huelens-cycle-timer-win32 ${CMAKE_SOURCE_DIR}/bench/cycle_timer.cpp $<TARGET_OBJECTS:huelens_resources>)
+  target_compile_definitions(huelens-cycle-timer-win32 PRIVATE HUELENS_BENCH_WIN32=1)
+  target_link_libraries(huelens-cycle-timer-win32 PRIVATE huelens_core huelens_win32)
+  foreach(timer huelens-cycle-timer huelens-cycle-timer-win32)
+    target_include_directories(${timer} PRIVATE ${CMAKE_SOURCE_DIR}/bench)
+  endforeach()
+endif()
+
 # The tests: the unit tests on the in-memory desktop, the Win32 back-end's own
 # test, and the program that drives the installed program (tests/windows/).
 # All run under Wine (tests/windows/run-tests.sh).

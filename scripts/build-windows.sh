@@ -4,7 +4,7 @@
 #   huelens-1.0-windows-x64.zip   the portable folder "Huelens"
 #   huelens-1.0-setup.exe         its installer (NSIS)
 #
-#   scripts/build-windows.sh [--tests]     (--tests: the Windows tests too)
+#   scripts/build-windows.sh [--tests] [--benchmarks]   (the Windows tests, the cycle timers too)
 #
 # The libraries come from scripts/build-windows-deps.sh (built once, then
 # reused). BUILD_WINDOWS names the build folder (default build-windows).
@@ -13,7 +13,14 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 build=${BUILD_WINDOWS:-build-windows}
 testing=OFF
-[ "${1:-}" = "--tests" ] && testing=ON
+benchmarks=OFF
+for option in "$@"; do
+  case "$option" in
+    --tests) testing=ON ;;
+    --benchmarks) benchmarks=ON ;;
+    *) echo "usage: build-windows.sh [--tests] [--benchmarks]" >&2; exit 2 ;;
+  esac
+done
 version=$(sed -n 's/^project(Huelens VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 [ -n "$version" ] || { echo "build-windows: no version in CMakeLists.txt" >&2; exit 1; }
 
@@ -27,8 +34,8 @@ step=$SECONDS
 mkdir -p "$build"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw64.cmake" -DCMAKE_FIND_ROOT_PATH="$prefix" \
-  -DBUILD_TESTING=$testing >"$build/configure.log" 2>&1 || { cat "$build/configure.log" >&2; exit 1; }
-if [ "$testing" = ON ]; then
+  -DBUILD_TESTING=$testing -DHUELENS_BENCHMARKS=$benchmarks >"$build/configure.log" 2>&1 || { cat "$build/configure.log" >&2; exit 1; }
+if [ "$testing" = ON ] || [ "$benchmarks" = ON ]; then
   cmake --build "$build" -j"${JOBS:-$(nproc)}"
 else
   cmake --build "$build" -j"${JOBS:-$(nproc)}" --target huelens huelens-render
