@@ -29,6 +29,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -175,9 +176,13 @@ void captureSteps(int runs)
 int main(int argc, char** argv)
 {
     const int cycles = argc > 1 ? std::max(10, std::atoi(argv[1])) : 200;
-    // Settings and log go to a throw-away folder, never to the user's.
+    // Settings and log go to a throw-away folder, never to the user's (on
+    // Windows, which ignores XDG_DATA_HOME, to Qt's test folder in AppData).
     QTemporaryDir sandbox;
     qputenv("XDG_DATA_HOME", sandbox.path().toLocal8Bit());
+#ifdef _WIN32
+    QStandardPaths::setTestModeEnabled(true);
+#endif
     QDir::setCurrent(sandbox.path());
 #ifdef HUELENS_BENCH_WIN32
     SetProcessDPIAware();

@@ -92,6 +92,7 @@ verify "  ... and the Start-menu entry" test ! -e "$start_menu/Huelens.lnk"
 wine reg query "$uninstall_key" >/dev/null 2>&1
 verify "  ... and its entry in Apps & features" test $? -ne 0
 verify "  ... and leaves config.ini as it was" cmp -s "$config" "$work/config-before-uninstall"
+verify "  ... and nothing else in %APPDATA%\\huelens" test "$(ls -A "$(dirname "$config")")" = config.ini
 
 echo "test-installed: $failures failed"
 [ "$failures" -eq 0 ]
