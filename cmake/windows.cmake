@@ -153,7 +153,7 @@ if(BUILD_TESTING)
   # Drives the installed program (tests/windows/test-installed.sh); not a
   # ctest test, since it needs the installer run first.
   add_executable(test_installed_program ${CMAKE_SOURCE_DIR}/tests/windows/test_installed_program.cpp)
-  target_link_libraries(test_installed_program PRIVATE ${OpenCV_LIBS} user32 gdi32)
+  target_link_libraries(test_installed_program PRIVATE ${OpenCV_LIBS} user32 gdi32 shell32 version)
   target_include_directories(test_installed_program SYSTEM PRIVATE ${OpenCV_INCLUDE_DIRS})
   target_link_options(test_installed_program PRIVATE -municode -static)
 endif()

@@ -11,7 +11,8 @@
 // (60, 300) in the first, at (860, 300) in the second, on a 1280 x 800
 // desktop whose middle the program's window takes.
 //
-// Checked: the window opens, titled, at the stored size, with its toolbar
+// Checked: the program carries its icon and version; the window opens,
+// titled, at the stored size, with its toolbar
 // images; Space starts the capture; with each test window in front the
 // title names its application, the preview shows exactly its colour and the
 // scope is the renderer's picture of that frame (EXPECTED_*.png) wherever no
@@ -23,6 +24,8 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+
+#include <shellapi.h>
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
@@ -389,6 +392,25 @@ void followsEditor(Program& huelens, Editor& editor, const std::string& name, co
         cv::imwrite("shot-" + name + ".png", shot);
 }
 
+// What Explorer shows of the program: its icon, and the version of its
+// Properties.
+void carriesIconAndVersion(const std::wstring& exe)
+{
+    const UINT icons = ExtractIconExW(exe.c_str(), -1, nullptr, nullptr, 0);
+    check(icons >= 1, "huelens.exe carries an icon (" + std::to_string(icons) + ")");
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(exe.c_str(), &ignored);
+    std::vector<char> info(size);
+    wchar_t* product = nullptr;
+    UINT length = 0;
+    const bool read = size > 0 && GetFileVersionInfoW(exe.c_str(), 0, size, info.data())
+        && VerQueryValueW(info.data(), L"\\StringFileInfo\\040904B0\\ProductVersion",
+            reinterpret_cast<void**>(&product), &length)
+        && product != nullptr;
+    const std::string version = read ? utf8(std::wstring(product, length > 0 ? length - 1 : 0)) : std::string();
+    check(version == "1.0", "huelens.exe says it is version 1.0 (\"" + version + "\")");
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -404,6 +426,7 @@ int wmain(int argc, wchar_t** argv)
         return 2;
     }
     SetCurrentDirectoryW(folder.c_str());
+    carriesIconAndVersion(exe);
 
     // The stand-ins, where config.ini's regions lie: A (orange) and B (green).
     Editor photoshop { L"Photoshop", L"Untitled-1 @ 66.7% (RGB/8) - Adobe Photoshop", RGB(220, 140, 40),
