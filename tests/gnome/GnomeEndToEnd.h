@@ -5,6 +5,7 @@
 // screen-sharing grant seeded in the permission store; windows of one colour;
 // and the real program in a folder of its own.
 
+#include "support/SessionProgram.h"
 #include "support/TestSupport.h"
 
 #include <QDBusConnection>
@@ -208,80 +209,26 @@ inline void startColourWindow(QProcess& window, const QString& colour = kWindowC
 
 const QString kProgramTitle = QStringLiteral("Korvant Huelens 1.0: ");
 
-// The program with -debug, its config.ini and log.txt in a folder of its own.
-struct Program {
-    explicit Program(const QString& name, const QByteArray& config = {})
-        : folder(testSandbox().workingDir() + "/" + name)
-    {
-        QDir().mkpath(folder + "/work");
-        QDir().mkpath(folder + "/data/huelens");
-        if (!config.isEmpty()) {
-            QFile file(configPath());
-            if (file.open(QIODevice::WriteOnly))
-                file.write(config);
-        }
-    }
-    ~Program() { stop(); }
+// The program, given keys through Mutter's remote desktop.
+struct Program : SessionProgram {
+    using SessionProgram::SessionProgram;
 
-    QString configPath() const { return folder + "/data/huelens/config.ini"; }
-    QByteArray log() const { return fileText(folder + "/work/log.txt"); }
-
-    // Started as the desktop's menu starts it; true once its window has the focus.
+    // True once its window has the focus.
     bool start(const QString& executable = QStringLiteral(HUELENS_BINARY))
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("XDG_DATA_HOME", folder + "/data");
-        env.remove("QT_QPA_PLATFORM"); // the program's own choice for a Wayland session
-        process.setProcessEnvironment(env);
-        process.setWorkingDirectory(folder + "/work");
-        process.setProcessChannelMode(QProcess::ForwardedChannels);
-        process.start(executable, { "-debug" });
+        launch(executable);
         return QTest::qWaitFor([] { return focused(kProgramTitle); }, 20000);
     }
-    void stop()
-    {
-        if (process.state() == QProcess::NotRunning)
-            return;
-        process.terminate();
-        if (!process.waitForFinished(5000))
-            process.kill(), process.waitForFinished(5000);
-    }
-    // A key for the program's window, again until the program shows it took
-    // it (a cycle or a capture message).
     bool press(const QString& name)
     {
-        for (int attempt = 0; attempt < 5; ++attempt) {
+        return pressUntilTaken([&] {
             if (!focus(kProgramTitle))
-                continue;
-            const int before = log().count("UPD screen\n") + log().count("capture: ");
+                return false;
             key(name);
-            if (QTest::qWaitFor([&] { return log().count("UPD screen\n") + log().count("capture: ") > before; }, 2000))
-                return true;
-        }
-        return false;
+            return true;
+        });
     }
     bool pressStart() { return press(QStringLiteral("space")); }
-    int cycles() const { return log().count("scr end\n"); }
-    bool waitForCycles(int count, int timeoutMs = 20000)
-    {
-        return QTest::qWaitFor([&] { return cycles() >= count; }, timeoutMs);
-    }
-    QByteArray lastMessage() const
-    {
-        const QByteArray text = log();
-        const int at = text.lastIndexOf("capture: ");
-        return at < 0 ? QByteArray() : text.mid(at + 9, text.indexOf('\n', at) - at - 9);
-    }
-    QString stored(const QByteArray& key) const
-    {
-        for (const QByteArray& line : fileText(configPath()).split('\n'))
-            if (line.startsWith(key + '='))
-                return QString::fromUtf8(line.mid(key.size() + 1));
-        return QStringLiteral("<absent>");
-    }
-
-    const QString folder;
-    QProcess process;
 };
 
 } // namespace gnome_e2e

@@ -5,6 +5,7 @@
 // on X11 and GNOME, and the one in the build folder does not. A grant seeded
 // in the permission store shares the screen without a dialog; KWin's virtual
 // back-end then sends no picture of a monitor, and the program says so.
+#include "support/SessionProgram.h"
 #include "support/TestSupport.h"
 
 #include <QDBusConnection>
@@ -121,55 +122,21 @@ bool seedGrant(const QString& token)
 }
 
 // The program with -debug, its config.ini and log.txt in a folder of its own.
-struct Program {
-    Program(const QString& name, const QByteArray& config)
-        : folder(testSandbox().workingDir() + "/" + name)
-    {
-        QDir().mkpath(folder + "/work");
-        QDir().mkpath(folder + "/data/huelens");
-        QFile file(folder + "/data/huelens/config.ini");
-        if (file.open(QIODevice::WriteOnly))
-            file.write(config);
-    }
-    ~Program()
-    {
-        process.terminate();
-        if (!process.waitForFinished(5000))
-            process.kill(), process.waitForFinished(5000);
-    }
-    QByteArray log() const { return fileText(folder + "/work/log.txt"); }
+// The program, given keys through KWin's fake input.
+struct Program : SessionProgram {
+    using SessionProgram::SessionProgram;
+
     // True once its window is KWin's active window.
     bool start(const QString& executable)
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("XDG_DATA_HOME", folder + "/data");
-        env.remove("QT_QPA_PLATFORM");
-        process.setProcessEnvironment(env);
-        process.setWorkingDirectory(folder + "/work");
-        process.setProcessChannelMode(QProcess::ForwardedChannels);
-        process.start(executable, { "-debug" });
+        launch(executable);
         return QTest::qWaitFor([] { return active(kProgramTitle); }, 20000);
     }
-    // Start, again until the program shows it took the key (a message): a
-    // window's first key can come before it has its keymap.
     bool pressStart()
     {
-        for (int attempt = 0; attempt < 5; ++attempt) {
-            const int before = log().count("capture: ");
-            if (!typeKey(kKeySpace))
-                return false;
-            if (QTest::qWaitFor([&] { return log().count("capture: ") > before; }, 3000))
-                return true;
-        }
-        return false;
+        // The window cycles before Start too: only a capture message tells.
+        return pressUntilTaken([] { return typeKey(kKeySpace); }, 3000, { "capture: " });
     }
-    bool waitForMessage(const QByteArray& text, int timeoutMs = 20000) const
-    {
-        return QTest::qWaitFor([&] { return log().contains("capture: " + text); }, timeoutMs);
-    }
-
-    const QString folder;
-    QProcess process;
 };
 
 const QString kInstalled = stackDir() + "/prefix/bin/huelens";

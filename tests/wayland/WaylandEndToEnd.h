@@ -3,6 +3,7 @@
 // with-sway.sh: its services, sway's window tree, screenshots, and the real
 // program with a folder of its own.
 
+#include "support/SessionProgram.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -85,33 +86,13 @@ inline int pixelsOtherThan(const QImage& image, const QRect& area, const QColor&
     return count;
 }
 
-// The program with -debug, its config.ini and log.txt in a folder of its own.
-struct Program {
-    explicit Program(const QString& name, const QByteArray& config = {})
-        : folder(testSandbox().workingDir() + "/" + name)
-    {
-        QDir().mkpath(folder + "/work");
-        QDir().mkpath(folder + "/data/huelens");
-        if (!config.isEmpty()) {
-            QFile file(configPath());
-            if (file.open(QIODevice::WriteOnly))
-                file.write(config);
-        }
-    }
-    ~Program() { stop(); }
-
-    QString configPath() const { return folder + "/data/huelens/config.ini"; }
-    QByteArray log() const { return fileText(folder + "/work/log.txt"); }
+// The program, placed where sway shows all of it, and given keys by wtype.
+struct Program : SessionProgram {
+    using SessionProgram::SessionProgram;
 
     bool start()
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("XDG_DATA_HOME", folder + "/data");
-        env.remove("QT_QPA_PLATFORM"); // the program's own choice for a Wayland session
-        process.setProcessEnvironment(env);
-        process.setWorkingDirectory(folder + "/work");
-        process.setProcessChannelMode(QProcess::ForwardedChannels);
-        process.start(QStringLiteral(HUELENS_BINARY), { "-debug" });
+        launch(QStringLiteral(HUELENS_BINARY));
         if (!QTest::qWaitFor([] { return !windowRect("huelens").isEmpty(); }, 20000))
             return false;
         // sway centres the window at the height it first had; it grows
@@ -120,26 +101,12 @@ struct Program {
         QTest::qWait(300);
         return true;
     }
-    void stop()
-    {
-        if (process.state() == QProcess::NotRunning)
-            return;
-        process.terminate();
-        if (!process.waitForFinished(5000))
-            process.kill(), process.waitForFinished(5000);
-    }
-    // A key for the program's window, again until the program shows it took
-    // it (a cycle or a capture message): a virtual keyboard's first key can
-    // arrive before the window has its keymap.
     bool press(const QString& key)
     {
-        for (int attempt = 0; attempt < 5; ++attempt) {
-            const int before = log().count("UPD screen\n") + log().count("capture: ");
+        return pressUntilTaken([&] {
             type(key);
-            if (QTest::qWaitFor([&] { return log().count("UPD screen\n") + log().count("capture: ") > before; }, 2000))
-                return true;
-        }
-        return false;
+            return true;
+        });
     }
     bool pressStart() { return press("space"); }
     // A key for the program's window, once, without waiting for its effect.
@@ -149,25 +116,6 @@ struct Program {
         QTest::qWait(200);
         run({ "wtype", "-k", key });
     }
-    int cycles() const { return log().count("scr end\n"); }
-    bool waitForCycles(int count)
-    {
-        return QTest::qWaitFor([&] { return cycles() >= count; }, 20000);
-    }
-    bool waitForMessage(const QByteArray& text) const
-    {
-        return QTest::qWaitFor([&] { return log().contains("capture: " + text); }, 20000);
-    }
-    QString stored(const QByteArray& key) const
-    {
-        for (const QByteArray& line : fileText(configPath()).split('\n'))
-            if (line.startsWith(key + '='))
-                return QString::fromUtf8(line.mid(key.size() + 1));
-        return QStringLiteral("<absent>");
-    }
-
-    const QString folder;
-    QProcess process;
 };
 
 // A terminal of one colour filling the output, run as nobody like sway: its
