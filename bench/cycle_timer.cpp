@@ -111,13 +111,7 @@ private:
             return DefWindowProcW(window, message, w, l);
         PAINTSTRUCT ps;
         HDC dc = BeginPaint(window, &ps);
-        BITMAPINFO info {};
-        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        info.bmiHeader.biWidth = self->shown.cols;
-        info.bmiHeader.biHeight = -self->shown.rows;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
+        BITMAPINFO info = platform::win32::topDownBitmapInfo(self->shown.cols, self->shown.rows);
         SetDIBitsToDevice(dc, 0, 0, self->shown.cols, self->shown.rows, 0, 0, 0, self->shown.rows, self->shown.data,
             &info, DIB_RGB_COLORS);
         EndPaint(window, &ps);
@@ -153,13 +147,7 @@ void captureSteps(int runs)
             StretchBlt(memory.get(), 0, 0, outWidth, outHeight, screen.get(), 0, 0, kScreenWidth, kScreenHeight, SRCCOPY);
         }));
     }
-    BITMAPINFO info {};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = outWidth;
-    info.bmiHeader.biHeight = -outHeight;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
+    BITMAPINFO info = platform::win32::topDownBitmapInfo(outWidth, outHeight);
     report("  GetDIBits of the 400x225 bitmap", timed(runs, [] {}, [&] {
         GetDIBits(memory.get(), static_cast<HBITMAP>(bitmap.get()), 0, outHeight, frame.data(), &info, DIB_RGB_COLORS);
     }));

@@ -154,6 +154,7 @@ if(BUILD_TESTING)
   # ctest test, since it needs the installer run first.
   add_executable(test_installed_program ${CMAKE_SOURCE_DIR}/tests/windows/test_installed_program.cpp)
   target_link_libraries(test_installed_program PRIVATE ${OpenCV_LIBS} user32 gdi32 shell32 version)
+  target_include_directories(test_installed_program PRIVATE ${CMAKE_SOURCE_DIR}/src)
   target_include_directories(test_installed_program SYSTEM PRIVATE ${OpenCV_INCLUDE_DIRS})
   target_link_options(test_installed_program PRIVATE -municode -static)
 endif()

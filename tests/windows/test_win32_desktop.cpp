@@ -77,13 +77,7 @@ LRESULT CALLBACK patternProc(HWND window, UINT message, WPARAM w, LPARAM l)
                     b[std::size_t(y) * kPatternWidth + x] = patternPixel(x, y);
             return b;
         }();
-        BITMAPINFO info {};
-        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        info.bmiHeader.biWidth = kPatternWidth;
-        info.bmiHeader.biHeight = -kPatternHeight;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
+        BITMAPINFO info = platform::win32::topDownBitmapInfo(kPatternWidth, kPatternHeight);
         PAINTSTRUCT paint;
         HDC dc = BeginPaint(window, &paint);
         SetDIBitsToDevice(

@@ -139,13 +139,7 @@ bool stretchCopy(const Rect& source, int outWidth, int outHeight, std::uint8_t* 
             return false;
     } // GetDIBits wants the bitmap selected into no context
 
-    BITMAPINFO info {};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = outWidth;
-    info.bmiHeader.biHeight = -outHeight; // rows top-down
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
+    BITMAPINFO info = topDownBitmapInfo(outWidth, outHeight);
     return GetDIBits(memory.get(), static_cast<HBITMAP>(bitmap.get()), 0, static_cast<UINT>(outHeight), destination,
                &info, DIB_RGB_COLORS)
         == outHeight;

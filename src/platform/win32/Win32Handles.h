@@ -29,6 +29,20 @@ inline HWND toHwnd(WindowHandle window)
     return reinterpret_cast<HWND>(static_cast<std::intptr_t>(static_cast<std::int32_t>(window)));
 }
 
+// The header of a 32-bit BGRX bitmap whose rows run top-down, as the frames
+// of the program are laid out.
+inline BITMAPINFO topDownBitmapInfo(int width, int height)
+{
+    BITMAPINFO info {};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    return info;
+}
+
 // A device context made by CreateDCW or CreateCompatibleDC, deleted with DeleteDC.
 class DeviceContext {
 public:
