@@ -7,6 +7,7 @@
 #include "platform/memory/MemoryDesktop.h"
 #include "scopes/HeldReference.h"
 #include "scopes/ScopePath.h"
+#include "scopes/StillImage.h"
 #include "scopes/StillScope.h"
 #include "shell/MainWindow.h"
 #include "support/TestSupport.h"
@@ -29,6 +30,7 @@ template <> struct MainWindowProbe<HeldReferenceTag> {
     static bool holdImage(MainWindow& w, const QString& file) { return w.holdReferenceImage(file); }
     static QLabel* referenceStatus(MainWindow& w) { return w.referenceStatusLabel; }
     static double selectedHue(MainWindow& w) { return w.selectedHue; }
+    static bool held(MainWindow& w) { return w.referenceHeld(); }
 };
 using Probe = MainWindowProbe<HeldReferenceTag>;
 
@@ -203,6 +205,42 @@ private slots:
         scopes::drawReference(larger, layer);
         QVERIFY(samePicture(larger, before));
         scopes::drawReference(shown, scopes::ReferenceLayer());
+    }
+
+    // A picture file becomes a frame of the width asked for, as a capture of
+    // it would be; what is no picture, or claims more pixels than the limit
+    // in its header (decoding would take their whole size in memory), is
+    // refused with the reason, before anything is decoded.
+    void stillImagesAreReadWithinBounds()
+    {
+        QTemporaryDir folder;
+        const auto name
+            = [&](const char* file) { return QFile::encodeName(folder.filePath(QLatin1String(file))).toStdString(); };
+        const cv::Mat picture(90, 160, CV_8UC3, cv::Scalar(40, 120, 200));
+        QVERIFY(cv::imwrite(name("still.jpg"), picture));
+        const scopes::StillImage still = scopes::readStillImage(name("still.jpg"), 400);
+        QVERIFY2(still.problem.empty(), still.problem.c_str());
+        QCOMPARE(still.frame.size(), cv::Size(400, 225));
+        QCOMPARE(still.frame.type(), CV_8UC4);
+        QVERIFY(samePicture(still.frame, scopes::frameFromImage(cv::imread(name("still.jpg")), 400)));
+
+        // A JPEG that claims 20000 x 10000 pixels in its frame header (SOF0), after an APP0 segment.
+        const unsigned char header[] = { 0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x04, 0x00, 0x00, 0xFF, 0xC0, 0x00, 0x11, 0x08,
+            0x27, 0x10, 0x4E, 0x20, 0x03, 0x01, 0x22, 0x00, 0x02, 0x11, 0x01, 0x03, 0x11, 0x01, 0xFF, 0xD9 };
+        QFile bomb(folder.filePath(QStringLiteral("bomb.jpg")));
+        QVERIFY(
+            bomb.open(QIODevice::WriteOnly) && bomb.write(reinterpret_cast<const char*>(header), sizeof header) > 0);
+        bomb.close();
+        QFile(folder.filePath(QStringLiteral("empty.png"))).open(QIODevice::WriteOnly);
+        const std::pair<const char*, const char*> refused[] = {
+            { "bomb.jpg", "it holds more than 134 million pixels" },
+            { "empty.png", "it is empty" },
+            { "missing.png", "there is no file there" },
+        };
+        for (const auto& [file, why] : refused) {
+            const scopes::StillImage image = scopes::readStillImage(name(file), 400);
+            QVERIFY2(image.frame.empty() && image.problem == why, file);
+        }
     }
 
     // The layer of a frame is drawn by the scopes' own arithmetic: a red
@@ -422,6 +460,16 @@ private slots:
         // The marker of the blue pixel under the pointer: red plus sign at (330, 275).
         QCOMPARE(window.scope().at<cv::Vec3b>(275 - 6, 330), cv::Vec3b(255, 0, 0));
         QCOMPARE(window.scope().at<cv::Vec3b>(275, 330 + 6), cv::Vec3b(255, 0, 0));
+    }
+
+    // Nothing captured (-skipus): H holds nothing, and says nothing.
+    void nothingToHoldWithoutACapture()
+    {
+        MainWindow w(nullptr, false, 1);
+        w.referenceTrigger();
+        QVERIFY(!Probe::held(w));
+        QCOMPARE(w.findChild<QAction*>(QStringLiteral("referenceAction"))->text(),
+            QStringLiteral("Hold the scope as a reference"));
     }
 
     // After the display button, before Preview; Exit keeps the right end.
