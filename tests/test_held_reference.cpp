@@ -462,14 +462,16 @@ private slots:
         QCOMPARE(window.scope().at<cv::Vec3b>(275, 330 + 6), cv::Vec3b(255, 0, 0));
     }
 
-    // Nothing captured (-skipus): H holds nothing, and says nothing.
+    // Nothing captured (-skipus): the button holds nothing, and does not
+    // stay pressed as if it had (it checked itself and stayed so).
     void nothingToHoldWithoutACapture()
     {
         MainWindow w(nullptr, false, 1);
-        w.referenceTrigger();
+        QAction* button = w.findChild<QAction*>(QStringLiteral("referenceAction"));
+        button->trigger();
         QVERIFY(!Probe::held(w));
-        QCOMPARE(w.findChild<QAction*>(QStringLiteral("referenceAction"))->text(),
-            QStringLiteral("Hold the scope as a reference"));
+        QCOMPARE(button->text(), QStringLiteral("Hold the scope as a reference"));
+        QVERIFY(!button->isChecked());
     }
 
     // After the display button, before Preview; Exit keeps the right end.

@@ -52,8 +52,10 @@ void MainWindow::referenceTrigger()
             updateScreen();
         // The hover highlight's red is the window's, not the picture's.
         framePaint.undo(frameImage);
-        if (scopeFrame().empty())
+        if (scopeFrame().empty()) {
+            showReferenceAction(); // the button, which checked itself, says nothing is held
             return;
+        }
         held.frame = scopeFrame().clone();
     }
     showReferenceAction();
