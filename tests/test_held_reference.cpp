@@ -152,7 +152,7 @@ private slots:
     // (255), its middle a tint between faint and clear, clearer for a
     // brighter scope; the rest is not drawn. A stray cell barely lit is a
     // faint tint, never outlined; one plainly lit on the picture's edge is.
-    void layerOutlinesAndTintsWhatThePictureLights()
+    void layerOutlinesWhatThePictureLightsAndIsDrawnUnderTheLive()
     {
         const cv::Mat blank(20, 30, CV_8UC3, cv::Scalar(10, 20, 30));
         cv::Mat lit = blank.clone();
@@ -173,38 +173,28 @@ private slots:
         QCOMPARE(cv::countNonZero(layer.strength), 11);
 
         // A brighter middle is drawn more strongly, and the blank is kept.
-        lit(cv::Rect(10, 5, 3, 3)).setTo(cv::Scalar(255, 255, 255));
-        layer = scopes::referenceLayerOf(lit, blank);
-        QVERIFY(layer.strength.at<uchar>(6, 11) > middle);
+        cv::Mat brighter = lit.clone();
+        brighter(cv::Rect(10, 5, 3, 3)).setTo(cv::Scalar(255, 255, 255));
+        QVERIFY(scopes::referenceLayerOf(brighter, blank).strength.at<uchar>(6, 11) > middle);
         QVERIFY(samePicture(layer.blank, blank));
-    }
 
-    // Drawn only where the live picture still shows the blank scope: the
-    // outline in the reference's colour itself, the tint part of the way
-    // there; live pixels, lines and markers stay as they are. A layer made
-    // for another size draws nothing (the window size changed since).
-    void referenceIsDrawnUnderTheLivePicture()
-    {
-        const cv::Mat blank(20, 30, CV_8UC3, cv::Scalar(10, 20, 30));
-        cv::Mat held = blank.clone();
-        held(cv::Rect(10, 5, 3, 3)).setTo(cv::Scalar(200, 200, 200));
-        const scopes::ReferenceLayer layer = scopes::referenceLayerOf(held, blank);
-
+        // Drawn only where the live picture still shows the blank scope: the
+        // outline in the reference's colour itself, the tint part of the way
+        // there; a live pixel on the outline stays as it is.
         cv::Mat live = blank.clone();
-        live.at<cv::Vec3b>(5, 12) = cv::Vec3b(255, 0, 0); // a live pixel on the outline
+        live.at<cv::Vec3b>(5, 12) = cv::Vec3b(255, 0, 0);
         cv::Mat shown = live.clone();
         scopes::drawReference(shown, layer);
         QCOMPARE(shown.at<cv::Vec3b>(5, 12), cv::Vec3b(255, 0, 0));
         QCOMPARE(shown.at<cv::Vec3b>(5, 10), scopes::kReferenceColour);
         QVERIFY(towardReference(shown.at<cv::Vec3b>(6, 11), blank.at<cv::Vec3b>(6, 11)));
         QVERIFY(shown.at<cv::Vec3b>(6, 11) != scopes::kReferenceColour);
-        QVERIFY(checkDrawnUnder(shown, live, held, blank).isEmpty());
-
+        QVERIFY(checkDrawnUnder(shown, live, lit, blank).isEmpty());
+        // A layer made for another size draws nothing (the window size changed since).
         cv::Mat larger(40, 30, CV_8UC3, cv::Scalar(10, 20, 30));
         const cv::Mat before = larger.clone();
         scopes::drawReference(larger, layer);
         QVERIFY(samePicture(larger, before));
-        scopes::drawReference(shown, scopes::ReferenceLayer());
     }
 
     // A picture file becomes a frame of the width asked for, as a capture of

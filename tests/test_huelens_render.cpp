@@ -365,29 +365,6 @@ private slots:
         QCOMPARE(cv::norm(written, expected, cv::NORM_INF), 0.0);
     }
 
-#ifdef Q_OS_UNIX
-    // A FIFO as the reference is refused at once, not waited on.
-    void referenceThatIsAFifo()
-    {
-        QCOMPARE(mkfifo(QFile::encodeName(path("fifo.png")).constData(), 0600), 0);
-        QProcess process;
-        process.setWorkingDirectory(folder->path());
-        process.start(QStringLiteral(HUELENS_RENDER),
-            { QStringLiteral("--reference"), QStringLiteral("fifo.png"), QStringLiteral("vectorscope"),
-                QStringLiteral("200"), QStringLiteral("picture.png"), QStringLiteral("scope.png") });
-        QVERIFY(process.waitForStarted());
-        if (!process.waitForFinished(30000)) {
-            const int writer = ::open(QFile::encodeName(path("fifo.png")).constData(), O_WRONLY | O_NONBLOCK);
-            if (writer >= 0)
-                ::close(writer);
-            process.waitForFinished(30000);
-            QFAIL("the renderer waited for 30 s");
-        }
-        QCOMPARE(process.exitCode(), 1);
-        QVERIFY(process.readAllStandardError().contains("it is not a file"));
-        QVERIFY(!QFile::exists(path("scope.png")));
-    }
-#endif
 };
 
 QTEST_GUILESS_MAIN(TestHuelensRender)
