@@ -384,7 +384,7 @@ private slots:
         cv::Mat picture(300, 400, CV_8UC3, cv::Scalar(0, 0, 255));
         picture(cv::Rect(200, 0, 200, 300)).setTo(cv::Scalar(128, 255, 128));
         QTemporaryDir folder;
-        const QString file = folder.filePath(QStringLiteral("graded <b>still.png"));
+        const QString file = folder.filePath(QStringLiteral("graded &amp; still.png"));
         QVERIFY(cv::imwrite(QFile::encodeName(file).toStdString(), picture));
 
         Window onScreen;
@@ -422,7 +422,7 @@ private slots:
             QVERIFY(!fromFile.info()->text().contains(QStringLiteral("reference")));
         }
         QVERIFY(Probe::holdImage(*fromFile.w, file));
-        QCOMPARE(status->text(), QStringLiteral("graded <b>still.png is held as the Vectorscope reference."));
+        QCOMPARE(status->text(), QStringLiteral("graded &amp; still.png is held as the Vectorscope reference."));
         QVERIFY(samePicture(fromFile.scope(), held));
         QCOMPARE(fromFile.button()->text(), QStringLiteral("Release the reference"));
         fromFile.button()->trigger();
