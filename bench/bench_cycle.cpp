@@ -45,6 +45,12 @@ template <> struct MainWindowProbe<CycleBenchTag> {
         w.hoverY = on ? 120.0 : -1.0;
     }
     static double highlighted(MainWindow& w) { return double(w.highlightedPixels.size()); }
+    // The scope shown held as the reference of its mode (H), or released.
+    static void holdReference(MainWindow& w, bool on)
+    {
+        if (w.referenceHeld() != on)
+            w.referenceTrigger();
+    }
 };
 
 namespace {
@@ -155,8 +161,10 @@ double seconds(std::chrono::steady_clock::duration d)
 
 // mode: 0 Vectorscope, 1 Waveform, 2 Parade; changing: a new frame every
 // cycle; hovering: the pointer rests on the plot, so the preview carries the
-// highlight of the pixels it points at.
-void cycle(benchmark::State& state, int mode, bool changing, bool withRepaint, bool hovering = false)
+// highlight of the pixels it points at; reference: the scope of the first
+// frame is held as the reference, drawn under every cycle's.
+void cycle(
+    benchmark::State& state, int mode, bool changing, bool withRepaint, bool hovering = false, bool reference = false)
 {
     if (!screen().ready()) {
         state.SkipWithError("no X display");
@@ -170,6 +178,7 @@ void cycle(benchmark::State& state, int mode, bool changing, bool withRepaint, b
         w.updateScreen();
         QApplication::processEvents();
     }
+    MainWindowProbe<CycleBenchTag>::holdReference(w, reference);
     for (auto _ : state) {
         if (changing)
             screen().change();
@@ -185,6 +194,7 @@ void cycle(benchmark::State& state, int mode, bool changing, bool withRepaint, b
     if (hovering && mode == 0)
         state.counters["highlighted"] = MainWindowProbe<CycleBenchTag>::highlighted(w);
     MainWindowProbe<CycleBenchTag>::hover(w, false);
+    MainWindowProbe<CycleBenchTag>::holdReference(w, false);
 }
 
 BENCHMARK_CAPTURE(cycle, vectorscope_changing, 0, true, false)->UseManualTime()->Unit(benchmark::kMicrosecond);
@@ -198,6 +208,15 @@ BENCHMARK_CAPTURE(cycle, vectorscope_unchanged_hovering, 0, false, false, true)
     ->UseManualTime()
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(cycle, waveform_unchanged_hovering, 1, false, false, true)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(cycle, vectorscope_changing_reference, 0, true, false, false, true)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(cycle, vectorscope_unchanged_reference, 0, false, false, false, true)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(cycle, parade_changing_reference, 2, true, false, false, true)
     ->UseManualTime()
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(cycle, vectorscope_changing_withRepaint, 0, true, true)

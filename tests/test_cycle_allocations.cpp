@@ -51,6 +51,7 @@ template <> struct MainWindowProbe<AllocationTag> {
         w.hoverX = 200.0;
         w.hoverY = 100.0;
     }
+    static void toggleReference(MainWindow& w) { w.referenceTrigger(); }
 };
 
 class CycleAllocationTest : public QObject {
@@ -61,25 +62,32 @@ private slots:
         platform::MemoryDesktop& desktop = platform::memoryDesktop();
         desktop.reset(1600, 900);
         desktop.pointerPosition = { 800, 450 };
-        for (const int mode : { 0, 1, 2 }) {
-            // Declared before the window: the window's matrices remember the
-            // allocator that made them and call it when the window goes.
-            CountingAllocator counting;
-            MainWindow window(nullptr, false, 0);
-            MainWindowProbe<AllocationTag>::set(window, mode);
-            cv::Mat::setDefaultAllocator(&counting);
-            int afterWarmUp = 0;
-            for (int cycle = 0; cycle < 23; ++cycle) { // 3 to warm up: the buffers take their sizes
-                // A new byte sum every cycle, so every cycle analyses a new frame.
-                desktop.screen.setTo(cv::Scalar(30, 90, 200, 255));
-                desktop.screen(cv::Rect(100, 50, 300, 200)).setTo(cv::Scalar(200, 120, 20 + cycle, 255));
-                window.updateScreen();
-                if (cycle == 2)
-                    afterWarmUp = counting.count;
+        // A reference: none; held during the warm-up and kept (drawn under
+        // every cycle's scope from its layer, made once); held and released.
+        enum Reference { None, Held, Released };
+        for (const Reference reference : { None, Held, Released })
+            for (const int mode : { 0, 1, 2 }) {
+                // Declared before the window: the window's matrices remember the
+                // allocator that made them and call it when the window goes.
+                CountingAllocator counting;
+                MainWindow window(nullptr, false, 0);
+                MainWindowProbe<AllocationTag>::set(window, mode);
+                cv::Mat::setDefaultAllocator(&counting);
+                int afterWarmUp = 0;
+                for (int cycle = 0; cycle < 23; ++cycle) { // 3 to warm up: the buffers take their sizes
+                    // A new byte sum every cycle, so every cycle analyses a new frame.
+                    desktop.screen.setTo(cv::Scalar(30, 90, 200, 255));
+                    desktop.screen(cv::Rect(100, 50, 300, 200)).setTo(cv::Scalar(200, 120, 20 + cycle, 255));
+                    window.updateScreen();
+                    if ((cycle == 0 && reference != None) || (cycle == 1 && reference == Released))
+                        MainWindowProbe<AllocationTag>::toggleReference(window);
+                    if (cycle == 2)
+                        afterWarmUp = counting.count;
+                }
+                cv::Mat::setDefaultAllocator(counting.inner);
+                QVERIFY2(counting.count == afterWarmUp,
+                    qPrintable(QStringLiteral("display mode %1, reference %2").arg(mode).arg(int(reference))));
             }
-            cv::Mat::setDefaultAllocator(counting.inner);
-            QVERIFY2(counting.count == afterWarmUp, qPrintable(QStringLiteral("display mode %1").arg(mode)));
-        }
     }
 };
 

@@ -1,5 +1,6 @@
 // huelens-render run as a user runs it: the pictures it writes and how it fails.
 
+#include "scopes/HeldReference.h"
 #include "scopes/StillScope.h"
 
 #include <QDir>
@@ -297,6 +298,73 @@ private slots:
         QCOMPARE(errorOutput, QByteArray("huelens-render: cannot read an image from 'bomb.png'\n"));
         QVERIFY(!QFile::exists(path("bomb-scope.png")));
     }
+
+    // --reference IMAGE: the input's scope with IMAGE's held under it, as
+    // the window draws a held reference, at the same size and scale. A
+    // reference that cannot be read ends the run with status 1, one line
+    // saying why and no picture; a malformed option with status 2.
+    void heldReference_data()
+    {
+        QTest::addColumn<QString>("arguments");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("message"); // the one line on failure
+        QTest::newRow("vectorscope") << "--reference pale.png vectorscope 400 picture.png scope.png" << 0 << "";
+        QTest::newRow("magnified") << "--zoom 2 vectorscope 300 picture.png scope.png --reference pale.png" << 0 << "";
+        QTest::newRow("parade") << "parade 400 picture.png scope.png --reference pale.png" << 0 << "";
+        QTest::newRow("missing")
+            << "--reference missing.png vectorscope 400 picture.png scope.png" << 1
+            << "huelens-render: cannot hold 'missing.png' as the reference: there is no file there\n";
+        QTest::newRow("folder")
+            << "--reference taken.png vectorscope 400 picture.png scope.png" << 1
+            << "huelens-render: cannot hold 'taken.png' as the reference: it is not a file (a folder, a device or a "
+               "pipe)\n";
+        QTest::newRow("text") << "--reference notes.png waveform 400 picture.png scope.png" << 1
+                              << "huelens-render: cannot hold 'notes.png' as the reference: it is not a picture that "
+                                 "can be read\n";
+        QTest::newRow("too many pixels")
+            << "--reference bomb.png waveform 400 picture.png scope.png" << 1
+            << "huelens-render: cannot hold 'bomb.png' as the reference: it holds more than 134 million pixels\n";
+        QTest::newRow("no image") << "vectorscope 400 picture.png scope.png --reference" << 2
+                                  << "huelens-render: --reference takes one IMAGE, once\n";
+        QTest::newRow("twice") << "--reference pale.png --reference pale.png vectorscope 400 picture.png scope.png" << 2
+                               << "huelens-render: --reference takes one IMAGE, once\n";
+        QTest::newRow("with --raw") << "--reference pale.png --raw 84 vectorscope 150 frames.raw scope.png" << 2
+                                    << "huelens-render: --reference draws one picture; it does not go with --raw\n";
+    }
+
+    void heldReference()
+    {
+        QFETCH(QString, arguments);
+        QFETCH(int, status);
+        QFETCH(QString, message);
+        const cv::Mat pale(60, 80, CV_8UC3, cv::Scalar(200, 255, 200)); // a pale green
+        QVERIFY(cv::imwrite(path("pale.png").toStdString(), pale));
+        QFile bomb(path("bomb.png"));
+        QVERIFY(bomb.open(QIODevice::WriteOnly) && bomb.write(blackPng(12000, 12000)) > 0);
+        bomb.close();
+        const QStringList before = entries();
+        QByteArray errorOutput;
+        QCOMPARE(render(arguments, errorOutput), status);
+        QCOMPARE(QString::fromUtf8(errorOutput), message);
+        if (status != 0) {
+            QCOMPARE(entries(), before);
+            return;
+        }
+        cv::Mat written = cv::imread(path("scope.png").toStdString(), cv::IMREAD_COLOR);
+        cv::cvtColor(written, written, cv::COLOR_BGR2RGB);
+        const QStringList words = arguments.split(' ');
+        const int at = words.indexOf(QRegularExpression(QStringLiteral("vectorscope|parade")));
+        const int mode = words[at] == QLatin1String("parade") ? 2 : 0;
+        const int size = words[at + 1].toInt();
+        const int zoom = words.contains(QStringLiteral("--zoom")) ? 2 : 1;
+        cv::Mat expected = scopes::renderStillScope(scopes::frameFromImage(testImage(), size), mode, size, zoom);
+        const cv::Mat plain = expected.clone();
+        scopes::drawReference(expected, scopes::referenceLayer(scopes::frameFromImage(pale, size), mode, size, zoom));
+        QVERIFY(cv::norm(expected, plain, cv::NORM_INF) > 0); // the reference shows
+        QCOMPARE(written.size(), expected.size());
+        QCOMPARE(cv::norm(written, expected, cv::NORM_INF), 0.0);
+    }
+
 };
 
 QTEST_GUILESS_MAIN(TestHuelensRender)

@@ -135,11 +135,11 @@ private slots:
         QCOMPARE(w->width(), shape.size);
         QCOMPARE(w->findChild<QToolBar*>()->height(), shape.barHeight);
         QCOMPARE(w->findChild<QToolBar*>()->iconSize(), QSize(shape.iconSize, shape.iconSize));
-        QCOMPARE(tool(*w, 6)->isVisible(), shape.helpShown);
+        QCOMPARE(tool(*w, 7)->isVisible(), shape.helpShown);
         QCOMPARE(Probe::scopeRadius(*w), shape.radius);
         QCOMPARE(Probe::sliderLength(*w), shape.slider);
         QCOMPARE(!child(*w, "previewLabel")->isHidden(), shape.preview);
-        QCOMPARE(tool(*w, 4)->text(), shape.preview ? QStringLiteral("Hide preview") : QStringLiteral("Show preview"));
+        QCOMPARE(tool(*w, 5)->text(), shape.preview ? QStringLiteral("Hide preview") : QStringLiteral("Show preview"));
         if (shape.size == 151) { // odd: 151 * 0.5 = 75.5; lightness at 151 - 60 - 10
             QCOMPARE(child(*w, "previewLabel")->minimumHeight(), 75);
             QCOMPARE(child<QClickLabel>(*w, "lightnessSlider")->geometry(), QRect(81, 136, 60, 10));
@@ -184,11 +184,11 @@ private slots:
         }
         QCOMPARE(names, (QStringList { "Waveform", "Parade", "Vectorscope" }));
 
-        act(4, Qt::Key_P); // on disk at once
+        act(5, Qt::Key_P); // on disk at once
         QVERIFY(child(*w, "previewLabel")->isHidden());
         QVERIFY(testSandbox().readFile(testSandbox().configFile()).contains("preview_enabled=false\n"));
-        act(4, Qt::Key_P);
-        QCOMPARE(tool(*w, 4)->text(), QStringLiteral("Hide preview"));
+        act(5, Qt::Key_P);
+        QCOMPARE(tool(*w, 5)->text(), QStringLiteral("Hide preview"));
 
         act(2, Qt::Key_T); // only the stay-on-top hint changes, and the window stays up
         QCOMPARE(int(w->windowFlags()), 0x901 | Qt::WindowStaysOnTopHint);
@@ -202,14 +202,14 @@ private slots:
         QVERIFY(Probe::regionWindow(*w) && Probe::regionWindow(*w)->isVisible());
         Probe::regionWindow(*w)->close();
         QVERIFY(activate(*w));
-        act(5, Qt::Key_Comma, Qt::ControlModifier);
+        act(6, Qt::Key_Comma, Qt::ControlModifier);
         QCOMPARE(Probe::settingsWindow(*w)->windowTitle(), QStringLiteral("Huelens Settings"));
         Probe::settingsWindow(*w)->close();
 
         UrlCatcher catcher;
         QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
         QVERIFY(activate(*w));
-        act(6, Qt::Key_F1);
+        act(7, Qt::Key_F1);
         QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
         QCOMPARE(catcher.opened.size(), 1);
         QVERIFY(catcher.opened.first().toLocalFile().endsWith(QLatin1String("/help.html")));
@@ -290,7 +290,7 @@ private slots:
         auto* handle = child<QClickLabel>(*w, "moveHandle");
         QCOMPARE(handle->toolTip(), QStringLiteral("Move window"));
         QVERIFY(!handle->pixmap(Qt::ReturnByValue).isNull()); // the compiled-in copy when images/ is not beside us
-        QCOMPARE(w->actions().size(), 11);
+        QCOMPARE(w->actions().size(), 12);
         const QString help = QString::fromUtf8(testSandbox().readFile(QStringLiteral(HUELENS_SOURCE_DIR "/resources/help.html")));
         const QString readme = QString::fromUtf8(testSandbox().readFile(QStringLiteral(HUELENS_SOURCE_DIR "/README.md")));
         QVERIFY(help.contains(QLatin1String("<kbd>Esc</kbd>")) && readme.contains(QLatin1String("`Esc`")));

@@ -207,7 +207,7 @@ private slots:
         QVERIFY(zoomAction);
         // After Help, before the grip and Exit, which keeps the right end.
         const QList<QAction*> buttons = w->findChild<QToolBar*>()->actions();
-        QCOMPARE(buttons.indexOf(zoomAction), 7);
+        QCOMPARE(buttons.indexOf(zoomAction), 8);
         QCOMPARE(buttons.last()->text(), QStringLiteral("Exit"));
         w->updateScreen();
         QVERIFY(info->text().endsWith(QLatin1String(" ms Vectorscope")));

@@ -405,6 +405,35 @@ QImage drawDisplay()
     return image;
 }
 
+// --- Hold a reference: the display's dark screen with a held trace in the
+// reference's pale cyan outline, and the live trace, white, over it. ---
+
+QImage drawReference()
+{
+    QImage image = canvas(32, 32);
+    QPainter p(&image);
+    antialiased(p);
+    const QRectF screen(2.5, 4.5, 27.0, 23.0);
+    QPainterPath bezel;
+    bezel.addRoundedRect(screen, 3.0, 3.0);
+    fillOutlined(p, bezel, vertical(4.5, 27.5, QColor(0x3a, 0x40, 0x48), QColor(0x14, 0x17, 0x1b)),
+        QColor(0x9a, 0xa0, 0xa8), 1.5);
+    p.save();
+    p.setClipRect(screen.adjusted(2, 2, -2, -2));
+    // The colour the window draws a held reference in (scopes/HeldReference.h).
+    const QColor reference(90, 210, 235);
+    QColor tint = reference;
+    tint.setAlpha(90);
+    p.setPen(QPen(reference, 1.8));
+    p.setBrush(tint);
+    p.drawEllipse(QPointF(12.5, 14.5), 7.0, 5.5);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0xff, 0xff, 0xff));
+    p.drawEllipse(QPointF(20.0, 18.5), 4.6, 3.8);
+    p.restore();
+    return image;
+}
+
 // --- Settings: a gear. ---
 
 QImage drawSettings()
@@ -660,6 +689,7 @@ const std::vector<Artwork>& artworks()
         { "images/always_on_top.png", drawAlwaysOnTop },
         { "images/disable_always_on_top.png", drawDisableAlwaysOnTop },
         { "images/display.png", drawDisplay },
+        { "images/reference.png", drawReference },
         { "images/preview.png", drawPreview },
         { "images/disable_preview.png", drawDisablePreview },
         { "images/settings.png", drawSettings },
@@ -796,8 +826,8 @@ int writeSheets(const QString& prefix)
             }
         }
         const char* order[] = { "images/start.png", "images/select_region.png", "images/always_on_top.png",
-            "images/display.png", "images/disable_preview.png", "images/settings.png", "images/help.png",
-            "images/move.png", "images/close.png" };
+            "images/display.png", "images/reference.png", "images/disable_preview.png", "images/settings.png",
+            "images/help.png", "images/move.png", "images/close.png" };
         for (int b = 0; b < 2; ++b) {
             const int y0 = half * cell + b * 24;
             p.fillRect(0, y0, sheet.width(), 24, sheetBackgrounds[b]);

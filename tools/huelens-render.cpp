@@ -26,6 +26,13 @@
 // profile file: a regular file of at most 64 MiB, never a folder, a device
 // or a FIFO (which would wait for a writer).
 //
+// With --reference IMAGE (anywhere on the line, not with --raw), the scope is
+// drawn as the window draws it while IMAGE is held as the reference: IMAGE's
+// scope, at the same SIZE and scale, under the input's, in the reference's
+// pale cyan. IMAGE is read as the window reads a reference: a regular file
+// of at most 256 MiB and 134 million pixels, its colours taken as they are
+// (a still file, not a capture: --profile leaves it alone).
+//
 // Exit status 0 on success, 1 when the input cannot be read or the output
 // cannot be written, 2 for a malformed command line; on failure one line
 // goes to stderr and no output file is left behind.
@@ -33,7 +40,9 @@
 #include "platform/Desktop.h"
 #include "platform/RegularFile.h"
 #include "platform/RunAgain.h"
+#include "scopes/HeldReference.h"
 #include "scopes/ProfileTransform.h"
+#include "scopes/StillImage.h"
 #include "scopes/StillScope.h"
 
 #include <QByteArray>
@@ -63,7 +72,7 @@ constexpr int kFailure = 1;
 
 const char* const kUsage = "usage: huelens-render vectorscope|waveform|parade SIZE INPUT OUTPUT.png, "
                            "or huelens-render --raw ROWS vectorscope|waveform|parade|none SIZE FRAMES.raw [OUTPUT.png]"
-                           "; either takes --zoom 1|2|4 and --profile FILE.icc";
+                           "; either takes --zoom 1|2|4 and --profile FILE.icc, the first --reference IMAGE";
 constexpr int kNoScope = -1;
 // More pixels than the largest camera pictures (about 100 million).
 const char* const kPixelLimit = "134217728";
@@ -75,6 +84,8 @@ int vectorscopeZoom = 1;
 char** commandLine = nullptr;
 // The monitor's profile to undo; empty without --profile.
 scopes::ProfileTransform monitorProfile;
+// The picture held as the reference; null without --reference.
+const char* referencePath = nullptr;
 
 // The frame as the readings give it: converted to sRGB under --profile.
 const cv::Mat& readingsOf(const cv::Mat& frame)
@@ -250,8 +261,11 @@ int renderRaw(int argc, char** argv)
 
 int render(int argc, char** argv)
 {
-    if (argc > 1 && std::strcmp(argv[1], "--raw") == 0)
+    if (argc > 1 && std::strcmp(argv[1], "--raw") == 0) {
+        if (referencePath)
+            return fail(kUsageError, "--reference draws one picture; it does not go with --raw");
         return renderRaw(argc, argv);
+    }
     if (argc != 5)
         return fail(kUsageError, kUsage);
     const std::optional<int> displayMode = displayModeOf(argv[1], false);
@@ -268,7 +282,15 @@ int render(int argc, char** argv)
     if (!frame)
         return fail(kFailure, "cannot read an image from '" + std::string(argv[3]) + "'");
 
-    const cv::Mat scope = scopes::renderStillScope(readingsOf(*frame), *displayMode, *windowSize, vectorscopeZoom);
+    cv::Mat scope = scopes::renderStillScope(readingsOf(*frame), *displayMode, *windowSize, vectorscopeZoom);
+    if (referencePath) {
+        const scopes::StillImage reference = scopes::readStillImage(referencePath, *windowSize);
+        if (reference.frame.empty())
+            return fail(
+                kFailure, "cannot hold '" + std::string(referencePath) + "' as the reference: " + reference.problem);
+        scopes::drawReference(
+            scope, scopes::referenceLayer(reference.frame, *displayMode, *windowSize, vectorscopeZoom));
+    }
     std::string error;
     if (!writePng(scope, argv[4], error))
         return fail(kFailure, error);
@@ -290,6 +312,24 @@ bool takeZoom(int argc, char** argv, std::vector<char*>& rest)
         }
         vectorscopeZoom = *zoom;
         ++i;
+    }
+    rest.push_back(nullptr);
+    return true;
+}
+
+// Takes "--reference IMAGE" out of the arguments; false for a malformed one.
+bool takeReference(int argc, char** argv, std::vector<char*>& rest)
+{
+    for (int i = 0; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--reference") != 0) {
+            rest.push_back(argv[i]);
+            continue;
+        }
+        if (i + 1 >= argc || referencePath) {
+            fail(kUsageError, "--reference takes one IMAGE, once");
+            return false;
+        }
+        referencePath = argv[++i];
     }
     rest.push_back(nullptr);
     return true;
@@ -346,8 +386,11 @@ int main(int argc, char** argv)
         std::vector<char*> arguments;
         if (!takeZoom(argc, argv, arguments))
             return kUsageError;
+        std::vector<char*> unreferenced;
+        if (!takeReference(static_cast<int>(arguments.size()) - 1, arguments.data(), unreferenced))
+            return kUsageError;
         std::vector<char*> rest;
-        const int profileStatus = takeProfile(static_cast<int>(arguments.size()) - 1, arguments.data(), rest);
+        const int profileStatus = takeProfile(static_cast<int>(unreferenced.size()) - 1, unreferenced.data(), rest);
         if (profileStatus != EXIT_SUCCESS)
             return profileStatus;
         return render(static_cast<int>(rest.size()) - 1, rest.data());

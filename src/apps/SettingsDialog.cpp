@@ -92,7 +92,7 @@ void MainWindow::settingsTrigger()
         wrappedText(QStringLiteral("For more information see the help by pressing the help button.")), 7, 0, 1, 4);
     grid->addWidget(plainLabel(QStringLiteral("Apps Configuration:")), 8, 0, 1, 1, Qt::AlignTop);
     grid->addWidget(appsEdit, 8, 1, 1, 3, Qt::AlignTop);
-    const int buttonRow = addReadingsSettings(grid, 9);
+    const int buttonRow = addReferenceSettings(grid, addReadingsSettings(grid, 9));
 
     auto* cancelButton = new QPushButton(QStringLiteral("Cancel"));
     cancelButton->setObjectName(QStringLiteral("cancelButton"));

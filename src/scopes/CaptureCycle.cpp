@@ -209,16 +209,21 @@ void MainWindow::updateScreen()
     log("scr end");
 }
 
-// The cycle's report, "12 ms Vectorscope"; a magnified vectorscope says so:
-// "12 ms 2× Vectorscope". Made again only when it changes, so that a steady
-// cycle allocates nothing.
+// The cycle's report, "12 ms Vectorscope"; a magnified vectorscope says so,
+// "12 ms 2× Vectorscope", and so does a held reference, "12 ms Vectorscope ·
+// reference". Made again only when it changes, so that a steady cycle
+// allocates nothing.
 const QString& MainWindow::cycleInfoText(long long milliseconds)
 {
     const int zoom = displayMode == 0 ? vectorscopeZoom : 1;
-    if (milliseconds != cycleInfo.milliseconds || zoom != cycleInfo.zoom || displayMode != cycleInfo.mode) {
+    const bool reference = referenceHeld();
+    if (milliseconds != cycleInfo.milliseconds || zoom != cycleInfo.zoom || displayMode != cycleInfo.mode
+        || reference != cycleInfo.reference) {
         const QString zoomText = zoom != 1 ? QString::number(zoom) + QChar(0x00D7) + QLatin1Char(' ') : QString();
-        cycleInfo = { milliseconds, zoom, displayMode,
-            QString::number(milliseconds) + QStringLiteral(" ms ") + zoomText + QLatin1String(modeName(displayMode)) };
+        const QString referenceText = reference ? QStringLiteral(" \u00B7 reference") : QString();
+        cycleInfo = { milliseconds, zoom, displayMode, reference,
+            QString::number(milliseconds) + QStringLiteral(" ms ") + zoomText + QLatin1String(modeName(displayMode))
+                + referenceText };
     }
     return cycleInfo.text;
 }

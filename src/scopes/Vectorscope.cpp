@@ -106,6 +106,8 @@ void MainWindow::drawVectorscope(bool frameChanged, int cursorX, int cursorY)
         overlaysDrawnFrom = std::move(overlays);
     }
     log("scr M changed E");
+    if (referenceHeld())
+        drawHeldReference();
 }
 
 // The pointed pixel's hue and saturation, read from the colour image when it

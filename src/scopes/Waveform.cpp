@@ -11,6 +11,8 @@ void MainWindow::drawWaveform(bool, int, int, bool parade)
     scopes::renderWaveform(scopeFrame(), windowSize, parade, waveformBuffers, scopeImage);
     scopeImageHoldsPlot = false;
     scopeChanged.all(scopeImage.rows, scopeImage.cols);
+    if (referenceHeld())
+        drawHeldReference();
     for (const QString& note : scopes::takeFallbackNotes())
         if (debugMode)
             writeLog(note);

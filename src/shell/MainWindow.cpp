@@ -44,6 +44,9 @@ static int clampedWindowSize(int stored)
 // The narrowest window whose toolbar has room for the scale button (it needs
 // about 270 pixels; below that it pushed Exit into an overflow menu).
 constexpr int kZoomButtonWindowSize = 300;
+// The narrowest window whose toolbar has room for the reference button
+// beside the others (below it, Exit went into an overflow menu).
+constexpr int kReferenceButtonWindowSize = 270;
 
 // "1", "2" or "4"; anything else (a hand-edited file, a scale this version
 // does not know) reads as 1x.
@@ -115,6 +118,10 @@ MainWindow::MainWindow(QWidget* parent, bool debugMode, int skipUpdateScreen)
         toolBar->addAction(imageIcon(QStringLiteral("images/always_on_top.png")), QStringLiteral("Always on top"));
     displayAction = toolBar->addAction(imageIcon(QStringLiteral("images/display.png")),
                                        QStringLiteral("Display: Vectorscope, Waveform, Parade"));
+    referenceAction = toolBar->addAction(imageIcon(QStringLiteral("images/reference.png")), QString());
+    referenceAction->setObjectName(QStringLiteral("referenceAction"));
+    connect(referenceAction, &QAction::triggered, this, &MainWindow::referenceTrigger);
+    showReferenceAction();
     previewAction = previewHidden
         ? toolBar->addAction(imageIcon(QStringLiteral("images/preview.png")), QStringLiteral("Show preview"))
         : toolBar->addAction(imageIcon(QStringLiteral("images/disable_preview.png")), QStringLiteral("Hide preview"));
@@ -297,8 +304,10 @@ void MainWindow::fitToolBar()
     const bool large = windowSize >= 200;
     helpAction->setVisible(large);
     // The scale button reads its scale as text and shows only where the
-    // toolbar has room for it beside Exit; Z works at any size.
+    // toolbar has room for it beside Exit; Z works at any size, and so
+    // does H where the reference button is left out.
     zoomAction->setVisible(windowSize >= kZoomButtonWindowSize);
+    referenceAction->setVisible(windowSize >= kReferenceButtonWindowSize);
     toolBar->setFixedHeight(large ? 24 : 18);
     toolBar->setIconSize(large ? QSize(16, 16) : QSize(14, 14));
 }

@@ -4,6 +4,7 @@
 #include "apps/SettingsFile.h"
 #include "platform/Desktop.h"
 #include "scopes/FramePaint.h"
+#include "scopes/HeldReference.h"
 #include "scopes/ReadingsProfile.h"
 #include "scopes/ShownPicture.h"
 #include "scopes/VectorscopePlot.h"
@@ -99,6 +100,7 @@ public slots:
     void startSampleColor();
     void updateApplicationData();
     void zoomTrigger();
+    void referenceTrigger();
 
 protected:
     void enterEvent(QEvent* event) override;
@@ -174,6 +176,28 @@ private:
     int vectorscopeZoom = 1;
     QAction* zoomAction = nullptr;
     static void hsvToRgb(double h, double s, double v, double& r, double& g, double& b);
+
+    // A scope held as a reference, one per display mode (H, or a picture
+    // file from the settings dialog): the frame it was made of, as the
+    // scopes read it, and its layer for the size and scale last drawn, made
+    // again when either changes. Nothing of it runs while none is held.
+    struct HeldScope {
+        cv::Mat frame; // B, G, R, A; empty: none held
+        scopes::ReferenceLayer layer;
+        int layerSize = 0;
+        int layerZoom = 0;
+    };
+    std::array<HeldScope, 3> heldScopes;
+    QAction* referenceAction = nullptr;
+    QPointer<QLabel> referenceStatusLabel; // in the settings dialog
+    bool referenceHeld() const { return !heldScopes[static_cast<size_t>(displayMode)].frame.empty(); }
+    void drawHeldReference();
+    void showReferenceAction();
+    int addReferenceSettings(QGridLayout* grid, int row);
+    void chooseReferenceImage();
+    // Holds the picture file `file` as the reference of the mode shown;
+    // false, with the reason in the settings dialog, when it cannot be read.
+    bool holdReferenceImage(const QString& file);
 
     cv::Mat backgroundImage; // R, G, B
     cv::Mat scopeImage;      // R, G, B
@@ -269,6 +293,7 @@ private:
         long long milliseconds = -1;
         int zoom = 0;
         int mode = -1;
+        bool reference = false;
         QString text;
     };
     CycleInfo cycleInfo; // what the last cycle's report was made from

@@ -34,6 +34,7 @@ void MainWindow::addShortcuts()
         { "helpShortcut", "Help", "F1", &MainWindow::helpTrigger },
         { "exitShortcut", "Exit", "Ctrl+Q", &MainWindow::exitApp },
         { "zoomShortcut", "Vectorscope scale: 1x, 2x, 4x", "Z", &MainWindow::zoomTrigger },
+        { "referenceShortcut", "Hold the scope as a reference, or release it", "H", &MainWindow::referenceTrigger },
     };
     for (const Shortcut& shortcut : shortcuts) {
         auto* action = new QAction(QString::fromLatin1(shortcut.text), this);

@@ -38,6 +38,7 @@ void MainWindow::displayTrigger()
     displayMode = displayMode + 1;
     if (displayMode >= 3)
         displayMode = 0;
+    showReferenceAction(); // each mode has its own
 
     const bool scopeControlsVisible = displayMode == 0;
     if (!scopeControlsVisible || colorsShown) {
