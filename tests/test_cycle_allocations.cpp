@@ -4,6 +4,7 @@
 // kernel OpenCV's Gaussian filter builds on every call) are not counted.
 
 #include "platform/memory/MemoryDesktop.h"
+#include "scopes/ExposureOverlay.h"
 #include "shell/MainWindow.h"
 #include "support/TestSupport.h"
 
@@ -43,9 +44,11 @@ public:
 struct AllocationTag;
 template <> struct MainWindowProbe<AllocationTag> {
     // A mode, the pointer resting on the plot (the hover highlight needs the colour image).
-    static void set(MainWindow& w, int mode)
+    // And the preview's exposure view: off, clipping or false colour.
+    static void set(MainWindow& w, int mode, int exposure)
     {
         w.displayMode = mode;
+        w.exposureMode = static_cast<scopes::ExposureMode>(exposure);
         w.hoverHue = 0.5f;
         w.hoverSaturation = 0.8;
         w.hoverX = 200.0;
@@ -61,12 +64,14 @@ private slots:
         platform::MemoryDesktop& desktop = platform::memoryDesktop();
         desktop.reset(1600, 900);
         desktop.pointerPosition = { 800, 450 };
-        for (const int mode : { 0, 1, 2 }) {
+        for (const int run : { 0, 1, 2, 3, 4, 5 }) {
+            const int mode = run % 3;
+            const int exposure = run < 3 ? 0 : 1 + run % 2; // each display with the view off, then with a view
             // Declared before the window: the window's matrices remember the
             // allocator that made them and call it when the window goes.
             CountingAllocator counting;
             MainWindow window(nullptr, false, 0);
-            MainWindowProbe<AllocationTag>::set(window, mode);
+            MainWindowProbe<AllocationTag>::set(window, mode, exposure);
             cv::Mat::setDefaultAllocator(&counting);
             int afterWarmUp = 0;
             for (int cycle = 0; cycle < 23; ++cycle) { // 3 to warm up: the buffers take their sizes
@@ -78,7 +83,8 @@ private slots:
                     afterWarmUp = counting.count;
             }
             cv::Mat::setDefaultAllocator(counting.inner);
-            QVERIFY2(counting.count == afterWarmUp, qPrintable(QStringLiteral("display mode %1").arg(mode)));
+            QVERIFY2(counting.count == afterWarmUp,
+                qPrintable(QStringLiteral("display mode %1, exposure view %2").arg(mode).arg(exposure)));
         }
     }
 };

@@ -31,6 +31,10 @@ public:
     // (its copy then sees a new buffer anyway), and all its rows count.
     cv::Range undo(cv::Mat& frame);
 
+    // Paints the same pixels red on `other`, a picture of the painted
+    // frame's size (the preview's exposure view), keeping nothing.
+    void repaintOn(cv::Mat& other) const;
+
     bool empty() const { return kept.empty(); }
     // The rows painted on since the last undo (empty when none).
     cv::Range rows() const { return kept.empty() ? cv::Range(0, 0) : cv::Range(firstRow, lastRow + 1); }

@@ -3,6 +3,7 @@
 #include "apps/AppProfile.h"
 #include "apps/SettingsFile.h"
 #include "platform/Desktop.h"
+#include "scopes/ExposureOverlay.h"
 #include "scopes/FramePaint.h"
 #include "scopes/ReadingsProfile.h"
 #include "scopes/ShownPicture.h"
@@ -37,6 +38,7 @@ class QTextEdit;
 class QTimer;
 class QToolBar;
 class QClickLabel;
+class QExposureLegend;
 class QSelectRegionWindow;
 class ScreenService;
 
@@ -99,6 +101,7 @@ public slots:
     void startSampleColor();
     void updateApplicationData();
     void zoomTrigger();
+    void exposureTrigger();
 
 protected:
     void enterEvent(QEvent* event) override;
@@ -290,6 +293,22 @@ private:
     bool infoIsMessage = true;
     QHash<QString, InfoPlace> infoPlaces;
     InfoRoom infoRoom;
+
+    // --- scopes/: the exposure view of the preview -----------------------
+    // Off, clipping or false colour, kept in "exposure_overlay". Only the
+    // preview shows it: it paints a copy of the frame, which the scopes,
+    // the hover highlight and the colour search never read.
+    void loadExposureSetting();
+    void showExposureLegend();
+    // The cycle's step: the picture the preview shows (the frame itself
+    // while the view is off), brought up to date over `rows`, which it
+    // widens to every row when the whole view was painted again.
+    const cv::Mat& previewPicture(cv::Range& rows);
+    scopes::ExposureMode exposureMode = scopes::ExposureMode::Off;
+    scopes::ExposurePainter exposurePainter;
+    cv::Mat exposureFrame; // B, G, R, A: the frame as the view paints it, the hover highlight on it
+    bool exposureCurrent = false; // false: paint every row at the next cycle
+    QExposureLegend* exposureLegend = nullptr;
 
     // --- scopes/: plot interaction and colour harmony --------------------
     void updateHarmonySwatches();

@@ -34,6 +34,7 @@ void MainWindow::addShortcuts()
         { "helpShortcut", "Help", "F1", &MainWindow::helpTrigger },
         { "exitShortcut", "Exit", "Ctrl+Q", &MainWindow::exitApp },
         { "zoomShortcut", "Vectorscope scale: 1x, 2x, 4x", "Z", &MainWindow::zoomTrigger },
+        { "exposureShortcut", "Exposure in the preview: off, clipping, false colour", "E", &MainWindow::exposureTrigger },
     };
     for (const Shortcut& shortcut : shortcuts) {
         auto* action = new QAction(QString::fromLatin1(shortcut.text), this);
