@@ -88,28 +88,32 @@ cv::Range ExposurePainter::paint(const cv::Mat& frame, cv::Mat& painted, Exposur
     if (rows.empty() || mode == ExposureMode::Off)
         return rows.empty() ? cv::Range(0, 0) : rows;
 
-    const std::uint32_t clipped = bgrx(kClippedColour);
-    const std::uint32_t black = bgrx(kBlackColour);
     const size_t first = static_cast<size_t>(rows.start) * frame.cols;
     const size_t count = static_cast<size_t>(rows.size()) * frame.cols;
     const std::uint8_t* in = frame.data + first * 4;
     std::uint8_t* out = painted.data + first * 4;
-    for (size_t i = 0; i < count; ++i, in += 4, out += 4) {
-        const int blue = in[0];
-        const int green = in[1];
-        const int red = in[2];
-        std::uint32_t word;
-        if (mode == ExposureMode::FalseColour) {
-            word = lumaColour[lumaOf(red, green, blue)];
-        } else if (blue == 255 || green == 255 || red == 255) {
-            word = clipped;
-        } else if ((blue | green | red) == 0) {
-            word = black;
-        } else {
-            std::memcpy(out, in, 4);
-            continue;
+    // Pixels as little-endian words 0xAARRGGBB; one loop per view, without
+    // branches, so that the compiler can run the clipping test on vectors.
+    if (mode == ExposureMode::FalseColour) {
+        for (size_t i = 0; i < count; ++i) {
+            std::uint32_t word;
+            std::memcpy(&word, in + i * 4, 4);
+            const int luma = lumaOf(static_cast<int>((word >> 16) & 0xFF), static_cast<int>((word >> 8) & 0xFF),
+                static_cast<int>(word & 0xFF));
+            std::memcpy(out + i * 4, &lumaColour[static_cast<size_t>(luma)], 4);
         }
-        std::memcpy(out, &word, 4);
+    } else {
+        const std::uint32_t clipped = bgrx(kClippedColour);
+        const std::uint32_t black = bgrx(kBlackColour);
+        for (size_t i = 0; i < count; ++i) {
+            std::uint32_t word;
+            std::memcpy(&word, in + i * 4, 4);
+            const bool anyAt255
+                = (word & 0xFFu) == 0xFFu || (word & 0xFF00u) == 0xFF00u || (word & 0xFF0000u) == 0xFF0000u;
+            const bool allAt0 = (word & 0xFFFFFFu) == 0;
+            const std::uint32_t shown = anyAt255 ? clipped : allAt0 ? black : word;
+            std::memcpy(out + i * 4, &shown, 4);
+        }
     }
     return rows;
 }

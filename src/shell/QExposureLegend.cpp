@@ -3,6 +3,8 @@
 #include <QPaintEvent>
 #include <QPainter>
 
+#include <algorithm>
+
 QExposureLegend::QExposureLegend(QWidget* parent)
     : QWidget(parent)
 {

@@ -2,6 +2,8 @@
 
 #include "scopes/ExposureOverlay.h"
 
+#include <QList>
+#include <QString>
 #include <QWidget>
 
 // The strip under the preview that names the exposure view's colours: the
