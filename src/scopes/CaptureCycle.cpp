@@ -182,7 +182,7 @@ void MainWindow::updateScreen()
                 ? rows
                 : cv::Range(std::min(previewRows.start, rows.start), std::max(previewRows.end, rows.end));
     // The exposure view, when on, is what the preview shows.
-    const cv::Mat& preview = previewPicture(previewRows);
+    const cv::Mat& preview = previewPicture(changedRows, previewRows);
     const bool previewChanged = !previewRows.empty();
     if (preview.data != shownFrame.data || preview.size() != shownFrame.size() || !previewSharesBuffer) {
         if (previewChanged || preview.data != shownFrame.data || preview.size() != shownFrame.size()) {

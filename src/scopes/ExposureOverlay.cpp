@@ -75,6 +75,8 @@ ExposurePainter::ExposurePainter()
     for (const ExposureBand& band : falseColourBands())
         for (int luma = band.first; luma <= band.last; ++luma)
             lumaColour[luma] = bgrx(band.colour);
+    clippedWord = bgrx(kClippedColour);
+    blackWord = bgrx(kBlackColour);
 }
 
 cv::Range ExposurePainter::paint(const cv::Mat& frame, cv::Mat& painted, ExposureMode mode, cv::Range rows) const
@@ -98,21 +100,15 @@ cv::Range ExposurePainter::paint(const cv::Mat& frame, cv::Mat& painted, Exposur
         for (size_t i = 0; i < count; ++i) {
             std::uint32_t word;
             std::memcpy(&word, in + i * 4, 4);
-            const int luma = lumaOf(static_cast<int>((word >> 16) & 0xFF), static_cast<int>((word >> 8) & 0xFF),
-                static_cast<int>(word & 0xFF));
-            std::memcpy(out + i * 4, &lumaColour[static_cast<size_t>(luma)], 4);
+            word = pixel(word, ExposureMode::FalseColour);
+            std::memcpy(out + i * 4, &word, 4);
         }
     } else {
-        const std::uint32_t clipped = bgrx(kClippedColour);
-        const std::uint32_t black = bgrx(kBlackColour);
         for (size_t i = 0; i < count; ++i) {
             std::uint32_t word;
             std::memcpy(&word, in + i * 4, 4);
-            const bool anyAt255
-                = (word & 0xFFu) == 0xFFu || (word & 0xFF00u) == 0xFF00u || (word & 0xFF0000u) == 0xFF0000u;
-            const bool allAt0 = (word & 0xFFFFFFu) == 0;
-            const std::uint32_t shown = anyAt255 ? clipped : allAt0 ? black : word;
-            std::memcpy(out + i * 4, &shown, 4);
+            word = pixel(word, ExposureMode::Clipping);
+            std::memcpy(out + i * 4, &word, 4);
         }
     }
     return rows;

@@ -65,9 +65,23 @@ public:
     ExposurePainter();
     // Returns the rows painted: `rows`, or all of them for a new buffer.
     cv::Range paint(const cv::Mat& frame, cv::Mat& painted, ExposureMode mode, cv::Range rows) const;
+    // One pixel, B, G, R, A as a little-endian word, as paint() paints it.
+    std::uint32_t pixel(std::uint32_t word, ExposureMode mode) const
+    {
+        if (mode == ExposureMode::FalseColour)
+            return lumaColour[static_cast<size_t>(lumaOf(static_cast<int>((word >> 16) & 0xFF),
+                static_cast<int>((word >> 8) & 0xFF), static_cast<int>(word & 0xFF)))];
+        if (mode == ExposureMode::Off)
+            return word;
+        const bool anyAt255 = (word & 0xFFu) == 0xFFu || (word & 0xFF00u) == 0xFF00u || (word & 0xFF0000u) == 0xFF0000u;
+        const bool allAt0 = (word & 0xFFFFFFu) == 0;
+        return anyAt255 ? clippedWord : allAt0 ? blackWord : word;
+    }
 
 private:
     std::array<std::uint32_t, 256> lumaColour {}; // luma -> B, G, R, 255 as one little-endian word
+    std::uint32_t clippedWord = 0;
+    std::uint32_t blackWord = 0;
 };
 
 } // namespace scopes

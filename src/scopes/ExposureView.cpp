@@ -6,6 +6,8 @@
 #include <QLabel>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace {
 
 const QString kExposureKey = QStringLiteral("exposure_overlay");
@@ -45,17 +47,25 @@ void MainWindow::exposureTrigger()
         updateScreen();
 }
 
-const cv::Mat& MainWindow::previewPicture(cv::Range& rows)
+const cv::Mat& MainWindow::previewPicture(const cv::Range& changedRows, cv::Range& rows)
 {
     if (exposureMode == scopes::ExposureMode::Off)
         return frameImage;
+    // Last cycle's highlight comes off first: under it lies the view of
+    // what was captured there, and only the rows the capture changed are
+    // painted again.
+    exposurePaint.undo(exposureFrame);
+    cv::Range paintRows = changedRows;
     if (!exposureCurrent || exposureFrame.size() != frameImage.size())
-        rows = cv::Range(0, frameImage.rows);
+        paintRows = cv::Range(0, frameImage.rows);
     exposureCurrent = true;
+    paintRows = exposurePainter.paint(frameImage, exposureFrame, exposureMode, paintRows);
+    if (!paintRows.empty())
+        rows = rows.empty() ? paintRows
+                            : cv::Range(std::min(rows.start, paintRows.start), std::max(rows.end, paintRows.end));
     // The frame carries this cycle's hover highlight, which the view would
-    // paint as clipped; it is painted back in red over the view.
-    rows = exposurePainter.paint(frameImage, exposureFrame, exposureMode, rows);
-    if (!rows.empty())
-        framePaint.repaintOn(exposureFrame);
+    // paint as clipped: it goes on in red, over the view of the bytes it covers.
+    framePaint.paintSameOn(exposureFrame, exposurePaint,
+        [this](std::uint32_t captured) { return exposurePainter.pixel(captured, exposureMode); });
     return exposureFrame;
 }

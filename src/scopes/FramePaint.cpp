@@ -21,13 +21,10 @@ void FramePaint::keep(const cv::Mat& frame, int index, const uchar* pixel)
     kept.push_back({ index, bytes });
 }
 
-void FramePaint::repaintOn(cv::Mat& other) const
+void FramePaint::paintRedOver(cv::Mat& frame, int index, std::uint32_t bytes)
 {
-    if (other.size() != paintedSize || other.type() != CV_8UC4 || !other.isContinuous())
-        return;
-    static constexpr uchar red[4] = { 0, 0, 255, 255 };
-    for (const Kept& k : kept)
-        std::memcpy(other.data + static_cast<size_t>(k.index) * 4, red, 4);
+    paintRed(frame, index);
+    std::memcpy(&kept.back().bytes, &bytes, 4);
 }
 
 cv::Range FramePaint::undo(cv::Mat& frame)

@@ -301,13 +301,15 @@ private:
     void loadExposureSetting();
     void showExposureLegend();
     // The cycle's step: the picture the preview shows (the frame itself
-    // while the view is off), brought up to date over `rows`, which it
-    // widens to every row when the whole view was painted again.
-    const cv::Mat& previewPicture(cv::Range& rows);
+    // while the view is off), painted again where the capture changed
+    // (`changedRows`) and where the hover highlight was or is. It widens
+    // `rows`, the preview's rows to repaint, by what it painted besides.
+    const cv::Mat& previewPicture(const cv::Range& changedRows, cv::Range& rows);
     scopes::ExposureMode exposureMode = scopes::ExposureMode::Off;
     scopes::ExposurePainter exposurePainter;
     cv::Mat exposureFrame; // B, G, R, A: the frame as the view paints it, the hover highlight on it
     bool exposureCurrent = false; // false: paint every row at the next cycle
+    scopes::FramePaint exposurePaint; // the hover highlight on exposureFrame
     QExposureLegend* exposureLegend = nullptr;
 
     // --- scopes/: plot interaction and colour harmony --------------------
