@@ -35,6 +35,11 @@
 struct CycleBenchTag;
 template <> struct MainWindowProbe<CycleBenchTag> {
     static void setDisplayMode(MainWindow& w, int mode) { w.displayMode = mode; }
+    static void setExposure(MainWindow& w, scopes::ExposureMode mode)
+    {
+        w.exposureMode = mode;
+        w.exposureCurrent = false;
+    }
     // The pointer resting on the plot: on the vectorscope at a direction and
     // saturation, on the Waveform and Parade at a point of the plot.
     static void hover(MainWindow& w, bool on)
@@ -162,9 +167,10 @@ double seconds(std::chrono::steady_clock::duration d)
 // mode: 0 Vectorscope, 1 Waveform, 2 Parade; changing: a new frame every
 // cycle; hovering: the pointer rests on the plot, so the preview carries the
 // highlight of the pixels it points at; reference: the scope of the first
-// frame is held as the reference, drawn under every cycle's.
-void cycle(
-    benchmark::State& state, int mode, bool changing, bool withRepaint, bool hovering = false, bool reference = false)
+// frame is held as the reference, drawn under every cycle's; exposure: the
+// preview's exposure view.
+void cycle(benchmark::State& state, int mode, bool changing, bool withRepaint, bool hovering = false,
+    bool reference = false, scopes::ExposureMode exposure = scopes::ExposureMode::Off)
 {
     if (!screen().ready()) {
         state.SkipWithError("no X display");
@@ -173,6 +179,7 @@ void cycle(
     MainWindow& w = window();
     MainWindowProbe<CycleBenchTag>::setDisplayMode(w, mode);
     MainWindowProbe<CycleBenchTag>::hover(w, hovering);
+    MainWindowProbe<CycleBenchTag>::setExposure(w, exposure);
     screen().change();
     for (int warmUp = 0; warmUp < 3; ++warmUp) {
         w.updateScreen();
@@ -195,6 +202,7 @@ void cycle(
         state.counters["highlighted"] = MainWindowProbe<CycleBenchTag>::highlighted(w);
     MainWindowProbe<CycleBenchTag>::hover(w, false);
     MainWindowProbe<CycleBenchTag>::holdReference(w, false);
+    MainWindowProbe<CycleBenchTag>::setExposure(w, scopes::ExposureMode::Off);
 }
 
 BENCHMARK_CAPTURE(cycle, vectorscope_changing, 0, true, false)->UseManualTime()->Unit(benchmark::kMicrosecond);
@@ -217,6 +225,16 @@ BENCHMARK_CAPTURE(cycle, vectorscope_unchanged_reference, 0, false, false, false
     ->UseManualTime()
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(cycle, parade_changing_reference, 2, true, false, false, true)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
+// The preview's exposure view on: what it adds to a new frame's cycle.
+BENCHMARK_CAPTURE(cycle, vectorscope_changing_clipping, 0, true, false, false, false, scopes::ExposureMode::Clipping)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(cycle, vectorscope_changing_falseColour, 0, true, false, false, false, scopes::ExposureMode::FalseColour)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(cycle, vectorscope_unchanged_falseColour, 0, false, false, false, false, scopes::ExposureMode::FalseColour)
     ->UseManualTime()
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(cycle, vectorscope_changing_withRepaint, 0, true, true)

@@ -9,6 +9,7 @@
 
 #include "BenchFrames.h"
 #include "palette/HueClustering.h"
+#include "scopes/ExposureOverlay.h"
 #include "scopes/FrameSum.h"
 #include "scopes/VectorscopeMath.h"
 #include "scopes/WaveformMath.h"
@@ -73,6 +74,27 @@ void frameCopyAndSum(benchmark::State& state)
     setFrameCounters(state);
 }
 BENCHMARK(frameCopyAndSum)->Arg(400)->Arg(600)->ArgName("size")->Unit(benchmark::kMicrosecond);
+
+// The preview's exposure view of a whole new frame (every row painted), into
+// a reused buffer: arg 1 clipping, 2 false colour.
+void exposureView(benchmark::State& state)
+{
+    const auto& list = frames(int(state.range(0)));
+    const auto mode = static_cast<scopes::ExposureMode>(state.range(1));
+    const scopes::ExposurePainter painter;
+    cv::Mat painted;
+    long i = 0;
+    for (auto _ : state) {
+        const cv::Mat& frame = list[i++ % kFrames];
+        benchmark::DoNotOptimize(painter.paint(frame, painted, mode, cv::Range(0, frame.rows)));
+        benchmark::ClobberMemory();
+    }
+    setFrameCounters(state);
+}
+BENCHMARK(exposureView)
+    ->ArgsProduct({ { 400, 600 }, { 1, 2 } })
+    ->ArgNames({ "size", "mode" })
+    ->Unit(benchmark::kMicrosecond);
 
 // The frames, every other one mirrored: no row of a frame is the row
 // before it, so each is counted whole.

@@ -4,6 +4,7 @@
 // kernel OpenCV's Gaussian filter builds on every call) are not counted.
 
 #include "platform/memory/MemoryDesktop.h"
+#include "scopes/ExposureOverlay.h"
 #include "shell/MainWindow.h"
 #include "support/TestSupport.h"
 
@@ -43,9 +44,11 @@ public:
 struct AllocationTag;
 template <> struct MainWindowProbe<AllocationTag> {
     // A mode, the pointer resting on the plot (the hover highlight needs the colour image).
-    static void set(MainWindow& w, int mode)
+    // And the preview's exposure view: off, clipping or false colour.
+    static void set(MainWindow& w, int mode, int exposure)
     {
         w.displayMode = mode;
+        w.exposureMode = static_cast<scopes::ExposureMode>(exposure);
         w.hoverHue = 0.5f;
         w.hoverSaturation = 0.8;
         w.hoverX = 200.0;
@@ -53,6 +56,36 @@ template <> struct MainWindowProbe<AllocationTag> {
     }
     static void toggleReference(MainWindow& w) { w.referenceTrigger(); }
 };
+
+// Twenty cycles of new frames after three to warm up (the buffers take
+// their sizes) allocate nothing. `hold`: the reference is held after the
+// first cycle; `release`: and released after the second.
+void allocationsPerCycle(platform::MemoryDesktop& desktop, int mode, int exposure, bool hold, bool release)
+{
+    // Declared before the window: the window's matrices remember the
+    // allocator that made them and call it when the window goes.
+    CountingAllocator counting;
+    MainWindow window(nullptr, false, 0);
+    MainWindowProbe<AllocationTag>::set(window, mode, exposure);
+    cv::Mat::setDefaultAllocator(&counting);
+    int afterWarmUp = 0;
+    for (int cycle = 0; cycle < 23; ++cycle) {
+        // A new byte sum every cycle, so every cycle analyses a new frame.
+        desktop.screen.setTo(cv::Scalar(30, 90, 200, 255));
+        desktop.screen(cv::Rect(100, 50, 300, 200)).setTo(cv::Scalar(200, 120, 20 + cycle, 255));
+        window.updateScreen();
+        if ((cycle == 0 && hold) || (cycle == 1 && release))
+            MainWindowProbe<AllocationTag>::toggleReference(window);
+        if (cycle == 2)
+            afterWarmUp = counting.count;
+    }
+    cv::Mat::setDefaultAllocator(counting.inner);
+    QVERIFY2(counting.count == afterWarmUp,
+        qPrintable(QStringLiteral("display mode %1, exposure view %2, reference %3")
+                       .arg(mode)
+                       .arg(exposure)
+                       .arg(release ? "released" : hold ? "held" : "none")));
+}
 
 class CycleAllocationTest : public QObject {
     Q_OBJECT
@@ -64,30 +97,16 @@ private slots:
         desktop.pointerPosition = { 800, 450 };
         // A reference: none; held during the warm-up and kept (drawn under
         // every cycle's scope from its layer, made once); held and released.
+        // And the preview's exposure view: off, clipping, false colour.
         enum Reference { None, Held, Released };
         for (const Reference reference : { None, Held, Released })
-            for (const int mode : { 0, 1, 2 }) {
-                // Declared before the window: the window's matrices remember the
-                // allocator that made them and call it when the window goes.
-                CountingAllocator counting;
-                MainWindow window(nullptr, false, 0);
-                MainWindowProbe<AllocationTag>::set(window, mode);
-                cv::Mat::setDefaultAllocator(&counting);
-                int afterWarmUp = 0;
-                for (int cycle = 0; cycle < 23; ++cycle) { // 3 to warm up: the buffers take their sizes
-                    // A new byte sum every cycle, so every cycle analyses a new frame.
-                    desktop.screen.setTo(cv::Scalar(30, 90, 200, 255));
-                    desktop.screen(cv::Rect(100, 50, 300, 200)).setTo(cv::Scalar(200, 120, 20 + cycle, 255));
-                    window.updateScreen();
-                    if ((cycle == 0 && reference != None) || (cycle == 1 && reference == Released))
-                        MainWindowProbe<AllocationTag>::toggleReference(window);
-                    if (cycle == 2)
-                        afterWarmUp = counting.count;
+            for (const int exposure : { 0, 1, 2 })
+                for (const int mode : { 0, 1, 2 }) {
+                    if (reference != None && exposure != 0)
+                        continue; // each feature on its own, and the two together once below
+                    allocationsPerCycle(desktop, mode, exposure, reference != None, reference == Released);
                 }
-                cv::Mat::setDefaultAllocator(counting.inner);
-                QVERIFY2(counting.count == afterWarmUp,
-                    qPrintable(QStringLiteral("display mode %1, reference %2").arg(mode).arg(int(reference))));
-            }
+        allocationsPerCycle(desktop, 0, 2, true, false);
     }
 };
 

@@ -290,7 +290,7 @@ private slots:
         auto* handle = child<QClickLabel>(*w, "moveHandle");
         QCOMPARE(handle->toolTip(), QStringLiteral("Move window"));
         QVERIFY(!handle->pixmap(Qt::ReturnByValue).isNull()); // the compiled-in copy when images/ is not beside us
-        QCOMPARE(w->actions().size(), 12);
+        QCOMPARE(w->actions().size(), 13);
         const QString help = QString::fromUtf8(testSandbox().readFile(QStringLiteral(HUELENS_SOURCE_DIR "/resources/help.html")));
         const QString readme = QString::fromUtf8(testSandbox().readFile(QStringLiteral(HUELENS_SOURCE_DIR "/README.md")));
         QVERIFY(help.contains(QLatin1String("<kbd>Esc</kbd>")) && readme.contains(QLatin1String("`Esc`")));

@@ -102,7 +102,7 @@ bool isReservedSettingsKey(const QString& key)
     // The program's own top-level keys; one added here can never be taken by
     // an application's capture record.
     static const char* const ownKeys[] = { "apps", "window_size", "preview_enabled", "screencast_token",
-        "vectorscope_zoom", "readings", "readings_profile_file" };
+        "vectorscope_zoom", "readings", "readings_profile_file", "exposure_overlay" };
     // Compared as the settings file spells keys, or "apps/" and "/apps" would
     // still reach "apps". A name that spells no key at all ("/") cannot be
     // stored either.

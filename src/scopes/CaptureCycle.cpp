@@ -181,15 +181,17 @@ void MainWindow::updateScreen()
             previewRows = previewRows.empty()
                 ? rows
                 : cv::Range(std::min(previewRows.start, rows.start), std::max(previewRows.end, rows.end));
+    // The exposure view, when on, is what the preview shows.
+    const cv::Mat& preview = previewPicture(changedRows, previewRows);
     const bool previewChanged = !previewRows.empty();
-    if (frameImage.data != shownFrame.data || frameImage.size() != shownFrame.size() || !previewSharesBuffer) {
-        if (previewChanged || frameImage.data != shownFrame.data || frameImage.size() != shownFrame.size()) {
+    if (preview.data != shownFrame.data || preview.size() != shownFrame.size() || !previewSharesBuffer) {
+        if (previewChanged || preview.data != shownFrame.data || preview.size() != shownFrame.size()) {
             // The label's pixmap may be this buffer: the header keeps it alive until the next is handed over.
-            shownFrame = frameImage;
-            previewSharesBuffer = showBuffer(previewLabel, frameImage);
+            shownFrame = preview;
+            previewSharesBuffer = showBuffer(previewLabel, preview);
         }
     } else if (previewChanged) {
-        const QRect place = pixmapPlace(previewLabel, frameImage);
+        const QRect place = pixmapPlace(previewLabel, preview);
         previewLabel->update(place.x(), place.y() + previewRows.start, place.width(), previewRows.size());
     }
 

@@ -21,6 +21,12 @@ void FramePaint::keep(const cv::Mat& frame, int index, const uchar* pixel)
     kept.push_back({ index, bytes });
 }
 
+void FramePaint::paintRedOver(cv::Mat& frame, int index, std::uint32_t bytes)
+{
+    paintRed(frame, index);
+    std::memcpy(&kept.back().bytes, &bytes, 4);
+}
+
 cv::Range FramePaint::undo(cv::Mat& frame)
 {
     if (kept.empty())

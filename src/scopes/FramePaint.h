@@ -31,12 +31,25 @@ public:
     // (its copy then sees a new buffer anyway), and all its rows count.
     cv::Range undo(cv::Mat& frame);
 
+    // Paints the same pixels red on `other`, a picture of the painted
+    // frame's size (the preview's exposure view), and keeps in `otherPaint`
+    // what `under` makes of the bytes the copy had put there, for its undo.
+    template <typename Under> void paintSameOn(cv::Mat& other, FramePaint& otherPaint, Under under) const
+    {
+        if (other.size() != paintedSize || other.type() != CV_8UC4 || !other.isContinuous())
+            return;
+        for (const Kept& k : kept)
+            otherPaint.paintRedOver(other, k.index, under(k.bytes));
+    }
+
     bool empty() const { return kept.empty(); }
     // The rows painted on since the last undo (empty when none).
     cv::Range rows() const { return kept.empty() ? cv::Range(0, 0) : cv::Range(firstRow, lastRow + 1); }
 
 private:
     void keep(const cv::Mat& frame, int index, const uchar* pixel);
+    // paintRed, keeping `bytes` (B, G, R, A as a little-endian word) as what lay under it.
+    void paintRedOver(cv::Mat& frame, int index, std::uint32_t bytes);
 
     struct Kept {
         int index;

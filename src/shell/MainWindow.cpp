@@ -7,6 +7,7 @@
 #include "shell/Images.h"
 #include "shell/Log.h"
 #include "shell/PlainText.h"
+#include "shell/QExposureLegend.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -214,6 +215,10 @@ MainWindow::MainWindow(QWidget* parent, bool debugMode, int skipUpdateScreen)
 
     scopeLayout->addWidget(plotLabel, 0, 0, Qt::AlignLeft | Qt::AlignTop);
     scopeLayout->addWidget(previewLabel, 1, 0);
+    exposureLegend = new QExposureLegend(scopeArea);
+    exposureLegend->setObjectName(QStringLiteral("exposureLegend"));
+    scopeLayout->addWidget(exposureLegend, 2, 0);
+    loadExposureSetting();
     // Over the plot's top-left corner, outside the layout: a message wrapped
     // on more lines than the plot has rows runs on over the preview rather
     // than making the window taller.

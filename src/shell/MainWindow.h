@@ -3,6 +3,7 @@
 #include "apps/AppProfile.h"
 #include "apps/SettingsFile.h"
 #include "platform/Desktop.h"
+#include "scopes/ExposureOverlay.h"
 #include "scopes/FramePaint.h"
 #include "scopes/HeldReference.h"
 #include "scopes/ReadingsProfile.h"
@@ -38,6 +39,7 @@ class QTextEdit;
 class QTimer;
 class QToolBar;
 class QClickLabel;
+class QExposureLegend;
 class QSelectRegionWindow;
 class ScreenService;
 
@@ -101,6 +103,7 @@ public slots:
     void updateApplicationData();
     void zoomTrigger();
     void referenceTrigger();
+    void exposureTrigger();
 
 protected:
     void enterEvent(QEvent* event) override;
@@ -315,6 +318,24 @@ private:
     bool infoIsMessage = true;
     QHash<QString, InfoPlace> infoPlaces;
     InfoRoom infoRoom;
+
+    // --- scopes/: the exposure view of the preview -----------------------
+    // Off, clipping or false colour, kept in "exposure_overlay". Only the
+    // preview shows it: it paints a copy of the frame, which the scopes,
+    // the hover highlight and the colour search never read.
+    void loadExposureSetting();
+    void showExposureLegend();
+    // The cycle's step: the picture the preview shows (the frame itself
+    // while the view is off), painted again where the capture changed
+    // (`changedRows`) and where the hover highlight was or is. It widens
+    // `rows`, the preview's rows to repaint, by what it painted besides.
+    const cv::Mat& previewPicture(const cv::Range& changedRows, cv::Range& rows);
+    scopes::ExposureMode exposureMode = scopes::ExposureMode::Off;
+    scopes::ExposurePainter exposurePainter;
+    cv::Mat exposureFrame; // B, G, R, A: the frame as the view paints it, the hover highlight on it
+    bool exposureCurrent = false; // false: paint every row at the next cycle
+    scopes::FramePaint exposurePaint; // the hover highlight on exposureFrame
+    QExposureLegend* exposureLegend = nullptr;
 
     // --- scopes/: plot interaction and colour harmony --------------------
     void updateHarmonySwatches();

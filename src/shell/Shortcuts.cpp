@@ -35,6 +35,7 @@ void MainWindow::addShortcuts()
         { "exitShortcut", "Exit", "Ctrl+Q", &MainWindow::exitApp },
         { "zoomShortcut", "Vectorscope scale: 1x, 2x, 4x", "Z", &MainWindow::zoomTrigger },
         { "referenceShortcut", "Hold the scope as a reference, or release it", "H", &MainWindow::referenceTrigger },
+        { "exposureShortcut", "Exposure in the preview: off, clipping, false colour", "E", &MainWindow::exposureTrigger },
     };
     for (const Shortcut& shortcut : shortcuts) {
         auto* action = new QAction(QString::fromLatin1(shortcut.text), this);

@@ -80,6 +80,7 @@ void MainWindow::showPreviewTrigger()
         previewAction->setIcon(imageIcon(QStringLiteral("images/disable_preview.png")));
         previewAction->setText(QStringLiteral("Hide preview"));
         previewLabel->show();
+        showExposureLegend();
         fitToContents();
         resizeTimer->start(100);
         previewHidden = false;
@@ -88,6 +89,7 @@ void MainWindow::showPreviewTrigger()
         previewAction->setIcon(imageIcon(QStringLiteral("images/preview.png")));
         previewAction->setText(QStringLiteral("Show preview"));
         previewLabel->hide();
+        showExposureLegend();
         fitToContents();
         resizeTimer->start(100);
         previewHidden = true;
