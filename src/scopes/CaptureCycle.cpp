@@ -116,6 +116,7 @@ void MainWindow::updateScreen()
     // changed is a changed frame, whatever its sum (a red screen turned
     // blue has the same sum), and the highlight alone changes nothing. A
     // capture that kept last cycle's bytes needs no copy at all.
+    const cv::Range unshadedRows = ownWindowShade.undo(frameImage);
     const cv::Range unpaintedRows = framePaint.undo(frameImage);
     bool bytesChanged = false;
     cv::Range changedRows(0, 0);
@@ -123,6 +124,8 @@ void MainWindow::updateScreen()
     const quint32 sum
         = frameAsCopied ? frameSum : scopes::copyFrameAndSum(captureImage, frameImage, &bytesChanged, &changedRows);
     const bool readingsChanged = convertReadings(monitorIndex, bytesChanged);
+    // Our own windows moved over the frame: what the scopes analyse changed.
+    const bool ownWindowsMoved = leaveOutOwnWindows(captured, bytesChanged || readingsChanged);
 
     // Measured from the rectangle the capture read, in desktop pixels: the
     // monitor's own origin counts, and so does what the capture made of a
@@ -131,14 +134,18 @@ void MainWindow::updateScreen()
     // locate points at nothing: off the frame.
     const bool pointerKnown = desktop.pointerKnown();
     const platform::Point pointer = desktop.pointer();
-    const int cursorX = pointerKnown ? framePosition(pointer.x, captured.left, scale) : -1;
-    const int cursorY = pointerKnown ? framePosition(pointer.y, captured.top, scale) : -1;
+    int cursorX = pointerKnown ? framePosition(pointer.x, captured.left, scale) : -1;
+    int cursorY = pointerKnown ? framePosition(pointer.y, captured.top, scale) : -1;
+    // Pointing at our own window is pointing at nothing the scopes measured.
+    if (ownWindowArea.contains(cursorX, cursorY))
+        cursorX = cursorY = -1;
     log("cursor ok");
 
     bool frameChanged = false;
     frameSum = sum;
-    if (bytesChanged) {
+    if (bytesChanged)
         log("sum changed");
+    if (bytesChanged || ownWindowsMoved) {
         ++frameCount;
         frameChanged = true;
     }
@@ -149,6 +156,7 @@ void MainWindow::updateScreen()
         drawVectorscope(frameChanged, cursorX, cursorY);
     else
         drawWaveform(frameChanged, cursorX, cursorY, displayMode == 2);
+    darkenOwnWindows();
 
     // The labels paint our own buffers. The plot's is the scope picture in
     // the form painted without converting, rewritten where it changed; the
@@ -176,7 +184,10 @@ void MainWindow::updateScreen()
     // The preview changed where the capture did, where last cycle's
     // highlight was taken off and where this cycle's was painted.
     cv::Range previewRows = changedRows;
-    for (const cv::Range& rows : { unpaintedRows, framePaint.rows() })
+    // The darkening gives the same bytes again unless it moved.
+    const cv::Range noRows(0, 0);
+    for (const cv::Range& rows : { unpaintedRows, framePaint.rows(), ownWindowsMoved ? unshadedRows : noRows,
+             ownWindowsMoved ? ownWindowShade.rows() : noRows })
         if (!rows.empty())
             previewRows = previewRows.empty()
                 ? rows

@@ -4,6 +4,7 @@
 #include "apps/SettingsFile.h"
 #include "platform/Desktop.h"
 #include "scopes/FramePaint.h"
+#include "scopes/OwnWindowArea.h"
 #include "scopes/ReadingsProfile.h"
 #include "scopes/ShownPicture.h"
 #include "scopes/VectorscopePlot.h"
@@ -291,6 +292,20 @@ private:
     QHash<QString, InfoPlace> infoPlaces;
     InfoRoom infoRoom;
 
+    // --- scopes/: the program's own windows, never measured ---------------
+    // Where this program's shown windows lie on the frame that shows
+    // `captured`; makes the frame the scopes read when they do. Returns
+    // whether that area moved, which changes what the scopes analyse.
+    bool leaveOutOwnWindows(const platform::Rect& captured, bool frameChanged);
+    bool leavingOutOwnWindows() const;
+    // The preview's step: the own windows' area shown darkened.
+    void darkenOwnWindows();
+
+    scopes::OwnWindowArea ownWindowArea;
+    cv::Mat ownWindowsLeftOut; // the scopes' frame with that area black
+    scopes::FramePaint ownWindowShade; // the darkening, taken off before the next copy
+    std::vector<platform::Rect> ownWindowFrames; // desktop pixels; reused from cycle to cycle
+
     // --- scopes/: plot interaction and colour harmony --------------------
     void updateHarmonySwatches();
     void showSwatch(int index, double hue, const cv::Point& endPoint);
@@ -369,6 +384,8 @@ private:
     // while the monitor's profile is undone, their sRGB values; the preview
     // always shows the captured bytes.
     const cv::Mat& scopeFrame() const;
+    // The same before the program's own windows are left out of it.
+    const cv::Mat& capturedReadings() const;
     void loadReadingsSettings();
     // Refreshes the profile and converts a new frame; true when the readings
     // changed without the frame changing (the scopes must be redone).
