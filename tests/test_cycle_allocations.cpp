@@ -61,25 +61,34 @@ private slots:
         platform::MemoryDesktop& desktop = platform::memoryDesktop();
         desktop.reset(1600, 900);
         desktop.pointerPosition = { 800, 450 };
-        for (const int mode : { 0, 1, 2 }) {
-            // Declared before the window: the window's matrices remember the
-            // allocator that made them and call it when the window goes.
-            CountingAllocator counting;
-            MainWindow window(nullptr, false, 0);
-            MainWindowProbe<AllocationTag>::set(window, mode);
-            cv::Mat::setDefaultAllocator(&counting);
-            int afterWarmUp = 0;
-            for (int cycle = 0; cycle < 23; ++cycle) { // 3 to warm up: the buffers take their sizes
-                // A new byte sum every cycle, so every cycle analyses a new frame.
-                desktop.screen.setTo(cv::Scalar(30, 90, 200, 255));
-                desktop.screen(cv::Rect(100, 50, 300, 200)).setTo(cv::Scalar(200, 120, 20 + cycle, 255));
-                window.updateScreen();
-                if (cycle == 2)
-                    afterWarmUp = counting.count;
+        // The tool window beside the capture, and over part of it (its area left out of the scopes).
+        for (const bool overWindow : { false, true })
+            for (const int mode : { 0, 1, 2 }) {
+                // Declared before the window: the window's matrices remember the
+                // allocator that made them and call it when the window goes.
+                CountingAllocator counting;
+                MainWindow window(nullptr, false, 0);
+                MainWindowProbe<AllocationTag>::set(window, mode);
+                desktop.windowFrames.clear();
+                if (overWindow) {
+                    window.show();
+                    desktop.windowFrames[window.winId()] = platform::Rect { 300, 100, 700, 600 };
+                }
+                cv::Mat::setDefaultAllocator(&counting);
+                int afterWarmUp = 0;
+                for (int cycle = 0; cycle < 23; ++cycle) { // 3 to warm up: the buffers take their sizes
+                    // A new byte sum every cycle, so every cycle analyses a new frame.
+                    desktop.screen.setTo(cv::Scalar(30, 90, 200, 255));
+                    desktop.screen(cv::Rect(100, 50, 300, 200)).setTo(cv::Scalar(200, 120, 20 + cycle, 255));
+                    window.updateScreen();
+                    if (cycle == 2)
+                        afterWarmUp = counting.count;
+                }
+                cv::Mat::setDefaultAllocator(counting.inner);
+                QVERIFY2(counting.count == afterWarmUp,
+                    qPrintable(
+                        QStringLiteral("display mode %1%2").arg(mode).arg(overWindow ? ", over the window" : "")));
             }
-            cv::Mat::setDefaultAllocator(counting.inner);
-            QVERIFY2(counting.count == afterWarmUp, qPrintable(QStringLiteral("display mode %1").arg(mode)));
-        }
     }
 };
 

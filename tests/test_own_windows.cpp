@@ -339,6 +339,26 @@ private slots:
         QVERIFY(!redLit());
     }
 
+    // The tool window across the bottom of a busy screen: every scope of
+    // the cycle is the scope of the frame above it.
+    void aWindowAcrossTheBottomLeavesTheScopesOfTheRest()
+    {
+        screen().reset(1600, 900);
+        screen().screen = busyFrame(1600, 900);
+        screen().pointerPosition = { -50, -50 };
+        auto w = shownWindow();
+        placeToolWindow(*w, Rect { -20, 700, 1620, 950 }); // frame rows 175 on
+        w->updateScreen();
+        const Pictures rest = picturesOf(Probe::capture(*w).rowRange(0, 175).clone());
+        QVERIFY(samePicture(Probe::scopeCache(*w), rest.vectorscope));
+        Probe::setMode(*w, 1);
+        w->updateScreen();
+        QVERIFY(samePicture(Probe::scopeImage(*w), rest.waveform));
+        Probe::setMode(*w, 2);
+        w->updateScreen();
+        QVERIFY(samePicture(Probe::scopeImage(*w), rest.parade));
+    }
+
     // Without any window on the capture every picture is the one made
     // without knowing any window, in every display mode.
     void aWindowBesideTheCaptureChangesNothing()
