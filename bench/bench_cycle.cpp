@@ -156,13 +156,28 @@ double seconds(std::chrono::steady_clock::duration d)
 // mode: 0 Vectorscope, 1 Waveform, 2 Parade; changing: a new frame every
 // cycle; hovering: the pointer rests on the plot, so the preview carries the
 // highlight of the pixels it points at.
-void cycle(benchmark::State& state, int mode, bool changing, bool withRepaint, bool hovering = false)
+// overWindow: the tool window lies over a quarter of the capture (its area
+// left out of the scopes and darkened in the preview); in memory only, as on
+// X11 the window sits beside the captured monitor.
+void cycle(
+    benchmark::State& state, int mode, bool changing, bool withRepaint, bool hovering = false, bool overWindow = false)
 {
     if (!screen().ready()) {
         state.SkipWithError("no X display");
         return;
     }
     MainWindow& w = window();
+#ifdef HUELENS_BENCH_X11
+    if (overWindow) {
+        state.SkipWithError("the in-memory desktop only");
+        return;
+    }
+#else
+    platform::memoryDesktop().windowFrames.clear();
+    if (overWindow)
+        platform::memoryDesktop().windowFrames[static_cast<platform::WindowHandle>(w.winId())]
+            = platform::Rect { 200, 100, 1000, 550 };
+#endif
     MainWindowProbe<CycleBenchTag>::setDisplayMode(w, mode);
     MainWindowProbe<CycleBenchTag>::hover(w, hovering);
     screen().change();
@@ -185,6 +200,9 @@ void cycle(benchmark::State& state, int mode, bool changing, bool withRepaint, b
     if (hovering && mode == 0)
         state.counters["highlighted"] = MainWindowProbe<CycleBenchTag>::highlighted(w);
     MainWindowProbe<CycleBenchTag>::hover(w, false);
+#ifndef HUELENS_BENCH_X11
+    platform::memoryDesktop().windowFrames.clear();
+#endif
 }
 
 BENCHMARK_CAPTURE(cycle, vectorscope_changing, 0, true, false)->UseManualTime()->Unit(benchmark::kMicrosecond);
@@ -198,6 +216,15 @@ BENCHMARK_CAPTURE(cycle, vectorscope_unchanged_hovering, 0, false, false, true)
     ->UseManualTime()
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(cycle, waveform_unchanged_hovering, 1, false, false, true)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(cycle, vectorscope_changing_overWindow, 0, true, false, false, true)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(cycle, vectorscope_unchanged_overWindow, 0, false, false, false, true)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(cycle, waveform_changing_overWindow, 1, true, false, false, true)
     ->UseManualTime()
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(cycle, vectorscope_changing_withRepaint, 0, true, true)

@@ -61,7 +61,7 @@ private slots:
         platform::MemoryDesktop& desktop = platform::memoryDesktop();
         desktop.reset(1600, 900);
         desktop.pointerPosition = { 800, 450 };
-        // The tool window beside the capture, and over part of it (its area left out of the scopes).
+        // The tool window unplaced, and over part of the capture (its area left out of the scopes).
         for (const bool overWindow : { false, true })
             for (const int mode : { 0, 1, 2 }) {
                 // Declared before the window: the window's matrices remember the

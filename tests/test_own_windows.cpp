@@ -2,6 +2,7 @@
 // (as the desktop tells it), their pixels count in no scope and in no colour
 // search, and the preview shows them darkened.
 
+#include "capture/QClickLabel.h"
 #include "platform/memory/MemoryDesktop.h"
 #include "scopes/OwnWindowArea.h"
 #include "scopes/ScopePath.h"
@@ -26,6 +27,7 @@ template <> struct MainWindowProbe<OwnWindowsTag> {
     static const cv::Mat& capture(MainWindow& w) { return w.captureImage; }
     static const std::vector<float>& dominantHues(MainWindow& w) { return w.dominantHues; }
     static void setMode(MainWindow& w, int mode) { w.displayMode = mode; }
+    static QWidget* samplePicture(MainWindow& w) { return w.sampleLabel.get(); }
 };
 using Probe = MainWindowProbe<OwnWindowsTag>;
 
@@ -357,6 +359,33 @@ private slots:
         Probe::setMode(*w, 2);
         w->updateScreen();
         QVERIFY(samePicture(Probe::scopeImage(*w), rest.parade));
+    }
+
+    // The colour-sample picture covers the first monitor while it is shown:
+    // a capture of that monitor then has nothing to measure, and every scope
+    // is empty (no pixel to divide by).
+    void theSamplePictureLeavesNothingToMeasure()
+    {
+        showGreyScreenWithToolWindow();
+        auto w = shownWindow();
+        w->startSampleColor();
+        QWidget* sample = Probe::samplePicture(*w);
+        QVERIFY(sample && sample->isVisible());
+        screen().windowFrames[static_cast<platform::WindowHandle>(sample->winId())] = Rect { 0, 0, 1600, 900 };
+        w->updateScreen();
+        QVERIFY(samePicture(Probe::scopeCache(*w), Probe::wheel(*w)));
+        for (const int mode : { 1, 2 }) {
+            Probe::setMode(*w, mode);
+            w->updateScreen();
+            // No trace: black, with the graticule's grey rows.
+            const cv::Mat& scope = Probe::scopeImage(*w);
+            bool empty = true;
+            for (int y = 0; y < scope.rows; ++y)
+                for (int x = 0; x < scope.cols; ++x)
+                    empty &= scope.at<cv::Vec3b>(y, x) == cv::Vec3b(0, 0, 0)
+                        || scope.at<cv::Vec3b>(y, x) == cv::Vec3b(50, 50, 50);
+            QVERIFY2(empty, mode == 1 ? "Waveform" : "Parade");
+        }
     }
 
     // Without any window on the capture every picture is the one made
