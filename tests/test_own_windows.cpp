@@ -28,6 +28,7 @@ template <> struct MainWindowProbe<OwnWindowsTag> {
     static const std::vector<float>& dominantHues(MainWindow& w) { return w.dominantHues; }
     static void setMode(MainWindow& w, int mode) { w.displayMode = mode; }
     static QWidget* samplePicture(MainWindow& w) { return w.sampleLabel.get(); }
+    static quint64 framesAnalysed(MainWindow& w) { return w.frameCount; }
 };
 using Probe = MainWindowProbe<OwnWindowsTag>;
 
@@ -339,6 +340,24 @@ private slots:
         placeToolWindow(*w, Rect { 900, 300, 1300, 700 });
         w->updateScreen();
         QVERIFY(!redLit());
+    }
+
+    // The tool repainting itself on the screen it captures changes nothing
+    // it analyses: no new frame, no plot made again. What changes beside
+    // it is a new frame.
+    void theToolRepaintingItselfIsNoNewFrame()
+    {
+        showGreyScreenWithToolWindow();
+        auto w = shownWindow();
+        placeToolWindow(*w, kToolWindow);
+        w->updateScreen();
+        const quint64 frames = Probe::framesAnalysed(*w);
+        screen().screen(cv::Rect(300, 200, 100, 100)).setTo(cv::Scalar(0, 255, 0, 255)); // inside the window
+        w->updateScreen();
+        QCOMPARE(Probe::framesAnalysed(*w), frames);
+        screen().screen(cv::Rect(1300, 200, 100, 100)).setTo(cv::Scalar(0, 255, 0, 255)); // beside it
+        w->updateScreen();
+        QCOMPARE(Probe::framesAnalysed(*w), frames + 1);
     }
 
     // The tool window across the bottom of a busy screen: every scope of

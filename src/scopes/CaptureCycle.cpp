@@ -125,7 +125,8 @@ void MainWindow::updateScreen()
         = frameAsCopied ? frameSum : scopes::copyFrameAndSum(captureImage, frameImage, &bytesChanged, &changedRows);
     const bool readingsChanged = convertReadings(monitorIndex, bytesChanged);
     // Our own windows moved over the frame: what the scopes analyse changed.
-    const bool ownWindowsMoved = leaveOutOwnWindows(captured, bytesChanged || readingsChanged);
+    bool analysedChanged = bytesChanged || readingsChanged;
+    const bool ownWindowsMoved = leaveOutOwnWindows(captured, analysedChanged);
 
     // Measured from the rectangle the capture read, in desktop pixels: the
     // monitor's own origin counts, and so does what the capture made of a
@@ -145,7 +146,7 @@ void MainWindow::updateScreen()
     frameSum = sum;
     if (bytesChanged)
         log("sum changed");
-    if (bytesChanged || ownWindowsMoved) {
+    if ((bytesChanged && analysedChanged) || ownWindowsMoved) {
         ++frameCount;
         frameChanged = true;
     }

@@ -2,11 +2,12 @@
 
 #include "capture/QClickLabel.h"
 #include "capture/QSelectRegionWindow.h"
+#include "scopes/FrameSum.h"
 
 // The program's own windows on the captured frame: the tool window, and the
 // region window and the colour-sample picture while they are shown. Where
 // the desktop cannot tell where a window lies, nothing of the frame is its.
-bool MainWindow::leaveOutOwnWindows(const platform::Rect& captured, bool frameChanged)
+bool MainWindow::leaveOutOwnWindows(const platform::Rect& captured, bool& frameChanged)
 {
     ownWindowFrames.clear();
     const QWidget* own[] = { this, regionWindow.data(), sampleLabel.get() };
@@ -17,8 +18,18 @@ bool MainWindow::leaveOutOwnWindows(const platform::Rect& captured, bool frameCh
             ownWindowFrames.push_back(frame);
     }
     const bool moved = ownWindowArea.place(captured, frameImage.cols, frameImage.rows, ownWindowFrames);
-    if (!ownWindowArea.empty() && (moved || frameChanged || ownWindowsLeftOut.size() != frameImage.size()))
-        ownWindowArea.blackenInto(capturedReadings(), ownWindowsLeftOut);
+    if (ownWindowArea.empty())
+        return moved;
+    // What the scopes read changed only where it changed outside our
+    // windows: the tool repainting itself on the screen it captures is no
+    // new frame to analyse.
+    const bool fresh = ownWindowsLeftOut.size() != frameImage.size();
+    if (moved || frameChanged || fresh) {
+        ownWindowArea.blackenInto(capturedReadings(), ownWindowsBlackened);
+        bool differs = false;
+        scopes::copyFrameAndSum(ownWindowsBlackened, ownWindowsLeftOut, &differs);
+        frameChanged = differs || fresh;
+    }
     return moved;
 }
 

@@ -294,15 +294,18 @@ private:
 
     // --- scopes/: the program's own windows, never measured ---------------
     // Where this program's shown windows lie on the frame that shows
-    // `captured`; makes the frame the scopes read when they do. Returns
-    // whether that area moved, which changes what the scopes analyse.
-    bool leaveOutOwnWindows(const platform::Rect& captured, bool frameChanged);
+    // `captured`; makes the frame the scopes read when they do, and then
+    // `frameChanged` (the captured frame's bytes changed) says whether that
+    // one did. Returns whether the area moved, which changes what the scopes
+    // analyse.
+    bool leaveOutOwnWindows(const platform::Rect& captured, bool& frameChanged);
     bool leavingOutOwnWindows() const;
     // The preview's step: the own windows' area shown darkened.
     void darkenOwnWindows();
 
     scopes::OwnWindowArea ownWindowArea;
     cv::Mat ownWindowsLeftOut; // the scopes' frame with that area black
+    cv::Mat ownWindowsBlackened; // the next one, compared with it
     scopes::FramePaint ownWindowShade; // the darkening, taken off before the next copy
     std::vector<platform::Rect> ownWindowFrames; // desktop pixels; reused from cycle to cycle
 
