@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstring>
 #include <opencv2/core.hpp>
 #include <vector>
 
@@ -24,14 +23,6 @@ public:
         pixel[1] = 0;
         pixel[2] = 255;
         pixel[3] = 255;
-    }
-
-    // Pixel `index` of `frame` becomes `bytes` (B, G, R, A in memory order).
-    void paint(cv::Mat& frame, int index, const uchar* bytes)
-    {
-        uchar* pixel = frame.data + static_cast<size_t>(index) * 4;
-        keep(frame, index, pixel);
-        std::memcpy(pixel, bytes, 4);
     }
 
     // Puts back what the paint covered on `frame`, and forgets it. Returns

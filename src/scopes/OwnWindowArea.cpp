@@ -1,7 +1,5 @@
 #include "scopes/OwnWindowArea.h"
 
-#include "scopes/FramePaint.h"
-
 #include <algorithm>
 #include <cstring>
 
@@ -106,20 +104,47 @@ void OwnWindowArea::blackenInto(const cv::Mat& frame, cv::Mat& out) const
         }
 }
 
-void OwnWindowArea::darken(const cv::Mat& captured, cv::Mat& frame, FramePaint& paint) const
+void FrameShade::paint(const OwnWindowArea& area, const cv::Mat& captured, cv::Mat& frame)
 {
-    if (frame.size() != frameSize || captured.size() != frameSize || captured.type() != CV_8UC4
-        || frame.type() != CV_8UC4 || !frame.isContinuous())
+    runs.clear();
+    kept.clear();
+    if (area.empty() || captured.size() != frame.size() || captured.type() != CV_8UC4 || frame.type() != CV_8UC4)
         return;
-    for (int y = firstRow; y < endRow; ++y)
-        forEachRun(y, [&](int x0, int x1) {
-            const uchar* in = captured.ptr<uchar>(y) + static_cast<size_t>(x0) * 4;
-            for (int x = x0; x < x1; ++x, in += 4) {
-                const uchar shade[4] = { static_cast<uchar>(in[0] / 4), static_cast<uchar>(in[1] / 4),
-                    static_cast<uchar>(in[2] / 4), in[3] };
-                paint.paint(frame, y * frameSize.width + x, shade);
-            }
-        });
+    paintedOn = frame.data;
+    paintedSize = frame.size();
+    area.forEachRun([&](int y, int x0, int x1) {
+        if (y >= frame.rows || x1 > frame.cols)
+            return;
+        if (runs.empty())
+            firstRow = y;
+        lastRow = y;
+        runs.push_back({ y, x0, x1 });
+        std::uint32_t* out = frame.ptr<std::uint32_t>(y);
+        const std::uint32_t* in = captured.ptr<std::uint32_t>(y);
+        kept.insert(kept.end(), out + x0, out + x1);
+        // A quarter of each of B, G and R; the fourth byte as captured.
+        for (int x = x0; x < x1; ++x)
+            out[x] = ((in[x] >> 2) & 0x003f3f3fu) | (in[x] & 0xff000000u);
+    });
+}
+
+cv::Range FrameShade::undo(cv::Mat& frame)
+{
+    if (runs.empty())
+        return cv::Range(0, 0);
+    const cv::Range covered = rows();
+    const bool same = frame.data == paintedOn && frame.size() == paintedSize && frame.type() == CV_8UC4;
+    if (same) {
+        const std::uint32_t* from = kept.data();
+        for (const Run& r : runs) {
+            std::memcpy(frame.ptr<std::uint32_t>(r.y) + r.x0, from, static_cast<size_t>(r.x1 - r.x0) * 4);
+            from += r.x1 - r.x0;
+        }
+    }
+    runs.clear();
+    kept.clear();
+    paintedOn = nullptr;
+    return same ? covered : cv::Range(0, frame.rows);
 }
 
 } // namespace scopes

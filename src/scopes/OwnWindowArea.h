@@ -16,8 +16,6 @@
 // Frames are B, G, R, A.
 namespace scopes {
 
-class FramePaint;
-
 class OwnWindowArea {
 public:
     // A frame of `cols` x `rows` pixels that shows `captured` (desktop
@@ -45,11 +43,13 @@ public:
     // Per frame column: how many of its pixels are left out.
     const std::vector<std::uint32_t>& leftOutInColumn() const { return columnCounts; }
 
-    // The preview: each left-out pixel of `frame` (continuous) becomes the
-    // captured pixel of `captured` (same size) at a quarter of its
-    // brightness, through `paint`, so that the cycle takes it off again
-    // before comparing the next capture with the frame.
-    void darken(const cv::Mat& captured, cv::Mat& frame, FramePaint& paint) const;
+    // Calls fn(y, x0, x1) for each run [x0, x1) of left-out columns of each
+    // row y, top down, the rectangles' overlaps merged.
+    template <typename Fn> void forEachRun(Fn fn) const
+    {
+        for (int y = firstRow; y < endRow; ++y)
+            forEachRun(y, [&](int x0, int x1) { fn(y, x0, x1); });
+    }
 
 private:
     // Calls fn(x0, x1) for each run [x0, x1) of left-out columns of row y,
@@ -62,6 +62,32 @@ private:
     std::uint32_t count = 0;
     std::vector<std::uint32_t> columnCounts;
     mutable std::vector<cv::Vec2i> runs; // scratch of forEachRun
+};
+
+// The preview's darkening of the area: each left-out pixel of the frame
+// becomes the captured pixel at a quarter of its brightness, and what it
+// covered is kept, so that the cycle takes it off again before comparing
+// the next capture with the frame.
+class FrameShade {
+public:
+    // `frame` and `captured` of the area's frame size, B, G, R, A.
+    void paint(const OwnWindowArea& area, const cv::Mat& captured, cv::Mat& frame);
+    // Puts back what the shade covered, and forgets it; returns the rows it
+    // covered (empty when none). A frame that is no longer the one painted
+    // on is left as it is, and all its rows count.
+    cv::Range undo(cv::Mat& frame);
+    // The rows shaded since the last undo (empty when none).
+    cv::Range rows() const { return runs.empty() ? cv::Range(0, 0) : cv::Range(firstRow, lastRow + 1); }
+
+private:
+    struct Run {
+        int y, x0, x1;
+    };
+    std::vector<Run> runs;
+    std::vector<std::uint32_t> kept; // the covered pixels, run after run
+    const uchar* paintedOn = nullptr;
+    cv::Size paintedSize;
+    int firstRow = 0, lastRow = 0;
 };
 
 // The frame pixels [first, end) along one axis whose share of `sourceLength`

@@ -42,5 +42,5 @@ bool MainWindow::leavingOutOwnWindows() const
 void MainWindow::darkenOwnWindows()
 {
     if (leavingOutOwnWindows())
-        ownWindowArea.darken(captureImage, frameImage, ownWindowShade);
+        ownWindowShade.paint(ownWindowArea, captureImage, frameImage);
 }

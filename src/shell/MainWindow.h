@@ -306,7 +306,7 @@ private:
     scopes::OwnWindowArea ownWindowArea;
     cv::Mat ownWindowsLeftOut; // the scopes' frame with that area black
     cv::Mat ownWindowsBlackened; // the next one, compared with it
-    scopes::FramePaint ownWindowShade; // the darkening, taken off before the next copy
+    scopes::FrameShade ownWindowShade; // the darkening, taken off before the next copy
     std::vector<platform::Rect> ownWindowFrames; // desktop pixels; reused from cycle to cycle
 
     // --- scopes/: plot interaction and colour harmony --------------------
