@@ -79,7 +79,8 @@ int main(int argc, char** argv)
     }
     const cv::Mat before = pictureOfTheWindow(photo, false), after = pictureOfTheWindow(photo, true);
     const int gap = 16;
-    cv::Mat sheet(std::max(before.rows, after.rows), before.cols + gap + after.cols, CV_8UC4, cv::Scalar(255, 255, 255, 255));
+    cv::Mat sheet(
+        std::max(before.rows, after.rows), before.cols + gap + after.cols, CV_8UC4, cv::Scalar(255, 255, 255, 255));
     before.copyTo(sheet(cv::Rect(0, 0, before.cols, before.rows)));
     after.copyTo(sheet(cv::Rect(before.cols + gap, 0, after.cols, after.rows)));
     cv::Mat bgr;
