@@ -168,15 +168,29 @@ double seconds(std::chrono::steady_clock::duration d)
 // cycle; hovering: the pointer rests on the plot, so the preview carries the
 // highlight of the pixels it points at; reference: the scope of the first
 // frame is held as the reference, drawn under every cycle's; exposure: the
-// preview's exposure view.
+// preview's exposure view; overWindow: the tool window lies over a quarter
+// of the capture (its area left out of the scopes and darkened in the
+// preview), in memory only, as on X11 the window sits beside the captured
+// monitor.
 void cycle(benchmark::State& state, int mode, bool changing, bool withRepaint, bool hovering = false,
-    bool reference = false, scopes::ExposureMode exposure = scopes::ExposureMode::Off)
+    bool reference = false, scopes::ExposureMode exposure = scopes::ExposureMode::Off, bool overWindow = false)
 {
     if (!screen().ready()) {
         state.SkipWithError("no X display");
         return;
     }
     MainWindow& w = window();
+#ifdef HUELENS_BENCH_X11
+    if (overWindow) {
+        state.SkipWithError("the in-memory desktop only");
+        return;
+    }
+#else
+    platform::memoryDesktop().windowFrames.clear();
+    if (overWindow)
+        platform::memoryDesktop().windowFrames[static_cast<platform::WindowHandle>(w.winId())]
+            = platform::Rect { 200, 100, 1000, 550 };
+#endif
     MainWindowProbe<CycleBenchTag>::setDisplayMode(w, mode);
     MainWindowProbe<CycleBenchTag>::hover(w, hovering);
     MainWindowProbe<CycleBenchTag>::setExposure(w, exposure);
@@ -203,6 +217,9 @@ void cycle(benchmark::State& state, int mode, bool changing, bool withRepaint, b
     MainWindowProbe<CycleBenchTag>::hover(w, false);
     MainWindowProbe<CycleBenchTag>::holdReference(w, false);
     MainWindowProbe<CycleBenchTag>::setExposure(w, scopes::ExposureMode::Off);
+#ifndef HUELENS_BENCH_X11
+    platform::memoryDesktop().windowFrames.clear();
+#endif
 }
 
 BENCHMARK_CAPTURE(cycle, vectorscope_changing, 0, true, false)->UseManualTime()->Unit(benchmark::kMicrosecond);
@@ -235,6 +252,15 @@ BENCHMARK_CAPTURE(cycle, vectorscope_changing_falseColour, 0, true, false, false
     ->UseManualTime()
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(cycle, vectorscope_unchanged_falseColour, 0, false, false, false, false, scopes::ExposureMode::FalseColour)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(cycle, vectorscope_changing_overWindow, 0, true, false, false, true)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(cycle, vectorscope_unchanged_overWindow, 0, false, false, false, false, scopes::ExposureMode::Off, true)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(cycle, waveform_changing_overWindow, 1, true, false, false, true)
     ->UseManualTime()
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(cycle, vectorscope_changing_withRepaint, 0, true, true)

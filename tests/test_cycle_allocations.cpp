@@ -59,14 +59,21 @@ template <> struct MainWindowProbe<AllocationTag> {
 
 // Twenty cycles of new frames after three to warm up (the buffers take
 // their sizes) allocate nothing. `hold`: the reference is held after the
-// first cycle; `release`: and released after the second.
-void allocationsPerCycle(platform::MemoryDesktop& desktop, int mode, int exposure, bool hold, bool release)
+// first cycle; `release`: and released after the second; `overWindow`: the
+// tool window lies over part of the capture.
+void allocationsPerCycle(
+    platform::MemoryDesktop& desktop, int mode, int exposure, bool hold, bool release, bool overWindow = false)
 {
     // Declared before the window: the window's matrices remember the
     // allocator that made them and call it when the window goes.
     CountingAllocator counting;
     MainWindow window(nullptr, false, 0);
     MainWindowProbe<AllocationTag>::set(window, mode, exposure);
+    desktop.windowFrames.clear();
+    if (overWindow) {
+        window.show();
+        desktop.windowFrames[window.winId()] = platform::Rect { 300, 100, 700, 600 };
+    }
     cv::Mat::setDefaultAllocator(&counting);
     int afterWarmUp = 0;
     for (int cycle = 0; cycle < 23; ++cycle) {
@@ -81,10 +88,11 @@ void allocationsPerCycle(platform::MemoryDesktop& desktop, int mode, int exposur
     }
     cv::Mat::setDefaultAllocator(counting.inner);
     QVERIFY2(counting.count == afterWarmUp,
-        qPrintable(QStringLiteral("display mode %1, exposure view %2, reference %3")
+        qPrintable(QStringLiteral("display mode %1, exposure view %2, reference %3%4")
                        .arg(mode)
                        .arg(exposure)
-                       .arg(release ? "released" : hold ? "held" : "none")));
+                       .arg(release ? "released" : hold ? "held" : "none")
+                       .arg(overWindow ? ", over the window" : "")));
 }
 
 class CycleAllocationTest : public QObject {
@@ -107,6 +115,9 @@ private slots:
                     allocationsPerCycle(desktop, mode, exposure, reference != None, reference == Released);
                 }
         allocationsPerCycle(desktop, 0, 2, true, false);
+        // The tool window over part of the capture (its area left out of the scopes).
+        for (const int mode : { 0, 1, 2 })
+            allocationsPerCycle(desktop, mode, 0, false, false, true);
     }
 };
 

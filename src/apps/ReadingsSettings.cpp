@@ -31,6 +31,11 @@ void MainWindow::loadReadingsSettings()
 
 const cv::Mat& MainWindow::scopeFrame() const
 {
+    return leavingOutOwnWindows() ? ownWindowsLeftOut : capturedReadings();
+}
+
+const cv::Mat& MainWindow::capturedReadings() const
+{
     return readings && readings->active() && readingFrame.size() == frameImage.size() ? readingFrame : frameImage;
 }
 

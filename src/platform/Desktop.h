@@ -112,6 +112,17 @@ public:
     // drawn where it points.
     virtual bool pointerKnown() { return true; }
 
+    // Where one of this program's own top-level windows lies, its frame
+    // included, in the desktop pixels of monitors() and copy(): false when
+    // it is not shown or the desktop cannot tell (a native Wayland window
+    // never learns its place), and then nothing of the screen is its.
+    virtual bool windowFrame(WindowHandle window, Rect& frame)
+    {
+        (void)window;
+        (void)frame;
+        return false;
+    }
+
     // The ICC profile the desktop publishes for monitor `monitor` (an index
     // into monitors()), as bytes; empty when it publishes none or the
     // desktop has no such convention. The bytes are not checked here.

@@ -77,6 +77,14 @@ int framePosition(int pointer, int edge, float scale)
     return static_cast<int>(std::clamp(position, -kFarOff, kFarOff));
 }
 
+// The rows of both ranges and those between them; an empty range adds none.
+cv::Range unitedRows(const cv::Range& a, const cv::Range& b)
+{
+    if (b.empty())
+        return a;
+    return a.empty() ? b : cv::Range(std::min(a.start, b.start), std::max(a.end, b.end));
+}
+
 } // namespace
 
 void MainWindow::updateScreen()
@@ -116,6 +124,7 @@ void MainWindow::updateScreen()
     // changed is a changed frame, whatever its sum (a red screen turned
     // blue has the same sum), and the highlight alone changes nothing. A
     // capture that kept last cycle's bytes needs no copy at all.
+    const cv::Range unshadedRows = ownWindowShade.undo(frameImage);
     const cv::Range unpaintedRows = framePaint.undo(frameImage);
     bool bytesChanged = false;
     cv::Range changedRows(0, 0);
@@ -123,6 +132,9 @@ void MainWindow::updateScreen()
     const quint32 sum
         = frameAsCopied ? frameSum : scopes::copyFrameAndSum(captureImage, frameImage, &bytesChanged, &changedRows);
     const bool readingsChanged = convertReadings(monitorIndex, bytesChanged);
+    // Our own windows moved over the frame: what the scopes analyse changed.
+    bool analysedChanged = bytesChanged || readingsChanged;
+    const bool ownWindowsMoved = leaveOutOwnWindows(captured, analysedChanged);
 
     // Measured from the rectangle the capture read, in desktop pixels: the
     // monitor's own origin counts, and so does what the capture made of a
@@ -131,14 +143,18 @@ void MainWindow::updateScreen()
     // locate points at nothing: off the frame.
     const bool pointerKnown = desktop.pointerKnown();
     const platform::Point pointer = desktop.pointer();
-    const int cursorX = pointerKnown ? framePosition(pointer.x, captured.left, scale) : -1;
-    const int cursorY = pointerKnown ? framePosition(pointer.y, captured.top, scale) : -1;
+    int cursorX = pointerKnown ? framePosition(pointer.x, captured.left, scale) : -1;
+    int cursorY = pointerKnown ? framePosition(pointer.y, captured.top, scale) : -1;
+    // Pointing at our own window is pointing at nothing the scopes measured.
+    if (ownWindowArea.contains(cursorX, cursorY))
+        cursorX = cursorY = -1;
     log("cursor ok");
 
     bool frameChanged = false;
     frameSum = sum;
-    if (bytesChanged) {
+    if (bytesChanged)
         log("sum changed");
+    if ((bytesChanged && analysedChanged) || ownWindowsMoved) {
         ++frameCount;
         frameChanged = true;
     }
@@ -149,6 +165,7 @@ void MainWindow::updateScreen()
         drawVectorscope(frameChanged, cursorX, cursorY);
     else
         drawWaveform(frameChanged, cursorX, cursorY, displayMode == 2);
+    darkenOwnWindows();
 
     // The labels paint our own buffers. The plot's is the scope picture in
     // the form painted without converting, rewritten where it changed; the
@@ -175,14 +192,18 @@ void MainWindow::updateScreen()
     }
     // The preview changed where the capture did, where last cycle's
     // highlight was taken off and where this cycle's was painted.
-    cv::Range previewRows = changedRows;
+    // The darkening of our own windows gives the same bytes again unless it
+    // moved; the exposure view paints again where the frame's bytes did.
+    const cv::Range noRows(0, 0);
+    cv::Range frameRows = changedRows;
+    for (const cv::Range& rows :
+        { ownWindowsMoved ? unshadedRows : noRows, ownWindowsMoved ? ownWindowShade.rows() : noRows })
+        frameRows = unitedRows(frameRows, rows);
+    cv::Range previewRows = frameRows;
     for (const cv::Range& rows : { unpaintedRows, framePaint.rows() })
-        if (!rows.empty())
-            previewRows = previewRows.empty()
-                ? rows
-                : cv::Range(std::min(previewRows.start, rows.start), std::max(previewRows.end, rows.end));
+        previewRows = unitedRows(previewRows, rows);
     // The exposure view, when on, is what the preview shows.
-    const cv::Mat& preview = previewPicture(changedRows, previewRows);
+    const cv::Mat& preview = previewPicture(frameRows, previewRows);
     const bool previewChanged = !previewRows.empty();
     if (preview.data != shownFrame.data || preview.size() != shownFrame.size() || !previewSharesBuffer) {
         if (previewChanged || preview.data != shownFrame.data || preview.size() != shownFrame.size()) {

@@ -27,7 +27,8 @@ void MainWindow::drawVectorscope(bool frameChanged, int cursorX, int cursorY)
         log("ch A");
         // The plot has the wheel's size, which is windowSize square. The cache
         // is the plotter's own picture, which nothing else paints on.
-        vectorscopePlotter.count(scopeFrame(), backgroundImage.cols, scopeRadius, vectorscopeZoom);
+        vectorscopePlotter.count(scopeFrame(), backgroundImage.cols, scopeRadius, vectorscopeZoom,
+            leavingOutOwnWindows() ? ownWindowArea.pixels() : 0);
         // A size whose fast arithmetic failed its check against OpenCV, once.
         for (const QString& note : scopes::takeFallbackNotes())
             if (debugMode)

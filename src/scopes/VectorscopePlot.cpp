@@ -362,11 +362,11 @@ cv::Mat VectorscopePlotter::plot(
     return draw(wheel, paintedOver);
 }
 
-void VectorscopePlotter::count(const cv::Mat& frameBgra, int size, double radius, int zoom)
+void VectorscopePlotter::count(const cv::Mat& frameBgra, int size, double radius, int zoom, std::uint32_t leftOut)
 {
     CV_Assert(frameBgra.type() == CV_8UC4 && size > 0);
     plotSize = size;
-    framePixels = static_cast<std::uint32_t>(frameBgra.total());
+    framePixels = static_cast<std::uint32_t>(frameBgra.total()) - std::min<std::uint32_t>(leftOut, frameBgra.total());
     lastPlain = scopePath() == ScopePath::Plain || size < 3 || !colourTables().usable || !normalizeScalesOnly()
         || !gaussianOrder(3, size, size).known || !placementChecked(size, radius, zoom, frameBgra.cols);
     if (lastPlain) {
@@ -375,7 +375,7 @@ void VectorscopePlotter::count(const cv::Mat& frameBgra, int size, double radius
         pictureOfCounts = false;
         frameBgra.copyTo(countedFrame);
         frameToHsv(frameBgra, plainRgbBytes, plainRgbFloat, plainHsv);
-        accumulateHsv(plainHsv, size, radius, pixelWeight(frameBgra.rows * frameBgra.cols), plainCells, zoom);
+        accumulateHsv(plainHsv, size, radius, pixelWeight(static_cast<int>(framePixels)), plainCells, zoom);
         return;
     }
     const CountedFor key { size, radius, zoom,
@@ -478,8 +478,9 @@ cv::Mat VectorscopePlotter::draw(const cv::Mat& wheel, const cv::Rect& paintedOv
     const Area region = plotRegion();
     // Past some number of moved cells, smoothing the whole plot is cheaper.
     const size_t regionCells = static_cast<size_t>(region.x1 - region.x0 + 1) * (region.y1 - region.y0 + 1);
+    // Another number of pixels weighs every cell anew.
     if (!lastPlain && pictureOfCounts && pictureWheel == wheel.data && picture.size() == wheel.size()
-        && movedCells.size() * 8 <= regionCells) {
+        && movedCells.size() * 8 <= regionCells && weightsFor == pixelWeight(static_cast<int>(framePixels))) {
         drawMovedCells(wheel, paintedOver);
         return picture;
     }
@@ -489,7 +490,8 @@ cv::Mat VectorscopePlotter::draw(const cv::Mat& wheel, const cv::Rect& paintedOv
         drawPlainly(wheel);
         return picture;
     }
-    prepareWeights(pixelWeight(static_cast<int>(framePixels)), framePixels);
+    // Weights for as many pixels as the frame has: a cell never counts more.
+    prepareWeights(pixelWeight(static_cast<int>(framePixels)), static_cast<std::uint32_t>(countedFrame.total()));
     // normalize's smallest value is 0 unless every cell of the plot is lit,
     // which a plot cannot be (its corners lie beyond full saturation); should
     // it ever be, the plain smoothing takes over from the same cells.

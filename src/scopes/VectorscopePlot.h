@@ -55,7 +55,10 @@ public:
 
     // The same in two steps: every pixel onto the cells of a plot `size`
     // square, then the smoothing and brightening over the wheel (size x size).
-    void count(const cv::Mat& frameBgra, int size, double radius, int zoom = 1);
+    // `leftOut` of the frame's pixels are left out of the plot: they are
+    // black in the frame (they land nowhere), and the weight of a pixel is
+    // that of a frame of the others alone.
+    void count(const cv::Mat& frameBgra, int size, double radius, int zoom = 1, std::uint32_t leftOut = 0);
     cv::Mat draw(const cv::Mat& wheel, const cv::Rect& paintedOver = {});
 
     // The frame of the last count (B, G, R, A), kept until the next.

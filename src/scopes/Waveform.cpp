@@ -8,7 +8,8 @@
 // change flag and the pointer's frame position go unused.
 void MainWindow::drawWaveform(bool, int, int, bool parade)
 {
-    scopes::renderWaveform(scopeFrame(), windowSize, parade, waveformBuffers, scopeImage);
+    scopes::renderWaveform(scopeFrame(), windowSize, parade, waveformBuffers, scopeImage,
+        leavingOutOwnWindows() ? &ownWindowArea.leftOutInColumn() : nullptr);
     scopeImageHoldsPlot = false;
     scopeChanged.all(scopeImage.rows, scopeImage.cols);
     if (referenceHeld())

@@ -217,12 +217,22 @@ void highlightMatchingLevels(const cv::Mat& readings, cv::Mat& preview, int scop
 }
 
 void renderWaveform(const cv::Mat& frameBgra, int windowSize, bool parade, cv::Mat& rgbBytes, cv::Mat& rgbFloat,
-    ChannelMats& counts, ChannelMats& traces, cv::Mat& blur3, cv::Mat& blur5, cv::Mat& scope)
+    ChannelMats& counts, ChannelMats& traces, cv::Mat& blur3, cv::Mat& blur5, cv::Mat& scope,
+    const std::vector<std::uint32_t>* leftOut)
 {
     frameToRgbFloat(frameBgra, rgbBytes, rgbFloat);
     const int rows = waveformHeight(windowSize);
     const int width = traceWidth(windowSize, parade);
     accumulateLevels(rgbFloat, width, counts);
+    if (leftOut && static_cast<int>(leftOut->size()) == frameBgra.cols && width > 0) {
+        // The black they were made counted them on level 0, in the column accumulateLevels took.
+        const float sx = static_cast<float>(width) / static_cast<float>(frameBgra.cols);
+        for (int c = 0; c < frameBgra.cols; ++c) {
+            const int x = std::min(static_cast<int>(static_cast<float>(c) * sx), width - 1);
+            for (cv::Mat& channel : counts)
+                channel.at<float>(kLevels - 1, x) -= static_cast<float>((*leftOut)[static_cast<size_t>(c)]);
+        }
+    }
     for (int channel : { Blue, Green, Red })
         enhanceTrace(counts[channel], width, rows, traces[channel], blur3, blur5);
     scope.create(rows, windowSize, CV_8UC3);
@@ -234,9 +244,10 @@ void renderWaveform(const cv::Mat& frameBgra, int windowSize, bool parade, cv::M
     applyGraticule(scope);
 }
 
-void renderWaveform(const cv::Mat& frameBgra, int windowSize, bool parade, WaveformBuffers& buffers, cv::Mat& scope)
+void renderWaveform(const cv::Mat& frameBgra, int windowSize, bool parade, WaveformBuffers& buffers, cv::Mat& scope,
+    const std::vector<std::uint32_t>* leftOut)
 {
-    buffers.renderer.render(frameBgra, windowSize, parade, scope);
+    buffers.renderer.render(frameBgra, windowSize, parade, scope, leftOut);
 }
 
 namespace reference {

@@ -3,6 +3,7 @@
 #include "scopes/WaveformTrace.h"
 
 #include <array>
+#include <cstdint>
 #include <opencv2/core.hpp>
 #include <vector>
 
@@ -75,9 +76,15 @@ void highlightMatchingLevels(const cv::Mat& readings, cv::Mat& preview, int scop
 struct WaveformBuffers {
     WaveformRenderer renderer;
 };
-void renderWaveform(const cv::Mat& frameBgra, int windowSize, bool parade, WaveformBuffers& buffers, cv::Mat& scope);
+// With `leftOut` (per frame column, how many of its pixels are left out of
+// the scope; those pixels are black in the frame), the pictures of the
+// other pixels alone: the left-out ones are taken back out of the darkest
+// level, so that they count nowhere.
+void renderWaveform(const cv::Mat& frameBgra, int windowSize, bool parade, WaveformBuffers& buffers, cv::Mat& scope,
+    const std::vector<std::uint32_t>* leftOut = nullptr);
 void renderWaveform(const cv::Mat& frameBgra, int windowSize, bool parade, cv::Mat& rgbBytes, cv::Mat& rgbFloat,
-    ChannelMats& counts, ChannelMats& traces, cv::Mat& blur3, cv::Mat& blur5, cv::Mat& scope);
+    ChannelMats& counts, ChannelMats& traces, cv::Mat& blur3, cv::Mat& blur5, cv::Mat& scope,
+    const std::vector<std::uint32_t>* leftOut = nullptr);
 
 // Plain versions written for clarity, allocating freely; the fast versions
 // above are held to them.

@@ -241,13 +241,16 @@ std::vector<const void*> WaveformRenderer::buffers() const
     return b;
 }
 
-void WaveformRenderer::render(const cv::Mat& frameBgra, int windowSize, bool parade, cv::Mat& scope)
+void WaveformRenderer::render(
+    const cv::Mat& frameBgra, int windowSize, bool parade, cv::Mat& scope, const std::vector<std::uint32_t>* leftOut)
 {
     CV_Assert(frameBgra.type() == CV_8UC4);
-    lastPlain = !renderFast(frameBgra, windowSize, parade, scope);
+    if (leftOut && static_cast<int>(leftOut->size()) != frameBgra.cols)
+        leftOut = nullptr;
+    lastPlain = !renderFast(frameBgra, windowSize, parade, scope, leftOut);
     if (lastPlain)
         renderWaveform(frameBgra, windowSize, parade, plainRgbBytes, plainRgbFloat, plainCounts, plainTraces,
-            plainBlur3, plainBlur5, scope);
+            plainBlur3, plainBlur5, scope, leftOut);
 }
 
 void WaveformRenderer::countLevels(const cv::Mat& frameBgra, int width)
@@ -338,7 +341,8 @@ float WaveformRenderer::stretchedLargest(const std::uint16_t* count, size_t stri
     return largest;
 }
 
-bool WaveformRenderer::renderFast(const cv::Mat& frameBgra, int windowSize, bool parade, cv::Mat& scope)
+bool WaveformRenderer::renderFast(
+    const cv::Mat& frameBgra, int windowSize, bool parade, cv::Mat& scope, const std::vector<std::uint32_t>* leftOut)
 {
     const int height = waveformHeight(windowSize);
     const int width = traceWidth(windowSize, parade);
@@ -364,6 +368,16 @@ bool WaveformRenderer::renderFast(const cv::Mat& frameBgra, int windowSize, bool
         std::memset(levelCounts[ch], 0, cells * sizeof(std::uint16_t));
     }
     countLevels(frameBgra, width);
+    // Left-out pixels are black: counted on level 0 (the last row), from where they go again.
+    std::uint32_t leftOutPixels = 0;
+    if (leftOut)
+        for (int c = 0; c < frameBgra.cols; ++c)
+            if (const std::uint32_t n = (*leftOut)[static_cast<size_t>(c)]) {
+                leftOutPixels += n;
+                for (std::uint16_t* count : levelCounts)
+                    count[static_cast<size_t>(kLevels - 1) * countStride + columnOf[static_cast<size_t>(c)]]
+                        -= static_cast<std::uint16_t>(n);
+            }
 
     // Per channel: the gain from the density, then the largest value of the
     // stretched trace, which normalize divides by; its smallest must be 0.
@@ -377,7 +391,7 @@ bool WaveformRenderer::renderFast(const cv::Mat& frameBgra, int windowSize, bool
     float* normalised = rows.data();
     float* across3 = normalised + 5 * line;
     float* across5 = across3 + 5 * w;
-    const std::uint32_t pixels = static_cast<std::uint32_t>(frameBgra.total());
+    const std::uint32_t pixels = static_cast<std::uint32_t>(frameBgra.total()) - leftOutPixels;
     for (int ch = 0; ch < 3; ++ch) {
         const std::uint16_t* count = levelCounts[ch];
         const size_t stride = static_cast<size_t>(countStride);

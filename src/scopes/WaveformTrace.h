@@ -29,7 +29,9 @@ class WaveformRenderer {
 public:
     // scope := Waveform (parade false) or Parade of `frameBgra` for a window
     // `windowSize` wide: windowSize columns, waveformHeight(windowSize) rows.
-    void render(const cv::Mat& frameBgra, int windowSize, bool parade, cv::Mat& scope);
+    // With `leftOut`, the picture of the pixels not left out (see renderWaveform).
+    void render(const cv::Mat& frameBgra, int windowSize, bool parade, cv::Mat& scope,
+        const std::vector<std::uint32_t>* leftOut = nullptr);
 
     // Whether the last picture took the plain calls (this OpenCV does
     // something the fast path does not repeat).
@@ -39,7 +41,8 @@ public:
     std::vector<const void*> buffers() const;
 
 private:
-    bool renderFast(const cv::Mat& frameBgra, int windowSize, bool parade, cv::Mat& scope);
+    bool renderFast(const cv::Mat& frameBgra, int windowSize, bool parade, cv::Mat& scope,
+        const std::vector<std::uint32_t>* leftOut);
     void countLevels(const cv::Mat& frameBgra, int width);
     // The largest value of a channel's stretched trace, and whether it has a 0.
     float stretchedLargest(const std::uint16_t* count, size_t stride, int width, const std::vector<RowBlend>& blends,

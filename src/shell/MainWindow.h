@@ -6,6 +6,7 @@
 #include "scopes/ExposureOverlay.h"
 #include "scopes/FramePaint.h"
 #include "scopes/HeldReference.h"
+#include "scopes/OwnWindowArea.h"
 #include "scopes/ReadingsProfile.h"
 #include "scopes/ShownPicture.h"
 #include "scopes/VectorscopePlot.h"
@@ -337,6 +338,23 @@ private:
     scopes::FramePaint exposurePaint; // the hover highlight on exposureFrame
     QExposureLegend* exposureLegend = nullptr;
 
+    // --- scopes/: the program's own windows, never measured ---------------
+    // Where this program's shown windows lie on the frame that shows
+    // `captured`; makes the frame the scopes read when they do, and then
+    // `frameChanged` (the captured frame's bytes changed) says whether that
+    // one did. Returns whether the area moved, which changes what the scopes
+    // analyse.
+    bool leaveOutOwnWindows(const platform::Rect& captured, bool& frameChanged);
+    bool leavingOutOwnWindows() const;
+    // The preview's step: the own windows' area shown darkened.
+    void darkenOwnWindows();
+
+    scopes::OwnWindowArea ownWindowArea;
+    cv::Mat ownWindowsLeftOut; // the scopes' frame with that area black
+    cv::Mat ownWindowsBlackened; // the next one, compared with it
+    scopes::FrameShade ownWindowShade; // the darkening, taken off before the next copy
+    std::vector<platform::Rect> ownWindowFrames; // desktop pixels; reused from cycle to cycle
+
     // --- scopes/: plot interaction and colour harmony --------------------
     void updateHarmonySwatches();
     void showSwatch(int index, double hue, const cv::Point& endPoint);
@@ -415,6 +433,8 @@ private:
     // while the monitor's profile is undone, their sRGB values; the preview
     // always shows the captured bytes.
     const cv::Mat& scopeFrame() const;
+    // The same before the program's own windows are left out of it.
+    const cv::Mat& capturedReadings() const;
     void loadReadingsSettings();
     // Refreshes the profile and converts a new frame; true when the readings
     // changed without the frame changing (the scopes must be redone).

@@ -345,6 +345,22 @@ void pointerPosition(Win32Desktop& desktop)
 
 } // namespace
 
+// Where the program's own window lies: its rectangle while it is shown,
+// nothing once hidden or gone.
+void ownWindowFrame(Win32Desktop& desktop)
+{
+    HWND own = makeWindow(L"HuelensTestOwn", L"own", DefWindowProcW, Rect { 100, 60, 300, 210 }, WS_EX_TOPMOST);
+    pumpMessages();
+    Rect frame;
+    const platform::WindowHandle handle = toWindowHandle(own);
+    CHECK(desktop.windowFrame(handle, frame) && frame == (Rect { 100, 60, 300, 210 }), "own window at " + str(frame));
+    ShowWindow(own, SW_HIDE);
+    pumpMessages();
+    CHECK(!desktop.windowFrame(handle, frame), "a hidden window lies nowhere");
+    DestroyWindow(own);
+    CHECK(!desktop.windowFrame(handle, frame), "a destroyed window lies nowhere");
+}
+
 int main()
 {
     SetProcessDPIAware();
@@ -364,6 +380,7 @@ int main()
 
     windowInFront(desktop);
     pointerPosition(desktop);
+    ownWindowFrame(desktop);
 
     std::printf("%d passed, %d failed\n", passed, failed);
     std::fflush(stdout);

@@ -25,6 +25,7 @@ void MemoryDesktop::reset(int width, int height, const cv::Scalar& bgr)
     tracksChanges = false;
     unchangedAnswers = 0;
     lastCopy = LastCopy {};
+    windowFrames.clear();
 }
 
 CaptureAccess MemoryDesktop::captureAccess()
@@ -138,6 +139,19 @@ std::vector<std::uint8_t> MemoryDesktop::monitorProfile(int monitor)
     ++profileReads;
     const auto it = profiles.find(monitor);
     return it == profiles.end() ? std::vector<std::uint8_t> {} : it->second;
+}
+
+} // namespace platform
+
+namespace platform {
+
+bool MemoryDesktop::windowFrame(WindowHandle window, Rect& frame)
+{
+    const auto it = windowFrames.find(window);
+    if (it == windowFrames.end())
+        return false;
+    frame = it->second;
+    return true;
 }
 
 } // namespace platform

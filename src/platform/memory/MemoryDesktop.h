@@ -44,6 +44,10 @@ public:
     std::map<int, std::vector<std::uint8_t>> profiles;
     int profileReads = 0;
 
+    // Where the program's own windows lie (what windowFrame() gives), by
+    // their handles; a window not here is one the desktop cannot place.
+    std::map<WindowHandle, Rect> windowFrames;
+
     // One monitor of the given size at the origin, filled with a colour (B, G, R).
     void reset(int width, int height, const cv::Scalar& bgr = cv::Scalar(0, 0, 0));
 
@@ -60,6 +64,7 @@ public:
     void releaseCapture() override;
     bool pointerKnown() override;
     std::vector<std::uint8_t> monitorProfile(int monitor) override;
+    bool windowFrame(WindowHandle window, Rect& frame) override;
 
 private:
     struct LastCopy {

@@ -300,6 +300,16 @@ std::string Win32Desktop::executable(WindowHandle window)
     return toUtf8(path, length > 0 && length < kPathBufferBytes ? static_cast<int>(length) : 0);
 }
 
+bool Win32Desktop::windowFrame(WindowHandle window, Rect& frame)
+{
+    const HWND hwnd = toHwnd(window);
+    RECT r {};
+    if (window == 0 || !IsWindowVisible(hwnd) || IsIconic(hwnd) || !GetWindowRect(hwnd, &r))
+        return false;
+    frame = Rect { r.left, r.top, r.right, r.bottom };
+    return true;
+}
+
 Desktop& desktop()
 {
     static Win32Desktop instance;

@@ -25,6 +25,9 @@ public:
     // The image path in the device form K32GetProcessImageFileNameA gives,
     // "\Device\HarddiskVolume3\Program Files\...\app.exe", in UTF-8.
     std::string executable(WindowHandle window) override;
+    // GetWindowRect: the frame with the invisible resizing border, in the
+    // screen pixels of the copy; false while the window is hidden or minimised.
+    bool windowFrame(WindowHandle window, Rect& frame) override;
 };
 
 // Which source column, and which source row, GDI's COLORONCOLOR stretch

@@ -48,6 +48,9 @@ public:
     WindowHandle foreground() override;
     WindowTexts texts(WindowHandle window) override;
     std::string executable(WindowHandle window) override;
+    // The root's child that holds `window` (the window manager's frame, or
+    // the window itself without one), while it is mapped.
+    bool windowFrame(WindowHandle window, Rect& frame) override;
     // The root window's _ICC_PROFILE (monitor 0) or _ICC_PROFILE_n (monitor
     // n), as a colour daemon sets them.
     std::vector<std::uint8_t> monitorProfile(int monitor) override;
