@@ -704,16 +704,35 @@ void VectorscopePlotter::resolveExactly(const cv::Mat& frameBgra, int size, doub
     }
     cv::cvtColor(exactRgb, exactHsv, cv::COLOR_RGB2HSV);
 
+    // Many of these pixels share a place: on a magnified rim whose radius is
+    // an odd number of pixels, every colour of a hue near a multiple of 30
+    // degrees lies half a cell from two cells, and their hues take a few
+    // values. Each hue and distance is placed once per call.
+    if (++exactStamp == 0) {
+        for (ExactPlace& e : exactPlaces)
+            e.stamp = 0;
+        exactStamp = 1;
+    }
     const int half = size / 2;
     std::fill(exactRowOf.begin(), exactRowOf.end(), 0);
     for (int index : exactPixelsFound) {
         const int x = index % cols;
         const cv::Vec3f hsv = exactHsv.at<cv::Vec3f>(exactRowOf[static_cast<size_t>(x)]++, x);
-        const cv::Point pt = plotPoint(half, hsv[0] * kDegreesToRadians, plottedSaturation(hsv[1], zoom) * radius);
-        const bool inside = pt.x >= 0 && pt.y >= 0 && pt.x < size && pt.y < size;
-        const int cell = inside ? pt.y * size + pt.x : size * size;
-        framePlaces[static_cast<size_t>(index)] = cell;
-        ++counts[static_cast<size_t>(cell)];
+        const double distance = plottedSaturation(hsv[1], zoom) * radius;
+        std::uint32_t hueBits;
+        std::uint64_t distanceBits;
+        std::memcpy(&hueBits, &hsv[0], sizeof hueBits);
+        std::memcpy(&distanceBits, &distance, sizeof distanceBits);
+        ExactPlace& e = exactPlaces[(hueBits * 0x9e3779b1u ^ static_cast<std::uint32_t>(distanceBits >> 32)
+                                        ^ static_cast<std::uint32_t>(distanceBits))
+            % exactPlaces.size()];
+        if (e.stamp != exactStamp || e.hueBits != hueBits || e.distanceBits != distanceBits) {
+            const cv::Point pt = plotPoint(half, hsv[0] * kDegreesToRadians, distance);
+            const bool inside = pt.x >= 0 && pt.y >= 0 && pt.x < size && pt.y < size;
+            e = ExactPlace { hueBits, distanceBits, inside ? pt.y * size + pt.x : size * size, exactStamp };
+        }
+        framePlaces[static_cast<size_t>(index)] = e.cell;
+        ++counts[static_cast<size_t>(e.cell)];
     }
 }
 
