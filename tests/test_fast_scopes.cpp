@@ -513,7 +513,9 @@ private slots:
         // At 2x and 4x every vector path plots what the plain path plots at
         // that zoom, and what the plain arithmetic written out plots, and
         // does not fall back to the plain path; a plotter that drew the same
-        // frame at 1x first keeps nothing of it.
+        // frame at 1x first, or on a plot one pixel wider or narrower with
+        // the same radius (the same places, other cell numbers), keeps
+        // nothing of it.
         QFETCH(cv::Mat, frame);
         QFETCH(int, zoom);
         const int size = frame.cols;
@@ -534,6 +536,11 @@ private slots:
             plotter.plot(frame, wheel, radius);
             QVERIFY2(samePicture(plotter.plot(frame, wheel, radius, {}, zoom), plain), scopes::scopePathName(path));
             QVERIFY2(!plotter.usedPlainPath(), scopes::scopePathName(path));
+            cv::Mat neighbour;
+            scopes::renderColorWheel(neighbour, size ^ 1, size ^ 1, radius, zoom);
+            plotter.plot(frame, neighbour, radius, {}, zoom);
+            QVERIFY2(samePicture(plotter.plot(frame, wheel, radius, {}, zoom), plain),
+                qPrintable(QStringLiteral("%1, after a plot %2 wide").arg(scopes::scopePathName(path)).arg(size ^ 1)));
             // The stream the window and the renderer draw: the skin-tone line
             // painted over each picture goes back to the wheel.
             scopes::FrameScope stream(0, size, zoom);
