@@ -47,12 +47,13 @@ double radiusOf(int size)
     return (size / 2) * 0.75;
 }
 
-const cv::Mat& wheel(int size)
+// The wheel behind a plot of `size` at scale `zoom`.
+const cv::Mat& wheel(int size, int zoom = 1)
 {
-    static std::map<int, cv::Mat> made;
-    cv::Mat& w = made[size];
+    static std::map<std::pair<int, int>, cv::Mat> made;
+    cv::Mat& w = made[{ size, zoom }];
     if (w.empty())
-        scopes::renderColorWheel(w, size, size, radiusOf(size));
+        scopes::renderColorWheel(w, size, size, radiusOf(size), zoom);
     return w;
 }
 
@@ -111,14 +112,20 @@ const std::vector<cv::Mat>& wholeNewFrames(int size)
     return list;
 }
 
-// One plotter over the frames of `list` in turn, buffers reused.
+// One plotter over the frames of `list` in turn, buffers reused, at the
+// scale of the second argument (1x, 2x or 4x).
 void plotEach(benchmark::State& state, const std::vector<cv::Mat>& list)
 {
     const int size = int(state.range(0));
+    const int zoom = int(state.range(1));
     scopes::VectorscopePlotter plotter;
-    long i = 0;
+    // Set-up apart: the wheel, and the checks of the fast arithmetic when a
+    // size and scale are first used, are not a frame's cost.
+    const cv::Mat& behind = wheel(size, zoom);
+    plotter.plot(list[0], behind, radiusOf(size), {}, zoom);
+    long i = 1;
     for (auto _ : state) {
-        const cv::Mat scope = plotter.plot(list[i++ % kFrames], wheel(size), radiusOf(size));
+        const cv::Mat scope = plotter.plot(list[i++ % kFrames], behind, radiusOf(size), {}, zoom);
         benchmark::DoNotOptimize(scope.data);
     }
     setFrameCounters(state);
@@ -129,7 +136,10 @@ void vectorscopeNewFrame(benchmark::State& state)
 {
     plotEach(state, wholeNewFrames(int(state.range(0))));
 }
-BENCHMARK(vectorscopeNewFrame)->Arg(400)->Arg(600)->ArgName("size")->Unit(benchmark::kMicrosecond);
+BENCHMARK(vectorscopeNewFrame)
+    ->ArgsProduct({ { 400, 600 }, { 1, 2, 4 } })
+    ->ArgNames({ "size", "zoom" })
+    ->Unit(benchmark::kMicrosecond);
 
 // A frame that differs from the one before by a small square that moved:
 // only the rows it touches are counted again.
@@ -137,7 +147,10 @@ void vectorscopeFewRowsChanged(benchmark::State& state)
 {
     plotEach(state, frames(int(state.range(0))));
 }
-BENCHMARK(vectorscopeFewRowsChanged)->Arg(400)->Arg(600)->ArgName("size")->Unit(benchmark::kMicrosecond);
+BENCHMARK(vectorscopeFewRowsChanged)
+    ->ArgsProduct({ { 400, 600 }, { 1, 2, 4 } })
+    ->ArgNames({ "size", "zoom" })
+    ->Unit(benchmark::kMicrosecond);
 
 void vectorscopeNewFramePlain(benchmark::State& state)
 {

@@ -41,6 +41,13 @@ for tool in ffmpeg "$render" "$make_frames"; do
   command -v "$tool" >/dev/null || { echo "run-bench: $tool is missing (make bench builds it; ffmpeg comes with make deps)" >&2; exit 1; }
 done
 
+# The magnified vectorscope (huelens-render --zoom 2 and 4) is measured
+# beside 1x on the same frames; ffmpeg has no such scale, so its rows hold
+# ffmpeg's vectorscope, and the last column says what the scale costs
+# against Huelens' own 1x. HUELENS_BENCH_SCOPES chooses the scopes, for
+# example "vectorscope vectorscope-2x vectorscope-4x" (default: all).
+scopes=${HUELENS_BENCH_SCOPES:-vectorscope vectorscope-2x vectorscope-4x waveform parade luma}
+
 # Huelens' Waveform and Parade trace all three colour channels, so ffmpeg's
 # waveform filter is asked for all three components of the picture in
 # R, G, B planes (its default traces luma alone, a third of the work; that
@@ -71,8 +78,8 @@ echo "Photographs: $photo (a moving square), $turning_photo (turning, hues shift
 echo "ffmpeg: $(ffmpeg -hide_banner -version | head -1 | cut -d' ' -f1-3)"
 echo
 
-printf '%-9s %-9s %-12s %12s %12s %9s %14s %14s\n' frames size scope 'ffmpeg ms' 'huelens ms' ratio \
-  'ffmpeg set-up' 'huelens set-up'
+printf '%-9s %-9s %-14s %12s %12s %9s %14s %14s %8s\n' frames size scope 'ffmpeg ms' 'huelens ms' ratio \
+  'ffmpeg set-up' 'huelens set-up' 'vs 1x'
 for source in square turning; do
 for size in 400x225 600x338; do
   width=${size%x*} height=${size#*x}
@@ -90,10 +97,18 @@ for size in 400x225 600x338; do
   head -c $((width * height * 4 * few)) "$frames" >"$tmp/few.raw"
   rm -f "$tmp"/*-"$size"-*
   for run in $(seq "$runs"); do
-    for mode in none vectorscope waveform parade luma; do
+    for mode in none $scopes; do
       for n in $((count * repeats)) "$few"; do
         input=$long_frames
         [ "$n" = "$few" ] && input=$tmp/few.raw
+        case $mode in
+        vectorscope-*x)
+          # Huelens alone, at that scale.
+          zoom=${mode#vectorscope-}
+          cpu_seconds "$render" --raw "$height" vectorscope "$width" "$input" --zoom "${zoom%x}" \
+            >>"$tmp/huelens-$size-$mode-$n"
+          continue ;;
+        esac
         cpu_seconds ffmpeg -nostdin -hide_banner -f rawvideo -pix_fmt bgra -s "$size" -i "$input" \
           -filter_threads 1 -vf "${ffmpeg_chain[$mode]}" -f null - >>"$tmp/ffmpeg-$size-$mode-$n"
         [ "$mode" = luma ] && continue
@@ -111,12 +126,25 @@ for size in 400x225 600x338; do
     awk -v l="$long" -v s="$short" -v lb="$long_base" -v sb="$short_base" -v n="$n" -v k="$few" '
       BEGIN { per = ((l - lb) - (s - sb)) * 1000 / (n - k); printf "%.3f %.1f\n", per, (s - sb) * 1000 - per * k }'
   }
-  for mode in vectorscope waveform parade luma; do
-    read -r fm fs < <(cost ffmpeg "$mode")
+  for mode in $scopes; do
+    case $mode in
+    vectorscope*)
+      read -r fm fs < <(cost ffmpeg vectorscope) ;;
+    *)
+      read -r fm fs < <(cost ffmpeg "$mode") ;;
+    esac
+    [ "$mode" = luma ] && [[ " $scopes " != *" waveform "* ]] && continue
     read -r hm hs < <(cost huelens "${mode/luma/waveform}")
-    awk -v src="$source" -v s="$size" -v m="$mode" -v fm="$fm" -v hm="$hm" -v fs="$fs" -v hs="$hs" '
+    one=
+    case $mode in
+    vectorscope-*x)
+      [[ " $scopes " == *" vectorscope "* ]] && read -r one _ < <(cost huelens vectorscope) ;;
+    esac
+    awk -v src="$source" -v s="$size" -v m="$mode" -v fm="$fm" -v hm="$hm" -v fs="$fs" -v hs="$hs" -v one="$one" '
       BEGIN { if (m == "luma") m = "(luma only)";
-              printf "%-9s %-9s %-12s %12.3f %12.3f %9.2f %14.1f %14.1f\n", src, s, m, fm, hm, (fm > 0 ? hm / fm : 0), fs, hs }'
+              sub(/^vectorscope-/, "vectorscope ", m);
+              printf "%-9s %-9s %-14s %12.3f %12.3f %9.2f %14.1f %14.1f %8s\n", src, s, m, fm, hm, (fm > 0 ? hm / fm : 0), fs, hs,
+                (one > 0 ? sprintf("%.2f", hm / one) : "") }'
   done
 done
 done

@@ -48,6 +48,27 @@ cv::Mat patchyFrame(int cols, int rows, uint64 seed)
     return frame;
 }
 
+// Rows of every hue (a degree apart, repeated) at saturations from 0.7 to
+// 1.3 times the one a plot magnified `zoom` times draws on its rim, full
+// saturation among them: the rim's cells and the ones beyond it.
+cv::Mat rimColours(int cols, int zoom)
+{
+    cv::Mat frame(13, cols, CV_8UC4);
+    for (int y = 0; y < frame.rows; ++y) {
+        const double saturation = std::min(1.0, (0.7 + 0.05 * y) / zoom);
+        for (int x = 0; x < cols; ++x) {
+            // H, S, V with value 1 as bytes: hue in OpenCV's 8-bit form (degrees / 2).
+            cv::Mat hsv(1, 1, CV_8UC3,
+                cv::Scalar((x % 360) / 2, std::min(255.0, std::round(saturation * 255)), 255 - (x % 7) * 20));
+            cv::Mat bgr;
+            cv::cvtColor(hsv, bgr, cv::COLOR_HSV2BGR);
+            const cv::Vec3b c = bgr.at<cv::Vec3b>(0, 0);
+            frame.at<cv::Vec4b>(y, x) = cv::Vec4b(c[0], c[1], c[2], 255);
+        }
+    }
+    return frame;
+}
+
 // OpenCV's sample photographs, as frames `size` wide.
 std::vector<std::pair<QString, cv::Mat>> photographs(int size)
 {
@@ -463,31 +484,69 @@ private slots:
         }
     }
 
+    void magnifiedPlotsEqualThePlainOnes_data()
+    {
+        // The magnified geometry's hard places: colours just inside and just
+        // beyond the magnified rim (drawn on the rim, where the smoothing
+        // reaches past the circle), every hue at full saturation, the
+        // smallest plot (its rim nearest the plot's edge) and odd sizes.
+        QTest::addColumn<cv::Mat>("frame");
+        QTest::addColumn<int>("zoom");
+        for (const int zoom : { 2, 4 }) {
+            for (const int size : { 150, 151, 400, 599, 600 }) {
+                for (const auto& photograph : photographs(size))
+                    QTest::addRow("%s %d at %dx", qPrintable(photograph.first), size, zoom)
+                        << photograph.second << zoom;
+                QTest::addRow("noise %d at %dx", size, zoom) << patchyFrame(size, size * 9 / 16 + 1, 7) << zoom;
+                QTest::addRow("around the rim %d at %dx", size, zoom) << rimColours(size, zoom) << zoom;
+                QTest::addRow("dark %d at %dx", size, zoom)
+                    << cv::Mat(cv::Mat(60, size, CV_8UC4, cv::Scalar(2, 1, 3, 255)) + patchyFrame(size, 60, 3) / 12)
+                    << zoom;
+                QTest::addRow("grey %d at %dx", size, zoom)
+                    << cv::Mat(40, size, CV_8UC4, cv::Scalar(90, 90, 90, 255)) << zoom;
+            }
+        }
+    }
+
     void magnifiedPlotsEqualThePlainOnes()
     {
-        // At 2x and 4x the vector paths plot what the plain path plots at that
-        // zoom, colours past the edge included, and do not fall back to it.
-        const std::vector<std::pair<QString, cv::Mat>> photograph = photographs(400);
-        const cv::Mat frame = photograph.empty() ? patchyFrame(400, 225, 5) : photograph[0].second;
-        const int size = 400;
+        // At 2x and 4x every vector path plots what the plain path plots at
+        // that zoom, and what the plain arithmetic written out plots, and
+        // does not fall back to the plain path; a plotter that drew the same
+        // frame at 1x first, or on a plot one pixel wider or narrower with
+        // the same radius (the same places, other cell numbers), keeps
+        // nothing of it.
+        QFETCH(cv::Mat, frame);
+        QFETCH(int, zoom);
+        const int size = frame.cols;
         const double radius = (size / 2) * 0.75;
-        for (const int zoom : { 2, 4 }) {
-            cv::Mat wheel;
-            scopes::renderColorWheel(wheel, size, size, radius, zoom);
-            cv::Mat plain;
-            {
-                const PathForced forced(scopes::ScopePath::Plain);
-                scopes::VectorscopePlotter plotter;
-                plain = plotter.plot(frame, wheel, radius, {}, zoom).clone();
-            }
-            for (const scopes::ScopePath path : vectorPaths()) {
-                const PathForced forced(path);
-                scopes::VectorscopePlotter plotter;
-                plotter.plot(frame, wheel, radius); // the 1x plot before: nothing of it may stay
-                const QString what = QStringLiteral("%1x, %2").arg(zoom).arg(scopes::scopePathName(path));
-                QVERIFY2(samePicture(plotter.plot(frame, wheel, radius, {}, zoom), plain), qPrintable(what));
-                QVERIFY2(!plotter.usedPlainPath(), qPrintable(what));
-            }
+        cv::Mat wheel, hsv;
+        scopes::renderColorWheel(wheel, size, size, radius, zoom);
+        const cv::Mat written = scopes::reference::vectorscopePlot(frame, wheel, radius, hsv, zoom);
+        cv::Mat plain;
+        {
+            const PathForced forced(scopes::ScopePath::Plain);
+            scopes::VectorscopePlotter plotter;
+            plain = plotter.plot(frame, wheel, radius, {}, zoom).clone();
+        }
+        QVERIFY2(samePicture(plain, written), "the plain path");
+        for (const scopes::ScopePath path : vectorPaths()) {
+            const PathForced forced(path);
+            scopes::VectorscopePlotter plotter;
+            plotter.plot(frame, wheel, radius);
+            QVERIFY2(samePicture(plotter.plot(frame, wheel, radius, {}, zoom), plain), scopes::scopePathName(path));
+            QVERIFY2(!plotter.usedPlainPath(), scopes::scopePathName(path));
+            cv::Mat neighbour;
+            scopes::renderColorWheel(neighbour, size ^ 1, size ^ 1, radius, zoom);
+            plotter.plot(frame, neighbour, radius, {}, zoom);
+            QVERIFY2(samePicture(plotter.plot(frame, wheel, radius, {}, zoom), plain),
+                qPrintable(QStringLiteral("%1, after a plot %2 wide").arg(scopes::scopePathName(path)).arg(size ^ 1)));
+            // The stream the window and the renderer draw: the skin-tone line
+            // painted over each picture goes back to the wheel.
+            scopes::FrameScope stream(0, size, zoom);
+            stream.render(patchyFrame(size, 30, 2));
+            QVERIFY2(samePicture(stream.render(frame), scopes::renderStillScope(frame, 0, size, zoom)),
+                scopes::scopePathName(path));
         }
     }
 
@@ -500,7 +559,8 @@ private slots:
         // where no pixel was (past cells lit two frames before), off the
         // plot's fullest cell (its sum shrinks and the scale changes) and
         // back, to colours that go the exact way, to black (nowhere), in the
-        // row-end columns, and in too many rows to follow. A small change
+        // row-end columns, onto the magnified rim and off it, and in too
+        // many rows to follow; at 1x, 2x and 4x. A small change
         // rewrites a small part of the picture.
         const int size = 400;
         const double radius = (size / 2) * 0.75;
@@ -581,6 +641,20 @@ private slots:
                         f.at<std::uint32_t>(150 + x % 2, x) = unsure[static_cast<size_t>(x) % unsure.size()];
                 },
                 false },
+            // At 2x and 4x: colours that go onto the magnified rim and
+            // beyond it (all drawn on the rim), and back off it.
+            { "around the magnified rim",
+                [&](cv::Mat& f, const cv::Mat&) {
+                    const cv::Mat rim = rimColours(size, 2);
+                    rim(cv::Rect(0, 0, size, 6)).copyTo(f(cv::Rect(0, 120, size, 6)));
+                    rimColours(size, 4)(cv::Rect(0, 7, size, 6)).copyTo(f(cv::Rect(0, 126, size, 6)));
+                },
+                false },
+            { "off the magnified rim",
+                [](cv::Mat& f, const cv::Mat& start) {
+                    start(cv::Rect(0, 120, size, 12)).copyTo(f(cv::Rect(0, 120, size, 12)));
+                },
+                false },
             { "row ends",
                 [&](cv::Mat& f, const cv::Mat&) {
                     for (int x = size - 20; x < size; ++x)
@@ -591,7 +665,7 @@ private slots:
         for (const scopes::ScopePath path : vectorPaths()) {
             const PathForced forced(path);
             for (const cv::Mat& start : starts) {
-                for (const int zoom : { 1, 2 }) {
+                for (const int zoom : { 1, 2, 4 }) {
                     cv::Mat wheel;
                     scopes::renderColorWheel(wheel, size, size, radius, zoom);
                     cv::Mat frame = start.clone();
@@ -619,8 +693,10 @@ private slots:
                             rewritten += span.x1 - span.x0 + 1;
                         }
                         QVERIFY2(samePicture(shown, followed), qPrintable(what + QStringLiteral(": changed spans")));
+                        // A row's span reaches from its first to its last moved
+                        // cell, and magnified, a few pixels' cells lie farther apart.
                         if (step.small)
-                            QVERIFY2(rewritten < size * size / 100,
+                            QVERIFY2(rewritten < zoom * size * size / 100,
                                 qPrintable(what + QStringLiteral(": %1 cells").arg(rewritten)));
                     }
                 }

@@ -370,7 +370,7 @@ cv::Mat colorWheel(int width, int height, double radius)
     return wheel;
 }
 
-cv::Mat vectorscopePlot(const cv::Mat& frameBgra, const cv::Mat& wheel, double radius, cv::Mat& colorImage)
+cv::Mat vectorscopePlot(const cv::Mat& frameBgra, const cv::Mat& wheel, double radius, cv::Mat& colorImage, int zoom)
 {
     cv::Mat rgb;
     cv::cvtColor(frameBgra, rgb, cv::COLOR_BGRA2RGB);
@@ -389,8 +389,9 @@ cv::Mat vectorscopePlot(const cv::Mat& frameBgra, const cv::Mat& wheel, double r
             const float h = hsv[0], s = hsv[1], v = hsv[2];
             if (!(v > 0.1 || (v >= 0.01 && s > 0.05)))
                 continue;
-            const int px = half - static_cast<int>(std::round(std::sin(h * 0.017453292519943295) * (s * radius)));
-            const int py = half - static_cast<int>(std::round(std::cos(h * 0.017453292519943295) * (s * radius)));
+            const double distance = std::min(1.0, static_cast<double>(s) * zoom) * radius;
+            const int px = half - static_cast<int>(std::round(std::sin(h * 0.017453292519943295) * distance));
+            const int py = half - static_cast<int>(std::round(std::cos(h * 0.017453292519943295) * distance));
             if (px >= 0 && px < size && py >= 0 && py < size) {
                 const double sum = static_cast<double>(cells.at<float>(py, px)) + static_cast<double>(weight);
                 cells.at<float>(py, px) = static_cast<float>(sum);

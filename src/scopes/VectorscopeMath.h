@@ -121,7 +121,9 @@ cv::Rect skinToneLineArea(int size, double radius);
 namespace reference {
 cv::Mat colorWheel(int width, int height, double radius);
 // Returns the plotted picture; `colorImage` receives the frame in H, S, V.
-cv::Mat vectorscopePlot(const cv::Mat& frameBgra, const cv::Mat& wheel, double radius, cv::Mat& colorImage);
+// At `zoom` a colour of saturation s is plotted at min(1, zoom s) of the radius.
+cv::Mat vectorscopePlot(
+    const cv::Mat& frameBgra, const cv::Mat& wheel, double radius, cv::Mat& colorImage, int zoom = 1);
 } // namespace reference
 
 } // namespace scopes

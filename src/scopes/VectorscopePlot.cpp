@@ -57,6 +57,11 @@ constexpr float kNegligibleCell = 5e-11f;
 // error: the cell is white whatever the wheel.
 constexpr float kWhiteCell = 0.09925f;
 
+// A saturation whose fast magnified value reaches this is plotted on the rim
+// whatever its last bits: the fast saturation lies within a few units in the
+// last place of OpenCV's, far less than this above 1.
+constexpr float kSurelyOnRim = 1.0001f;
+
 // Every pixel whose largest byte is above this counts (value above 0.1).
 constexpr int kAlwaysCountedAbove = 25;
 
@@ -124,8 +129,11 @@ struct Placement {
         : size(size)
         , half(size / 2)
         , zoom(static_cast<float>(zoom))
-        // A magnified plot magnifies the placement's error as well.
+        // A magnified plot magnifies the placement's error as well, but on
+        // its rim, where saturations past 1 / zoom are drawn: there only the
+        // hue's error moves a pixel, as at full saturation on a plot at 1x.
         , nearestLimit(0.5f - kPlacementMargin * static_cast<float>(zoom))
+        , rimLimit(0.5f - kPlacementMargin)
         , radius(static_cast<float>(radius) * placementNudge.load(std::memory_order_relaxed))
         , radiusCos120(-0.5f * this->radius)
         , radiusSin120(kSin120 * this->radius)
@@ -139,6 +147,7 @@ struct Placement {
     int half;
     float zoom; // saturations plotted at min(1, zoom x saturation)
     float nearestLimit; // a position this close to a whole number of cells is sure
+    float rimLimit; // the same for a pixel surely on the magnified rim
     float radius;
     float radiusCos120, radiusSin120; // the sector turns, scaled to the plot
     bool alwaysInside;
@@ -697,26 +706,46 @@ void VectorscopePlotter::resolveExactly(const cv::Mat& frameBgra, int size, doub
     }
     cv::cvtColor(exactRgb, exactHsv, cv::COLOR_RGB2HSV);
 
+    // Many of these pixels share a place: on a magnified rim whose radius is
+    // an odd number of pixels, every colour of a hue near a multiple of 30
+    // degrees lies half a cell from two cells, and their hues take a few
+    // values. Each hue and distance is placed once per call.
+    if (++exactStamp == 0) {
+        for (ExactPlace& e : exactPlaces)
+            e.stamp = 0;
+        exactStamp = 1;
+    }
     const int half = size / 2;
     std::fill(exactRowOf.begin(), exactRowOf.end(), 0);
     for (int index : exactPixelsFound) {
         const int x = index % cols;
         const cv::Vec3f hsv = exactHsv.at<cv::Vec3f>(exactRowOf[static_cast<size_t>(x)]++, x);
-        const cv::Point pt = plotPoint(half, hsv[0] * kDegreesToRadians, plottedSaturation(hsv[1], zoom) * radius);
-        const bool inside = pt.x >= 0 && pt.y >= 0 && pt.x < size && pt.y < size;
-        const int cell = inside ? pt.y * size + pt.x : size * size;
-        framePlaces[static_cast<size_t>(index)] = cell;
-        ++counts[static_cast<size_t>(cell)];
+        const double distance = plottedSaturation(hsv[1], zoom) * radius;
+        std::uint32_t hueBits;
+        std::uint64_t distanceBits;
+        std::memcpy(&hueBits, &hsv[0], sizeof hueBits);
+        std::memcpy(&distanceBits, &distance, sizeof distanceBits);
+        ExactPlace& e = exactPlaces[(hueBits * 0x9e3779b1u ^ static_cast<std::uint32_t>(distanceBits >> 32)
+                                        ^ static_cast<std::uint32_t>(distanceBits))
+            % exactPlaces.size()];
+        if (e.stamp != exactStamp || e.hueBits != hueBits || e.distanceBits != distanceBits) {
+            const cv::Point pt = plotPoint(half, hsv[0] * kDegreesToRadians, distance);
+            const bool inside = pt.x >= 0 && pt.y >= 0 && pt.x < size && pt.y < size;
+            e = ExactPlace { hueBits, distanceBits, inside ? pt.y * size + pt.x : size * size, exactStamp };
+        }
+        framePlaces[static_cast<size_t>(index)] = e.cell;
+        ++counts[static_cast<size_t>(e.cell)];
     }
 }
 
 void VectorscopePlotter::prepareWeights(float weight, std::uint32_t pixels)
 {
-    // Made once per frame size: for every count a cell can reach. Each pixel
-    // adds the weight in double precision and the cell keeps a float.
+    // Made once per frame size: for every count a cell can reach, and at
+    // least as many as a vector's lanes. Each pixel adds the weight in
+    // double precision and the cell keeps a float.
     if (weight == weightsFor && weights.size() > pixels)
         return;
-    weights.resize(static_cast<size_t>(pixels) + 1);
+    weights.resize(std::max<size_t>(static_cast<size_t>(pixels) + 1, 16));
     weights[0] = 0.0f;
     for (size_t k = 1; k < weights.size(); ++k)
         weights[k] = static_cast<float>(static_cast<double>(weights[k - 1]) + static_cast<double>(weight));

@@ -2,6 +2,7 @@
 
 #include "scopes/ScopePath.h"
 
+#include <array>
 #include <cstdint>
 #include <opencv2/core.hpp>
 #include <vector>
@@ -146,6 +147,16 @@ private:
     std::vector<float> sums; // cells + smoothed cells over the region
     std::vector<float> zeroRow;
     cv::Mat exactRgb, exactHsv; // the pixels going the exact way, for OpenCV's conversion
+    // Where the exact way put a hue and distance (their bits), this call
+    // (`stamp`) or an earlier one.
+    struct ExactPlace {
+        std::uint32_t hueBits = 0;
+        std::uint64_t distanceBits = 0;
+        int cell = 0;
+        std::uint32_t stamp = 0;
+    };
+    std::array<ExactPlace, 1024> exactPlaces {};
+    std::uint32_t exactStamp = 0;
     cv::Mat rowRgbBytes, rowRgbFloat, rowHsv; // the row of hsvOfPixel
     cv::Mat picture; // R, G, B: the wheel with the last plot
     const uchar* pictureWheel = nullptr; // the wheel under it; null: start afresh
