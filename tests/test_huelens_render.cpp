@@ -217,7 +217,9 @@ private slots:
     // /proc/self/pagemap, a "regular" file that says it is empty. Now the
     // window's rules hold: a regular file of at most 64 MiB, opened without
     // waiting, never more than the limit and a byte read; anything else ends
-    // the run with status 1, one line saying why, and no picture.
+    // the run with status 1, one line saying why, and no picture. The image
+    // to draw ("input: ...") is read by the same rules: a FIFO there kept the
+    // renderer waiting too.
     void profilesThatAreNoProfileFiles_data()
     {
         QTest::addColumn<QString>("profile");
@@ -231,6 +233,9 @@ private slots:
             << QStringLiteral("/proc/self/pagemap") << QStringLiteral("is larger than 64 MiB");
         QTest::newRow("missing") << QStringLiteral("missing.icc")
                                  << QStringLiteral("cannot read the profile 'missing.icc'");
+        for (const char* input : { "folder", "fifo", "/dev/zero", "huge.icc" })
+            QTest::newRow(qPrintable(QStringLiteral("input: ") + QLatin1String(input)))
+                << QString::fromLatin1(input) << QStringLiteral("cannot read an image from");
     }
 
     void profilesThatAreNoProfileFiles()
@@ -247,11 +252,14 @@ private slots:
         over.close();
         const QStringList before = entries();
 
+        const bool asInput = QByteArray(QTest::currentDataTag()).startsWith("input: ");
         LimitedProcess process;
         process.setWorkingDirectory(folder->path());
         process.start(QStringLiteral(HUELENS_RENDER),
-            { QStringLiteral("--profile"), profile, QStringLiteral("vectorscope"), QStringLiteral("200"),
-                QStringLiteral("picture.png"), QStringLiteral("scope.png") });
+            asInput ? QStringList { QStringLiteral("vectorscope"), QStringLiteral("200"), profile,
+                          QStringLiteral("scope.png") }
+                    : QStringList { QStringLiteral("--profile"), profile, QStringLiteral("vectorscope"),
+                          QStringLiteral("200"), QStringLiteral("picture.png"), QStringLiteral("scope.png") });
         QVERIFY(process.waitForStarted());
         if (!process.waitForFinished(30000)) {
             // Blocked on the FIFO: a writer lets the open go on, so the run ends.

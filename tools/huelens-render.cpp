@@ -132,20 +132,20 @@ std::optional<int> windowSizeOf(const char* text)
     return wholeNumberOf(text, scopes::kMinWindowSize, scopes::kMaxWindowSize);
 }
 
-bool readable(const char* path)
-{
-    std::ifstream file(path, std::ios::binary);
-    return file.good();
-}
-
 // An image file in any format OpenCV reads, as a frame of `width` columns.
+// Read as the profile is: a regular file only, opened without waiting (a
+// FIFO at the path would wait for a writer forever), at most the size of
+// the largest still the window reads.
 std::optional<cv::Mat> loadFrame(const char* path, int width)
 {
-    if (!readable(path))
+    const platform::FileContents file = platform::readRegularFile(path, scopes::kLargestStillImageFile);
+    if (file.outcome != platform::FileOutcome::Read || file.bytes.empty())
         return std::nullopt;
     cv::Mat image;
     try {
-        image = cv::imread(path, cv::IMREAD_COLOR);
+        const cv::Mat encoded(
+            1, static_cast<int>(file.bytes.size()), CV_8UC1, const_cast<std::uint8_t*>(file.bytes.data()));
+        image = cv::imdecode(encoded, cv::IMREAD_COLOR);
     } catch (const cv::Exception&) {
         return std::nullopt;
     }
