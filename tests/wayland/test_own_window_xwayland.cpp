@@ -4,11 +4,14 @@
 // is, wherever sway puts it, and the vectorscope plots the grey alone, not
 // the window's own wheel. On native Wayland (QT_QPA_PLATFORM=wayland) the
 // window cannot know its place, and nothing of the screen is left out.
+// TEST_OUTPUT_SCALE=2 (with STACK_OUTPUT=2560x1440) scales the output first:
+// XWayland then sees a monitor half the size of the shared stream.
 #include "support/TestSupport.h"
 #include "wayland/WaylandEndToEnd.h"
 
 #include "platform/Desktop.h"
 #include "platform/wayland/WaylandDesktop.h"
+#include "platform/wayland/XWaylandFrames.h"
 #include "shell/MainWindow.h"
 
 #include <QGuiApplication>
@@ -27,7 +30,14 @@ using namespace wayland_e2e;
 
 namespace {
 
-const QColor kGrey(0x80, 0x80, 0x80);
+using platform::Rect;
+using platform::wayland::XWaylandFrames;
+
+// sway's output scale: desktop pixels per pixel of sway's layout (and XWayland's).
+int outputScale()
+{
+    return std::max(1, qEnvironmentVariableIntValue("TEST_OUTPUT_SCALE"));
+}
 
 // How far from the centre the plot differs from the wheel; -1 nowhere.
 int farthestLitCell(const cv::Mat& plot, const cv::Mat& wheel)
@@ -59,9 +69,29 @@ QRect swayRect(const QString& title)
     return swayRect(QJsonDocument::fromJson(run({ "swaymsg", "-t", "get_tree" }).toUtf8()).object(), title);
 }
 
-platform::Rect toRect(const QRect& r)
+// Sway's place for a window, in the pixels of the shared monitor.
+Rect toRect(const QRect& r)
 {
-    return platform::Rect { r.left(), r.top(), r.left() + r.width(), r.top() + r.height() };
+    const int s = outputScale();
+    return Rect { r.left() * s, r.top() * s, (r.left() + r.width()) * s, (r.top() + r.height()) * s };
+}
+
+// Waits until sway has kept the window titled `title` in one place at one
+// size for half a second: the window fits itself to the first frames, and
+// the shared stream shows a change a frame or so after XWayland tells it.
+bool settled(const QString& title)
+{
+    QRect last;
+    int still = 0;
+    return QTest::qWaitFor(
+        [&] {
+            const QRect now = swayRect(title);
+            still = now == last && !now.isEmpty() ? still + 1 : 0;
+            last = now;
+            QTest::qWait(100);
+            return still >= 5;
+        },
+        10000);
 }
 
 // A few cycles, so that the window has painted its scope and the capture shows it.
@@ -91,6 +121,8 @@ private slots:
         QVERIFY2(!stackDir().isEmpty(), "run through tests/wayland/with-sway.sh");
         // The screen shared through the portal, not read from XWayland.
         QVERIFY(dynamic_cast<platform::WaylandDesktop*>(&platform::desktop()));
+        if (outputScale() != 1)
+            run({ "swaymsg", "output HEADLESS-1 scale " + QString::number(outputScale()) });
         // The grey screen: a terminal filling the output, its text and
         // cursor grey too.
         terminal.setWorkingDirectory("/");
@@ -120,9 +152,10 @@ private slots:
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w.get()));
         const QString title = w->windowTitle();
-        QVERIFY(QTest::qWaitFor([&] { return !swayRect(title).isEmpty(); }, 10000));
+        QVERIFY(settled(title));
         run({ "swaymsg", "[title=\"^" + QRegularExpression::escape(title) + "$\"] move absolute position 300 40" });
         QVERIFY(QTest::qWaitFor([&] { return swayRect(title).topLeft() == QPoint(300, 40); }, 5000));
+        QVERIFY(settled(title));
         cycle(*w);
 
         // Where sway shows it, in the pixels of the shared monitor.
@@ -151,13 +184,41 @@ private slots:
         // of its place is no longer trusted once XWayland says it moved.
         run({ "swaymsg", "[title=\"^" + QRegularExpression::escape(title) + "$\"] move absolute position 700 100" });
         QVERIFY(QTest::qWaitFor([&] { return swayRect(title).topLeft() == QPoint(700, 100); }, 5000));
-        QVERIFY(QTest::qWaitFor([&] { return placed(*w, frame) && frame.left == 700 && frame.top == 100; }, 5000));
+        QVERIFY(settled(title));
+        QVERIFY(QTest::qWaitFor(
+            [&] { return placed(*w, frame) && frame.left == 700 * outputScale() && frame.top == 100 * outputScale(); },
+            5000));
         cycle(*w);
         QCOMPARE(farthestLitCell(Probe::scopeCache(*w), Probe::wheel(*w)), 1);
 
         // Hidden, it is no window of the screen.
         w->hide();
         QVERIFY(QTest::qWaitFor([&] { return !placed(*w, frame); }, 5000));
+    }
+
+    // When XWayland's root pixels are the shared monitor's, and when they
+    // cannot be told apart from another layout.
+    void monitorsLineUp()
+    {
+        XWaylandFrames::Mapping m;
+        const Rect left { 0, 0, 1920, 1080 };
+        const Rect right { 1920, 0, 3200, 1024 };
+        // The same monitors in another order: nothing moves.
+        QVERIFY(XWaylandFrames::lineUp({ left, right }, { right, left }, m));
+        QCOMPARE(m.map(Rect { 2000, 10, 2400, 610 }), (Rect { 2000, 10, 2400, 610 }));
+        // One monitor each, scaled alike: scaled, rounded outwards (1.5).
+        QVERIFY(XWaylandFrames::lineUp({ Rect { 0, 0, 2560, 1440 } }, { Rect { 0, 0, 1707, 960 } }, m));
+        QCOMPARE(m.map(Rect { 1, 1, 101, 11 }), (Rect { 1, 1, 152, 17 }));
+        QVERIFY(XWaylandFrames::lineUp({ Rect { 0, 0, 2560, 1440 } }, { Rect { 0, 0, 1280, 720 } }, m));
+        QCOMPARE(m.map(Rect { 300, 40, 700, 640 }), (Rect { 600, 80, 1400, 1280 }));
+        // Not scaled alike, another monitor elsewhere, monitors scaled
+        // (which is which?), a count that differs, nothing shared yet.
+        QVERIFY(!XWaylandFrames::lineUp({ Rect { 0, 0, 2560, 1440 } }, { Rect { 0, 0, 1280, 1024 } }, m));
+        QVERIFY(!XWaylandFrames::lineUp({ left, right }, { left, Rect { 1920, 56, 3200, 1080 } }, m));
+        QVERIFY(!XWaylandFrames::lineUp({ Rect { 0, 0, 3840, 2160 }, Rect { 3840, 0, 7680, 2160 } },
+            { Rect { 0, 0, 1920, 1080 }, Rect { 1920, 0, 3840, 1080 } }, m));
+        QVERIFY(!XWaylandFrames::lineUp({ left }, { left, right }, m));
+        QVERIFY(!XWaylandFrames::lineUp({}, {}, m));
     }
 
     // A native Wayland window never learns its place: nothing is left out,
@@ -170,7 +231,7 @@ private slots:
         auto w = std::make_unique<MainWindow>(nullptr, false, 0);
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w.get()));
-        QVERIFY(QTest::qWaitFor([&] { return !swayRect(w->windowTitle()).isEmpty(); }, 10000));
+        QVERIFY(settled(w->windowTitle()));
         cycle(*w);
         platform::Rect frame;
         QVERIFY(!placed(*w, frame));

@@ -11,6 +11,7 @@
 #include <X11/extensions/Xrandr.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <tuple>
 
@@ -147,13 +148,41 @@ XWaylandFrames::~XWaylandFrames()
         unwatchDisplay(d->display.get());
 }
 
-bool XWaylandFrames::sameMonitors(std::vector<Rect> ours, std::vector<Rect> theirs)
+bool XWaylandFrames::lineUp(std::vector<Rect> ours, std::vector<Rect> theirs, Mapping& mapping)
 {
     if (ours.empty() || ours.size() != theirs.size())
         return false;
     std::sort(ours.begin(), ours.end(), before);
     std::sort(theirs.begin(), theirs.end(), before);
-    return ours == theirs;
+    if (ours == theirs) {
+        mapping = Mapping { ours.front(), ours.front() };
+        return true;
+    }
+    if (ours.size() != 1)
+        return false;
+    const Rect& to = ours.front();
+    const Rect& from = theirs.front();
+    if (from.width() <= 0 || from.height() <= 0 || to.width() <= 0 || to.height() <= 0)
+        return false;
+    // Scaled alike: the width's scale gives the height to within a pixel.
+    const double scale = double(to.width()) / from.width();
+    if (std::abs(scale * from.height() - to.height()) > 1.0)
+        return false;
+    mapping = Mapping { from, to };
+    return true;
+}
+
+Rect XWaylandFrames::Mapping::map(const Rect& r) const
+{
+    if (from.width() == to.width() && from.height() == to.height())
+        return Rect { r.left - from.left + to.left, r.top - from.top + to.top, r.right - from.left + to.left,
+            r.bottom - from.top + to.top };
+    // Outwards, so that a pixel partly under the window is in it.
+    const double sx = double(to.width()) / from.width();
+    const double sy = double(to.height()) / from.height();
+    return Rect { to.left + int(std::floor((r.left - from.left) * sx)),
+        to.top + int(std::floor((r.top - from.top) * sy)), to.left + int(std::ceil((r.right - from.left) * sx)),
+        to.top + int(std::ceil((r.bottom - from.top) * sy)) };
 }
 
 bool XWaylandFrames::frame(WindowHandle window, const std::vector<Rect>& monitors, Rect& frame)
@@ -163,7 +192,8 @@ bool XWaylandFrames::frame(WindowHandle window, const std::vector<Rect>& monitor
     d->takeChanges();
     if (!d->monitorsRead)
         d->readMonitors();
-    if (!sameMonitors(monitors, d->monitors))
+    Mapping mapping;
+    if (!lineUp(monitors, d->monitors, mapping))
         return false;
     const Window id = static_cast<Window>(window);
     auto found = std::find_if(d->kept.begin(), d->kept.end(), [id](const State::Kept& k) { return k.window == id; });
@@ -175,7 +205,7 @@ bool XWaylandFrames::frame(WindowHandle window, const std::vector<Rect>& monitor
     }
     if (!found->shown)
         return false;
-    frame = found->frame;
+    frame = mapping.map(found->frame);
     return true;
 }
 
