@@ -3,6 +3,7 @@
 #include "platform/wayland/FrameSampling.h"
 #include "platform/wayland/PipeWireCapture.h"
 #include "platform/wayland/ScreenCastPortal.h"
+#include "platform/wayland/XWaylandFrames.h"
 #include "platform/wayland/windows/WaylandWindows.h"
 
 #include <QMetaObject>
@@ -32,6 +33,7 @@ struct WaylandDesktop::State {
     ScreenCastPortal portal;
     std::unique_ptr<PipeWireCapture> capture;
     WaylandWindows windows;
+    XWaylandFrames ownWindows;
     QTimer streamTimer;
 
     CaptureAccess access;
@@ -194,6 +196,11 @@ void WaylandDesktop::releaseCapture()
     if (!d->access.granted || d->access.token.empty())
         return;
     d->end("Press Start to share the screen.");
+}
+
+bool WaylandDesktop::windowFrame(WindowHandle window, Rect& frame)
+{
+    return d->access.granted && d->ownWindows.frame(window, d->monitorRects, frame);
 }
 
 std::vector<Rect> WaylandDesktop::monitors()

@@ -36,6 +36,10 @@ public:
     CaptureAccess captureAccess() override;
     void requestCapture(const std::string& token, std::function<void()> changed) override;
     bool pointerKnown() override;
+    // A window of ours on XWayland, where XWayland's monitors are the
+    // shared ones exactly; false for a native Wayland window (it never
+    // learns its place) and wherever the two cannot be lined up.
+    bool windowFrame(WindowHandle window, Rect& frame) override;
 
     void releaseCapture() override;
 

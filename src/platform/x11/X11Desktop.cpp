@@ -1,5 +1,6 @@
 #include "platform/x11/X11Desktop.h"
 
+#include "platform/x11/WindowFrame.h"
 #include "platform/x11/X11Capture.h"
 #include "platform/x11/X11Changes.h"
 #include "platform/x11/X11Pointer.h"
@@ -286,31 +287,7 @@ bool X11Desktop::windowFrame(WindowHandle window, Rect& frame)
     Display* display = d->live();
     if (display == nullptr || window == 0)
         return false;
-    ErrorTrap trap(display);
-    // Climbed every time: a window manager may take the window into its
-    // frame, or out of it, at any moment. Bounded against a cycle of lies.
-    Window top = static_cast<Window>(window);
-    for (int depth = 0; depth < 64; ++depth) {
-        Window rootReturn = None;
-        Window parent = None;
-        Window* children = nullptr;
-        unsigned count = 0;
-        if (!XQueryTree(display, top, &rootReturn, &parent, &children, &count) || trap.failedSoFar())
-            return false;
-        XMemory<Window> owned(children);
-        if (parent == None || parent == rootReturn)
-            break;
-        top = parent;
-    }
-    XWindowAttributes attributes;
-    if (!XGetWindowAttributes(display, top, &attributes) || trap.failedSoFar() || attributes.map_state != IsViewable)
-        return false;
-    // A child of the root: its place is in root (desktop) pixels; the
-    // border lies around the inside.
-    const int border = attributes.border_width;
-    frame = Rect { attributes.x, attributes.y, attributes.x + attributes.width + 2 * border,
-        attributes.y + attributes.height + 2 * border };
-    return true;
+    return readWindowFrame(display, static_cast<Window>(window), frame);
 }
 
 std::vector<std::uint8_t> X11Desktop::monitorProfile(int monitor)
