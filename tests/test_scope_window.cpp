@@ -19,6 +19,7 @@
 
 struct ScopeWindowTag;
 template <> struct MainWindowProbe<ScopeWindowTag> {
+    static QTimer* resizeTimer(MainWindow& w) { return w.resizeTimer; }
     static cv::Mat& scopeImage(MainWindow& w) { return w.scopeImage; }
     static cv::Mat& scopeCache(MainWindow& w) { return w.scopeCache; }
     static cv::Mat& frameImage(MainWindow& w) { return w.frameImage; }
@@ -556,9 +557,14 @@ private slots:
     {
         showBusyScreen();
         auto w = std::make_unique<MainWindow>(nullptr, false, 0);
+        // The window fits itself to its contents 100 ms after a change of
+        // layout, which shows the whole frame; the cropped preview below
+        // must stay cropped however slowly the test runs.
+        Probe::resizeTimer(*w)->stop();
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w.get()));
         w->updateScreen();
+        Probe::resizeTimer(*w)->stop();
         auto* plot = w->findChild<QLabel*>("plotLabel");
         auto* info = w->findChild<QLabel*>("infoLabel");
         QCOMPARE(info->parentWidget(), plot->parentWidget());
