@@ -15,9 +15,7 @@
 #include <chrono>
 #include <cstring>
 
-namespace {
-
-const char* modeName(int displayMode)
+const char* displayModeName(int displayMode)
 {
     switch (displayMode) {
     case 1:
@@ -28,6 +26,8 @@ const char* modeName(int displayMode)
         return "Vectorscope";
     }
 }
+
+namespace {
 
 // Hands `label` a pixmap of `picture` (B, G, R, 255 bytes). Where the
 // platform's pixmaps are images of the screen's own format, the pixmap is
@@ -245,7 +245,7 @@ const QString& MainWindow::cycleInfoText(long long milliseconds)
         const QString zoomText = zoom != 1 ? QString::number(zoom) + QChar(0x00D7) + QLatin1Char(' ') : QString();
         const QString referenceText = reference ? QStringLiteral(" \u00B7 reference") : QString();
         cycleInfo = { milliseconds, zoom, displayMode, reference,
-            QString::number(milliseconds) + QStringLiteral(" ms ") + zoomText + QLatin1String(modeName(displayMode))
+            QString::number(milliseconds) + QStringLiteral(" ms ") + zoomText + QLatin1String(displayModeName(displayMode))
                 + referenceText };
     }
     return cycleInfo.text;

@@ -1,22 +1,10 @@
 #include "scopes/ReadingsProfile.h"
 
+#include "platform/SystemPath.h"
+
 #include <QFile>
 
 namespace scopes {
-
-namespace {
-
-// The user's file name as the system spells it.
-std::filesystem::path systemPath(const QString& name)
-{
-#ifdef Q_OS_WIN
-    return std::filesystem::path(name.toStdWString());
-#else
-    return std::filesystem::path(QFile::encodeName(name).toStdString());
-#endif
-}
-
-} // namespace
 
 ReadingsProfile::ReadingsProfile(platform::Desktop& desktop)
     : desktop(desktop)
@@ -60,7 +48,7 @@ void ReadingsProfile::readProfile(int monitor)
         return;
     }
     const platform::FileContents contents
-        = platform::readRegularFile(systemPath(profileFile), platform::kLargestProfile, fileIdentity);
+        = platform::readRegularFile(platform::systemPath(profileFile), platform::kLargestProfile, fileIdentity);
     if (contents.outcome == platform::FileOutcome::Unchanged)
         return;
     fileIdentity = contents.identity;

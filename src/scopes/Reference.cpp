@@ -1,5 +1,6 @@
 #include "shell/MainWindow.h"
 
+#include "platform/SystemPath.h"
 #include "scopes/StillImage.h"
 #include "shell/PlainText.h"
 
@@ -10,32 +11,6 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QPushButton>
-
-namespace {
-
-const char* modeNoun(int displayMode)
-{
-    switch (displayMode) {
-    case 1:
-        return "Waveform";
-    case 2:
-        return "Parade";
-    default:
-        return "Vectorscope";
-    }
-}
-
-// The user's file name as the system spells it.
-std::filesystem::path systemPath(const QString& name)
-{
-#ifdef Q_OS_WIN
-    return std::filesystem::path(name.toStdWString());
-#else
-    return std::filesystem::path(QFile::encodeName(name).toStdString());
-#endif
-}
-
-} // namespace
 
 // H: the scope shown becomes the reference of its display mode, drawn under
 // the live one from the next refresh on; again, and it is released. The
@@ -67,7 +42,7 @@ void MainWindow::referenceTrigger()
 bool MainWindow::holdReferenceImage(const QString& file)
 {
     const QString name = QFileInfo(file).fileName();
-    const scopes::StillImage image = scopes::readStillImage(systemPath(file), windowSize);
+    const scopes::StillImage image = scopes::readStillImage(platform::systemPath(file), windowSize);
     if (image.frame.empty()) {
         if (referenceStatusLabel)
             referenceStatusLabel->setText(QStringLiteral("Not held: ") + file + QStringLiteral(": ")
@@ -76,7 +51,7 @@ bool MainWindow::holdReferenceImage(const QString& file)
     }
     heldScopes[static_cast<size_t>(displayMode)] = HeldScope { image.frame, {}, 0, 0 };
     if (referenceStatusLabel)
-        referenceStatusLabel->setText(name + QStringLiteral(" is held as the ") + QLatin1String(modeNoun(displayMode))
+        referenceStatusLabel->setText(name + QStringLiteral(" is held as the ") + QLatin1String(displayModeName(displayMode))
             + QStringLiteral(" reference."));
     showReferenceAction();
     if (!capturing)

@@ -44,6 +44,9 @@ class QExposureLegend;
 class QSelectRegionWindow;
 class ScreenService;
 
+// "Vectorscope", "Waveform" or "Parade": display mode 0, 1 or 2.
+const char* displayModeName(int displayMode);
+
 // Tests specialise this (one specialisation per test file) to read private state.
 template <typename Tag>
 struct MainWindowProbe;
