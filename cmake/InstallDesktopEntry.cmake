@@ -12,7 +12,7 @@ if(NOT IS_ABSOLUTE "${bindir}")
 endif()
 set(program "${bindir}/huelens")
 # A path with blanks or other reserved characters is quoted as the desktop
-# entry specification says: ", `, $ and \ escaped with a backslash inside the
+# entry format wants: ", `, $ and \ escaped with a backslash inside the
 # quotes, and then every backslash doubled, as in any string value.
 if(NOT program MATCHES "^[A-Za-z0-9/._+-]+$")
   string(REGEX REPLACE "([\"`$\\])" "\\\\\\1" program "${program}")
