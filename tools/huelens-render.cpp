@@ -141,14 +141,7 @@ std::optional<cv::Mat> loadFrame(const char* path, int width)
     const platform::FileContents file = platform::readRegularFile(path, scopes::kLargestStillImageFile);
     if (file.outcome != platform::FileOutcome::Read || file.bytes.empty())
         return std::nullopt;
-    cv::Mat image;
-    try {
-        const cv::Mat encoded(
-            1, static_cast<int>(file.bytes.size()), CV_8UC1, const_cast<std::uint8_t*>(file.bytes.data()));
-        image = cv::imdecode(encoded, cv::IMREAD_COLOR);
-    } catch (const cv::Exception&) {
-        return std::nullopt;
-    }
+    const cv::Mat image = scopes::decodePicture(file.bytes);
     if (image.empty())
         return std::nullopt;
     return scopes::frameFromImage(image, width);

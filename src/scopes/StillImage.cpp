@@ -84,17 +84,20 @@ StillImage readStillImage(const std::filesystem::path& path, int width)
     const QSize size = declaredSize(file.bytes);
     if (size.isValid() && static_cast<long long>(size.width()) * size.height() > kMostStillImagePixels)
         return { {}, "it holds more than " + std::to_string(kMostStillImagePixels / 1000000) + " million pixels" };
-    cv::Mat image;
-    try {
-        const cv::Mat encoded(
-            1, static_cast<int>(file.bytes.size()), CV_8UC1, const_cast<std::uint8_t*>(file.bytes.data()));
-        image = cv::imdecode(encoded, cv::IMREAD_COLOR);
-    } catch (const cv::Exception&) {
-        image.release();
-    }
+    const cv::Mat image = decodePicture(file.bytes);
     if (image.empty())
         return { {}, "it is not a picture that can be read" };
     return { frameFromImage(image, width), {} };
+}
+
+cv::Mat decodePicture(const std::vector<std::uint8_t>& bytes)
+{
+    try {
+        const cv::Mat encoded(1, static_cast<int>(bytes.size()), CV_8UC1, const_cast<std::uint8_t*>(bytes.data()));
+        return cv::imdecode(encoded, cv::IMREAD_COLOR);
+    } catch (const cv::Exception&) {
+        return cv::Mat();
+    }
 }
 
 } // namespace scopes

@@ -3,7 +3,9 @@
 #include <cstddef>
 #include <filesystem>
 #include <opencv2/core.hpp>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 // Image files read as a capture would show them: for a reference held from a
 // still picture, in the window and in the renderer alike.
@@ -26,5 +28,9 @@ struct StillImage {
 // regular file of at most kLargestStillImageFile bytes: a folder, a device or
 // a FIFO is refused without waiting for it.
 StillImage readStillImage(const std::filesystem::path& path, int width);
+
+// A picture file's bytes decoded to B, G, R; empty when OpenCV cannot read
+// them (or refuses their size).
+cv::Mat decodePicture(const std::vector<std::uint8_t>& bytes);
 
 } // namespace scopes
