@@ -10,6 +10,7 @@
 #include "scopes/VectorscopePlot.h"
 #include "scopes/WaveformTrace.h"
 #include "shell/MainWindow.h"
+#include "support/ScopePictures.h"
 #include "support/TestSupport.h"
 
 #include <QtTest>
@@ -93,16 +94,6 @@ public:
     ~PathForced() { scopes::setScopePath(scopes::runnableScopePaths().front()); }
 };
 
-// Where a plot differs from its wheel, as distances from the centre.
-int farthestLitCell(const cv::Mat& plot, const cv::Mat& wheel)
-{
-    int farthest = -1;
-    for (int y = 0; y < plot.rows; ++y)
-        for (int x = 0; x < plot.cols; ++x)
-            if (plot.at<cv::Vec3b>(y, x) != wheel.at<cv::Vec3b>(y, x))
-                farthest = std::max(farthest, std::max(std::abs(x - plot.cols / 2), std::abs(y - plot.rows / 2)));
-    return farthest;
-}
 
 // A grey 1600 x 900 screen with a window of saturated colours on it, where
 // the tool window is said to be: hues across, saturation down.

@@ -6,6 +6,7 @@
 // window cannot know its place, and nothing of the screen is left out.
 // TEST_OUTPUT_SCALE=2 (with STACK_OUTPUT=2560x1440) scales the output first:
 // XWayland then sees a monitor half the size of the shared stream.
+#include "support/ScopePictures.h"
 #include "support/TestSupport.h"
 #include "wayland/WaylandEndToEnd.h"
 
@@ -39,16 +40,6 @@ int outputScale()
     return std::max(1, qEnvironmentVariableIntValue("TEST_OUTPUT_SCALE"));
 }
 
-// How far from the centre the plot differs from the wheel; -1 nowhere.
-int farthestLitCell(const cv::Mat& plot, const cv::Mat& wheel)
-{
-    int farthest = -1;
-    for (int y = 0; y < plot.rows; ++y)
-        for (int x = 0; x < plot.cols; ++x)
-            if (plot.at<cv::Vec3b>(y, x) != wheel.at<cv::Vec3b>(y, x))
-                farthest = std::max(farthest, std::max(std::abs(x - plot.cols / 2), std::abs(y - plot.rows / 2)));
-    return farthest;
-}
 
 // The place sway gives the window titled `title`, in desktop pixels.
 QRect swayRect(const QJsonObject& node, const QString& title)

@@ -3,6 +3,7 @@
 // is, and the vectorscope plots the grey alone, not the window's own wheel.
 
 #include "x11/EndToEnd.h"
+#include "support/ScopePictures.h"
 
 #include "platform/Desktop.h"
 #include "shell/MainWindow.h"
@@ -22,16 +23,6 @@ using Probe = MainWindowProbe<OwnWindowX11Tag>;
 
 namespace {
 
-// How far from the centre the plot differs from the wheel; -1 nowhere.
-int farthestLitCell(const cv::Mat& plot, const cv::Mat& wheel)
-{
-    int farthest = -1;
-    for (int y = 0; y < plot.rows; ++y)
-        for (int x = 0; x < plot.cols; ++x)
-            if (plot.at<cv::Vec3b>(y, x) != wheel.at<cv::Vec3b>(y, x))
-                farthest = std::max(farthest, std::max(std::abs(x - plot.cols / 2), std::abs(y - plot.rows / 2)));
-    return farthest;
-}
 
 } // namespace
 
