@@ -79,6 +79,21 @@ void ScreenPainter::restore(const cv::Rect& area)
     XDestroyImage(image);
 }
 
+void ScreenPainter::paintPicture(const cv::Mat& picture)
+{
+    if (!ready() || picture.type() != CV_8UC4 || !picture.isContinuous())
+        return;
+    const int width = std::min(picture.cols, photo.cols);
+    const int height = std::min(picture.rows, photo.rows);
+    XImage* image = XCreateImage(display, DefaultVisual(display, DefaultScreen(display)), 24, ZPixmap, 0,
+        reinterpret_cast<char*>(picture.data), picture.cols, picture.rows, 32, int(picture.step));
+    XPutImage(display, pixmap, static_cast<GC>(gc), image, 0, 0, 0, 0, width, height);
+    image->data = nullptr; // the pixels belong to `picture`
+    XDestroyImage(image);
+    XClearArea(display, root, 0, 0, width, height, False);
+    XSync(display, False);
+}
+
 void ScreenPainter::paintStep(long step)
 {
     if (!ready())

@@ -23,6 +23,11 @@ public:
     // Moves the square to its place for `step` and waits until the server has drawn it.
     void paintStep(long step);
 
+    // Puts `picture` (B, G, R, A) at the screen's top left corner, over the
+    // photograph, and waits until the server has drawn it: a video playing
+    // in that rectangle.
+    void paintPicture(const cv::Mat& picture);
+
 private:
     void restore(const cv::Rect& area);
 

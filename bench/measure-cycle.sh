@@ -7,15 +7,18 @@
 #   bench/measure-cycle.sh BUILD_DIR
 #
 # For each window size in HUELENS_MEASURE_SIZES (default "400 600"):
-# 1. The screen changes 25 times a second (huelens-bench-painter moves a
-#    small square over a photograph) for SECONDS seconds (default 20): the
-#    program's processor share, from utime + stime in /proc/PID/stat, as a
-#    percentage of one core.
+# 1. A video plays over the whole captured monitor: every pixel of it changes
+#    25 times a second (huelens-bench-painter's video, a photograph that
+#    turns and shifts its hues) for SECONDS seconds (default 20): the
+#    program's processor share, from the threads' schedstat, as a percentage
+#    of one core.
 # 2. Where perf can record the program (linux-perf, and root or a
 #    perf_event_paranoid that allows it), where that share goes: perf record
 #    for PERF_SECONDS more seconds (default 10; HUELENS_MEASURE_PERF=0 skips
 #    it), by library and by function. Not counted in the shares.
-# 3. The same share with a screen that does not change, and its breakdown.
+# 3. The same with a screen that changes 25 times a second the way an
+#    editor's does while someone paints (a small square moving over a
+#    photograph), and then with a screen that does not change.
 # 4. Where strace can attach, the system calls a cycle of the unchanged
 #    screen makes (HUELENS_MEASURE_STRACE=0 skips it).
 # 5. Resident memory (VmRSS) after the warm-up and after both runs; at the
@@ -34,6 +37,7 @@ build=$(cd "${1:-build}" && pwd) # the program is started from another folder
 here=$(cd "$(dirname "$0")" && pwd)
 seconds=${HUELENS_MEASURE_SECONDS:-20}
 photo=${HUELENS_BENCH_PHOTO:-/usr/share/doc/opencv-doc/examples/data/baboon.jpg}
+video_photo=${HUELENS_BENCH_TURNING_PHOTO:-/usr/share/doc/opencv-doc/examples/data/fruits.jpg}
 
 if [ "${2:-}" != --inside ]; then
   exec "$here/../tests/with-xvfb.sh" -s 2000x900 "$0" "$build" --inside
@@ -110,7 +114,7 @@ for size in ${HUELENS_MEASURE_SIZES:-400 600}; do
   rm -rf "$tmp/data" "$tmp/work"
   mkdir -p "$tmp/data/huelens" "$tmp/work"
   printf '[General]\nwindow_size=%s\n' "$size" >"$tmp/data/huelens/config.ini"
-  "$painter" "$photo" 25 $((seconds + perf_seconds + 10)) &
+  "$painter" "$video_photo" 25 $((2 * seconds + 2 * perf_seconds + 30)) video 1600 900 &
   pids+=($!)
   painting=$!
   (cd "$tmp/work" && XDG_DATA_HOME="$tmp/data" QT_QPA_PLATFORM=xcb exec "$program") &
@@ -140,6 +144,19 @@ for size in ${HUELENS_MEASURE_SIZES:-400 600}; do
 
   echo
   echo "== window_size $size (window $width pixels wide)"
+  video=$(share "$huelens" "$seconds")
+  echo "video, every pixel new 25 times a second: ${video} % of one core"
+  if [ "$use_perf" != 0 ]; then
+    echo "where it goes (perf, ${perf_seconds} s more of the video):"
+    breakdown "$huelens" "$perf_seconds"
+  fi
+
+  kill "$painting" 2>/dev/null || true
+  wait "$painting" 2>/dev/null || true
+  "$painter" "$photo" 25 $((seconds + perf_seconds + 10)) &
+  pids+=($!)
+  painting=$!
+  sleep 2
   changing=$(share "$huelens" "$seconds")
   echo "screen changing 25 times a second: ${changing} % of one core"
   if [ "$use_perf" != 0 ]; then

@@ -1,21 +1,45 @@
-// huelens-bench-painter PHOTO FPS SECONDS
+// huelens-bench-painter PHOTO FPS SECONDS [video WIDTH HEIGHT]
 //
 // Covers the X server's screen with PHOTO and moves a small square of
 // changing colour over it FPS times a second for SECONDS seconds (FPS 0: the
-// screen stays as it is). The processor share and memory measurements of
-// bench/measure-cycle.sh capture this screen.
+// screen stays as it is). With `video`, the screen's top left WIDTH x HEIGHT
+// pixels instead show a new picture FPS times a second, as where a video
+// plays: PHOTO turning by 3 degrees and every hue shifting by 5 degrees per
+// frame, so that every frame changes every pixel and its set of colours.
+// The processor share and memory measurements of bench/measure-cycle.sh
+// capture this screen.
 
+#include "BenchFrames.h"
 #include "ScreenPainter.h"
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
+#include <vector>
+
+namespace {
+
+// Made before the clock starts, so that the painter's own work does not
+// compete with the program measured while it runs: 24 frames, a second of
+// video, shown over and over (each frame still differs from the one before).
+std::vector<cv::Mat> videoFrames(const char* photo, int width, int height)
+{
+    const cv::Mat base = bench::coverPhoto(width, height, photo);
+    std::vector<cv::Mat> frames(24);
+    for (size_t i = 0; i < frames.size(); ++i)
+        bench::turnStep(base, long(i), frames[i]);
+    return frames;
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: huelens-bench-painter PHOTO FPS SECONDS\n");
+    const bool video = argc == 7 && std::strcmp(argv[4], "video") == 0;
+    if (argc != 4 && !video) {
+        std::fprintf(stderr, "usage: huelens-bench-painter PHOTO FPS SECONDS [video WIDTH HEIGHT]\n");
         return 2;
     }
     const double fps = std::atof(argv[2]);
@@ -25,7 +49,15 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "huelens-bench-painter: no X display of depth 24\n");
         return 1;
     }
-    painter.paintStep(0);
+    const std::vector<cv::Mat> frames
+        = video ? videoFrames(argv[1], std::atoi(argv[5]), std::atoi(argv[6])) : std::vector<cv::Mat>();
+    const auto paint = [&](long step) {
+        if (video)
+            painter.paintPicture(frames[size_t(step) % frames.size()]);
+        else
+            painter.paintStep(step);
+    };
+    paint(0);
     const auto start = std::chrono::steady_clock::now();
     const auto end = start + std::chrono::duration<double>(seconds);
     if (fps <= 0) {
@@ -38,7 +70,7 @@ int main(int argc, char** argv)
         if (next >= end)
             break;
         std::this_thread::sleep_until(next);
-        painter.paintStep(step);
+        paint(step);
     }
     return 0;
 }
