@@ -16,9 +16,11 @@
 #    perf_event_paranoid that allows it), where that share goes: perf record
 #    for PERF_SECONDS more seconds (default 10; HUELENS_MEASURE_PERF=0 skips
 #    it), by library and by function. Not counted in the shares.
-# 3. The same with a screen that changes 25 times a second the way an
-#    editor's does while someone paints (a small square moving over a
-#    photograph), and then with a screen that does not change.
+# 3. The same with a test pattern (ffmpeg's testsrc2, 1400 x 800) playing
+#    at the monitor's top left, the rest of it a photograph; with a screen
+#    that changes 25 times a second the way an editor's does while someone
+#    paints (a small square moving over a photograph); and with a screen
+#    that does not change.
 # 4. Where strace can attach, the system calls a cycle of the unchanged
 #    screen makes (HUELENS_MEASURE_STRACE=0 skips it).
 # 5. Resident memory (VmRSS) after the warm-up and after both runs; at the
@@ -46,7 +48,7 @@ fi
 program=$build/huelens
 painter=$build/bench/huelens-bench-painter
 waker=$build/bench/huelens-bench-idle
-for tool in "$program" "$painter" "$waker" xdotool xrandr; do
+for tool in "$program" "$painter" "$waker" xdotool xrandr ffmpeg; do
   command -v "$tool" >/dev/null || { echo "measure-cycle: $tool is missing" >&2; exit 1; }
 done
 
@@ -107,6 +109,39 @@ breakdown() {
   rm -f "$data"
 }
 
+# The screen the next scene captures: the painter that paints it (none: the
+# screen stays as the last one left it) in place of the last one.
+painting=
+paint() {
+  if [ -n "$painting" ]; then
+    kill "$painting" 2>/dev/null || true
+    wait "$painting" 2>/dev/null || true
+    painting=
+  fi
+  if [ $# -gt 0 ]; then
+    "$painter" "$@" &
+    painting=$!
+    pids+=("$painting")
+  fi
+  sleep 2
+}
+
+# One scene: the program's share, and where it goes.
+scene() { # label, what perf's line calls it
+  local used
+  used=$(share "$huelens" "$seconds")
+  printf '%-48s %s %% of one core\n' "$1:" "$used"
+  if [ "$use_perf" != 0 ]; then
+    echo "where it goes (perf, ${perf_seconds} s more of $2):"
+    breakdown "$huelens" "$perf_seconds"
+  fi
+}
+
+# A test pattern as a video player shows one: ffmpeg's testsrc2, 50 frames.
+pattern=$tmp/pattern.raw
+ffmpeg -nostdin -hide_banner -loglevel error -f lavfi -i testsrc2=size=1400x800:rate=25 -frames:v 50 \
+  -pix_fmt bgra -f rawvideo "$pattern"
+
 echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), load $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "Xvfb 2000 x 900; captured monitor 1600 x 900; vectorscope; ${seconds} s each"
 
@@ -114,9 +149,7 @@ for size in ${HUELENS_MEASURE_SIZES:-400 600}; do
   rm -rf "$tmp/data" "$tmp/work"
   mkdir -p "$tmp/data/huelens" "$tmp/work"
   printf '[General]\nwindow_size=%s\n' "$size" >"$tmp/data/huelens/config.ini"
-  "$painter" "$video_photo" 25 $((2 * seconds + 2 * perf_seconds + 30)) video 1600 900 &
-  pids+=($!)
-  painting=$!
+  paint "$video_photo" 25 $((seconds + perf_seconds + 30)) video 1600 900
   (cd "$tmp/work" && XDG_DATA_HOME="$tmp/data" QT_QPA_PLATFORM=xcb exec "$program") &
   pids+=($!)
   huelens=$!
@@ -144,35 +177,13 @@ for size in ${HUELENS_MEASURE_SIZES:-400 600}; do
 
   echo
   echo "== window_size $size (window $width pixels wide)"
-  video=$(share "$huelens" "$seconds")
-  echo "video, every pixel new 25 times a second: ${video} % of one core"
-  if [ "$use_perf" != 0 ]; then
-    echo "where it goes (perf, ${perf_seconds} s more of the video):"
-    breakdown "$huelens" "$perf_seconds"
-  fi
-
-  kill "$painting" 2>/dev/null || true
-  wait "$painting" 2>/dev/null || true
-  "$painter" "$photo" 25 $((seconds + perf_seconds + 10)) &
-  pids+=($!)
-  painting=$!
-  sleep 2
-  changing=$(share "$huelens" "$seconds")
-  echo "screen changing 25 times a second: ${changing} % of one core"
-  if [ "$use_perf" != 0 ]; then
-    echo "where it goes (perf, ${perf_seconds} s more of the changing screen):"
-    breakdown "$huelens" "$perf_seconds"
-  fi
-
-  kill "$painting" 2>/dev/null || true
-  wait "$painting" 2>/dev/null || true
-  sleep 1
-  unchanged=$(share "$huelens" "$seconds")
-  echo "screen unchanged:                  ${unchanged} % of one core"
-  if [ "$use_perf" != 0 ]; then
-    echo "where it goes (perf, ${perf_seconds} s more of the unchanged screen):"
-    breakdown "$huelens" "$perf_seconds"
-  fi
+  scene "video, every pixel new 25 times a second" "the video"
+  paint "$video_photo" 25 $((seconds + perf_seconds + 10)) video 1400 800 "$pattern"
+  scene "test pattern 1400 x 800, new 25 times a second" "the test pattern"
+  paint "$photo" 25 $((seconds + perf_seconds + 10))
+  scene "screen changing 25 times a second" "the changing screen"
+  paint
+  scene "screen unchanged" "the unchanged screen"
 
   if [ "${HUELENS_MEASURE_STRACE:-1}" != 0 ] && command -v strace >/dev/null; then
     echo "system calls per cycle (strace, 4 s more of the unchanged screen, 100 cycles):"
