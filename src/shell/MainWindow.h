@@ -2,13 +2,13 @@
 
 #include "apps/AppProfile.h"
 #include "apps/SettingsFile.h"
+#include "colour/ReadingsProfile.h"
+#include "cycle/FramePaint.h"
+#include "cycle/OwnWindowArea.h"
+#include "display/ShownPicture.h"
 #include "platform/Desktop.h"
-#include "scopes/ExposureOverlay.h"
-#include "scopes/FramePaint.h"
+#include "preview/ExposureOverlay.h"
 #include "scopes/HeldReference.h"
-#include "scopes/OwnWindowArea.h"
-#include "scopes/ReadingsProfile.h"
-#include "scopes/ShownPicture.h"
 #include "scopes/VectorscopePlot.h"
 #include "scopes/WaveformMath.h"
 

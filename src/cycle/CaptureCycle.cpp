@@ -2,8 +2,8 @@
 
 #include "capture/QClickLabel.h"
 #include "capture/ScreenService.h"
-#include "scopes/FrameSum.h"
-#include "scopes/ShownPicture.h"
+#include "cycle/FrameSum.h"
+#include "display/ShownPicture.h"
 
 #include <QImage>
 #include <QLabel>

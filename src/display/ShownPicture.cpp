@@ -1,4 +1,4 @@
-#include "scopes/ShownPicture.h"
+#include "display/ShownPicture.h"
 
 #include <immintrin.h>
 
