@@ -4,6 +4,7 @@
 
 #include "cycle/FrameSum.h"
 #include "display/ShownPicture.h"
+#include "scopes/ChangedSpans.h"
 #include "scopes/ScopePath.h"
 #include "scopes/VectorscopeMath.h"
 #include "scopes/VectorscopePlot.h"

@@ -1,7 +1,7 @@
 #include "scopes/VectorscopeMath.h"
 
 #include "cycle/FramePaint.h"
-#include "display/ShownPicture.h"
+#include "scopes/ChangedSpans.h"
 
 #include <opencv2/imgproc.hpp>
 
