@@ -3,17 +3,11 @@
 #include "capture/QClickLabel.h"
 #include "capture/ScreenService.h"
 #include "cycle/FrameSum.h"
-#include "display/ShownPicture.h"
 
-#include <QImage>
 #include <QLabel>
-#include <QPixmap>
-#include <QRegion>
-#include <QStyle>
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 
 const char* displayModeName(int displayMode)
 {
@@ -25,44 +19,6 @@ const char* displayModeName(int displayMode)
     default:
         return "Vectorscope";
     }
-}
-
-namespace {
-
-// Hands `label` a pixmap of `picture` (B, G, R, 255 bytes). Where the
-// platform's pixmaps are images of the screen's own format, the pixmap is
-// the picture's buffer itself, not a copy: returns whether it is, that is,
-// whether later changes to the buffer show once the label is repainted.
-bool showBuffer(QLabel* label, const cv::Mat& picture)
-{
-    const QPixmap pixmap = QPixmap::fromImage(
-        QImage(picture.data, picture.cols, picture.rows, static_cast<int>(picture.step), QImage::Format_RGB32));
-    label->setPixmap(pixmap);
-    return pixmap.toImage().constBits() == picture.data;
-}
-
-// Where a label paints its pixmap: its rectangle in the label.
-QRect pixmapPlace(const QLabel* label, const cv::Mat& picture)
-{
-    const Qt::LayoutDirection direction = label->layoutDirection();
-    return QStyle::alignedRect(direction, QStyle::visualAlignment(direction, label->alignment()),
-        QSize(picture.cols, picture.rows), label->contentsRect());
-}
-
-} // namespace
-
-// A label whose picture covers it paints every pixel of it: Qt need not
-// fill the background under each repainted rectangle first. Where the label
-// paints its picture is worked out again only when the label or the picture
-// changed size.
-void MainWindow::markOpaqueWhereCovered(QLabel* label, const cv::Mat& picture, OpaqueCheck& checked)
-{
-    if (label->size() == checked.label && picture.size() == checked.picture)
-        return;
-    checked = { label->size(), picture.size() };
-    const bool covered = !picture.empty() && pixmapPlace(label, picture).contains(label->rect());
-    if (label->testAttribute(Qt::WA_OpaquePaintEvent) != covered)
-        label->setAttribute(Qt::WA_OpaquePaintEvent, covered);
 }
 
 namespace {
@@ -102,126 +58,23 @@ void MainWindow::updateScreen()
 
     recognizeApplication(false);
     log("UPD screen B");
-
-    const QString targetName = appRegions.contains(currentApp) ? currentApp : QStringLiteral("unknown");
-    const std::array<int, 4> region = appRegions.value(targetName);
-    const int monitorIndex = appAdapters.value(targetName);
-    const platform::Rect rect{region[0], region[1], region[2], region[3]};
-    const bool useRect = rect.left >= 0;
-    log("adapter selected");
-
-    float scale = 0.0f;
-    platform::Rect captured;
-    bool sameCapture = false;
-    screenService->captureScreen(
-        &captureImage, monitorIndex, useRect ? &rect : nullptr, windowSize, &scale, &captured, &sameCapture);
-    log("scr ok");
-
-    // The change test: the deep copy finds, in the same pass over the bytes
-    // as the byte sum, whether any byte differs from the frame's, and which
-    // rows. Last cycle's hover highlight is taken off the frame first, so
-    // that the frame holds exactly the last capture: a frame whose bytes
-    // changed is a changed frame, whatever its sum (a red screen turned
-    // blue has the same sum), and the highlight alone changes nothing. A
-    // capture that kept last cycle's bytes needs no copy at all.
-    const cv::Range unshadedRows = ownWindowShade.undo(frameImage);
-    const cv::Range unpaintedRows = framePaint.undo(frameImage);
-    bool bytesChanged = false;
-    cv::Range changedRows(0, 0);
-    const bool frameAsCopied = sameCapture && frameImage.size() == captureImage.size();
-    const quint32 sum
-        = frameAsCopied ? frameSum : scopes::copyFrameAndSum(captureImage, frameImage, &bytesChanged, &changedRows);
-    const bool readingsChanged = convertReadings(monitorIndex, bytesChanged);
+    const CycleCapture capture = captureRegion();
+    const FrameChange change = copyFrame(capture);
+    const bool readingsChanged = convertReadings(capture.monitorIndex, change.bytesChanged);
     // Our own windows moved over the frame: what the scopes analyse changed.
-    bool analysedChanged = bytesChanged || readingsChanged;
-    const bool ownWindowsMoved = leaveOutOwnWindows(captured, analysedChanged);
-
-    // Measured from the rectangle the capture read, in desktop pixels: the
-    // monitor's own origin counts, and so does what the capture made of a
-    // record it could not use as stored (empty or inverted: the whole
-    // monitor; its monitor gone: the first one). A pointer the desktop cannot
-    // locate points at nothing: off the frame.
-    const bool pointerKnown = desktop.pointerKnown();
-    const platform::Point pointer = desktop.pointer();
-    int cursorX = pointerKnown ? framePosition(pointer.x, captured.left, scale) : -1;
-    int cursorY = pointerKnown ? framePosition(pointer.y, captured.top, scale) : -1;
-    // Pointing at our own window is pointing at nothing the scopes measured.
-    if (ownWindowArea.contains(cursorX, cursorY))
-        cursorX = cursorY = -1;
-    log("cursor ok");
-
-    bool frameChanged = false;
-    frameSum = sum;
-    if (bytesChanged)
-        log("sum changed");
-    if ((bytesChanged && analysedChanged) || ownWindowsMoved) {
-        ++frameCount;
-        frameChanged = true;
-    }
-    if (readingsChanged)
-        frameChanged = true;
+    bool analysedChanged = change.bytesChanged || readingsChanged;
+    const bool ownWindowsMoved = leaveOutOwnWindows(capture.captured, analysedChanged);
+    const cv::Point cursor = pointerOnFrame(capture);
+    const bool frameChanged = countFrame(change, analysedChanged, ownWindowsMoved, readingsChanged);
 
     if (displayMode == 0)
-        drawVectorscope(frameChanged, cursorX, cursorY);
+        drawVectorscope(frameChanged, cursor.x, cursor.y);
     else
-        drawWaveform(frameChanged, cursorX, cursorY, displayMode == 2);
+        drawWaveform(frameChanged, cursor.x, cursor.y, displayMode == 2);
     darkenOwnWindows();
-
-    // The labels paint our own buffers. The plot's is the scope picture in
-    // the form painted without converting, rewritten where it changed; the
-    // preview's is the frame itself, which the copy above and the highlight
-    // wrote in place. Only what changed is repainted.
-    markOpaqueWhereCovered(plotLabel, shownScope, plotOpaqueCheck);
-    markOpaqueWhereCovered(previewLabel, frameImage, previewOpaqueCheck);
-    // A picture of another size is a new buffer, even where the allocator
-    // hands back the old one's address: the label's pixmap has the old size.
-    const uchar* plotBuffer = shownScope.data;
-    const cv::Size plotBufferSize = shownScope.size();
-    const cv::Rect plotChanged = scopes::showAsBgrx(scopeImage, shownScope, scopeChanged, &plotBands);
-    const bool newPlotBuffer = shownScope.data != plotBuffer || shownScope.size() != plotBufferSize;
-    if (newPlotBuffer || !plotSharesBuffer) {
-        if (!plotChanged.empty() || newPlotBuffer)
-            plotSharesBuffer = showBuffer(plotLabel, shownScope);
-    } else if (!plotChanged.empty()) {
-        // Band by band: scattered cells would make one rectangle of most of the plot.
-        const QRect place = pixmapPlace(plotLabel, shownScope);
-        QRegion repaint;
-        for (const cv::Rect& band : plotBands)
-            repaint += QRect(place.x() + band.x, place.y() + band.y, band.width, band.height);
-        plotLabel->update(repaint);
-    }
-    // The preview changed where the capture did, where last cycle's
-    // highlight was taken off and where this cycle's was painted.
-    // The darkening of our own windows gives the same bytes again unless it
-    // moved; the exposure view paints again where the frame's bytes did.
-    const cv::Range noRows(0, 0);
-    cv::Range frameRows = changedRows;
-    for (const cv::Range& rows :
-        { ownWindowsMoved ? unshadedRows : noRows, ownWindowsMoved ? ownWindowShade.rows() : noRows })
-        frameRows = unitedRows(frameRows, rows);
-    cv::Range previewRows = frameRows;
-    for (const cv::Range& rows : { unpaintedRows, framePaint.rows() })
-        previewRows = unitedRows(previewRows, rows);
-    // The exposure view, when on, is what the preview shows.
-    const cv::Mat& preview = previewPicture(frameRows, previewRows);
-    const bool previewChanged = !previewRows.empty();
-    if (preview.data != shownFrame.data || preview.size() != shownFrame.size() || !previewSharesBuffer) {
-        if (previewChanged || preview.data != shownFrame.data || preview.size() != shownFrame.size()) {
-            // The label's pixmap may be this buffer: the header keeps it alive until the next is handed over.
-            shownFrame = preview;
-            previewSharesBuffer = showBuffer(previewLabel, preview);
-        }
-    } else if (previewChanged) {
-        const QRect place = pixmapPlace(previewLabel, preview);
-        previewLabel->update(place.x(), place.y() + previewRows.start, place.width(), previewRows.size());
-    }
-
-    if (scopeImage.rows != lastPlotHeight) {
-        lastPlotHeight = scopeImage.rows;
-        plotLabel->setMinimumSize(windowSize, lastPlotHeight);
-        setMinimumSize(windowSize, lastPlotHeight);
-        fitToContents();
-    }
+    plotView->showScope(scopeImage, scopeChanged);
+    showPreview(change, ownWindowsMoved);
+    fitToPlot();
     log("scr pix set");
 
     const auto elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start);
@@ -230,6 +83,108 @@ void MainWindow::updateScreen()
     else
         showInfo(captureProblem);
     log("scr end");
+}
+
+// The region of the application in front (or the "unknown" one's), captured
+// into captureImage at the window's size.
+MainWindow::CycleCapture MainWindow::captureRegion()
+{
+    const QString targetName = appRegions.contains(currentApp) ? currentApp : QStringLiteral("unknown");
+    const std::array<int, 4> region = appRegions.value(targetName);
+    CycleCapture capture;
+    capture.monitorIndex = appAdapters.value(targetName);
+    const platform::Rect rect{region[0], region[1], region[2], region[3]};
+    const bool useRect = rect.left >= 0;
+    log("adapter selected");
+
+    screenService->captureScreen(&captureImage, capture.monitorIndex, useRect ? &rect : nullptr, windowSize,
+        &capture.scale, &capture.captured, &capture.sameCapture);
+    log("scr ok");
+    return capture;
+}
+
+// The change test: the deep copy finds, in the same pass over the bytes as
+// the byte sum, whether any byte differs from the frame's, and which rows.
+// Last cycle's hover highlight is taken off the frame first, so that the
+// frame holds exactly the last capture: a frame whose bytes changed is a
+// changed frame, whatever its sum (a red screen turned blue has the same
+// sum), and the highlight alone changes nothing. A capture that kept last
+// cycle's bytes needs no copy at all.
+MainWindow::FrameChange MainWindow::copyFrame(const CycleCapture& capture)
+{
+    FrameChange change;
+    change.unshadedRows = ownWindowShade.undo(frameImage);
+    change.unpaintedRows = framePaint.undo(frameImage);
+    const bool frameAsCopied = capture.sameCapture && frameImage.size() == captureImage.size();
+    change.sum = frameAsCopied
+        ? frameSum
+        : scopes::copyFrameAndSum(captureImage, frameImage, &change.bytesChanged, &change.changedRows);
+    return change;
+}
+
+// Measured from the rectangle the capture read, in desktop pixels: the
+// monitor's own origin counts, and so does what the capture made of a
+// record it could not use as stored (empty or inverted: the whole monitor;
+// its monitor gone: the first one). A pointer the desktop cannot locate
+// points at nothing: off the frame, (-1, -1).
+cv::Point MainWindow::pointerOnFrame(const CycleCapture& capture) const
+{
+    const bool pointerKnown = desktop.pointerKnown();
+    const platform::Point pointer = desktop.pointer();
+    cv::Point cursor(pointerKnown ? framePosition(pointer.x, capture.captured.left, capture.scale) : -1,
+        pointerKnown ? framePosition(pointer.y, capture.captured.top, capture.scale) : -1);
+    // Pointing at our own window is pointing at nothing the scopes measured.
+    if (ownWindowArea.contains(cursor.x, cursor.y))
+        cursor = cv::Point(-1, -1);
+    log("cursor ok");
+    return cursor;
+}
+
+// Whether the scopes must analyse the frame again. A new frame counts:
+// its bytes changed and so did what the scopes read of them, or our own
+// windows moved over it; new readings of the same frame do not count.
+bool MainWindow::countFrame(const FrameChange& change, bool analysedChanged, bool ownWindowsMoved, bool readingsChanged)
+{
+    frameSum = change.sum;
+    if (change.bytesChanged)
+        log("sum changed");
+    bool frameChanged = false;
+    if ((change.bytesChanged && analysedChanged) || ownWindowsMoved) {
+        ++frameCount;
+        frameChanged = true;
+    }
+    return frameChanged || readingsChanged;
+}
+
+// The preview changed where the capture did, where last cycle's highlight
+// was taken off and where this cycle's was painted. The darkening of our
+// own windows gives the same bytes again unless it moved; the exposure view
+// paints again where the frame's bytes did. The preview's picture is the
+// frame itself, which the copy and the highlight wrote in place, or the
+// exposure view when it is on.
+void MainWindow::showPreview(const FrameChange& change, bool ownWindowsMoved)
+{
+    const cv::Range noRows(0, 0);
+    cv::Range frameRows = change.changedRows;
+    for (const cv::Range& rows :
+        { ownWindowsMoved ? change.unshadedRows : noRows, ownWindowsMoved ? ownWindowShade.rows() : noRows })
+        frameRows = unitedRows(frameRows, rows);
+    cv::Range previewRows = frameRows;
+    for (const cv::Range& rows : { change.unpaintedRows, framePaint.rows() })
+        previewRows = unitedRows(previewRows, rows);
+    const cv::Mat& preview = previewPicture(frameRows, previewRows);
+    previewView->show(preview, previewRows);
+}
+
+// The window follows the plot's height.
+void MainWindow::fitToPlot()
+{
+    if (scopeImage.rows == lastPlotHeight)
+        return;
+    lastPlotHeight = scopeImage.rows;
+    plotLabel->setMinimumSize(windowSize, lastPlotHeight);
+    setMinimumSize(windowSize, lastPlotHeight);
+    fitToContents();
 }
 
 // The cycle's report, "12 ms Vectorscope"; a magnified vectorscope says so,
