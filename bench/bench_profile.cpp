@@ -4,7 +4,7 @@
 // the table (once per profile). A new frame may add at most 0.3 ms.
 
 #include "BenchFrames.h"
-#include "scopes/ProfileTransform.h"
+#include "colour/ProfileTransform.h"
 
 #include <benchmark/benchmark.h>
 #include <lcms2.h>

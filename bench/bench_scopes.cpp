@@ -8,9 +8,9 @@
 // allocates freely; the fast paths are held to them byte for byte by the tests.
 
 #include "BenchFrames.h"
+#include "cycle/FrameSum.h"
 #include "palette/HueClustering.h"
-#include "scopes/ExposureOverlay.h"
-#include "scopes/FrameSum.h"
+#include "preview/ExposureOverlay.h"
 #include "scopes/VectorscopeMath.h"
 #include "scopes/WaveformMath.h"
 

@@ -4,7 +4,7 @@
 // kernel OpenCV's Gaussian filter builds on every call) are not counted.
 
 #include "platform/memory/MemoryDesktop.h"
-#include "scopes/ExposureOverlay.h"
+#include "preview/ExposureOverlay.h"
 #include "shell/MainWindow.h"
 #include "support/TestSupport.h"
 

@@ -6,7 +6,7 @@
 #include "apps/SettingsFile.h"
 #include "capture/QClickLabel.h"
 #include "platform/memory/MemoryDesktop.h"
-#include "scopes/ExposureOverlay.h"
+#include "preview/ExposureOverlay.h"
 #include "scopes/StillScope.h"
 #include "shell/MainWindow.h"
 #include "support/TestSupport.h"

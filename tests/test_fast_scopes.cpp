@@ -1,8 +1,8 @@
 // The fast scope paths held to the plain arithmetic and to OpenCV, byte for
 // byte, on every code path this processor runs (512-bit, 256-bit and plain).
 
+#include "cycle/FrameSum.h"
 #include "scopes/FloatReplicas.h"
-#include "scopes/FrameSum.h"
 #include "scopes/FusedMultiplyAdd.h"
 #include "scopes/StillScope.h"
 #include "scopes/WaveformTrace.h"

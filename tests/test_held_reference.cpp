@@ -4,10 +4,10 @@
 // vectorscope's scale, and a reference read from a picture file. A 400-pixel
 // vectorscope has its centre at (200, 200) and full saturation 150 out; pure
 // red lands straight up at (200, 50), pure blue (hue 240) at (330, 275).
+#include "imagefile/StillImage.h"
 #include "platform/memory/MemoryDesktop.h"
 #include "scopes/HeldReference.h"
 #include "scopes/ScopePath.h"
-#include "scopes/StillImage.h"
 #include "scopes/StillScope.h"
 #include "shell/MainWindow.h"
 #include "support/TestSupport.h"

@@ -3,8 +3,8 @@
 // search, and the preview shows them darkened.
 
 #include "capture/QClickLabel.h"
+#include "cycle/OwnWindowArea.h"
 #include "platform/memory/MemoryDesktop.h"
-#include "scopes/OwnWindowArea.h"
 #include "scopes/ScopePath.h"
 #include "scopes/VectorscopeMath.h"
 #include "scopes/VectorscopePlot.h"

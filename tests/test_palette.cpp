@@ -1,7 +1,7 @@
 // The arithmetic behind the harmony swatches and the dominant-hue search, with
 // scripted random numbers; expected values are worked out by hand.
+#include "palette/Harmony.h"
 #include "palette/HueClustering.h"
-#include "scopes/Harmony.h"
 
 #include <QtTest>
 

@@ -3,9 +3,9 @@
 // converted frame while the preview keeps the screen's bytes.
 #include "apps/AppsFormat.h"
 #include "apps/SettingsFile.h"
+#include "colour/ProfileTransform.h"
+#include "colour/ReadingsProfile.h"
 #include "platform/memory/MemoryDesktop.h"
-#include "scopes/ProfileTransform.h"
-#include "scopes/ReadingsProfile.h"
 #include "scopes/StillScope.h"
 #include "shell/MainWindow.h"
 #include "support/TestSupport.h"

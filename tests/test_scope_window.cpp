@@ -1,8 +1,8 @@
 // The scopes inside a real main window on the scripted desktop: the scope
 // picture and preview of a cycle, the cached plot, the overlays.
 
+#include "cycle/FrameSum.h"
 #include "platform/memory/MemoryDesktop.h"
-#include "scopes/FrameSum.h"
 #include "scopes/StillScope.h"
 #include "shell/MainWindow.h"
 #include "support/TestSupport.h"

@@ -2,9 +2,10 @@
 // B, G, R, 255, the spans that say what changed (from the plotter and from
 // the overlays), and the frame copy that says whether the preview changed.
 
-#include "scopes/FrameSum.h"
+#include "cycle/FrameSum.h"
+#include "display/ShownPicture.h"
+#include "scopes/ChangedSpans.h"
 #include "scopes/ScopePath.h"
-#include "scopes/ShownPicture.h"
 #include "scopes/VectorscopeMath.h"
 #include "scopes/VectorscopePlot.h"
 

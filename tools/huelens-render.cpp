@@ -37,12 +37,12 @@
 // cannot be written, 2 for a malformed command line; on failure one line
 // goes to stderr and no output file is left behind.
 
+#include "colour/ProfileTransform.h"
+#include "imagefile/StillImage.h"
 #include "platform/Desktop.h"
 #include "platform/RegularFile.h"
 #include "platform/RunAgain.h"
 #include "scopes/HeldReference.h"
-#include "scopes/ProfileTransform.h"
-#include "scopes/StillImage.h"
 #include "scopes/StillScope.h"
 
 #include <QByteArray>

@@ -1,7 +1,7 @@
 #include "scopes/VectorscopeMath.h"
 
-#include "scopes/FramePaint.h"
-#include "scopes/ShownPicture.h"
+#include "cycle/FramePaint.h"
+#include "scopes/ChangedSpans.h"
 
 #include <opencv2/imgproc.hpp>
 

@@ -1,6 +1,6 @@
 #include "scopes/WaveformMath.h"
 
-#include "scopes/FramePaint.h"
+#include "cycle/FramePaint.h"
 
 #include <opencv2/imgproc.hpp>
 

@@ -203,6 +203,8 @@ MainWindow::MainWindow(QWidget* parent, bool debugMode, int skipUpdateScreen)
     previewLabel->setStyleSheet(QStringLiteral("background-color:#888;"));
     previewLabel->setMinimumSize(10, static_cast<int>(windowSize * 0.5));
     previewLabel->setVisible(!previewHidden);
+    plotView = std::make_unique<display::ShownLabel>(plotLabel);
+    previewView = std::make_unique<display::ShownLabel>(previewLabel);
 
     infoLabel = plainLabel();
     infoLabel->setObjectName(QStringLiteral("infoLabel"));

@@ -2,13 +2,14 @@
 
 #include "apps/AppProfile.h"
 #include "apps/SettingsFile.h"
+#include "colour/ReadingsProfile.h"
+#include "cycle/FramePaint.h"
+#include "cycle/OwnWindowArea.h"
+#include "display/ShownLabel.h"
 #include "platform/Desktop.h"
-#include "scopes/ExposureOverlay.h"
-#include "scopes/FramePaint.h"
+#include "preview/ExposureOverlay.h"
+#include "scopes/ChangedSpans.h"
 #include "scopes/HeldReference.h"
-#include "scopes/OwnWindowArea.h"
-#include "scopes/ReadingsProfile.h"
-#include "scopes/ShownPicture.h"
 #include "scopes/VectorscopePlot.h"
 #include "scopes/WaveformMath.h"
 
@@ -53,9 +54,14 @@ struct MainWindowProbe;
 
 // The tool window and the owner of all the program's state. Its behaviour is
 // split by subsystem over several source files: construction and window
-// behaviours in shell/, the capture cycle and the scopes in scopes/, the
-// palette in palette/, recognition, configuration and the settings dialog in
-// apps/, region selection in capture/.
+// behaviours in shell/; the refresh cycle, the scopes it draws, the held
+// reference and the program's own windows on the frame in cycle/; the
+// preview's exposure view in preview/; the palette, the plot's harmony picks
+// and their swatches in palette/; recognition, configuration and the
+// settings dialog in apps/; readings with the monitor's profile undone in
+// colour/; region selection in capture/. The image arithmetic it calls is
+// in scopes/ (the scopes), display/ (the labels' pictures), palette/,
+// preview/, colour/ and imagefile/ (picture files).
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
@@ -173,7 +179,29 @@ private:
     void addShortcuts();
     void findAndShowColors();
 
-    // --- scopes/: the capture cycle and the scopes ----------------------
+    // --- cycle/: the refresh cycle and the scopes ------------------------
+    // updateScreen's steps, in their order: recognition, then these.
+    struct CycleCapture {
+        int monitorIndex = 0;
+        platform::Rect captured; // the rectangle the capture read, desktop pixels
+        float scale = 0.0f; // frame pixels per desktop pixel
+        bool sameCapture = false; // the capture kept last cycle's bytes
+    };
+    // What the copy of a capture into frameImage found.
+    struct FrameChange {
+        bool bytesChanged = false;
+        cv::Range changedRows { 0, 0 }; // the rows whose bytes changed
+        cv::Range unshadedRows { 0, 0 }; // where last cycle's darkening of our own windows came off
+        cv::Range unpaintedRows { 0, 0 }; // where last cycle's hover highlight came off
+        quint32 sum = 0;
+    };
+    CycleCapture captureRegion();
+    FrameChange copyFrame(const CycleCapture& capture);
+    cv::Point pointerOnFrame(const CycleCapture& capture) const;
+    bool countFrame(const FrameChange& change, bool analysedChanged, bool ownWindowsMoved, bool readingsChanged);
+    void showPreview(const FrameChange& change, bool ownWindowsMoved);
+    void fitToPlot();
+
     void drawVectorscope(bool frameChanged, int cursorX, int cursorY);
     void drawWaveform(bool frameChanged, int cursorX, int cursorY, bool parade);
     void generateBackground(int width, int height, double radius);
@@ -233,23 +261,11 @@ private:
     bool highlightCurrent = false;
     float highlightHue = 0.0f;
     double highlightSaturation = -1.0;
-    // What the plot and preview labels paint, without converting: the scope
-    // picture as B, G, R, 255 (rewritten where it changed), and a header of
-    // the frame buffer that keeps the buffer alive while the label's pixmap
-    // may be that very buffer. The flags say whether it is (the platform's
-    // pixmaps may be copies: then a changed picture is handed over again).
-    cv::Mat shownScope;
-    std::vector<cv::Rect> plotBands; // where this cycle changed it, band by band
-    // The sizes of a label and its picture when the label was last marked opaque or not.
-    struct OpaqueCheck {
-        QSize label;
-        cv::Size picture;
-    };
-    OpaqueCheck plotOpaqueCheck;
-    OpaqueCheck previewOpaqueCheck;
-    cv::Mat shownFrame;
-    bool plotSharesBuffer = false;
-    bool previewSharesBuffer = false;
+    // What the plot and preview labels paint, repainted only where it
+    // changed: the scope picture in the plot's own buffer, and the frame
+    // (or its exposure view) itself in the preview.
+    std::unique_ptr<display::ShownLabel> plotView;
+    std::unique_ptr<display::ShownLabel> previewView;
     // The hover highlight painted on the frame, taken off again before the
     // next cycle's copy compares the frame with the new capture.
     scopes::FramePaint framePaint;
@@ -294,7 +310,6 @@ private:
     void placeInfo();
     void placeSettingsNotice();
     static constexpr int kInfoMargin = 6; // around the info label's and the name's text
-    void markOpaqueWhereCovered(QLabel* label, const cv::Mat& picture, OpaqueCheck& checked);
     const QString& cycleInfoText(long long milliseconds);
     struct CycleInfo {
         long long milliseconds = -1;
@@ -323,7 +338,7 @@ private:
     QHash<QString, InfoPlace> infoPlaces;
     InfoRoom infoRoom;
 
-    // --- scopes/: the exposure view of the preview -----------------------
+    // --- preview/: the exposure view of the preview ----------------------
     // Off, clipping or false colour, kept in "exposure_overlay". Only the
     // preview shows it: it paints a copy of the frame, which the scopes,
     // the hover highlight and the colour search never read.
@@ -341,7 +356,7 @@ private:
     scopes::FramePaint exposurePaint; // the hover highlight on exposureFrame
     QExposureLegend* exposureLegend = nullptr;
 
-    // --- scopes/: the program's own windows, never measured ---------------
+    // --- cycle/: the program's own windows, never measured ----------------
     // Where this program's shown windows lie on the frame that shows
     // `captured`; makes the frame the scopes read when they do, and then
     // `frameChanged` (the captured frame's bytes changed) says whether that
@@ -358,7 +373,7 @@ private:
     scopes::FrameShade ownWindowShade; // the darkening, taken off before the next copy
     std::vector<platform::Rect> ownWindowFrames; // desktop pixels; reused from cycle to cycle
 
-    // --- scopes/: plot interaction and colour harmony --------------------
+    // --- palette/: plot interaction and colour harmony -------------------
     void updateHarmonySwatches();
     void showSwatch(int index, double hue, const cv::Point& endPoint);
 
@@ -430,7 +445,7 @@ private:
     QPointer<QLabel> executableLabel;
     QPointer<QTimer> appInfoTimer;
 
-    // --- apps/: readings with the monitor's profile undone ---------------
+    // --- colour/: readings with the monitor's profile undone -------------
     // The scopes, the hover highlight, the colour search and the colour
     // sample read the frame through scopeFrame(): the captured bytes, or
     // while the monitor's profile is undone, their sRGB values; the preview

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "scopes/ExposureOverlay.h"
+#include "preview/ExposureOverlay.h"
 
 #include <QList>
 #include <QString>

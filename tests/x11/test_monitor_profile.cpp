@@ -1,8 +1,8 @@
 // The monitor profiles a colour daemon publishes on the root window
 // (_ICC_PROFILE, _ICC_PROFILE_n), read by the X11 back-end and followed by
 // the running program, on with-xvfb.sh's Xvfb.
+#include "colour/ProfileTransform.h"
 #include "platform/x11/X11Desktop.h"
-#include "scopes/ProfileTransform.h"
 #include "shell/MainWindow.h"
 #include "support/TestSupport.h"
 

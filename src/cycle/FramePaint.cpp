@@ -1,4 +1,4 @@
-#include "scopes/FramePaint.h"
+#include "cycle/FramePaint.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "scopes/FrameSum.h"
+#include "cycle/FrameSum.h"
 
 #include <emmintrin.h>
 

@@ -1,4 +1,4 @@
-#include "scopes/ExposureOverlay.h"
+#include "preview/ExposureOverlay.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "scopes/ReadingsProfile.h"
+#include "colour/ReadingsProfile.h"
 
 #include "platform/SystemPath.h"
 

@@ -2,7 +2,7 @@
 
 #include "capture/QClickLabel.h"
 #include "capture/QSelectRegionWindow.h"
-#include "scopes/FrameSum.h"
+#include "cycle/FrameSum.h"
 
 // The program's own windows on the captured frame: the tool window, and the
 // region window and the colour-sample picture while they are shown. Where

@@ -1,7 +1,7 @@
 #include "shell/MainWindow.h"
 
 #include "capture/QClickLabel.h"
-#include "scopes/Harmony.h"
+#include "palette/Harmony.h"
 
 #include <QLabel>
 

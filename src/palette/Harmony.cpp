@@ -1,4 +1,4 @@
-#include "scopes/Harmony.h"
+#include "palette/Harmony.h"
 
 #include <cmath>
 

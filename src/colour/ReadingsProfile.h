@@ -1,8 +1,8 @@
 #pragma once
 
+#include "colour/ProfileTransform.h"
 #include "platform/Desktop.h"
 #include "platform/RegularFile.h"
-#include "scopes/ProfileTransform.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "scopes/ProfileTransform.h"
+#include "colour/ProfileTransform.h"
 
 #include <algorithm>
 #include <cmath>

@@ -4,10 +4,8 @@
 
 #include <vector>
 
-// The scope picture in the form the window paints without converting it:
-// four bytes a pixel, B, G, R, 255 in memory (QImage::Format_RGB32 on a
-// little-endian machine), the same R, G and B as the scope's own picture;
-// and the bookkeeping that lets a cycle touch only what changed.
+// Where a scope picture may differ from the last one: what the plotter
+// changed and what the overlays painted, so that a cycle touches only that.
 namespace scopes {
 
 // Per row of a picture: the columns that may have changed, as one run (the
@@ -42,18 +40,5 @@ private:
 
 // to := from where `where` says (same size and type, continuous or not).
 void copySpans(const cv::Mat& from, cv::Mat& to, const ChangedSpans& where);
-
-// shown := `rgb` (R, G, B bytes) as B, G, R, 255, in the same buffer while
-// the size stays; returns the band of rows whose bytes changed (full width;
-// empty when none). A new size gives a new buffer, all of it changed.
-cv::Rect showAsBgrx(const cv::Mat& rgb, cv::Mat& shown);
-// The same over `where` only: the rest of `shown` is taken to hold `rgb`
-// already (unless the size changed: then all of it is written). Returns the
-// smallest rectangle holding every changed byte; with `bands`, also one such
-// rectangle per band of kShownBandRows rows that changed, which together
-// cover far fewer pixels where changes lie scattered.
-constexpr int kShownBandRows = 16;
-cv::Rect showAsBgrx(
-    const cv::Mat& rgb, cv::Mat& shown, const ChangedSpans& where, std::vector<cv::Rect>* bands = nullptr);
 
 } // namespace scopes

@@ -1,4 +1,4 @@
-#include "scopes/StillImage.h"
+#include "imagefile/StillImage.h"
 
 #include "platform/RegularFile.h"
 #include "scopes/StillScope.h"

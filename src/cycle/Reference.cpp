@@ -1,7 +1,7 @@
 #include "shell/MainWindow.h"
 
+#include "imagefile/StillImage.h"
 #include "platform/SystemPath.h"
-#include "scopes/StillImage.h"
 #include "shell/PlainText.h"
 
 #include <QAction>

@@ -1,4 +1,4 @@
-#include "scopes/OwnWindowArea.h"
+#include "cycle/OwnWindowArea.h"
 
 #include <algorithm>
 #include <cstring>
