@@ -216,6 +216,8 @@ void MainWindow::updateScreen()
         previewLabel->update(place.x(), place.y() + previewRows.start, place.width(), previewRows.size());
     }
 
+    const bool pictureStill = sameCapture && !readingsChanged && !ownWindowsMoved && plotChanged.empty() && !previewChanged
+        && scopeImage.rows == lastPlotHeight;
     if (scopeImage.rows != lastPlotHeight) {
         lastPlotHeight = scopeImage.rows;
         plotLabel->setMinimumSize(windowSize, lastPlotHeight);
@@ -229,6 +231,7 @@ void MainWindow::updateScreen()
         showInfo(cycleInfoText(elapsed.count() / 1000000), false);
     else
         showInfo(captureProblem);
+    restIfStill(pictureStill, captured, pointer);
     log("scr end");
 }
 

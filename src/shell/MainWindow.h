@@ -173,6 +173,47 @@ private:
     void addShortcuts();
     void findAndShowColors();
 
+    // --- shell/: a still screen rests (CycleRest.cpp) --------------------
+    // After a cycle that changed nothing and read nothing new, the timer
+    // stops while the desktop watches for a change of what the cycle reads
+    // there, and the program's own windows for input, resizes, moves,
+    // showing and hiding; the first of them runs a cycle at once and starts
+    // the timer again. So a still screen costs nothing, and every cycle
+    // still shows what the repeating one would.
+    struct CycleInputs {
+        platform::Rect captured;
+        platform::Point pointer;
+        bool pointerKnown = false;
+        QString app;
+        std::string title;
+        std::string windowClass;
+        std::string executable;
+        int mode = 0;
+        int zoom = 1;
+        const uchar* reference = nullptr; // the held frame's buffer; null: none held
+        int exposure = 0;
+        bool granted = false;
+        QString problem;
+        int windowSize = 0;
+        quint64 ownChanges = 0;
+        bool operator==(const CycleInputs& o) const;
+    };
+    void setUpCycleRest();
+    // The cycle's last step: rests when `pictureStill` (the capture kept
+    // last cycle's bytes and no picture changed) and nothing it read
+    // differs from the last cycle's.
+    void restIfStill(bool pictureStill, const platform::Rect& captured, const platform::Point& pointer);
+    // Something the cycle reads may have changed: a resting cycle wakes.
+    void cycleMayHaveChanged();
+    bool restAllowed() const;
+    void wakeCycle();
+    QObject* ownEventsWatch = nullptr;
+    CycleInputs lastCycleInputs;
+    bool lastCycleKnown = false;
+    bool cycleResting = false;
+    bool wakePosted = false;
+    quint64 ownChanges = 0; // input and other events of our own windows seen
+
     // --- scopes/: the capture cycle and the scopes ----------------------
     void drawVectorscope(bool frameChanged, int cursorX, int cursorY);
     void drawWaveform(bool frameChanged, int cursorX, int cursorY, bool parade);
