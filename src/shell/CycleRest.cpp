@@ -112,6 +112,15 @@ void MainWindow::setUpCycleRest()
     QCoreApplication::instance()->installEventFilter(ownEventsWatch);
 }
 
+void MainWindow::endCycleRest()
+{
+    delete ownEventsWatch;
+    ownEventsWatch = nullptr;
+    if (cycleResting)
+        desktop.stopWatchingForChange();
+    cycleResting = false;
+}
+
 // Whatever the cycle reads that no one reports a change of keeps it
 // running: the profile the readings undo (a file, or read again once a
 // second), the settings dialog and the windows of region selection and of

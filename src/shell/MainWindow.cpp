@@ -292,6 +292,7 @@ MainWindow::MainWindow(QWidget* parent, bool debugMode, int skipUpdateScreen)
 
 MainWindow::~MainWindow()
 {
+    endCycleRest();
     // The labels' pixmaps may be our own buffers, which go before the labels do.
     plotLabel->clear();
     previewLabel->clear();

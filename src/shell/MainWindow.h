@@ -199,6 +199,9 @@ private:
         bool operator==(const CycleInputs& o) const;
     };
     void setUpCycleRest();
+    // First in the destructor: the window's own closing sends events that
+    // must not reach a window half taken apart.
+    void endCycleRest();
     // The cycle's last step: rests when `pictureStill` (the capture kept
     // last cycle's bytes and no picture changed) and nothing it read
     // differs from the last cycle's.
