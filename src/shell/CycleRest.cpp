@@ -97,15 +97,6 @@ private:
 
 } // namespace
 
-bool MainWindow::CycleInputs::operator==(const CycleInputs& o) const
-{
-    return captured == o.captured && pointer.x == o.pointer.x && pointer.y == o.pointer.y
-        && pointerKnown == o.pointerKnown && app == o.app && title == o.title && windowClass == o.windowClass
-        && executable == o.executable && mode == o.mode && zoom == o.zoom && reference == o.reference
-        && exposure == o.exposure && granted == o.granted && problem == o.problem && windowSize == o.windowSize
-        && ownChanges == o.ownChanges;
-}
-
 void MainWindow::setUpCycleRest()
 {
     ownEventsWatch = new OwnEventsWatch(this, [this] { cycleMayHaveChanged(); });
@@ -135,11 +126,35 @@ bool MainWindow::restAllowed() const
 void MainWindow::restIfStill(bool pictureStill, const platform::Rect& captured, const platform::Point& pointer)
 {
     const HeldScope& held = heldScopes[static_cast<size_t>(displayMode)];
-    const CycleInputs inputs { captured, pointer, desktop.pointerKnown(), currentApp, foregroundTitle, foregroundClass,
-        foregroundExecutable, displayMode, vectorscopeZoom, held.frame.empty() ? nullptr : held.frame.data,
-        static_cast<int>(exposureMode), captureGranted, captureProblem, windowSize, ownChanges };
-    const bool same = lastCycleKnown && inputs == lastCycleInputs;
-    lastCycleInputs = inputs;
+    const uchar* reference = held.frame.empty() ? nullptr : held.frame.data;
+    const bool pointerKnown = desktop.pointerKnown();
+    const int exposure = static_cast<int>(exposureMode);
+    // Compared and kept in place: the texts keep their buffers from cycle
+    // to cycle, so a steady cycle allocates nothing here.
+    CycleInputs& last = lastCycleInputs;
+    const bool same = lastCycleKnown && last.captured == captured && last.pointer.x == pointer.x
+        && last.pointer.y == pointer.y && last.pointerKnown == pointerKnown && last.app == currentApp
+        && last.title == foregroundTitle && last.windowClass == foregroundClass
+        && last.executable == foregroundExecutable && last.mode == displayMode && last.zoom == vectorscopeZoom
+        && last.reference == reference && last.exposure == exposure && last.granted == captureGranted
+        && last.problem == captureProblem && last.windowSize == windowSize && last.ownChanges == ownChanges;
+    if (!same) {
+        last.captured = captured;
+        last.pointer = pointer;
+        last.pointerKnown = pointerKnown;
+        last.app = currentApp;
+        last.title = foregroundTitle;
+        last.windowClass = foregroundClass;
+        last.executable = foregroundExecutable;
+        last.mode = displayMode;
+        last.zoom = vectorscopeZoom;
+        last.reference = reference;
+        last.exposure = exposure;
+        last.granted = captureGranted;
+        last.problem = captureProblem;
+        last.windowSize = windowSize;
+        last.ownChanges = ownChanges;
+    }
     lastCycleKnown = true;
     // A cycle run while resting (called directly, not by the timer) leaves
     // the request with the desktop as it was.

@@ -196,7 +196,6 @@ private:
         QString problem;
         int windowSize = 0;
         quint64 ownChanges = 0;
-        bool operator==(const CycleInputs& o) const;
     };
     void setUpCycleRest();
     // First in the destructor: the window's own closing sends events that
