@@ -56,6 +56,7 @@ void MainWindow::requestCapture()
 
 void MainWindow::captureAccessChanged()
 {
+    cycleMayHaveChanged();
     const platform::CaptureAccess access = desktop.captureAccess();
     const QString token = QString::fromStdString(access.token);
     if (!token.isEmpty() && settings->value(QStringLiteral("screencast_token")).toString() != token) {

@@ -64,7 +64,8 @@ void MainWindow::updateScreen()
     // Our own windows moved over the frame: what the scopes analyse changed.
     bool analysedChanged = change.bytesChanged || readingsChanged;
     const bool ownWindowsMoved = leaveOutOwnWindows(capture.captured, analysedChanged);
-    const cv::Point cursor = pointerOnFrame(capture);
+    platform::Point pointer;
+    const cv::Point cursor = pointerOnFrame(capture, pointer);
     const bool frameChanged = countFrame(change, analysedChanged, ownWindowsMoved, readingsChanged);
 
     if (displayMode == 0)
@@ -72,8 +73,10 @@ void MainWindow::updateScreen()
     else
         drawWaveform(frameChanged, cursor.x, cursor.y, displayMode == 2);
     darkenOwnWindows();
-    plotView->showScope(scopeImage, scopeChanged);
-    showPreview(change, ownWindowsMoved);
+    const bool plotChanged = plotView->showScope(scopeImage, scopeChanged);
+    const bool previewChanged = showPreview(change, ownWindowsMoved);
+    const bool pictureStill = capture.sameCapture && !readingsChanged && !ownWindowsMoved && !plotChanged
+        && !previewChanged && scopeImage.rows == lastPlotHeight;
     fitToPlot();
     log("scr pix set");
 
@@ -82,6 +85,7 @@ void MainWindow::updateScreen()
         showInfo(cycleInfoText(elapsed.count() / 1000000), false);
     else
         showInfo(captureProblem);
+    restIfStill(pictureStill, capture.captured, pointer);
     log("scr end");
 }
 
@@ -93,7 +97,7 @@ MainWindow::CycleCapture MainWindow::captureRegion()
     const std::array<int, 4> region = appRegions.value(targetName);
     CycleCapture capture;
     capture.monitorIndex = appAdapters.value(targetName);
-    const platform::Rect rect{region[0], region[1], region[2], region[3]};
+    const platform::Rect rect { region[0], region[1], region[2], region[3] };
     const bool useRect = rect.left >= 0;
     log("adapter selected");
 
@@ -127,10 +131,10 @@ MainWindow::FrameChange MainWindow::copyFrame(const CycleCapture& capture)
 // record it could not use as stored (empty or inverted: the whole monitor;
 // its monitor gone: the first one). A pointer the desktop cannot locate
 // points at nothing: off the frame, (-1, -1).
-cv::Point MainWindow::pointerOnFrame(const CycleCapture& capture) const
+cv::Point MainWindow::pointerOnFrame(const CycleCapture& capture, platform::Point& pointer) const
 {
     const bool pointerKnown = desktop.pointerKnown();
-    const platform::Point pointer = desktop.pointer();
+    pointer = desktop.pointer();
     cv::Point cursor(pointerKnown ? framePosition(pointer.x, capture.captured.left, capture.scale) : -1,
         pointerKnown ? framePosition(pointer.y, capture.captured.top, capture.scale) : -1);
     // Pointing at our own window is pointing at nothing the scopes measured.
@@ -162,7 +166,7 @@ bool MainWindow::countFrame(const FrameChange& change, bool analysedChanged, boo
 // paints again where the frame's bytes did. The preview's picture is the
 // frame itself, which the copy and the highlight wrote in place, or the
 // exposure view when it is on.
-void MainWindow::showPreview(const FrameChange& change, bool ownWindowsMoved)
+bool MainWindow::showPreview(const FrameChange& change, bool ownWindowsMoved)
 {
     const cv::Range noRows(0, 0);
     cv::Range frameRows = change.changedRows;
@@ -174,6 +178,7 @@ void MainWindow::showPreview(const FrameChange& change, bool ownWindowsMoved)
         previewRows = unitedRows(previewRows, rows);
     const cv::Mat& preview = previewPicture(frameRows, previewRows);
     previewView->show(preview, previewRows);
+    return !previewRows.empty();
 }
 
 // The window follows the plot's height.
@@ -200,8 +205,8 @@ const QString& MainWindow::cycleInfoText(long long milliseconds)
         const QString zoomText = zoom != 1 ? QString::number(zoom) + QChar(0x00D7) + QLatin1Char(' ') : QString();
         const QString referenceText = reference ? QStringLiteral(" \u00B7 reference") : QString();
         cycleInfo = { milliseconds, zoom, displayMode, reference,
-            QString::number(milliseconds) + QStringLiteral(" ms ") + zoomText + QLatin1String(displayModeName(displayMode))
-                + referenceText };
+            QString::number(milliseconds) + QStringLiteral(" ms ") + zoomText
+                + QLatin1String(displayModeName(displayMode)) + referenceText };
     }
     return cycleInfo.text;
 }

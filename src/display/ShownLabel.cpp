@@ -38,18 +38,23 @@ void ShownLabel::show(const cv::Mat& picture, const cv::Range& changedRows)
 
 // The label is checked against the picture it shows until this call (the
 // new scope picture may be of another size: the next call sees that).
-void ShownLabel::showScope(const cv::Mat& scope, const scopes::ChangedSpans& changed)
+bool ShownLabel::showScope(const cv::Mat& scope, const scopes::ChangedSpans& changed)
 {
     markOpaqueWhereCovered(scopeBuffer);
     scopes::showAsBgrx(scope, scopeBuffer, changed, &scopeBands);
-    if (handOverIfNeeded(scopeBuffer, !scopeBands.empty()) || scopeBands.empty())
-        return;
+    if (scopeBands.empty()) {
+        handOverIfNeeded(scopeBuffer, false);
+        return false;
+    }
+    if (handOverIfNeeded(scopeBuffer, true))
+        return true;
     // Band by band: scattered cells would make one rectangle of most of the plot.
     const QRect where = place(scopeBuffer);
     QRegion repaint;
     for (const cv::Rect& band : scopeBands)
         repaint += QRect(where.x() + band.x, where.y() + band.y, band.width, band.height);
     label->update(repaint);
+    return true;
 }
 
 // Where the label paints its picture is worked out again only when the

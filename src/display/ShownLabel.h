@@ -37,8 +37,8 @@ public:
     void show(const cv::Mat& picture, const cv::Range& changedRows);
     // Brings the label's own buffer up to date with `scope` (R, G, B) where
     // `changed` says (all of it when the size changed) and shows it,
-    // repainting band by band what changed.
-    void showScope(const cv::Mat& scope, const scopes::ChangedSpans& changed);
+    // repainting band by band what changed. Returns whether any of it changed.
+    bool showScope(const cv::Mat& scope, const scopes::ChangedSpans& changed);
 
     // Whether the label's pixmap is the shown picture's buffer.
     bool sharesBuffer() const { return shared; }

@@ -80,6 +80,21 @@ public:
         return false;
     }
 
+    // A still screen: asks to be told once when anything the cycle last read
+    // here may read otherwise: the pixels of the last copy's rectangle, the
+    // pointer, the window in front, its class and title. `changed` runs on
+    // this thread from the event loop, never inside this call, at most once
+    // per request; a new request or stopWatchingForChange() replaces it.
+    // False when this desktop cannot tell (nothing is then called): the
+    // caller keeps reading it every cycle.
+    virtual bool watchForChange(std::function<void()> changed)
+    {
+        (void)changed;
+        return false;
+    }
+    // Withdraws the request: `changed` is not called any more.
+    virtual void stopWatchingForChange() { }
+
     // Pointer position in desktop pixels; (0, 0) when it cannot be read.
     virtual Point pointer() = 0;
 

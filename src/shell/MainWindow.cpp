@@ -176,6 +176,7 @@ MainWindow::MainWindow(QWidget* parent, bool debugMode, int skipUpdateScreen)
     resizeTimer = new QTimer(this);
     connect(updateTimer, &QTimer::timeout, this, &MainWindow::updateScreen);
     connect(resizeTimer, &QTimer::timeout, this, &MainWindow::adjustWindowSize);
+    setUpCycleRest();
     log("GUI connected 2");
 
     generateBackground(windowSize, windowSize, scopeRadius);
@@ -293,6 +294,7 @@ MainWindow::MainWindow(QWidget* parent, bool debugMode, int skipUpdateScreen)
 
 MainWindow::~MainWindow()
 {
+    endCycleRest();
     // The labels' pixmaps may be our own buffers, which go before the labels do.
     plotLabel->clear();
     previewLabel->clear();

@@ -49,8 +49,7 @@ class ScreenService;
 const char* displayModeName(int displayMode);
 
 // Tests specialise this (one specialisation per test file) to read private state.
-template <typename Tag>
-struct MainWindowProbe;
+template <typename Tag> struct MainWindowProbe;
 
 // The tool window and the owner of all the program's state. Its behaviour is
 // split by subsystem over several source files: construction and window
@@ -119,8 +118,7 @@ protected:
     void enterEvent(QEvent* event) override;
 
 private:
-    template <typename Tag>
-    friend struct MainWindowProbe;
+    template <typename Tag> friend struct MainWindowProbe;
 
     void log(const char* text) const;
 
@@ -165,7 +163,7 @@ private:
     QLabel* previewLabel = nullptr;
     QLabel* infoLabel = nullptr;
     QLabel* appLabel = nullptr;
-    std::array<QClickLabel*, 4> colorSwatches{};
+    std::array<QClickLabel*, 4> colorSwatches {};
     QClickLabel* saturationSlider = nullptr;
     QLabel* saturationBar = nullptr;
     QLabel* saturationText = nullptr;
@@ -178,6 +176,49 @@ private:
     // Keyboard shortcuts (Shortcuts.cpp): actions on the window, not on the toolbar.
     void addShortcuts();
     void findAndShowColors();
+
+    // --- cycle/: a still screen rests (CycleRest.cpp) --------------------
+    // After a cycle that changed nothing and read nothing new, the timer
+    // stops while the desktop watches for a change of what the cycle reads
+    // there, and the program's own windows for input, resizes, moves,
+    // showing and hiding; the first of them runs a cycle at once and starts
+    // the timer again. So a still screen costs nothing, and every cycle
+    // still shows what the repeating one would.
+    struct CycleInputs {
+        platform::Rect captured;
+        platform::Point pointer;
+        bool pointerKnown = false;
+        QString app;
+        std::string title;
+        std::string windowClass;
+        std::string executable;
+        int mode = 0;
+        int zoom = 1;
+        const uchar* reference = nullptr; // the held frame's buffer; null: none held
+        int exposure = 0;
+        bool granted = false;
+        QString problem;
+        int windowSize = 0;
+        quint64 ownChanges = 0;
+    };
+    void setUpCycleRest();
+    // First in the destructor: the window's own closing sends events that
+    // must not reach a window half taken apart.
+    void endCycleRest();
+    // The cycle's last step: rests when `pictureStill` (the capture kept
+    // last cycle's bytes and no picture changed) and nothing it read
+    // differs from the last cycle's.
+    void restIfStill(bool pictureStill, const platform::Rect& captured, const platform::Point& pointer);
+    // Something the cycle reads may have changed: a resting cycle wakes.
+    void cycleMayHaveChanged();
+    bool restAllowed() const;
+    void wakeCycle();
+    QObject* ownEventsWatch = nullptr;
+    CycleInputs lastCycleInputs;
+    bool lastCycleKnown = false;
+    bool cycleResting = false;
+    bool wakePosted = false;
+    quint64 ownChanges = 0; // input and other events of our own windows seen
 
     // --- cycle/: the refresh cycle and the scopes ------------------------
     // updateScreen's steps, in their order: recognition, then these.
@@ -197,9 +238,11 @@ private:
     };
     CycleCapture captureRegion();
     FrameChange copyFrame(const CycleCapture& capture);
-    cv::Point pointerOnFrame(const CycleCapture& capture) const;
+    // `pointer` is where the desktop said the pointer is.
+    cv::Point pointerOnFrame(const CycleCapture& capture, platform::Point& pointer) const;
     bool countFrame(const FrameChange& change, bool analysedChanged, bool ownWindowsMoved, bool readingsChanged);
-    void showPreview(const FrameChange& change, bool ownWindowsMoved);
+    // Returns whether any row of the preview changed.
+    bool showPreview(const FrameChange& change, bool ownWindowsMoved);
     void fitToPlot();
 
     void drawVectorscope(bool frameChanged, int cursorX, int cursorY);
@@ -235,17 +278,17 @@ private:
     bool holdReferenceImage(const QString& file);
 
     cv::Mat backgroundImage; // R, G, B
-    cv::Mat scopeImage;      // R, G, B
-    cv::Mat captureImage;    // B, G, R, A
-    cv::Mat frameImage;      // B, G, R, A
-    cv::Mat scopeCache;      // R, G, B
-    cv::Mat colorImage;      // H degrees, S, V as float; read it through analysedColorImage()
+    cv::Mat scopeImage; // R, G, B
+    cv::Mat captureImage; // B, G, R, A
+    cv::Mat frameImage; // B, G, R, A
+    cv::Mat scopeCache; // R, G, B
+    cv::Mat colorImage; // H degrees, S, V as float; read it through analysedColorImage()
 
     // Reused from cycle to cycle, so that a cycle allocates nothing once the sizes are stable.
     scopes::VectorscopePlotter vectorscopePlotter; // the plot of a new frame
-    scopes::WaveformBuffers waveformBuffers;        // the Waveform and the Parade
-    cv::Mat scopeRgbBytes;   // the analysed frame as R, G, B bytes, for the colour image
-    cv::Mat scopeRgbFloat;   // the analysed frame as R, G, B in [0, 1], for the colour image
+    scopes::WaveformBuffers waveformBuffers; // the Waveform and the Parade
+    cv::Mat scopeRgbBytes; // the analysed frame as R, G, B bytes, for the colour image
+    cv::Mat scopeRgbFloat; // the analysed frame as R, G, B in [0, 1], for the colour image
     // The frame (frameCount) that scopeCache and colorImage show: frames
     // that changed while the Waveform or Parade was up still count as new here.
     quint64 vectorscopeFrame = 0;
@@ -390,12 +433,12 @@ private:
 
     // --- palette/ --------------------------------------------------------
     static std::vector<float> clusterHues(int k, const std::vector<float>& samples, int iterations,
-                                          int candidatesPerSeed, float* cost, std::vector<float>* counts);
+        int candidatesPerSeed, float* cost, std::vector<float>* counts);
 
     std::vector<float> dominantHues; // empty until the first colour search
     int dominantHueCount = 0;
     std::unique_ptr<QClickLabel> sampleLabel; // top-level picture of monitor 0, replaced by each sampling
-    qreal samplePixelRatio = 1.0;             // monitor pixels per logical pixel of sampleLabel
+    qreal samplePixelRatio = 1.0; // monitor pixels per logical pixel of sampleLabel
     void sampleClicked();
     void endSampleColor();
 

@@ -16,6 +16,7 @@
 
 void MainWindow::startOrStop()
 {
+    cycleMayHaveChanged();
     if (capturing) {
         startAction->setIcon(imageIcon(QStringLiteral("images/start.png")));
         startAction->setText(QStringLiteral("Start capturing..."));

@@ -62,6 +62,55 @@ private slots:
         QTRY_COMPARE(program.title(), QStringLiteral("Korvant Huelens 1.0: MyEditor"));
     }
 
+    // A still screen rests: the running program stops cycling until the
+    // screen, the window in front or its own window changes, and each of
+    // them wakes it at once.
+    void aRestingProgramWakesForEachChange()
+    {
+        ForeignWindow editor("myeditor", "Editor", "still picture", QColor(0x20a0a0u), QPoint(0, 0));
+        QVERIFY(editor.waitUntilMapped());
+        QVERIFY(activate(editor.id));
+        QTemporaryDir folder;
+        e2e::Program program(folder.path(), "apps=MyEditor:myeditor\n");
+        QVERIFY(program.waitForWindow());
+        program.click(12, 12);
+        const auto log = [&] { return testSandbox().readFile(program.log); };
+        const auto rests = [&] { return log().count("UPD rest\n"); };
+        const auto wakes = [&] { return log().count("UPD wake\n"); };
+        QTRY_VERIFY_WITH_TIMEOUT(rests() >= 1, 10000);
+        // The pointer off the toolbar, whose tool-tip would wake the cycle
+        // when it shows, onto the captured monitor: its motion wakes it too.
+        int woken = wakes();
+        program.xdotool({ "mousemove", "800", "450" });
+        QTRY_VERIFY_WITH_TIMEOUT(wakes() > woken, 20000);
+        // At rest nothing runs.
+        QTRY_VERIFY_WITH_TIMEOUT(rests() > wakes(), 20000);
+        int cycles = program.cyclesLogged();
+        QTest::qWait(500);
+        QCOMPARE(program.cyclesLogged(), cycles);
+
+        // Another program draws over the captured monitor.
+        woken = wakes();
+        ForeignWindow viewer("viewer", "Viewer", "new picture", QColor(0xc03070u), QPoint(300, 200));
+        QVERIFY(viewer.waitUntilMapped());
+        QTRY_VERIFY_WITH_TIMEOUT(wakes() > woken, 20000);
+
+        // Another window in front.
+        QVERIFY(activate(viewer.id));
+        QTRY_VERIFY_WITH_TIMEOUT(rests() > wakes(), 20000);
+        woken = wakes();
+        QVERIFY(activate(editor.id));
+        QTRY_VERIFY_WITH_TIMEOUT(wakes() > woken, 20000);
+
+        // A key in the program's own window.
+        QVERIFY(activate(program.id.toULong()));
+        QTRY_VERIFY_WITH_TIMEOUT(rests() > wakes(), 20000);
+        woken = wakes();
+        program.xdotool({ "key", "z" });
+        QTRY_VERIFY_WITH_TIMEOUT(wakes() > woken, 20000);
+        QCOMPARE(program.process.state(), QProcess::Running);
+    }
+
     // The region window's picture is the screen as it was before the window
     // appeared: it never holds the window's own frame or an empty window. (A
     // race: while the window was shown, hidden and the screen read at once,

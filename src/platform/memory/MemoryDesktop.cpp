@@ -26,6 +26,32 @@ void MemoryDesktop::reset(int width, int height, const cv::Scalar& bgr)
     unchangedAnswers = 0;
     lastCopy = LastCopy {};
     windowFrames.clear();
+    watchesChanges = false;
+    changeWatches = 0;
+    changeWatcher = nullptr;
+}
+
+bool MemoryDesktop::watchForChange(std::function<void()> changed)
+{
+    if (!watchesChanges)
+        return false;
+    ++changeWatches;
+    changeWatcher = std::move(changed);
+    return true;
+}
+
+void MemoryDesktop::stopWatchingForChange()
+{
+    changeWatcher = nullptr;
+}
+
+void MemoryDesktop::announceChange()
+{
+    // Taken first: the call may ask again.
+    const std::function<void()> changed = std::move(changeWatcher);
+    changeWatcher = nullptr;
+    if (changed)
+        changed();
 }
 
 CaptureAccess MemoryDesktop::captureAccess()

@@ -40,6 +40,14 @@ public:
     // as the last copy saw it.
     bool tracksChanges = false;
     int unchangedAnswers = 0;
+    // Off: watchForChange() cannot watch, so the cycle never rests. On: it
+    // keeps the request, which a test answers with announceChange() after
+    // changing what the desktop shows, as a desktop that watches would.
+    bool watchesChanges = false;
+    int changeWatches = 0; // requests made
+    std::function<void()> changeWatcher; // the request pending; empty when none
+    // Calls the pending request once, as a desktop does on its first change.
+    void announceChange();
     // What monitorProfile() gives, per monitor index.
     std::map<int, std::vector<std::uint8_t>> profiles;
     int profileReads = 0;
@@ -65,6 +73,8 @@ public:
     bool pointerKnown() override;
     std::vector<std::uint8_t> monitorProfile(int monitor) override;
     bool windowFrame(WindowHandle window, Rect& frame) override;
+    bool watchForChange(std::function<void()> changed) override;
+    void stopWatchingForChange() override;
 
 private:
     struct LastCopy {

@@ -101,4 +101,9 @@ bool ScreenChanges::unchanged(const Rect& source, int outWidth, int outHeight)
     return current_;
 }
 
+bool ScreenChanges::lastCopyCurrent() const
+{
+    return damage_ != 0 && current_ && !overlap(damaged_, copiedSource_);
+}
+
 } // namespace platform::x11

@@ -41,6 +41,8 @@ public:
     // Whether `source` was copied last, at this size, successfully, and
     // nothing was drawn in it since, as far as the events read so far tell.
     bool unchanged(const Rect& source, int outWidth, int outHeight);
+    // The same for the last copy's own rectangle and size.
+    bool lastCopyCurrent() const;
 
 private:
     Display* display_;

@@ -1,5 +1,9 @@
 #include "platform/x11/X11Desktop.h"
 
+// Before any X11 header: Xlib's macros (Bool, None) break Qt's headers.
+#include <QMetaObject>
+#include <QSocketNotifier>
+
 #include "platform/x11/WindowFrame.h"
 #include "platform/x11/X11Capture.h"
 #include "platform/x11/X11Changes.h"
@@ -13,6 +17,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace platform {
 
@@ -50,9 +55,18 @@ struct X11Desktop::State {
     std::unique_ptr<WindowInspector> windows;
     CapturePath path = CapturePath::Auto;
     CapturePath lastPath = CapturePath::Auto;
+    int randrEvents = -1; // RandR's first event number; -1 without RandR
+    bool monitorsChanged = false;
+    bool randrSelected = false;
+
+    // A still screen's request: the connection is read when the server
+    // sends something, and the first change answers it.
+    std::function<void()> changeWatcher;
+    std::unique_ptr<QSocketNotifier> connectionReadable;
 
     ~State()
     {
+        connectionReadable.reset();
         copier.reset();
         changes.reset();
         pointer.reset();
@@ -81,9 +95,45 @@ struct X11Desktop::State {
              queued = XEventsQueued(raw, QueuedAlready)) {
             XEvent event;
             XNextEvent(raw, &event);
-            if (!changes->handle(event) && !pointer->handle(event))
+            if (randrEvents >= 0 && event.type >= randrEvents && event.type < randrEvents + RRNumberEvents) {
+                XRRUpdateConfiguration(&event);
+                monitorsChanged = true;
+            } else if (!changes->handle(event) && !pointer->handle(event)) {
                 windows->handle(event);
+            }
         }
+    }
+
+    // Whether what the cycle read last may read otherwise now.
+    bool changedSinceRead() const
+    {
+        return monitorsChanged || !changes->lastCopyCurrent() || pointer->movedSinceAnswer()
+            || windows->changedSinceAnswer();
+    }
+
+    void endChangeWatch()
+    {
+        changeWatcher = nullptr;
+        if (connectionReadable)
+            connectionReadable->setEnabled(false);
+    }
+
+    // Answers the request if anything changed (or the server went away).
+    void answerIfChanged()
+    {
+        if (!changeWatcher)
+            return;
+        if (live() != nullptr && !changedSinceRead())
+            return;
+        const std::function<void()> changed = std::move(changeWatcher);
+        endChangeWatch();
+        changed();
+    }
+
+    void connectionRead()
+    {
+        readEvents();
+        answerIfChanged();
     }
 
     // While capturing, the screen's changes, the pointer's movements and the
@@ -92,11 +142,22 @@ struct X11Desktop::State {
     {
         changes->start();
         pointer->start();
+        if (!randrSelected && randrEvents >= 0 && live() != nullptr) {
+            ErrorTrap trap(live());
+            XRRSelectInput(live(), root, RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask | RROutputChangeNotifyMask);
+            randrSelected = true;
+        }
         windows->startWatching();
     }
 
     void stopWatching()
     {
+        endChangeWatch();
+        if (randrSelected && live() != nullptr) {
+            ErrorTrap trap(live());
+            XRRSelectInput(live(), root, 0);
+        }
+        randrSelected = false;
         changes->stop();
         pointer->stop();
         windows->stopWatching();
@@ -120,6 +181,8 @@ X11Desktop::X11Desktop(const std::string& displayName)
     int minor = 0;
     d->randrMonitors = hasExtension(display, "RANDR") && XRRQueryExtension(display, &eventBase, &errorBase)
         && XRRQueryVersion(display, &major, &minor) && (major > 1 || (major == 1 && minor >= 5));
+    if (d->randrMonitors)
+        d->randrEvents = eventBase;
     d->xinerama = hasExtension(display, "XINERAMA") && XineramaQueryExtension(display, &eventBase, &errorBase);
 
     d->copier = std::make_unique<ScreenCopier>(display);
@@ -334,6 +397,35 @@ std::vector<std::uint8_t> X11Desktop::monitorProfile(int monitor)
     if (data != nullptr)
         XFree(data);
     return bytes;
+}
+
+bool X11Desktop::watchForChange(std::function<void()> changed)
+{
+    Display* display = d->live();
+    if (display == nullptr || !d->changes->watching() || !d->pointer->watching() || !d->windows->changesReported())
+        return false;
+    // What came since the cycle's reads counts; the monitors are not read
+    // by the cycle, only their changes from here on count.
+    d->readEvents();
+    d->monitorsChanged = false;
+    d->changeWatcher = std::move(changed);
+    if (!d->connectionReadable) {
+        d->connectionReadable = std::make_unique<QSocketNotifier>(ConnectionNumber(display), QSocketNotifier::Read);
+        QObject::connect(d->connectionReadable.get(), &QSocketNotifier::activated, d->connectionReadable.get(),
+            [state = d.get()] { state->connectionRead(); });
+    }
+    d->connectionReadable->setEnabled(true);
+    if (d->changedSinceRead()) {
+        // Answered from the event loop, never inside the request.
+        QMetaObject::invokeMethod(
+            d->connectionReadable.get(), [state = d.get()] { state->answerIfChanged(); }, Qt::QueuedConnection);
+    }
+    return true;
+}
+
+void X11Desktop::stopWatchingForChange()
+{
+    d->endChangeWatch();
 }
 
 } // namespace platform

@@ -54,6 +54,13 @@ public:
     // The root window's _ICC_PROFILE (monitor 0) or _ICC_PROFILE_n (monitor
     // n), as a colour daemon sets them.
     std::vector<std::uint8_t> monitorProfile(int monitor) override;
+    // Watches, while capturing, for drawing in the last copy's rectangle,
+    // pointer motion of any device, a change of the active window, of the
+    // texts of the window in front or its end, and monitors changing; false
+    // where one of them makes no event (no DAMAGE, no XInput 2, no
+    // _NET_ACTIVE_WINDOW on the root).
+    bool watchForChange(std::function<void()> changed) override;
+    void stopWatchingForChange() override;
 
 private:
     struct State;

@@ -27,6 +27,10 @@ public:
     // Takes the event if it is a raw input event; false for any other event.
     bool handle(const XEvent& event);
 
+    bool watching() const { return watching_; }
+    // Whether a device moved the pointer since the last answer of position().
+    bool movedSinceAnswer() const { return moved_; }
+
     // The pointer in desktop pixels; false when the server could not say.
     bool position(Point& where, Clock::time_point now = Clock::now());
 

@@ -96,6 +96,7 @@ WindowInspector::WindowInspector(Display* display)
 
 WindowHandle WindowInspector::foreground()
 {
+    changeSinceAnswer_ = false;
     const bool known = watching_ && active_.known && fresh(active_.readAt);
     const WindowHandle window = known && active_.present ? active_.window : readForeground(known);
     if (watching_ && window != lastForeground_) {
@@ -406,18 +407,24 @@ void WindowInspector::handle(const XEvent& event)
     if (event.type == PropertyNotify) {
         const XPropertyEvent& change = event.xproperty;
         if (change.window == root_) {
-            if (change.atom == netActiveWindow_)
+            if (change.atom == netActiveWindow_) {
                 active_.known = false;
+                changeSinceAnswer_ = true;
+            }
         } else if (change.window == followed_.window) {
-            if (change.atom == XA_WM_CLASS || change.atom == XA_WM_NAME || change.atom == netWmName_)
+            if (change.atom == XA_WM_CLASS || change.atom == XA_WM_NAME || change.atom == netWmName_) {
                 followed_.textsKnown = false;
-            else if (change.atom == netWmPid_ || change.atom == XA_WM_CLIENT_MACHINE)
+                changeSinceAnswer_ = true;
+            } else if (change.atom == netWmPid_ || change.atom == XA_WM_CLIENT_MACHINE) {
                 followed_.processKnown = false;
+                changeSinceAnswer_ = true;
+            }
         }
     } else if (event.type == DestroyNotify && event.xdestroywindow.window == followed_.window
         && followed_.window != None) {
         // Nothing to stop asking for: the server forgot the window.
         followed_ = FollowedWindow {};
+        changeSinceAnswer_ = true;
     }
 }
 

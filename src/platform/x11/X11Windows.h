@@ -29,6 +29,14 @@ public:
     // An event read from the connection; ignored unless it is one the
     // watching asked for.
     void handle(const XEvent& event);
+    // Whether the events tell of every change of the window in front and
+    // of the followed window's texts: while watching, as long as the root
+    // names the active window (without it the focus is asked for, which
+    // makes no event).
+    bool changesReported() const { return watching_ && (!active_.known || active_.present); }
+    // Whether the active window changed, or the followed window's texts, or
+    // it ended, since foreground() last answered.
+    bool changedSinceAnswer() const { return changeSinceAnswer_; }
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -80,6 +88,7 @@ private:
     ActiveWindow active_;
     WindowHandle lastForeground_ = 0;
     FollowedWindow followed_;
+    bool changeSinceAnswer_ = false;
 };
 
 } // namespace platform::x11

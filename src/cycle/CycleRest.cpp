@@ -1,0 +1,198 @@
+#include "shell/MainWindow.h"
+
+#include "capture/QClickLabel.h"
+#include "capture/QSelectRegionWindow.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QMetaObject>
+#include <QPointer>
+#include <QTimer>
+
+#include <functional>
+#include <utility>
+
+namespace {
+
+// What can change what a cycle shows when it happens to one of the
+// program's own windows or widgets: input, geometry, showing and hiding,
+// focus and activation, look. Paints, layout requests, timers and posted
+// calls are left out: the cycle itself makes those, and would wake itself.
+bool changesWhatCycleShows(QEvent::Type type)
+{
+    switch (type) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::Shortcut:
+    case QEvent::InputMethod:
+    case QEvent::Enter:
+    case QEvent::Leave:
+    case QEvent::HoverEnter:
+    case QEvent::HoverLeave:
+    case QEvent::HoverMove:
+    case QEvent::TabletPress:
+    case QEvent::TabletMove:
+    case QEvent::TabletRelease:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TouchCancel:
+    case QEvent::ContextMenu:
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::DragLeave:
+    case QEvent::Drop:
+    case QEvent::Resize:
+    case QEvent::Move:
+    case QEvent::Show:
+    case QEvent::Hide:
+    case QEvent::Close:
+    case QEvent::WindowStateChange:
+    case QEvent::WindowActivate:
+    case QEvent::WindowDeactivate:
+    case QEvent::FocusIn:
+    case QEvent::FocusOut:
+    case QEvent::ZOrderChange:
+    case QEvent::ScreenChangeInternal:
+    case QEvent::FontChange:
+    case QEvent::ApplicationFontChange:
+    case QEvent::StyleChange:
+    case QEvent::PaletteChange:
+    case QEvent::ApplicationPaletteChange:
+    case QEvent::LayoutDirectionChange:
+    case QEvent::ApplicationStateChange:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Sees every event of the application before its receiver does, and tells
+// of those above; it takes none.
+class OwnEventsWatch : public QObject {
+public:
+    OwnEventsWatch(QObject* parent, std::function<void()> seen)
+        : QObject(parent)
+        , seen(std::move(seen))
+    {
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (changesWhatCycleShows(event->type()))
+            seen();
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<void()> seen;
+};
+
+} // namespace
+
+void MainWindow::setUpCycleRest()
+{
+    ownEventsWatch = new OwnEventsWatch(this, [this] { cycleMayHaveChanged(); });
+    QCoreApplication::instance()->installEventFilter(ownEventsWatch);
+}
+
+void MainWindow::endCycleRest()
+{
+    delete ownEventsWatch;
+    ownEventsWatch = nullptr;
+    if (cycleResting)
+        desktop.stopWatchingForChange();
+    cycleResting = false;
+}
+
+// Whatever the cycle reads that no one reports a change of keeps it
+// running: the profile the readings undo (a file, or read again once a
+// second), the settings dialog and the windows of region selection and of
+// colour sampling, a drag, a refit on its timer, a cycle skipped.
+bool MainWindow::restAllowed() const
+{
+    return capturing && captureGranted && skipUpdateScreen <= 0 && !settingsWindow && !regionWindow && !sampleLabel
+        && !resizeTimer->isActive() && !(readings && readings->undo()) && !readingsStale && !dragging && !plotDragging
+        && !saturationDragging && !lightnessDragging;
+}
+
+void MainWindow::restIfStill(bool pictureStill, const platform::Rect& captured, const platform::Point& pointer)
+{
+    const HeldScope& held = heldScopes[static_cast<size_t>(displayMode)];
+    const uchar* reference = held.frame.empty() ? nullptr : held.frame.data;
+    const bool pointerKnown = desktop.pointerKnown();
+    const int exposure = static_cast<int>(exposureMode);
+    // Compared and kept in place: the texts keep their buffers from cycle
+    // to cycle, so a steady cycle allocates nothing here.
+    CycleInputs& last = lastCycleInputs;
+    const bool same = lastCycleKnown && last.captured == captured && last.pointer.x == pointer.x
+        && last.pointer.y == pointer.y && last.pointerKnown == pointerKnown && last.app == currentApp
+        && last.title == foregroundTitle && last.windowClass == foregroundClass
+        && last.executable == foregroundExecutable && last.mode == displayMode && last.zoom == vectorscopeZoom
+        && last.reference == reference && last.exposure == exposure && last.granted == captureGranted
+        && last.problem == captureProblem && last.windowSize == windowSize && last.ownChanges == ownChanges;
+    if (!same) {
+        last.captured = captured;
+        last.pointer = pointer;
+        last.pointerKnown = pointerKnown;
+        last.app = currentApp;
+        last.title = foregroundTitle;
+        last.windowClass = foregroundClass;
+        last.executable = foregroundExecutable;
+        last.mode = displayMode;
+        last.zoom = vectorscopeZoom;
+        last.reference = reference;
+        last.exposure = exposure;
+        last.granted = captureGranted;
+        last.problem = captureProblem;
+        last.windowSize = windowSize;
+        last.ownChanges = ownChanges;
+    }
+    lastCycleKnown = true;
+    // A cycle run while resting (called directly, not by the timer) leaves
+    // the request with the desktop as it was.
+    if (cycleResting || !pictureStill || !same || !restAllowed())
+        return;
+    // Held only weakly: the desktop outlives the window.
+    const QPointer<MainWindow> self(this);
+    if (!desktop.watchForChange([self] {
+            if (self)
+                self->cycleMayHaveChanged();
+        }))
+        return;
+    cycleResting = true;
+    updateTimer->stop();
+    log("UPD rest");
+}
+
+void MainWindow::cycleMayHaveChanged()
+{
+    ++ownChanges;
+    if (!cycleResting || wakePosted)
+        return;
+    // The cycle runs after the event that woke it has been handled, so that
+    // it shows what the event changed.
+    wakePosted = true;
+    QMetaObject::invokeMethod(this, &MainWindow::wakeCycle, Qt::QueuedConnection);
+}
+
+void MainWindow::wakeCycle()
+{
+    wakePosted = false;
+    if (!cycleResting)
+        return;
+    cycleResting = false;
+    desktop.stopWatchingForChange();
+    log("UPD wake");
+    if (!capturing)
+        return;
+    updateTimer->start(40);
+    updateScreen();
+}
