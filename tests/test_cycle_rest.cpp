@@ -19,6 +19,13 @@ template <> struct MainWindowProbe<CycleRestTag> {
     static QTimer* updateTimer(MainWindow& w) { return w.updateTimer; }
     static bool resting(MainWindow& w) { return w.cycleResting; }
     static int zoom(MainWindow& w) { return w.vectorscopeZoom; }
+    static QLabel* infoLabel(MainWindow& w) { return w.infoLabel; }
+    // As if the last cycle that analysed a new frame had taken this long.
+    static void lastNewFrameTook(MainWindow& w, long long milliseconds)
+    {
+        w.cycleInfo.milliseconds = milliseconds;
+        w.cycleInfo.mode = -1; // the report made again, not the one kept
+    }
     static void captureRegion(MainWindow& w, const QString& app, std::array<int, 4> leftTopRightBottom)
     {
         w.appRegions.insert(app, leftTopRightBottom);
@@ -235,6 +242,32 @@ private slots:
         w->startOrStop();
         QVERIFY(Probe::updateTimer(*w)->isActive());
         QVERIFY(restsWithin(*w, 5000));
+    }
+
+    // What the cycle itself changes never wakes it. Where the window lies
+    // over what it captures, its report of a new time is a change of the
+    // screen, which the next cycle would report again: a cycle that
+    // analysed no new frame keeps the last new frame's time (it showed its
+    // own, and never rested, under load). And the info label's size
+    // following its text, or the window's layout, is no change of ours:
+    // only the window's own resize is.
+    void theCyclesOwnWorkNeverWakesIt()
+    {
+        showStillScene(true);
+        auto w = capturingWindow();
+        QVERIFY(w);
+        QVERIFY(restsWithin(*w, 5000));
+        QLabel* info = Probe::infoLabel(*w);
+        Probe::lastNewFrameTook(*w, 987);
+        w->updateScreen();
+        QCOMPARE(info->text(), QStringLiteral("987 ms Vectorscope"));
+        QVERIFY(restsWithin(*w, 5000));
+
+        info->setFixedSize(info->size() + QSize(1, 0));
+        QCoreApplication::processEvents();
+        QVERIFY(Probe::resting(*w));
+        w->resize(w->size() + QSize(0, 10));
+        QTRY_VERIFY(!Probe::resting(*w));
     }
 
     // What the cycle reads that no one reports keeps it running: the

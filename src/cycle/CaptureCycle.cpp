@@ -80,9 +80,15 @@ void MainWindow::updateScreen()
     fitToPlot();
     log("scr pix set");
 
+    // A cycle that analysed no new frame reports the time of the last one
+    // that did. Where the window lies over what it captures, a new time
+    // would be a change of the screen that the next cycle sees and reports
+    // again, and a still screen would never rest.
     const auto elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start);
+    const long long milliseconds
+        = frameChanged || cycleInfo.milliseconds < 0 ? elapsed.count() / 1000000 : cycleInfo.milliseconds;
     if (captureProblem.isEmpty())
-        showInfo(cycleInfoText(elapsed.count() / 1000000), false);
+        showInfo(cycleInfoText(milliseconds), false);
     else
         showInfo(captureProblem);
     restIfStill(pictureStill, capture.captured, pointer);

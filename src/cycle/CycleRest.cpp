@@ -8,6 +8,7 @@
 #include <QMetaObject>
 #include <QPointer>
 #include <QTimer>
+#include <QWidget>
 
 #include <functional>
 #include <utility>
@@ -86,12 +87,22 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (changesWhatCycleShows(event->type()))
+        if (changesWhatCycleShows(event->type()) && !childGeometry(watched, event->type()))
             seen();
         return QObject::eventFilter(watched, event);
     }
 
 private:
+    // A widget inside a window is resized or moved by the window's layout:
+    // after the window's own resize (seen), or after the cycle's own text
+    // changed size (the info label's time gaining a pixel), which must not
+    // wake the cycle that made it.
+    static bool childGeometry(QObject* watched, QEvent::Type type)
+    {
+        return (type == QEvent::Resize || type == QEvent::Move) && watched->isWidgetType()
+            && !static_cast<QWidget*>(watched)->isWindow();
+    }
+
     std::function<void()> seen;
 };
 
