@@ -7,6 +7,7 @@
 #include <QProcess>
 #include <QtTest>
 
+#include "ScreenCanvas.h"
 #include "platform/x11/X11Desktop.h"
 #include "platform/x11/X11Pointer.h"
 
@@ -33,21 +34,10 @@ std::vector<std::uint8_t> copyOf(X11Desktop& desktop, const Rect& source = kWatc
 
 } // namespace
 
-class TestScreenChanges : public QObject {
+class TestScreenChanges : public QObject, ScreenCanvas {
     Q_OBJECT
 
-    Display* display = nullptr;
-    Window root = None;
-    Window canvas = None; // covers the screen, so drawing on it is drawing on the screen
-    GC gc = nullptr;
     std::unique_ptr<X11Desktop> desktop;
-
-    void fill(int x, int y, unsigned width, unsigned height, unsigned long rgb)
-    {
-        XSetForeground(display, gc, rgb);
-        XFillRectangle(display, canvas, gc, x, y, width, height);
-        XSync(display, False);
-    }
 
     bool unchanged(const Rect& source = kWatched, int width = kOutWidth, int height = kOutHeight)
     {
@@ -70,17 +60,7 @@ class TestScreenChanges : public QObject {
 private slots:
     void initTestCase()
     {
-        display = XOpenDisplay(nullptr);
-        QVERIFY2(display != nullptr, "no X display");
-        root = DefaultRootWindow(display);
-        XSetWindowAttributes attributes {};
-        attributes.override_redirect = True;
-        attributes.background_pixel = 0x204060; // what shows where a window on top went away
-        canvas = XCreateWindow(display, root, 0, 0, 1600, 900, 0, CopyFromParent, InputOutput, CopyFromParent,
-            CWOverrideRedirect | CWBackPixel, &attributes);
-        XMapRaised(display, canvas);
-        gc = XCreateGC(display, canvas, 0, nullptr);
-        fill(0, 0, 1600, 900, 0x204060);
+        QVERIFY2(openCanvas(), "no X display");
         desktop = std::make_unique<X11Desktop>();
         QVERIFY(desktop->connected());
     }
@@ -88,8 +68,7 @@ private slots:
     void cleanupTestCase()
     {
         desktop.reset();
-        XFreeGC(display, gc);
-        XCloseDisplay(display);
+        closeCanvas();
     }
 
     // Fault guarded: a capture skipped while something was drawn in the

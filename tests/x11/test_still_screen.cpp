@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QtTest>
 
+#include "ScreenCanvas.h"
 #include "platform/x11/X11Desktop.h"
 
 #include <X11/Xatom.h>
@@ -29,26 +30,15 @@ constexpr int kOutHeight = 150;
 
 } // namespace
 
-class TestStillScreen : public QObject {
+class TestStillScreen : public QObject, ScreenCanvas {
     Q_OBJECT
 
-    Display* display = nullptr;
-    Window root = None;
-    Window canvas = None;
-    GC gc = nullptr;
     Atom netActiveWindow = None;
     Atom netWmName = None;
     Atom utf8String = None;
     std::unique_ptr<X11Desktop> desktop;
     std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(std::size_t(kOutWidth) * kOutHeight * 4);
     int told = 0;
-
-    void fill(int x, int y, unsigned width, unsigned height, unsigned long rgb)
-    {
-        XSetForeground(display, gc, rgb);
-        XFillRectangle(display, canvas, gc, x, y, width, height);
-        XSync(display, False);
-    }
 
     Window clientWindow(const char* instanceAndClass, std::size_t length, const char* title)
     {
@@ -109,20 +99,10 @@ class TestStillScreen : public QObject {
 private slots:
     void initTestCase()
     {
-        display = XOpenDisplay(nullptr);
-        QVERIFY2(display != nullptr, "no X display");
-        root = DefaultRootWindow(display);
+        QVERIFY2(openCanvas(), "no X display");
         netActiveWindow = XInternAtom(display, "_NET_ACTIVE_WINDOW", False);
         netWmName = XInternAtom(display, "_NET_WM_NAME", False);
         utf8String = XInternAtom(display, "UTF8_STRING", False);
-        XSetWindowAttributes attributes {};
-        attributes.override_redirect = True;
-        attributes.background_pixel = 0x204060;
-        canvas = XCreateWindow(display, root, 0, 0, 1600, 900, 0, CopyFromParent, InputOutput, CopyFromParent,
-            CWOverrideRedirect | CWBackPixel, &attributes);
-        XMapRaised(display, canvas);
-        gc = XCreateGC(display, canvas, 0, nullptr);
-        fill(0, 0, 1600, 900, 0x204060);
         desktop = std::make_unique<X11Desktop>();
         QVERIFY(desktop->connected());
     }
@@ -130,8 +110,7 @@ private slots:
     void cleanupTestCase()
     {
         desktop.reset();
-        XFreeGC(display, gc);
-        XCloseDisplay(display);
+        closeCanvas();
     }
 
     void cleanup()
