@@ -140,32 +140,33 @@ void MainWindow::restIfStill(bool pictureStill, const platform::Rect& captured, 
     const uchar* reference = held.frame.empty() ? nullptr : held.frame.data;
     const bool pointerKnown = desktop.pointerKnown();
     const int exposure = static_cast<int>(exposureMode);
-    // Compared and kept in place: the texts keep their buffers from cycle
-    // to cycle, so a steady cycle allocates nothing here.
+    // Compared and kept in place, each field only where it differs: the
+    // texts keep their buffers from cycle to cycle, so a steady cycle
+    // allocates nothing here.
     CycleInputs& last = lastCycleInputs;
-    const bool same = lastCycleKnown && last.captured == captured && last.pointer.x == pointer.x
-        && last.pointer.y == pointer.y && last.pointerKnown == pointerKnown && last.app == currentApp
-        && last.title == foregroundTitle && last.windowClass == foregroundClass
-        && last.executable == foregroundExecutable && last.mode == displayMode && last.zoom == vectorscopeZoom
-        && last.reference == reference && last.exposure == exposure && last.granted == captureGranted
-        && last.problem == captureProblem && last.windowSize == windowSize && last.ownChanges == ownChanges;
-    if (!same) {
-        last.captured = captured;
-        last.pointer = pointer;
-        last.pointerKnown = pointerKnown;
-        last.app = currentApp;
-        last.title = foregroundTitle;
-        last.windowClass = foregroundClass;
-        last.executable = foregroundExecutable;
-        last.mode = displayMode;
-        last.zoom = vectorscopeZoom;
-        last.reference = reference;
-        last.exposure = exposure;
-        last.granted = captureGranted;
-        last.problem = captureProblem;
-        last.windowSize = windowSize;
-        last.ownChanges = ownChanges;
-    }
+    bool same = lastCycleKnown;
+    const auto keep = [&same](auto& kept, const auto& now) {
+        if (!(kept == now)) {
+            kept = now;
+            same = false;
+        }
+    };
+    keep(last.captured, captured);
+    keep(last.pointer.x, pointer.x);
+    keep(last.pointer.y, pointer.y);
+    keep(last.pointerKnown, pointerKnown);
+    keep(last.app, currentApp);
+    keep(last.title, foregroundTitle);
+    keep(last.windowClass, foregroundClass);
+    keep(last.executable, foregroundExecutable);
+    keep(last.mode, displayMode);
+    keep(last.zoom, vectorscopeZoom);
+    keep(last.reference, reference);
+    keep(last.exposure, exposure);
+    keep(last.granted, captureGranted);
+    keep(last.problem, captureProblem);
+    keep(last.windowSize, windowSize);
+    keep(last.ownChanges, ownChanges);
     lastCycleKnown = true;
     // A cycle run while resting (called directly, not by the timer) leaves
     // the request with the desktop as it was.
