@@ -82,6 +82,22 @@ struct SessionProgram {
     {
         return QTest::qWaitFor([&] { return cycles() >= count; }, timeoutMs);
     }
+    // The capture running after `cycles` cycles: five more, or at least one
+    // more and then the rest the cycle takes on a still screen.
+    bool waitForCapture(int cycles = 0, int timeoutMs = 20000) const
+    {
+        return QTest::qWaitFor(
+            [&] {
+                const QByteArray text = log();
+                int next = -1; // where cycle `cycles` + 1 ended
+                for (int i = 0; i <= cycles; ++i)
+                    if ((next = text.indexOf("scr end\n", next + 1)) < 0)
+                        return false;
+                const int rest = text.lastIndexOf("UPD rest\n");
+                return text.count("scr end\n") >= cycles + 5 || (rest > next && rest > text.lastIndexOf("UPD wake\n"));
+            },
+            timeoutMs);
+    }
     bool waitForMessage(const QByteArray& text, int timeoutMs = 20000) const
     {
         return QTest::qWaitFor([&] { return log().contains("capture: " + text); }, timeoutMs);

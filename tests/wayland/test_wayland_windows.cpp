@@ -175,6 +175,75 @@ private slots:
         QFile::remove(fifo);
     }
 
+    // A still screen waits to be told: of another window in front, of a new
+    // title of the one in front and of its end, but not of a window behind
+    // that renames itself.
+    void watchTellsOfWhatTheFrontReads()
+    {
+        const QString fifo = home.filePath(QStringLiteral("behind-titles"));
+        QVERIFY(mkfifo(fifo.toLocal8Bit().constData(), 0666) == 0);
+        chmod(fifo.toLocal8Bit().constData(), 0666);
+        const QString frontFifo = home.filePath(QStringLiteral("front-titles"));
+        QVERIFY(mkfifo(frontFifo.toLocal8Bit().constData(), 0666) == 0);
+        chmod(frontFifo.toLocal8Bit().constData(), 0666);
+        WaylandWindows windows;
+        openWindow(QStringLiteral("org.example.behind"), QStringLiteral("Behind"), fifo);
+        QTRY_COMPARE_WITH_TIMEOUT(appInFront(windows), QStringLiteral("org.example.behind"), 20000);
+        const WindowHandle behind = front(windows);
+        openWindow(QStringLiteral("org.example.front"), QStringLiteral("Front"), frontFifo);
+        QTRY_COMPARE_WITH_TIMEOUT(appInFront(windows), QStringLiteral("org.example.front"), 20000);
+
+        int told = 0;
+        // The cycle's reads, then the request (refused for the moment after a
+        // window lost its activation).
+        const auto readThenWatch = [&] {
+            told = 0;
+            return QTest::qWaitFor(
+                [&] {
+                    windows.texts(front(windows));
+                    return windows.watchForChange([&] { ++told; });
+                },
+                5000);
+        };
+        const auto setTitle = [](const QString& path, const QByteArray& title) {
+            QFile titles(path);
+            QVERIFY(titles.open(QIODevice::WriteOnly));
+            titles.write(title + '\n');
+        };
+
+        QVERIFY(readThenWatch());
+        QTest::qWait(300);
+        QCOMPARE(told, 0);
+        setTitle(fifo, "Renamed behind");
+        QTRY_COMPARE_WITH_TIMEOUT(QString::fromStdString(windows.texts(behind).title), QStringLiteral("Renamed behind"), 10000);
+        QTest::qWait(300);
+        QCOMPARE(told, 0);
+
+        setTitle(frontFifo, "Renamed in front");
+        QTRY_COMPARE_WITH_TIMEOUT(told, 1, 10000);
+        QCOMPARE(titleOf(windows, QStringLiteral("org.example.front")), QStringLiteral("Renamed in front"));
+
+        QVERIFY(readThenWatch());
+        swaymsg(QStringLiteral("[app_id=org.example.behind] focus"));
+        QTRY_COMPARE_WITH_TIMEOUT(told, 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(appInFront(windows), QStringLiteral("org.example.behind"), 10000);
+
+        // Told once per request, and not at all once withdrawn.
+        QVERIFY(readThenWatch());
+        windows.stopWatchingForChange();
+        swaymsg(QStringLiteral("[app_id=org.example.front] focus"));
+        QTRY_COMPARE_WITH_TIMEOUT(appInFront(windows), QStringLiteral("org.example.front"), 10000);
+        QCOMPARE(told, 0);
+
+        QVERIFY(readThenWatch());
+        swaymsg(QStringLiteral("[app_id=org.example.front] kill"));
+        QTRY_COMPARE_WITH_TIMEOUT(told, 1, 10000);
+        QTest::qWait(300);
+        QCOMPARE(told, 1);
+        QFile::remove(fifo);
+        QFile::remove(frontFifo);
+    }
+
     // The window in front closes: its handle has no texts any more, and the
     // window the compositor focuses next is in front.
     void closedWindow()

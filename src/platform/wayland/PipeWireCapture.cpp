@@ -62,6 +62,8 @@ struct Stream {
 
 struct PipeWireCapture::Impl {
     std::function<void()> changed;
+    std::function<void()> arrived;
+    std::atomic<bool> awaitingArrival { false };
     pw_thread_loop* loop = nullptr;
     pw_context* context = nullptr;
     pw_core* core = nullptr;
@@ -114,6 +116,12 @@ struct PipeWireCapture::Impl {
         setState(State::Streaming);
     }
     void teardown();
+    // On the PipeWire thread, after a stream's frame number or pointer changed.
+    void arrival()
+    {
+        if (awaitingArrival.exchange(false) && arrived)
+            arrived();
+    }
 };
 
 namespace {
@@ -165,6 +173,7 @@ void onParamChanged(void* data, std::uint32_t id, const spa_pod* param)
         if (s->newest)
             s->frameNumber = newFrameNumber(); // the held buffer reads differently now
     }
+    s->owner->arrival();
     if (!known) {
         s->owner->setState(PipeWireCapture::State::Ended, "The screen stream offered an unknown pixel format.");
         return;
@@ -211,6 +220,7 @@ void onRemoveBuffer(void* data, pw_buffer* buffer)
             s->hadFrame = false;
         }
     }
+    s->owner->arrival();
     if (auto* mapping = static_cast<Mapping*>(buffer->user_data)) {
         munmap(mapping->address, mapping->length);
         buffer->buffer->datas[0].data = nullptr;
@@ -234,11 +244,18 @@ void onProcess(void* data)
     const spa_buffer* buffer = newest->buffer;
     if (auto* cursor
         = static_cast<spa_meta_cursor*>(spa_buffer_find_meta_data(buffer, SPA_META_Cursor, sizeof(spa_meta_cursor)))) {
-        std::lock_guard<std::mutex> guard(s->lock);
-        // An invalid cursor is one off this stream's monitor.
-        s->cursorKnown = spa_meta_cursor_is_valid(cursor);
-        if (s->cursorKnown)
-            s->cursor = Point { cursor->position.x, cursor->position.y };
+        bool moved = false;
+        {
+            std::lock_guard<std::mutex> guard(s->lock);
+            // An invalid cursor is one off this stream's monitor.
+            const bool known = spa_meta_cursor_is_valid(cursor);
+            const Point at = known ? Point { cursor->position.x, cursor->position.y } : s->cursor;
+            moved = known != s->cursorKnown || at.x != s->cursor.x || at.y != s->cursor.y;
+            s->cursorKnown = known;
+            s->cursor = at;
+        }
+        if (moved)
+            s->owner->arrival();
     }
 
     // A buffer without pixels only moved the cursor; the held frame stays.
@@ -268,6 +285,8 @@ void onProcess(void* data)
     }
     if (previous)
         pw_stream_queue_buffer(s->stream, previous);
+    if (problem.empty())
+        s->owner->arrival();
     s->owner->setProblem(problem);
     if (first)
         s->owner->streamsChanged();
@@ -367,10 +386,11 @@ void PipeWireCapture::Impl::teardown()
     streams.clear();
 }
 
-PipeWireCapture::PipeWireCapture(std::function<void()> changed)
+PipeWireCapture::PipeWireCapture(std::function<void()> changed, std::function<void()> arrived)
     : d(std::make_unique<Impl>())
 {
     d->changed = std::move(changed);
+    d->arrived = std::move(arrived);
     initialisePipeWire();
 }
 
@@ -516,6 +536,16 @@ void PipeWireCapture::frameSize(int index, int& width, int& height) const
         width = s.width;
         height = s.height;
     }
+}
+
+void PipeWireCapture::callOnNextArrival()
+{
+    d->awaitingArrival = true;
+}
+
+void PipeWireCapture::stopCallingOnArrival()
+{
+    d->awaitingArrival = false;
 }
 
 bool PipeWireCapture::pointer(int index, Point& position) const

@@ -28,7 +28,9 @@ public:
 
     // `changed` is called from the PipeWire thread whenever the state, a
     // stream's format or problem() changes; it must only post a notice.
-    explicit PipeWireCapture(std::function<void()> changed);
+    // `arrived` likewise, once after each callOnNextArrival(), for the next
+    // new frame number or pointer position of any stream.
+    explicit PipeWireCapture(std::function<void()> changed, std::function<void()> arrived = {});
     ~PipeWireCapture();
     PipeWireCapture(const PipeWireCapture&) = delete;
     PipeWireCapture& operator=(const PipeWireCapture&) = delete;
@@ -60,6 +62,12 @@ public:
     // every frame and for every change of the stream's format, never one
     // used before in this program; 0 while there is no frame.
     std::uint64_t frameNumber(int index) const;
+
+    // Asks for `arrived` to be called for the next frame or pointer move;
+    // what came before this call is not told.
+    void callOnNextArrival();
+    // Withdraws that request.
+    void stopCallingOnArrival();
 
     // sampleMonitor() on the newest frame of stream `index`, which shows
     // `monitor`; returns that frame's number, or 0 (and nothing written)

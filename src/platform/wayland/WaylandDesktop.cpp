@@ -55,15 +55,74 @@ struct WaylandDesktop::State {
     LastCopy last;
     bool lastKnown = false;
 
-    // Samples stream `index` into the copy and notes the frame it read; a
-    // stream without a frame leaves the copy unknown.
-    bool sample(int index, const Rect& source, int outWidth, int outHeight, std::uint8_t* destination)
+    // The pointer as pointer() last answered it, and who waits for a change.
+    struct PointerReading {
+        bool known = false;
+        Point at;
+        bool operator==(const PointerReading& o) const { return known == o.known && at.x == o.at.x && at.y == o.at.y; }
+    };
+    PointerReading lastPointer;
+    std::function<void()> changeWatcher;
+    // While resting: the last copy's pixels, sampled again when it began, so
+    // that a new frame that leaves them as they are (drawing elsewhere on
+    // the monitor) does not end the rest.
+    std::vector<std::uint8_t> restingBytes;
+    std::vector<std::uint8_t> arrivedBytes;
+    std::vector<std::pair<int, std::uint64_t>> arrivedFrames;
+
+    bool sampleLastCopy(std::vector<std::uint8_t>& bytes, std::vector<std::pair<int, std::uint64_t>>& frames)
+    {
+        bytes.resize(std::size_t(last.width) * std::size_t(last.height) * 4);
+        return sampleRegion(last.source, last.width, last.height, bytes.data(), frames);
+    }
+
+    // New frames with the last copy's pixels unchanged: what the copy read
+    // is still what the screen shows there.
+    bool regionUnchanged()
+    {
+        if (framesUnchanged())
+            return true;
+        if (restingBytes.empty() || !(last.monitors == monitorRects)
+            || !sampleLastCopy(arrivedBytes, arrivedFrames) || arrivedBytes != restingBytes)
+            return false;
+        last.frames = arrivedFrames;
+        return true;
+    }
+
+    // Samples stream `index` into `destination` and notes the frame it read
+    // in `frames`; false for a stream without a frame.
+    bool sample(int index, const Rect& source, int outWidth, int outHeight, std::uint8_t* destination,
+        std::vector<std::pair<int, std::uint64_t>>& frames)
     {
         const std::uint64_t frame
             = capture->sample(index, monitorRects[index], source, outWidth, outHeight, destination, columns);
-        last.frames.emplace_back(index, frame);
-        lastKnown = lastKnown && frame != 0;
+        frames.emplace_back(index, frame);
         return frame != 0;
+    }
+
+    // The pixels of `source` from the newest frames, and which frames they
+    // are; false when a stream had none.
+    bool sampleRegion(const Rect& source, int outWidth, int outHeight, std::uint8_t* destination,
+        std::vector<std::pair<int, std::uint64_t>>& frames)
+    {
+        frames.clear();
+        const std::size_t pixels = std::size_t(outWidth) * std::size_t(outHeight);
+        // The usual case, a rectangle on one monitor, writes every pixel from
+        // that monitor's frame; anything else starts black.
+        for (int i = 0; i < int(monitorRects.size()); ++i) {
+            const Rect& m = monitorRects[i];
+            if (source.left >= m.left && source.top >= m.top && source.right <= m.right && source.bottom <= m.bottom) {
+                if (sample(i, source, outWidth, outHeight, destination, frames))
+                    return true;
+                fillBlack(destination, pixels);
+                return false;
+            }
+        }
+        fillBlack(destination, pixels);
+        bool all = true;
+        for (int i = 0; i < int(monitorRects.size()); ++i)
+            all = sample(i, source, outWidth, outHeight, destination, frames) && all;
+        return all;
     }
 
     explicit State(const std::string& displayName)
@@ -72,10 +131,70 @@ struct WaylandDesktop::State {
         access.granted = false;
         access.message = "Press Start to share the screen.";
         streamTimer.setSingleShot(true);
-        capture = std::make_unique<PipeWireCapture>([this] {
-            QMetaObject::invokeMethod(
-                &notifier, [this] { captureChanged(); }, Qt::QueuedConnection);
-        });
+        capture = std::make_unique<PipeWireCapture>(
+            [this] {
+                QMetaObject::invokeMethod(
+                    &notifier, [this] { captureChanged(); }, Qt::QueuedConnection);
+            },
+            [this] {
+                QMetaObject::invokeMethod(
+                    &notifier, [this] { answerIfChanged(); }, Qt::QueuedConnection);
+            });
+    }
+
+    PointerReading pointerNow() const
+    {
+        if (!access.granted || !cursorMetadata)
+            return {};
+        for (int i = 0; i < int(monitorRects.size()); ++i) {
+            Point p;
+            int width = 0;
+            int height = 0;
+            if (!capture->pointer(i, p))
+                continue;
+            capture->frameSize(i, width, height);
+            const Rect& m = monitorRects[i];
+            if (width > 0 && width != m.width())
+                p.x = static_cast<int>(std::int64_t(p.x) * m.width() / width);
+            if (height > 0 && height != m.height())
+                p.y = static_cast<int>(std::int64_t(p.y) * m.height() / height);
+            return PointerReading { true, Point { m.left + p.x, m.top + p.y } };
+        }
+        return {};
+    }
+
+    bool framesUnchanged() const
+    {
+        if (!lastKnown)
+            return false;
+        for (const auto& [stream, frame] : last.frames)
+            if (capture->frameNumber(stream) != frame)
+                return false;
+        return true;
+    }
+
+    // On a frame or pointer move: the watcher is told if the copy or the
+    // pointer now read otherwise; otherwise the next arrival is awaited.
+    void answerIfChanged()
+    {
+        if (!changeWatcher)
+            return;
+        // Asked for before looking, so that nothing arriving in between is missed.
+        capture->callOnNextArrival();
+        if (pointerNow() == lastPointer && regionUnchanged())
+            return;
+        tellChange();
+    }
+
+    void tellChange()
+    {
+        capture->stopCallingOnArrival();
+        restingBytes.clear();
+        windows.stopWatchingForChange();
+        const std::function<void()> changed = std::move(changeWatcher);
+        changeWatcher = nullptr;
+        if (changed)
+            changed();
     }
 
     void notify()
@@ -222,21 +341,7 @@ void WaylandDesktop::copy(const Rect& source, int outWidth, int outHeight, std::
     d->last.width = outWidth;
     d->last.height = outHeight;
     d->last.monitors = d->monitorRects;
-    d->last.frames.clear();
-    d->lastKnown = true;
-    // The usual case, a rectangle on one monitor, writes every pixel from
-    // that monitor's frame; anything else starts black.
-    for (int i = 0; i < int(d->monitorRects.size()); ++i) {
-        const Rect& m = d->monitorRects[i];
-        if (source.left >= m.left && source.top >= m.top && source.right <= m.right && source.bottom <= m.bottom) {
-            if (!d->sample(i, source, outWidth, outHeight, destination))
-                fillBlack(destination, pixels);
-            return;
-        }
-    }
-    fillBlack(destination, pixels);
-    for (int i = 0; i < int(d->monitorRects.size()); ++i)
-        d->sample(i, source, outWidth, outHeight, destination);
+    d->lastKnown = d->sampleRegion(source, outWidth, outHeight, destination, d->last.frames);
 }
 
 bool WaylandDesktop::unchangedSinceLastCopy(const Rect& source, int outWidth, int outHeight)
@@ -245,42 +350,47 @@ bool WaylandDesktop::unchangedSinceLastCopy(const Rect& source, int outWidth, in
     if (!d->lastKnown || !d->access.granted || !(last.source == source) || last.width != outWidth
         || last.height != outHeight || !(last.monitors == d->monitorRects))
         return false;
-    for (const auto& [stream, frame] : last.frames)
-        if (d->capture->frameNumber(stream) != frame)
-            return false;
+    return d->framesUnchanged();
+}
+
+bool WaylandDesktop::watchForChange(std::function<void()> changed)
+{
+    stopWatchingForChange();
+    if (!d->access.granted || !d->lastKnown || !(d->last.monitors == d->monitorRects))
+        return false;
+    if (!d->windows.watchForChange([s = d.get()] { s->tellChange(); }))
+        return false;
+    d->changeWatcher = std::move(changed);
+    std::vector<std::pair<int, std::uint64_t>> frames;
+    if (d->framesUnchanged() && d->sampleLastCopy(d->restingBytes, frames) && frames == d->last.frames) {
+        d->capture->callOnNextArrival();
+        if (d->framesUnchanged() && d->pointerNow() == d->lastPointer)
+            return true;
+    }
+    // Changed since the cycle's reads: answered from the event loop, never inside the request.
+    d->restingBytes.clear();
+    QMetaObject::invokeMethod(
+        &d->notifier, [s = d.get()] { s->answerIfChanged(); }, Qt::QueuedConnection);
     return true;
+}
+
+void WaylandDesktop::stopWatchingForChange()
+{
+    d->changeWatcher = nullptr;
+    d->restingBytes.clear();
+    d->capture->stopCallingOnArrival();
+    d->windows.stopWatchingForChange();
 }
 
 Point WaylandDesktop::pointer()
 {
-    if (!d->access.granted || !d->cursorMetadata)
-        return {};
-    for (int i = 0; i < int(d->monitorRects.size()); ++i) {
-        Point p;
-        int width = 0;
-        int height = 0;
-        if (!d->capture->pointer(i, p))
-            continue;
-        d->capture->frameSize(i, width, height);
-        const Rect& m = d->monitorRects[i];
-        if (width > 0 && width != m.width())
-            p.x = static_cast<int>(std::int64_t(p.x) * m.width() / width);
-        if (height > 0 && height != m.height())
-            p.y = static_cast<int>(std::int64_t(p.y) * m.height() / height);
-        return Point { m.left + p.x, m.top + p.y };
-    }
-    return {};
+    d->lastPointer = d->pointerNow();
+    return d->lastPointer.at;
 }
 
 bool WaylandDesktop::pointerKnown()
 {
-    if (!d->access.granted || !d->cursorMetadata)
-        return false;
-    Point p;
-    for (int i = 0; i < int(d->monitorRects.size()); ++i)
-        if (d->capture->pointer(i, p))
-            return true;
-    return false;
+    return d->pointerNow().known;
 }
 
 WindowHandle WaylandDesktop::foreground()

@@ -28,6 +28,12 @@ public:
     // True while no stream the last copy read has sent a frame since, so a
     // screen at rest is not read again 25 times a second.
     bool unchangedSinceLastCopy(const Rect& source, int outWidth, int outHeight) override;
+    // A still screen: told when a stream the last copy read sends a frame,
+    // the pointer moves, or the window in front or its texts change. Not
+    // while sharing is off or a stream has no frame, nor where the window
+    // list cannot tell its changes (the GNOME extension).
+    bool watchForChange(std::function<void()> changed) override;
+    void stopWatchingForChange() override;
     Point pointer() override;
     WindowHandle foreground() override;
     WindowTexts texts(WindowHandle window) override;

@@ -6,6 +6,8 @@
 
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QMetaObject>
+#include <QSocketNotifier>
 
 #include "plasma-window-management-client-protocol.h"
 #include "wlr-foreign-toplevel-management-unstable-v1-client-protocol.h"
@@ -495,7 +497,10 @@ WaylandWindows::WaylandWindows(const std::string& displayName)
     }
 }
 
-WaylandWindows::~WaylandWindows() = default;
+WaylandWindows::~WaylandWindows()
+{
+    readable_.reset(); // before the connection it watches
+}
 
 WaylandWindows::Source WaylandWindows::source() const
 {
@@ -526,6 +531,7 @@ void WaylandWindows::dispatchPending()
         const Clock::time_point now = Clock::now();
         if (now < d->retryAt)
             return;
+        readable_.reset();
         auto fresh = std::make_unique<State>();
         fresh->displayName = d->displayName;
         fresh->ownAppIds = d->ownAppIds;
@@ -546,9 +552,78 @@ void WaylandWindows::dispatchPending()
 
 WindowHandle WaylandWindows::foreground()
 {
-    if (d->source == Source::None && gnomeAnswers())
-        return gnome_->tracker().foreground(Clock::now());
-    return d->tracker.foreground(Clock::now());
+    lastAnswered_ = frontNow();
+    return lastAnswered_.window;
+}
+
+WaylandWindows::Front WaylandWindows::frontNow() const
+{
+    Front front;
+    const Clock::time_point now = Clock::now();
+    front.window = d->source == Source::None && gnomeAnswers() ? gnome_->tracker().foreground(now)
+                                                               : d->tracker.foreground(now);
+    if (const ToplevelTracker::Toplevel* t = find(front.window)) {
+        front.appId = t->appId;
+        front.title = t->title;
+        front.pid = t->pid;
+    }
+    return front;
+}
+
+bool WaylandWindows::watchForChange(std::function<void()> changed)
+{
+    if (d->lost || (d->source == Source::None && gnome_))
+        return false;
+    const Clock::time_point now = Clock::now();
+    // The window that just lost its activation leaves the front by the clock, not by an event.
+    if (d->tracker.foreground(now) != d->tracker.foreground(now + ToplevelTracker::kActivationGap))
+        return false;
+    changeWatcher_ = std::move(changed);
+    if (d->display && d->source != Source::None) {
+        const int fd = wl_display_get_fd(d->display);
+        if (!readable_ || readable_->socket() != fd) {
+            readable_ = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+            QObject::connect(readable_.get(), &QSocketNotifier::activated, readable_.get(),
+                [this] { connectionReadable(); });
+        }
+        readable_->setEnabled(true);
+        if (!d->readAvailable())
+            d->lose();
+    }
+    // What arrived since the cycle's reads counts too; answered from the
+    // event loop, never inside the request.
+    if (readable_ && (d->lost || !(frontNow() == lastAnswered_)))
+        QMetaObject::invokeMethod(readable_.get(), [this] { answerIfChanged(); }, Qt::QueuedConnection);
+    return true;
+}
+
+void WaylandWindows::stopWatchingForChange()
+{
+    changeWatcher_ = nullptr;
+    if (readable_)
+        readable_->setEnabled(false);
+}
+
+void WaylandWindows::connectionReadable()
+{
+    if (!changeWatcher_) {
+        readable_->setEnabled(false);
+        return;
+    }
+    if (!d->readAvailable())
+        d->lose();
+    answerIfChanged();
+}
+
+void WaylandWindows::answerIfChanged()
+{
+    if (!changeWatcher_ || (frontNow() == lastAnswered_ && !d->lost))
+        return;
+    if (readable_)
+        readable_->setEnabled(false);
+    const std::function<void()> changed = std::move(changeWatcher_);
+    changeWatcher_ = nullptr;
+    changed();
 }
 
 // Handles are unique in the process, so a window is found in whichever list

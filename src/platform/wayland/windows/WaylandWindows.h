@@ -3,9 +3,12 @@
 #include "platform/Desktop.h"
 #include "platform/wayland/windows/ToplevelTracker.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
+
+class QSocketNotifier;
 
 namespace platform {
 
@@ -66,16 +69,43 @@ public:
     // Why no window can be recognised here, for the user; empty when one can.
     std::string problem() const;
 
+    // A still screen: `changed` is called once, from the event loop, when the
+    // window in front, its app id, title or process may differ from what
+    // foreground() last answered. False where this cannot be told: while the
+    // connection is lost, while the window that just lost its activation
+    // still counts as in front, and where the GNOME extension answers.
+    bool watchForChange(std::function<void()> changed);
+    void stopWatchingForChange();
+
     struct State; // the connection and what it told us; in the .cpp only
 
 private:
     bool gnomeAnswers() const;
     const ToplevelTracker::Toplevel* find(WindowHandle window) const;
 
+    // The window in front and what it is, as foreground() answers now.
+    struct Front {
+        WindowHandle window = 0;
+        std::string appId;
+        std::string title;
+        long pid = 0;
+        bool operator==(const Front& o) const
+        {
+            return window == o.window && appId == o.appId && title == o.title && pid == o.pid;
+        }
+    };
+    Front frontNow() const;
+    void connectionReadable();
+    void answerIfChanged();
+
     std::unique_ptr<State> d;
     // Made where the compositor has no window list; outlives reconnections.
     std::unique_ptr<GnomeWindowInFront> gnome_;
     bool gnomeDesktop_ = false;
+
+    Front lastAnswered_;
+    std::function<void()> changeWatcher_;
+    std::unique_ptr<QSocketNotifier> readable_;
 };
 
 } // namespace platform
