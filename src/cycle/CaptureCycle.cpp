@@ -75,7 +75,9 @@ void MainWindow::updateScreen()
     darkenOwnWindows();
     const bool plotChanged = plotView->showScope(scopeImage, scopeChanged);
     const bool previewChanged = showPreview(change, ownWindowsMoved);
-    const bool pictureStill = capture.sameCapture && !readingsChanged && !ownWindowsMoved && !plotChanged
+    // Bytes, not frames: a desktop may send a new frame of a whole monitor
+    // for drawing elsewhere on it (Wayland does), which leaves these as they were.
+    const bool pictureStill = !change.bytesChanged && !readingsChanged && !ownWindowsMoved && !plotChanged
         && !previewChanged && scopeImage.rows == lastPlotHeight;
     fitToPlot();
     log("scr pix set");

@@ -106,6 +106,12 @@ private:
     std::function<void()> seen;
 };
 
+// A video of fewer frames a second than the cycle's 25 leaves single
+// cycles with nothing new; resting through each and waking on the next
+// frame costs more than the timer. A quarter of a second of stillness
+// first.
+constexpr int kStillCyclesBeforeRest = 6;
+
 } // namespace
 
 void MainWindow::setUpCycleRest()
@@ -168,9 +174,10 @@ void MainWindow::restIfStill(bool pictureStill, const platform::Rect& captured, 
     keep(last.windowSize, windowSize);
     keep(last.ownChanges, ownChanges);
     lastCycleKnown = true;
+    stillCycles = pictureStill && same ? stillCycles + 1 : 0;
     // A cycle run while resting (called directly, not by the timer) leaves
     // the request with the desktop as it was.
-    if (cycleResting || !pictureStill || !same || !restAllowed())
+    if (cycleResting || stillCycles < kStillCyclesBeforeRest || !restAllowed())
         return;
     // Held only weakly: the desktop outlives the window.
     const QPointer<MainWindow> self(this);

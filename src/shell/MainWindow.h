@@ -217,6 +217,7 @@ private:
     CycleInputs lastCycleInputs;
     bool lastCycleKnown = false;
     bool cycleResting = false;
+    int stillCycles = 0; // cycles in a row that changed nothing
     bool wakePosted = false;
     quint64 ownChanges = 0; // input and other events of our own windows seen
 
