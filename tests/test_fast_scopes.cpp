@@ -713,6 +713,88 @@ private slots:
         }
     }
 
+    void waveformFramesChangedInAFewRowsTraceAsAfresh()
+    {
+        // One renderer follows a stream whose frames change in a few rows;
+        // every Waveform and Parade picture equals a fresh renderer's. The
+        // steps move the trace's largest cell (the scale), the brightest
+        // levels (the gain of a frame 225 rows high), turn pixels black and
+        // leave pixels out and take them back, change many rows at once, and
+        // switch between the Waveform and the Parade (another trace width).
+        const int size = 400;
+        const std::vector<std::pair<QString, cv::Mat>> photograph = photographs(size);
+        cv::Mat start = photograph.empty() ? patchyFrame(size, 225, 5) : photograph[0].second.clone();
+        start(cv::Rect(40, 60, 8, 120)).setTo(cv::Scalar(100, 140, 120, 255)); // the fullest cells, by far
+        const cv::Rect leftOutArea(300, 150, 50, 30);
+        const auto leftOutFor = [&](cv::Mat& f) {
+            f(leftOutArea).setTo(cv::Scalar(0, 0, 0, 255));
+            std::vector<std::uint32_t> perColumn(static_cast<size_t>(size), 0);
+            for (int x = leftOutArea.x; x < leftOutArea.x + leftOutArea.width; ++x)
+                perColumn[static_cast<size_t>(x)] = static_cast<std::uint32_t>(leftOutArea.height);
+            return perColumn;
+        };
+        struct Step {
+            const char* name;
+            std::function<void(cv::Mat& frame)> change;
+            bool parade;
+            bool leavesOut;
+        };
+        const auto restore = [&](cv::Mat& f, const cv::Rect& r) { start(r).copyTo(f(r)); };
+        const std::vector<Step> steps = {
+            { "square", [](cv::Mat& f) { f(cv::Rect(200, 100, 6, 6)).setTo(cv::Scalar(250, 30, 30, 255)); }, false,
+                false },
+            { "square moved",
+                [&](cv::Mat& f) {
+                    restore(f, cv::Rect(200, 100, 6, 6));
+                    f(cv::Rect(203, 102, 6, 6)).setTo(cv::Scalar(20, 230, 90, 255));
+                },
+                false, false },
+            { "fullest cells emptied", [](cv::Mat& f) { f(cv::Rect(40, 60, 8, 40)).setTo(cv::Scalar(9, 9, 9, 255)); },
+                false, false },
+            { "fullest cells back", [&](cv::Mat& f) { restore(f, cv::Rect(40, 60, 8, 40)); }, false, false },
+            { "white rows", [](cv::Mat& f) { f(cv::Rect(0, 20, size, 30)).setTo(cv::Scalar(255, 255, 255, 255)); },
+                false, false },
+            { "white rows gone", [&](cv::Mat& f) { restore(f, cv::Rect(0, 20, size, 30)); }, false, false },
+            { "black in the last columns",
+                [](cv::Mat& f) { f(cv::Rect(size - 9, 0, 9, 50)).setTo(cv::Scalar(0, 0, 0, 255)); }, false, false },
+            { "left out", [](cv::Mat&) {}, false, true },
+            { "left out, a square beside",
+                [](cv::Mat& f) { f(cv::Rect(10, 200, 5, 5)).setTo(cv::Scalar(1, 2, 3, 255)); }, false, true },
+            { "taken back", [&](cv::Mat& f) { restore(f, leftOutArea); }, false, false },
+            { "parade", [](cv::Mat& f) { f(cv::Rect(100, 10, 4, 4)).setTo(cv::Scalar(60, 70, 80, 255)); }, true,
+                false },
+            { "parade, square", [](cv::Mat& f) { f(cv::Rect(130, 12, 4, 4)).setTo(cv::Scalar(200, 7, 80, 255)); }, true,
+                false },
+            { "many rows",
+                [&](cv::Mat& f) {
+                    const cv::Rect top(0, 0, size, f.rows / 2);
+                    cv::Mat(start(top) + cv::Scalar(3, 2, 1, 0)).copyTo(f(top));
+                },
+                true, false },
+            { "waveform again", [&](cv::Mat& f) { restore(f, cv::Rect(0, 0, size, 20)); }, false, false },
+        };
+        for (const scopes::ScopePath path : vectorPaths()) {
+            const PathForced forced(path);
+            cv::Mat frame = start.clone();
+            scopes::WaveformRenderer follower;
+            cv::Mat followed, afresh;
+            follower.render(frame, size, false, followed);
+            for (const Step& step : steps) {
+                step.change(frame);
+                std::vector<std::uint32_t> leftOut;
+                if (step.leavesOut)
+                    leftOut = leftOutFor(frame);
+                const std::vector<std::uint32_t>* out = step.leavesOut ? &leftOut : nullptr;
+                follower.render(frame, size, step.parade, followed, out);
+                scopes::WaveformRenderer fresh;
+                fresh.render(frame, size, step.parade, afresh, out);
+                QVERIFY2(!follower.usedPlainPath(), step.name);
+                QVERIFY2(samePicture(followed, afresh),
+                    qPrintable(QStringLiteral("%1 (%2)").arg(QLatin1String(step.name), scopes::scopePathName(path))));
+            }
+        }
+    }
+
     void framesNarrowerThanAVectorOnTheVectorscope()
     {
         // Rows shorter than a vector, and rows that end a vector or two past one.

@@ -4,8 +4,9 @@
 #include "scopes/WaveformMath.h"
 #include "shell/Log.h"
 
-// Rebuilt from the frame on every call: no cache and no change test, so the
-// change flag and the pointer's frame position go unused.
+// Drawn from the frame on every call (the renderer finds for itself which
+// rows changed since its last frame), so the change flag and the pointer's
+// frame position go unused.
 void MainWindow::drawWaveform(bool, int, int, bool parade)
 {
     scopes::renderWaveform(scopeFrame(), windowSize, parade, waveformBuffers, scopeImage,

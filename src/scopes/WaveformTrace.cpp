@@ -226,8 +226,8 @@ __attribute__((target("avx2,fma"))) void traceBytes(
 
 std::vector<const void*> WaveformRenderer::buffers() const
 {
-    std::vector<const void*> b { columnOf.data(), rows.data(), plainRgbBytes.data, plainRgbFloat.data,
-        plainBlur3.data, plainBlur5.data };
+    std::vector<const void*> b { columnOf.data(), rows.data(), countedFrame.data, plainRgbBytes.data,
+        plainRgbFloat.data, plainBlur3.data, plainBlur5.data };
     for (const cv::Mat& m : planes)
         b.push_back(m.data);
     for (const auto& c : counts)
@@ -253,9 +253,15 @@ void WaveformRenderer::render(
             plainBlur3, plainBlur5, scope, leftOut);
 }
 
-void WaveformRenderer::countLevels(const cv::Mat& frameBgra, int width)
+void WaveformRenderer::levelOffsets(int* offset) const
 {
     const LevelTable& t = levelTable();
+    for (int v = 0; v < 256; ++v)
+        offset[v] = t.row[v] * countStride;
+}
+
+void WaveformRenderer::countLevels(const cv::Mat& frameBgra, int width)
+{
     const int cols = frameBgra.cols;
     // The plain accumulation's column: trunc(c x sx) in single precision.
     columnOf.resize(static_cast<size_t>(cols));
@@ -266,9 +272,8 @@ void WaveformRenderer::countLevels(const cv::Mat& frameBgra, int width)
     std::uint16_t* blue = levelCounts[Blue];
     std::uint16_t* green = levelCounts[Green];
     std::uint16_t* red = levelCounts[Red];
-    int offset[256]; // a byte value's accumulator row, as an offset
-    for (int v = 0; v < 256; ++v)
-        offset[v] = t.row[v] * countStride;
+    int offset[256];
+    levelOffsets(offset);
     // Down strips of frame columns whose cells lie in one cache line per level
     // and channel: 384 lines, all of them in the first-level cache.
     for (int c0 = 0; c0 < cols;) {
@@ -296,6 +301,42 @@ void WaveformRenderer::countLevels(const cv::Mat& frameBgra, int width)
             countStrip(std::false_type());
         c0 = c1;
     }
+}
+
+bool WaveformRenderer::countChangedRows(const cv::Mat& frameBgra)
+{
+    const int rows = frameBgra.rows, cols = frameBgra.cols;
+    const size_t rowBytes = static_cast<size_t>(cols) * 4;
+    changedRows.clear();
+    for (int y = 0; y < rows; ++y) {
+        if (std::memcmp(frameBgra.ptr(y), countedFrame.ptr(y), rowBytes) == 0)
+            continue;
+        changedRows.push_back(y);
+        if (changedRows.size() * 4 > static_cast<size_t>(rows))
+            return false;
+    }
+    std::uint16_t* blue = levelCounts[Blue];
+    std::uint16_t* green = levelCounts[Green];
+    std::uint16_t* red = levelCounts[Red];
+    int offset[256];
+    levelOffsets(offset);
+    for (const int y : changedRows) {
+        const std::uint32_t* now = frameBgra.ptr<std::uint32_t>(y);
+        std::uint32_t* was = countedFrame.ptr<std::uint32_t>(y);
+        for (int c = 0; c < cols; ++c) {
+            if (now[c] == was[c])
+                continue;
+            const int x = columnOf[static_cast<size_t>(c)];
+            --blue[offset[was[c] & 0xff] + x];
+            --green[offset[(was[c] >> 8) & 0xff] + x];
+            --red[offset[(was[c] >> 16) & 0xff] + x];
+            ++blue[offset[now[c] & 0xff] + x];
+            ++green[offset[(now[c] >> 8) & 0xff] + x];
+            ++red[offset[(now[c] >> 16) & 0xff] + x];
+            was[c] = now[c];
+        }
+    }
+    return true;
 }
 
 float WaveformRenderer::stretchedLargest(const std::uint16_t* count, size_t stride, int width,
@@ -358,26 +399,40 @@ bool WaveformRenderer::renderFast(
     if (!blends || !order3.known || !order5.known)
         return false;
 
-    // Rows of whole cache lines, each channel's first on a line of its own.
-    countStride = (width + kCellsPerLine - 1) / kCellsPerLine * kCellsPerLine;
-    const size_t cells = static_cast<size_t>(kLevels) * countStride;
-    for (int ch = 0; ch < 3; ++ch) {
-        counts[ch].resize(cells + kCellsPerLine);
-        const auto at = reinterpret_cast<std::uintptr_t>(counts[ch].data());
-        levelCounts[ch] = counts[ch].data() + (kLineBytes - at % kLineBytes) % kLineBytes / sizeof(std::uint16_t);
-        std::memset(levelCounts[ch], 0, cells * sizeof(std::uint16_t));
+    // A frame that differs from the counted one in a few rows is counted by those rows.
+    const std::array<int, 3> countKey { frameBgra.rows, frameBgra.cols, width };
+    if (!countsHeld || countKey != countedFor || !countChangedRows(frameBgra)) {
+        // Rows of whole cache lines, each channel's first on a line of its own.
+        countStride = (width + kCellsPerLine - 1) / kCellsPerLine * kCellsPerLine;
+        const size_t cells = static_cast<size_t>(kLevels) * countStride;
+        for (int ch = 0; ch < 3; ++ch) {
+            counts[ch].resize(cells + kCellsPerLine);
+            const auto at = reinterpret_cast<std::uintptr_t>(counts[ch].data());
+            levelCounts[ch] = counts[ch].data() + (kLineBytes - at % kLineBytes) % kLineBytes / sizeof(std::uint16_t);
+            std::memset(levelCounts[ch], 0, cells * sizeof(std::uint16_t));
+        }
+        countLevels(frameBgra, width);
+        frameBgra.copyTo(countedFrame);
+        countedFor = countKey;
+        countsHeld = true;
     }
-    countLevels(frameBgra, width);
-    // Left-out pixels are black: counted on level 0 (the last row), from where they go again.
-    std::uint32_t leftOutPixels = 0;
-    if (leftOut)
-        for (int c = 0; c < frameBgra.cols; ++c)
-            if (const std::uint32_t n = (*leftOut)[static_cast<size_t>(c)]) {
-                leftOutPixels += n;
-                for (std::uint16_t* count : levelCounts)
-                    count[static_cast<size_t>(kLevels - 1) * countStride + columnOf[static_cast<size_t>(c)]]
-                        -= static_cast<std::uint16_t>(n);
-            }
+    // Left-out pixels are black: counted on level 0 (the last row), from
+    // where they go for this picture, and come back to the counts after it.
+    const auto moveLeftOut = [&](int sign) {
+        std::uint32_t moved = 0;
+        if (leftOut)
+            for (int c = 0; c < frameBgra.cols; ++c)
+                if (const std::uint32_t n = (*leftOut)[static_cast<size_t>(c)]) {
+                    moved += n;
+                    for (std::uint16_t* count : levelCounts) {
+                        std::uint16_t& darkest
+                            = count[static_cast<size_t>(kLevels - 1) * countStride + columnOf[static_cast<size_t>(c)]];
+                        darkest = static_cast<std::uint16_t>(darkest + sign * static_cast<int>(n));
+                    }
+                }
+        return moved;
+    };
+    const std::uint32_t leftOutPixels = moveLeftOut(-1);
 
     // Per channel: the gain from the density, then the largest value of the
     // stretched trace, which normalize divides by; its smallest must be 0.
@@ -463,6 +518,8 @@ bool WaveformRenderer::renderFast(
                 gains[ch], planes[ch].ptr<uchar>(dy) + (parade ? ch * width : 0), width);
         }
     }
+
+    moveLeftOut(1);
 
     const cv::Mat rgb[3] = { planes[Red], planes[Green], planes[Blue] };
     cv::merge(rgb, 3, scope);

@@ -14,6 +14,8 @@
 // - A channel byte's level depends on the byte alone: a table made with
 //   OpenCV's own conversion. Levels count pixels in whole numbers, which
 //   single precision holds exactly, so counting in integers changes nothing.
+//   A frame that differs from the last one in a few rows is counted by
+//   taking those rows' old pixels off their levels and adding the new ones.
 // - Stretching the 128 levels to the picture's height, normalising, the two
 //   smoothings and the sums repeat OpenCV's single-precision operations in
 //   OpenCV's order (FloatReplicas.h), row by row, in a few rows of scratch
@@ -44,6 +46,11 @@ private:
     bool renderFast(const cv::Mat& frameBgra, int windowSize, bool parade, cv::Mat& scope,
         const std::vector<std::uint32_t>* leftOut);
     void countLevels(const cv::Mat& frameBgra, int width);
+    // The counts brought from the counted frame to this one through the rows
+    // that differ, when few enough; false leaves them to be counted afresh.
+    bool countChangedRows(const cv::Mat& frameBgra);
+    // Each byte value's level row, as an offset into a channel's counts.
+    void levelOffsets(int* offset) const;
     // The largest value of a channel's stretched trace, and whether it has a 0.
     float stretchedLargest(const std::uint16_t* count, size_t stride, int width, const std::vector<RowBlend>& blends,
         float* scratch, bool& someZero);
@@ -56,6 +63,11 @@ private:
     std::uint16_t* levelCounts[3] {};
     int countStride = 0;
     std::vector<int> columnOf; // frame column -> trace column
+    // The frame the counts hold, for rows, columns and trace width `countedFor`.
+    cv::Mat countedFrame;
+    std::array<int, 3> countedFor {};
+    bool countsHeld = false;
+    std::vector<int> changedRows;
     std::vector<float> rows; // scratch rows of the stretched, smoothed traces
     std::array<cv::Mat, 3> planes; // the picture's bytes, one plane per channel
     std::array<int, 3> planesLayout {}; // their rows, columns and whether a Parade
