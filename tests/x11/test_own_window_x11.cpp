@@ -83,10 +83,18 @@ private slots:
             cv::Vec4b(c[0] / 4, c[1] / 4, c[2] / 4, 255));
         QCOMPARE(Probe::frame(*w).at<cv::Vec4b>(inFrame.y + 10, inFrame.x - 2), cv::Vec4b(128, 128, 128, 255));
 
-        // Hidden, it is no window of the screen.
+        // Its place is kept between cycles, and forgotten as soon as the
+        // server tells of a change: moved by another client, hidden, shown.
+        const auto handle = static_cast<platform::WindowHandle>(w->winId());
+        XMoveWindow(display, static_cast<Window>(w->winId()), 520, 260);
+        XSync(display, False);
+        QTRY_VERIFY(platform::desktop().windowFrame(handle, frame) && frame.left == 520 && frame.top == 260);
         w->hide();
-        QTest::qWait(100);
-        QVERIFY(!platform::desktop().windowFrame(static_cast<platform::WindowHandle>(w->winId()), frame));
+        QTRY_VERIFY(!platform::desktop().windowFrame(handle, frame));
+        w->show();
+        QTRY_VERIFY(platform::desktop().windowFrame(handle, frame));
+        w->hide();
+        QTRY_VERIFY(!platform::desktop().windowFrame(handle, frame));
     }
 };
 

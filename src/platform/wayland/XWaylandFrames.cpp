@@ -21,10 +21,6 @@ using namespace x11;
 
 namespace {
 
-// More windows than the program ever shows at once: past it the answers
-// are simply read again.
-constexpr std::size_t kKept = 8;
-
 bool before(const Rect& a, const Rect& b)
 {
     return std::tie(a.left, a.top, a.right, a.bottom) < std::tie(b.left, b.top, b.right, b.bottom);
@@ -39,12 +35,7 @@ struct XWaylandFrames::State {
     Window root = None;
     bool randrMonitors = false;
 
-    struct Kept {
-        Window window = None;
-        bool shown = false;
-        Rect frame;
-    };
-    std::vector<Kept> kept;
+    KeptFrames kept;
     bool monitorsRead = false;
     std::vector<Rect> monitors; // XWayland's, in its root pixels
 
@@ -83,17 +74,8 @@ struct XWaylandFrames::State {
     // about: everything is read again.
     void takeChanges()
     {
-        Display* x = display.get();
-        bool changed = false;
-        while (XPending(x) > 0) {
-            XEvent event;
-            XNextEvent(x, &event);
-            changed = true;
-        }
-        if (changed) {
-            kept.clear();
+        if (kept.takeChanges(display.get()))
             monitorsRead = false;
-        }
     }
 
     void readMonitors()
@@ -118,22 +100,6 @@ struct XWaylandFrames::State {
         }
         if (trap.failedSoFar())
             monitors.clear();
-    }
-
-    Kept read(Window window)
-    {
-        Kept k;
-        k.window = window;
-        Display* x = display.get();
-        ErrorTrap trap(x);
-        // Told of every change first, so that none is missed between the
-        // reading and the keeping.
-        XSelectInput(x, window, StructureNotifyMask);
-        const Window top = topLevelOf(x, window);
-        if (top != None && top != window)
-            XSelectInput(x, top, StructureNotifyMask);
-        k.shown = top != None && !trap.failedSoFar() && readWindowFrame(x, window, k.frame);
-        return k;
     }
 };
 
@@ -195,17 +161,10 @@ bool XWaylandFrames::frame(WindowHandle window, const std::vector<Rect>& monitor
     Mapping mapping;
     if (!lineUp(monitors, d->monitors, mapping))
         return false;
-    const Window id = static_cast<Window>(window);
-    auto found = std::find_if(d->kept.begin(), d->kept.end(), [id](const State::Kept& k) { return k.window == id; });
-    if (found == d->kept.end()) {
-        if (d->kept.size() >= kKept)
-            d->kept.clear();
-        d->kept.push_back(d->read(id));
-        found = d->kept.end() - 1;
-    }
-    if (!found->shown)
+    Rect read;
+    if (!d->kept.frame(d->display.get(), static_cast<Window>(window), read))
         return false;
-    frame = mapping.map(found->frame);
+    frame = mapping.map(read);
     return true;
 }
 

@@ -3,6 +3,8 @@
 #include "platform/x11/XErrorTrap.h"
 #include "platform/x11/XHandles.h"
 
+#include <algorithm>
+
 namespace platform::x11 {
 
 Window topLevelOf(Display* display, Window window)
@@ -43,6 +45,49 @@ bool readWindowFrame(Display* display, Window window, Rect& frame)
     frame = Rect { attributes.x, attributes.y, attributes.x + attributes.width + 2 * border,
         attributes.y + attributes.height + 2 * border };
     return true;
+}
+
+namespace {
+
+// More windows than the program ever shows at once: past it the answers
+// are simply read again.
+constexpr std::size_t kKept = 8;
+
+} // namespace
+
+bool KeptFrames::takeChanges(Display* display)
+{
+    bool changed = false;
+    while (XPending(display) > 0) {
+        XEvent event;
+        XNextEvent(display, &event);
+        changed = true;
+    }
+    if (changed)
+        kept_.clear();
+    return changed;
+}
+
+bool KeptFrames::frame(Display* display, Window window, Rect& frame)
+{
+    auto found = std::find_if(kept_.begin(), kept_.end(), [window](const Kept& k) { return k.window == window; });
+    if (found == kept_.end()) {
+        if (kept_.size() >= kKept)
+            kept_.clear();
+        Kept k;
+        k.window = window;
+        ErrorTrap trap(display);
+        XSelectInput(display, window, StructureNotifyMask);
+        const Window top = topLevelOf(display, window);
+        if (top != None && top != window)
+            XSelectInput(display, top, StructureNotifyMask);
+        k.shown = top != None && !trap.failedSoFar() && readWindowFrame(display, window, k.frame);
+        kept_.push_back(k);
+        found = kept_.end() - 1;
+    }
+    if (found->shown)
+        frame = found->frame;
+    return found->shown;
 }
 
 } // namespace platform::x11

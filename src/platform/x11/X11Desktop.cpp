@@ -64,6 +64,22 @@ struct X11Desktop::State {
     std::function<void()> changeWatcher;
     std::unique_ptr<QSocketNotifier> connectionReadable;
 
+    // The program's own windows' frames, asked for every cycle, kept on a
+    // connection of their own (opened on the first question) that hears of
+    // nothing but changes to them.
+    DisplayPtr framesDisplay;
+    bool framesTried = false;
+    KeptFrames frames;
+
+    static void close(DisplayPtr& connection)
+    {
+        if (Display* raw = connection.release()) {
+            // Errors raised while closing are still ours.
+            XCloseDisplay(raw);
+            unwatchDisplay(raw);
+        }
+    }
+
     ~State()
     {
         connectionReadable.reset();
@@ -71,14 +87,22 @@ struct X11Desktop::State {
         changes.reset();
         pointer.reset();
         windows.reset();
-        if (Display* raw = display.release()) {
-            // Errors raised while closing are still ours.
-            XCloseDisplay(raw);
-            unwatchDisplay(raw);
-        }
+        close(framesDisplay);
+        close(display);
     }
 
     Display* live() const { return display && !displayLost(display.get()) ? display.get() : nullptr; }
+
+    Display* framesConnection()
+    {
+        if (!framesTried && live() != nullptr) {
+            framesTried = true;
+            framesDisplay.reset(XOpenDisplay(DisplayString(live())));
+            if (framesDisplay)
+                watchDisplay(framesDisplay.get());
+        }
+        return framesDisplay && !displayLost(framesDisplay.get()) ? framesDisplay.get() : nullptr;
+    }
 
     // Hands on what the server has sent (damage reports, property changes)
     // without waiting for more. Events are asked for only while the program
@@ -350,7 +374,11 @@ bool X11Desktop::windowFrame(WindowHandle window, Rect& frame)
     Display* display = d->live();
     if (display == nullptr || window == 0)
         return false;
-    return readWindowFrame(display, static_cast<Window>(window), frame);
+    Display* kept = d->framesConnection();
+    if (kept == nullptr)
+        return readWindowFrame(display, static_cast<Window>(window), frame);
+    d->frames.takeChanges(kept);
+    return d->frames.frame(kept, static_cast<Window>(window), frame);
 }
 
 std::vector<std::uint8_t> X11Desktop::monitorProfile(int monitor)
