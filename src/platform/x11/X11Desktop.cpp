@@ -65,8 +65,8 @@ struct X11Desktop::State {
     std::unique_ptr<QSocketNotifier> connectionReadable;
 
     // The program's own windows' frames, asked for every cycle, kept on a
-    // connection of their own (opened on the first question) that hears of
-    // nothing but changes to them.
+    // connection of their own (opened on the first question, closed when
+    // capturing stops) that hears of nothing but changes to them.
     DisplayPtr framesDisplay;
     bool framesTried = false;
     KeptFrames frames;
@@ -186,6 +186,11 @@ struct X11Desktop::State {
         pointer->stop();
         windows->stopWatching();
         readEvents();
+        // Nobody reads that connection until capturing starts again: the
+        // news of every move of our windows would pile up in the meantime.
+        close(framesDisplay);
+        framesTried = false;
+        frames = KeptFrames {};
     }
 };
 
