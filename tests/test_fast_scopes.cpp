@@ -81,6 +81,23 @@ std::vector<std::pair<QString, cv::Mat>> photographs(int size)
     return found;
 }
 
+// Up to 64 colours whose place on a plot `size` wide lies too close to a
+// cell's edge for the fast placement to be sure: they go the exact way.
+std::vector<std::uint32_t> unsureColours(int size, double radius)
+{
+    cv::RNG rng(17);
+    std::vector<std::uint32_t> colours(1 << 16), unsure;
+    std::vector<int> cells(colours.size());
+    for (std::uint32_t& c : colours)
+        c = 0xff000000u | (rng.next() & 0xffffffu);
+    scopes::placeColours(
+        colours.data(), static_cast<int>(colours.size()), size, radius, cells.data(), scopes::ScopePath::Avx2);
+    for (size_t i = 0; i < colours.size() && unsure.size() < 64; ++i)
+        if (cells[i] == -2)
+            unsure.push_back(colours[i]);
+    return unsure;
+}
+
 // GaussianBlur as the fast paths repeat it, a whole picture: a horizontal
 // pass over rows with reflected margins, then a vertical one.
 cv::Mat smoothPicture(const scopes::SmoothingOrder& order, const cv::Mat& src)
@@ -426,6 +443,19 @@ private slots:
             });
             QTest::addRow("noise %d", size) << patchyFrame(size, size * 9 / 16 + 1, 7);
             QTest::addRow("every byte %d", size) << everyByte;
+            // Flat areas of colours that go the exact way, as a test
+            // pattern's bars: one colour in many rows of a column and in
+            // many columns, several colours in one column.
+            const std::vector<std::uint32_t> unsure = unsureColours(size, (size / 2) * 0.75);
+            if (!unsure.empty()) {
+                cv::Mat bars(120, size, CV_8UC4);
+                for (int y = 0; y < bars.rows; ++y)
+                    for (int x = 0; x < size; ++x) {
+                        const int bar = y < 60 ? x / 7 : y / 3 + x / 50;
+                        bars.at<std::uint32_t>(y, x) = unsure[static_cast<size_t>(bar) % unsure.size()];
+                    }
+                QTest::addRow("flat colours the exact way %d", size) << bars;
+            }
             QTest::addRow("black %d", size) << cv::Mat(90, size, CV_8UC4, cv::Scalar(0, 0, 0, 255));
             QTest::addRow("grey %d", size) << cv::Mat(90, size, CV_8UC4, cv::Scalar(128, 128, 128, 255));
             QTest::addRow("red %d", size) << cv::Mat(90, size, CV_8UC4, cv::Scalar(0, 0, 255, 255));
@@ -576,21 +606,8 @@ private slots:
             start(cv::Rect(0, 7, size, 3)).setTo(cv::Scalar(0, 0, 200, 255));
         }
 
-        // Colours whose placement lies too close to a cell's edge to be sure.
-        std::vector<std::uint32_t> unsure;
-        {
-            cv::RNG rng(17);
-            std::vector<std::uint32_t> colours(1 << 16);
-            std::vector<int> cells(colours.size());
-            for (std::uint32_t& c : colours)
-                c = 0xff000000u | (rng.next() & 0xffffffu);
-            scopes::placeColours(
-                colours.data(), static_cast<int>(colours.size()), size, radius, cells.data(), scopes::ScopePath::Avx2);
-            for (size_t i = 0; i < colours.size() && unsure.size() < 64; ++i)
-                if (cells[i] == -2)
-                    unsure.push_back(colours[i]);
-            QVERIFY(unsure.size() >= 8);
-        }
+        const std::vector<std::uint32_t> unsure = unsureColours(size, radius);
+        QVERIFY(unsure.size() >= 8);
         struct Step {
             const char* name;
             std::function<void(cv::Mat& frame, const cv::Mat& start)> change;

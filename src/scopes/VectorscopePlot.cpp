@@ -685,41 +685,60 @@ void VectorscopePlotter::resolveExactly(const cv::Mat& frameBgra, int size, doub
 {
     if (exactPixelsFound.empty())
         return;
-    // OpenCV's own conversion of the pixels, each in its own column of a row
-    // as wide as the frame's: the same code at the same place of a row as in
-    // the frame, whatever OpenCV runs where. Pixels of one column take rows
-    // of their own.
-    const ColourTables& t = colourTables();
-    const int cols = frameBgra.cols;
-    exactRowOf.assign(static_cast<size_t>(cols), 0);
-    int rows = 0;
-    for (int index : exactPixelsFound)
-        rows = std::max(rows, ++exactRowOf[static_cast<size_t>(index % cols)]);
-    exactRgb.create(rows, cols, CV_32FC3);
-    exactRgb.setTo(cv::Scalar::all(0));
-    std::fill(exactRowOf.begin(), exactRowOf.end(), 0);
-    for (int index : exactPixelsFound) {
-        const int x = index % cols;
-        const cv::Vec4b& p = frameBgra.at<cv::Vec4b>(index / cols, x);
-        exactRgb.at<cv::Vec3f>(exactRowOf[static_cast<size_t>(x)]++, x)
-            = cv::Vec3f(t.unit[p[2]], t.unit[p[1]], t.unit[p[0]]);
-    }
-    cv::cvtColor(exactRgb, exactHsv, cv::COLOR_RGB2HSV);
-
-    // Many of these pixels share a place: on a magnified rim whose radius is
-    // an odd number of pixels, every colour of a hue near a multiple of 30
-    // degrees lies half a cell from two cells, and their hues take a few
-    // values. Each hue and distance is placed once per call.
     if (++exactStamp == 0) {
         for (ExactPlace& e : exactPlaces)
             e.stamp = 0;
         exactStamp = 1;
     }
+    // OpenCV's own conversion of the pixels, each in its own column of a row
+    // as wide as the frame's: the same code at the same place of a row as in
+    // the frame, whatever OpenCV runs where. A colour that follows itself
+    // down a column takes the same there, so it is converted once (a test
+    // pattern's bars of pure colours send tens of thousands of pixels this
+    // way); other colours of one column take rows of their own.
+    const int cols = frameBgra.cols;
+    exactRowOf.assign(static_cast<size_t>(cols), 0);
+    lastExactSlot.assign(static_cast<size_t>(cols), -1);
+    exactSlots.clear();
+    exactSlotOf.resize(exactPixelsFound.size());
+    // The pixels are listed row by row: their rows are walked, not divided out.
+    int y = 0;
+    for (size_t i = 0; i < exactPixelsFound.size(); ++i) {
+        const int index = exactPixelsFound[i];
+        if (index < y * cols || index >= (y + 1) * cols)
+            y = index / cols;
+        const int x = index - y * cols;
+        const std::uint32_t colour = frameBgra.ptr<std::uint32_t>(y)[x] & 0xffffffu;
+        int& last = lastExactSlot[static_cast<size_t>(x)];
+        if (last < 0 || exactSlots[static_cast<size_t>(last)].colour != colour) {
+            last = static_cast<int>(exactSlots.size());
+            exactSlots.push_back(ExactSlot { x, exactRowOf[static_cast<size_t>(x)]++, colour, 0 });
+        }
+        exactSlotOf[i] = last;
+    }
+    const ColourTables& t = colourTables();
+    // Views of buffers that only grow: a number of rows that changes from
+    // frame to frame allocates nothing.
+    const int rows = *std::max_element(exactRowOf.begin(), exactRowOf.end());
+    if (exactRgbRows.rows < rows || exactRgbRows.cols != cols) {
+        exactRgbRows.create(std::max(rows, 2 * exactRgbRows.rows), cols, CV_32FC3);
+        exactHsvRows.create(exactRgbRows.size(), CV_32FC3);
+    }
+    exactRgb = exactRgbRows.rowRange(0, rows);
+    exactHsv = exactHsvRows.rowRange(0, rows);
+    exactRgb.setTo(cv::Scalar::all(0));
+    for (const ExactSlot& s : exactSlots)
+        exactRgb.at<cv::Vec3f>(s.row, s.x)
+            = cv::Vec3f(t.unit[(s.colour >> 16) & 0xff], t.unit[(s.colour >> 8) & 0xff], t.unit[s.colour & 0xff]);
+    cv::cvtColor(exactRgb, exactHsv, cv::COLOR_RGB2HSV);
+
+    // Many colours share a place: on a magnified rim whose radius is an odd
+    // number of pixels, every colour of a hue near a multiple of 30 degrees
+    // lies half a cell from two cells, and their hues take a few values.
+    // Each hue and distance is placed once per call.
     const int half = size / 2;
-    std::fill(exactRowOf.begin(), exactRowOf.end(), 0);
-    for (int index : exactPixelsFound) {
-        const int x = index % cols;
-        const cv::Vec3f hsv = exactHsv.at<cv::Vec3f>(exactRowOf[static_cast<size_t>(x)]++, x);
+    for (ExactSlot& s : exactSlots) {
+        const cv::Vec3f hsv = exactHsv.at<cv::Vec3f>(s.row, s.x);
         const double distance = plottedSaturation(hsv[1], zoom) * radius;
         std::uint32_t hueBits;
         std::uint64_t distanceBits;
@@ -733,9 +752,23 @@ void VectorscopePlotter::resolveExactly(const cv::Mat& frameBgra, int size, doub
             const bool inside = pt.x >= 0 && pt.y >= 0 && pt.x < size && pt.y < size;
             e = ExactPlace { hueBits, distanceBits, inside ? pt.y * size + pt.x : size * size, exactStamp };
         }
-        framePlaces[static_cast<size_t>(index)] = e.cell;
-        ++counts[static_cast<size_t>(e.cell)];
+        s.cell = e.cell;
     }
+    // Counted a run of one cell at a time: in a flat area every increment
+    // of that cell would wait for the one before.
+    int runCell = exactSlots[static_cast<size_t>(exactSlotOf[0])].cell;
+    std::uint32_t run = 0;
+    for (size_t i = 0; i < exactPixelsFound.size(); ++i) {
+        const int cell = exactSlots[static_cast<size_t>(exactSlotOf[i])].cell;
+        framePlaces[static_cast<size_t>(exactPixelsFound[i])] = cell;
+        if (cell != runCell) {
+            counts[static_cast<size_t>(runCell)] += run;
+            runCell = cell;
+            run = 0;
+        }
+        ++run;
+    }
+    counts[static_cast<size_t>(runCell)] += run;
 }
 
 void VectorscopePlotter::prepareWeights(float weight, std::uint32_t pixels)

@@ -147,6 +147,7 @@ private:
     std::vector<float> sums; // cells + smoothed cells over the region
     std::vector<float> zeroRow;
     cv::Mat exactRgb, exactHsv; // the pixels going the exact way, for OpenCV's conversion
+    cv::Mat exactRgbRows, exactHsvRows; // what they are views of
     // Where the exact way put a hue and distance (their bits), this call
     // (`stamp`) or an earlier one.
     struct ExactPlace {
@@ -156,6 +157,16 @@ private:
         std::uint32_t stamp = 0;
     };
     std::array<ExactPlace, 1024> exactPlaces {};
+    // The colours going the exact way, each run of one colour down a frame
+    // column converted once (a slot: its row there) and placed.
+    struct ExactSlot {
+        int x, row;
+        std::uint32_t colour; // the pixel's B, G, R, A word without its A
+        int cell;
+    };
+    std::vector<ExactSlot> exactSlots;
+    std::vector<int> exactSlotOf; // per pixel of exactPixelsFound
+    std::vector<int> lastExactSlot; // per frame column: the slot of its last such pixel
     std::uint32_t exactStamp = 0;
     cv::Mat rowRgbBytes, rowRgbFloat, rowHsv; // the row of hsvOfPixel
     cv::Mat picture; // R, G, B: the wheel with the last plot
