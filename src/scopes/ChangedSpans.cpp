@@ -92,4 +92,18 @@ void copySpans(const cv::Mat& from, cv::Mat& to, const ChangedSpans& where)
     }
 }
 
+bool fewRowsDiffer(const cv::Mat& frameBgra, const cv::Mat& kept, std::vector<int>& rows)
+{
+    const size_t rowBytes = static_cast<size_t>(frameBgra.cols) * 4;
+    rows.clear();
+    for (int y = 0; y < frameBgra.rows; ++y) {
+        if (std::memcmp(frameBgra.ptr(y), kept.ptr(y), rowBytes) == 0)
+            continue;
+        rows.push_back(y);
+        if (rows.size() * 4 > static_cast<size_t>(frameBgra.rows))
+            return false;
+    }
+    return true;
+}
+
 } // namespace scopes

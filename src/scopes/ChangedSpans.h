@@ -41,4 +41,9 @@ private:
 // to := from where `where` says (same size and type, continuous or not).
 void copySpans(const cv::Mat& from, cv::Mat& to, const ChangedSpans& where);
 
+// The rows in which a B, G, R, A frame differs from `kept` (same size), when
+// at most a quarter of them do, which makes following those rows the cheaper
+// way; false when more do.
+bool fewRowsDiffer(const cv::Mat& frameBgra, const cv::Mat& kept, std::vector<int>& rows);
+
 } // namespace scopes

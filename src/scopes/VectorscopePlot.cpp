@@ -4,9 +4,10 @@
 
 #include "scopes/VectorscopePlot.h"
 
+#include "scopes/ChangedSpans.h"
 #include "scopes/FloatReplicas.h"
-#include "scopes/VectorscopeMath.h"
 #include "scopes/VectorLanes.h"
+#include "scopes/VectorscopeMath.h"
 
 #include <opencv2/imgproc.hpp>
 
@@ -435,16 +436,10 @@ void VectorscopePlotter::countWholeFrame(const cv::Mat& frameBgra, int size, dou
 // cells and the new ones join theirs.
 bool VectorscopePlotter::countChangedRows(const cv::Mat& frameBgra, int size, double radius, int zoom)
 {
-    const int rows = frameBgra.rows, cols = frameBgra.cols;
+    const int cols = frameBgra.cols;
     const size_t rowBytes = static_cast<size_t>(cols) * 4;
-    changedRows.clear();
-    for (int y = 0; y < rows; ++y) {
-        if (std::memcmp(frameBgra.ptr(y), countedFrame.ptr(y), rowBytes) == 0)
-            continue;
-        changedRows.push_back(y);
-        if (changedRows.size() * 4 > static_cast<size_t>(rows))
-            return false;
-    }
+    if (!fewRowsDiffer(frameBgra, countedFrame, changedRows))
+        return false;
     const int nowhere = size * size;
     const Placement p(size, radius, zoom);
     placesBefore.resize(changedRows.size() * cols);

@@ -4,6 +4,7 @@
 
 #include "scopes/WaveformTrace.h"
 
+#include "scopes/ChangedSpans.h"
 #include "scopes/FloatReplicas.h"
 #include "scopes/SmoothingSums.h"
 #include "scopes/WaveformMath.h"
@@ -305,16 +306,9 @@ void WaveformRenderer::countLevels(const cv::Mat& frameBgra, int width)
 
 bool WaveformRenderer::countChangedRows(const cv::Mat& frameBgra)
 {
-    const int rows = frameBgra.rows, cols = frameBgra.cols;
-    const size_t rowBytes = static_cast<size_t>(cols) * 4;
-    changedRows.clear();
-    for (int y = 0; y < rows; ++y) {
-        if (std::memcmp(frameBgra.ptr(y), countedFrame.ptr(y), rowBytes) == 0)
-            continue;
-        changedRows.push_back(y);
-        if (changedRows.size() * 4 > static_cast<size_t>(rows))
-            return false;
-    }
+    const int cols = frameBgra.cols;
+    if (!fewRowsDiffer(frameBgra, countedFrame, changedRows))
+        return false;
     std::uint16_t* blue = levelCounts[Blue];
     std::uint16_t* green = levelCounts[Green];
     std::uint16_t* red = levelCounts[Red];
